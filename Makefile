@@ -1,0 +1,37 @@
+# Entry points. Each target installs missing Debian packages first (fast when nothing is missing).
+JOBS ?= $(shell nproc)
+BUILD ?= build
+
+.PHONY: deps build run test test-asan test-tsan bench clean
+
+deps:
+	@tools/install-deps.sh
+
+build: deps
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+	cmake --build $(BUILD) -j $(JOBS)
+
+run: build
+	$(BUILD)/bin/quiva-regsvr $(BUILD)/lib/libDalvex.so >/dev/null 2>&1 || true
+	$(BUILD)/bin/quiva
+
+test: build
+	cd $(BUILD) && ctest --output-on-failure -j $(JOBS) --timeout 600
+
+# The whole suite under AddressSanitizer and UndefinedBehaviorSanitizer.
+test-asan: deps
+	cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DQUIVA_SANITIZE=address,undefined >/dev/null
+	cmake --build build-asan -j $(JOBS)
+	cd build-asan && ctest --output-on-failure -j $(JOBS) --timeout 900
+
+# The tests of code that crosses threads (labelled "threads") under ThreadSanitizer.
+test-tsan: deps
+	cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=Debug -DQUIVA_SANITIZE=thread >/dev/null
+	cmake --build build-tsan -j $(JOBS)
+	cd build-tsan && ctest --output-on-failure -L threads --timeout 900
+
+bench: build
+	bench/run.sh $(BUILD)
+
+clean:
+	rm -rf build build-asan build-tsan

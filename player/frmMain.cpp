@@ -1,0 +1,5 @@
+#include "player/frmMain.h"
+
+frmMain::frmMain(QWidget* parent) : QWidget(parent) {}
+
+void frmMain::load() {}

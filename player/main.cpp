@@ -1,0 +1,11 @@
+#include "player/frmMain.h"
+
+#include <QApplication>
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    frmMain window;
+    window.load();
+    window.show();
+    return app.exec();
+}

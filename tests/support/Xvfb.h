@@ -1,0 +1,26 @@
+#pragma once
+
+#include <QString>
+#include <sys/types.h>
+
+// A private X server for end-to-end tests: Xvfb on the first free display number,
+// 1024x768x24, no TCP. Stopped by its PID when the object goes away.
+class Xvfb {
+public:
+    Xvfb();
+    ~Xvfb();
+    Xvfb(const Xvfb&) = delete;
+    Xvfb& operator=(const Xvfb&) = delete;
+
+    bool running() const { return m_pid > 0; }
+    // The DISPLAY value of this server, such as ":7".
+    QString display() const { return QStringLiteral(":%1").arg(m_number); }
+
+private:
+    int m_number = -1;
+    pid_t m_pid = -1;
+};
+
+// Runs a command line with DISPLAY set to the given display; returns its standard output
+// (trimmed), or an empty string when it failed.
+QString runOnDisplay(const QString& display, const QString& program, const QStringList& args);
