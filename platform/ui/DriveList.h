@@ -1,0 +1,26 @@
+#pragma once
+
+#include <QComboBox>
+
+// The drive list of the playlist creator: the file systems a user cares about on Linux — the
+// root, the home folder and mounted removable or extra media — each by its root path.
+// UI thread only.
+class DriveList : public QComboBox {
+    Q_OBJECT
+public:
+    explicit DriveList(QWidget* parent = nullptr);
+
+    // Root path of the chosen drive ("/" for the root file system).
+    QString drive() const;
+    // Chooses the drive whose root is the longest prefix of `path`; no change() is emitted.
+    void showDriveOf(const QString& path);
+    // Lists the drives again (media come and go); keeps the choice where it still exists.
+    void refresh();
+
+signals:
+    // The user chose another drive.
+    void change();
+
+protected:
+    void showPopup() override;
+};
