@@ -1,0 +1,57 @@
+#include "tests/support/PlayerProcess.h"
+
+#include <QFile>
+#include <QProcessEnvironment>
+#include <QRegularExpression>
+
+PlayerProcess::PlayerProcess(TempTree& tree) : m_programDir(tree.folder("program")) {
+    const QString built = qEnvironmentVariable("QUIVA_BUILD_DIR") + "/bin/quiva";
+    QFile::copy(built, m_programDir + "/quiva");
+}
+
+PlayerProcess::~PlayerProcess() {
+    if (m_process.state() != QProcess::NotRunning) {
+        m_process.terminate();
+        if (!m_process.waitForFinished(3000)) {
+            m_process.kill();
+            m_process.waitForFinished(3000);
+        }
+    }
+}
+
+bool PlayerProcess::start() {
+    if (!m_x.running())
+        return false;
+    auto env = QProcessEnvironment::systemEnvironment();
+    env.insert("DISPLAY", m_x.display());
+    env.insert("QT_QPA_PLATFORM", "xcb");
+    m_process.setProcessEnvironment(env);
+    m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    m_process.start(m_programDir + "/quiva", {});
+    return m_process.waitForStarted(5000);
+}
+
+QString PlayerProcess::waitForWindow() {
+    const QString found = runOnDisplay(
+        m_x.display(), "timeout",
+        {"10", "xdotool", "search", "--sync", "--onlyvisible", "--name", "^Quiva Media Player$"});
+    return found.section('\n', 0, 0);
+}
+
+QRect PlayerProcess::geometry(const QString& windowId) const {
+    const QString info = runOnDisplay(m_x.display(), "xwininfo", {"-id", windowId});
+    auto field = [&](const char* name) {
+        const QRegularExpression re(QString("%1:\\s+(-?\\d+)").arg(name));
+        return re.match(info).captured(1).toInt();
+    };
+    return QRect(field("Absolute upper-left X"), field("Absolute upper-left Y"), field("Width"),
+                 field("Height"));
+}
+
+bool PlayerProcess::waitForExit(int milliseconds) {
+    return m_process.waitForFinished(milliseconds);
+}
+
+QString PlayerProcess::xdotool(const QStringList& args) const {
+    return runOnDisplay(m_x.display(), "xdotool", args);
+}

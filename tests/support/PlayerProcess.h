@@ -1,0 +1,35 @@
+#pragma once
+
+#include "tests/support/TempTree.h"
+#include "tests/support/Xvfb.h"
+
+#include <QProcess>
+#include <QRect>
+#include <QString>
+
+// The real quiva binary, copied into a temporary program directory (so that its settings file
+// lands there) and run on a private X server. Stopped by its PID when the object goes away.
+class PlayerProcess {
+public:
+    explicit PlayerProcess(TempTree& tree);
+    ~PlayerProcess();
+
+    QString programDir() const { return m_programDir; }
+    QString settingsFile() const { return m_programDir + "/quiva.ini"; }
+    bool start();
+    // The X window id of the main window, once it is mapped; empty after a time-out.
+    QString waitForWindow();
+    // The window's geometry as the X server has it.
+    QRect geometry(const QString& windowId) const;
+    bool waitForExit(int milliseconds);
+    int exitCode() const { return m_process.exitCode(); }
+    // Runs xdotool with the given arguments on the private display.
+    QString xdotool(const QStringList& args) const;
+
+    Xvfb& x() { return m_x; }
+
+private:
+    Xvfb m_x;
+    QString m_programDir;
+    QProcess m_process;
+};
