@@ -1,0 +1,209 @@
+#include "tools/skin/Canvas.h"
+
+#include "tools/skin/PixelFont.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace skin {
+namespace {
+
+const QColor kEdge(44, 52, 58);
+const QColor kBevelLight(236, 238, 239);
+const QColor kBevelDark(150, 156, 160);
+const QColor kTitleTop(112, 134, 145);
+const QColor kTitleBottom(62, 76, 85);
+const QColor kTitleText(240, 244, 246);
+const QColor kTitleTextShadow(30, 38, 44);
+
+void setPixel(QImage& image, int x, int y, const QColor& colour) {
+    if (image.rect().contains(x, y))
+        image.setPixel(x, y, colour.rgb());
+}
+
+// Is the pixel centre (x, y) inside a rectangle whose corners are rounded with radius r?
+bool insideRounded(const QRect& rect, int radius, int x, int y) {
+    if (!rect.contains(x, y))
+        return false;
+    const double px = x + 0.5;
+    const double py = y + 0.5;
+    const double left = rect.left() + radius;
+    const double right = rect.right() + 1 - radius;
+    const double top = rect.top() + radius;
+    const double bottom = rect.bottom() + 1 - radius;
+    const double cx = std::clamp(px, left, right);
+    const double cy = std::clamp(py, top, bottom);
+    const double dx = px - cx;
+    const double dy = py - cy;
+    return dx * dx + dy * dy <= radius * radius;
+}
+
+} // namespace
+
+QColor mix(const QColor& a, const QColor& b, double amountOfB) {
+    const auto channel = [amountOfB](int from, int to) {
+        return static_cast<int>(std::lround(from + (to - from) * amountOfB));
+    };
+    return QColor(channel(a.red(), b.red()), channel(a.green(), b.green()),
+                  channel(a.blue(), b.blue()));
+}
+
+Canvas::Canvas(QSize size)
+    : m_image(size, QImage::Format_RGB32),
+      m_shape(static_cast<size_t>(size.width() * size.height()), false) {
+    m_image.fill(kKeyColour);
+}
+
+void Canvas::addToShape(const QRect& rect, int radius) {
+    for (int y = 0; y < height(); ++y) {
+        for (int x = 0; x < width(); ++x) {
+            if (insideRounded(rect, radius, x, y))
+                m_shape[static_cast<size_t>(y * width() + x)] = true;
+        }
+    }
+}
+
+bool Canvas::inShape(int x, int y) const {
+    if (x < 0 || y < 0 || x >= width() || y >= height())
+        return false;
+    return m_shape[static_cast<size_t>(y * width() + x)];
+}
+
+// Ring 0 is the outermost layer of the shape, ring 1 the layer just inside it.
+bool Canvas::onShapeBorder(int x, int y, int ring) const {
+    if (!inShape(x, y))
+        return false;
+    const int reach = ring + 1;
+    for (int dy = -reach; dy <= reach; ++dy) {
+        for (int dx = -reach; dx <= reach; ++dx) {
+            if (std::abs(dx) + std::abs(dy) <= reach && !inShape(x + dx, y + dy))
+                return true;
+        }
+    }
+    return false;
+}
+
+void Canvas::frameShape() {
+    for (int y = 0; y < height(); ++y) {
+        for (int x = 0; x < width(); ++x) {
+            if (onShapeBorder(x, y, 0)) {
+                setPixel(m_image, x, y, kEdge);
+            } else if (onShapeBorder(x, y, 1)) {
+                const bool towardsTopLeft = !inShape(x - 2, y) || !inShape(x, y - 2) ||
+                                            !inShape(x - 1, y - 1);
+                const QColor bevel = towardsTopLeft ? kBevelLight : kBevelDark;
+                setPixel(m_image, x, y, mix(QColor(m_image.pixel(x, y)), bevel, 0.7));
+            }
+        }
+    }
+}
+
+QImage Canvas::finish() const {
+    QImage result = m_image;
+    const QRgb key = kKeyColour.rgb();
+    // One step off the key in red: invisible to the eye, but the colour key leaves it opaque.
+    const QRgb nearKey = qRgb(254, 128, 0);
+    for (int y = 0; y < height(); ++y) {
+        for (int x = 0; x < width(); ++x) {
+            if (!inShape(x, y))
+                result.setPixel(x, y, key);
+            else if (result.pixel(x, y) == key)
+                result.setPixel(x, y, nearKey);
+        }
+    }
+    return result;
+}
+
+void fillGradient(QImage& image, const QRect& rect, const QColor& top, const QColor& bottom) {
+    const int rows = std::max(1, rect.height() - 1);
+    for (int y = rect.top(); y <= rect.bottom(); ++y)
+        drawHLine(image, rect.left(), rect.right(), y,
+                  mix(top, bottom, double(y - rect.top()) / rows));
+}
+
+void fillRect(QImage& image, const QRect& rect, const QColor& colour) {
+    for (int y = rect.top(); y <= rect.bottom(); ++y)
+        drawHLine(image, rect.left(), rect.right(), y, colour);
+}
+
+void drawHLine(QImage& image, int x1, int x2, int y, const QColor& colour) {
+    for (int x = x1; x <= x2; ++x)
+        setPixel(image, x, y, colour);
+}
+
+void drawVLine(QImage& image, int x, int y1, int y2, const QColor& colour) {
+    for (int y = y1; y <= y2; ++y)
+        setPixel(image, x, y, colour);
+}
+
+void drawSunkenField(QImage& image, const QRect& rect, const QColor& fill) {
+    const QRect frame = rect.adjusted(-1, -1, 1, 1);
+    const QColor shade = mix(fill, QColor(20, 28, 32), 0.55);
+    const QColor light(246, 248, 248);
+    drawHLine(image, frame.left(), frame.right(), frame.top(), shade);
+    drawVLine(image, frame.left(), frame.top(), frame.bottom(), shade);
+    drawHLine(image, frame.left() + 1, frame.right(), frame.bottom(), light);
+    drawVLine(image, frame.right(), frame.top() + 1, frame.bottom(), light);
+    fillRect(image, rect, fill);
+}
+
+void drawButton(QImage& image, const QRect& rect) {
+    const QColor edge(82, 94, 102);
+    const QRect face = rect.adjusted(1, 1, -1, -1);
+    fillGradient(image, face, QColor(250, 251, 251), QColor(188, 196, 200));
+    drawHLine(image, face.left(), face.right(), face.top(), QColor(255, 255, 255));
+    drawHLine(image, face.left(), face.right(), face.bottom(), QColor(164, 174, 180));
+    drawHLine(image, rect.left() + 1, rect.right() - 1, rect.top(), edge);
+    drawHLine(image, rect.left() + 1, rect.right() - 1, rect.bottom(), edge);
+    drawVLine(image, rect.left(), rect.top() + 1, rect.bottom() - 1, edge);
+    drawVLine(image, rect.right(), rect.top() + 1, rect.bottom() - 1, edge);
+    for (const QPoint corner : {rect.topLeft(), rect.topRight(), rect.bottomLeft(),
+                                rect.bottomRight()}) {
+        const QColor behind(image.pixel(corner));
+        setPixel(image, corner.x(), corner.y(), mix(behind, edge, 0.45));
+    }
+}
+
+void drawLabelButton(QImage& image, const QRect& rect, const QString& label) {
+    drawButton(image, rect);
+    const int x = rect.left() + (rect.width() - pixelfont::pixelTextWidth(label) + 1) / 2;
+    const int y = rect.top() + (rect.height() - pixelfont::kHeight) / 2;
+    pixelfont::drawPixelText(image, x, y + 1, label, kGlyphShadow);
+    pixelfont::drawPixelText(image, x, y, label, kGlyphInk);
+}
+
+void drawTitleStrip(QImage& image, int width, int height, const QString& caption, int gripEnd) {
+    fillGradient(image, QRect(0, 0, width, height - 1), kTitleTop, kTitleBottom);
+    drawHLine(image, 0, width - 1, height - 1, QColor(36, 44, 50));
+    const int textY = (height - pixelfont::kHeight) / 2;
+    pixelfont::drawPixelText(image, 7, textY + 1, caption, kTitleTextShadow, true);
+    pixelfont::drawPixelText(image, 6, textY, caption, kTitleText, true);
+
+    // Engraved grip lines between the caption and the window buttons.
+    const int gripStart = 6 + pixelfont::pixelTextWidth(caption, true) + 8;
+    for (int y = textY + 1; y < textY + pixelfont::kHeight; y += 2) {
+        drawHLine(image, gripStart, gripEnd, y, mix(kTitleTop, kTitleTextShadow, 0.6));
+        drawHLine(image, gripStart, gripEnd, y + 1, mix(kTitleTop, kTitleText, 0.35));
+    }
+}
+
+void drawMinusMark(QImage& image, const QRect& area) {
+    const int x = area.left() + (area.width() - 5) / 2;
+    const int y = area.top() + area.height() / 2 + 1;
+    fillRect(image, QRect(x + 1, y + 1, 5, 2), kTitleTextShadow);
+    fillRect(image, QRect(x, y, 5, 2), kTitleText);
+}
+
+void drawCrossMark(QImage& image, const QRect& area) {
+    constexpr int kSize = 7;
+    const int x = area.left() + (area.width() - kSize) / 2;
+    const int y = area.top() + (area.height() - kSize) / 2;
+    for (const auto& [dx, colour] : {std::pair{1, kTitleTextShadow}, std::pair{0, kTitleText}}) {
+        for (int i = 0; i < kSize; ++i) {
+            setPixel(image, x + i + dx, y + i + dx, colour);
+            setPixel(image, x + kSize - 1 - i + dx, y + i + dx, colour);
+        }
+    }
+}
+
+} // namespace skin

@@ -1,0 +1,74 @@
+#pragma once
+
+#include <QColor>
+#include <QImage>
+#include <QPoint>
+#include <QRect>
+
+#include <vector>
+
+// Drawing primitives of the skin pictures. All of them set whole pixels, so the pictures are
+// crisp at 1:1 and byte-identical on every run.
+namespace skin {
+
+// The window's see-through colour: it may appear only where the window is meant to be open.
+inline const QColor kKeyColour(255, 128, 0);
+inline const QColor kPanelGrey(206, 206, 206);
+inline const QColor kFieldBlue(126, 152, 161);
+
+// A picture under construction together with the set of pixels that belong to the window's
+// shape. finish() paints everything outside the shape in the key colour and guarantees that
+// nothing inside it is the key colour.
+class Canvas {
+public:
+    explicit Canvas(QSize size);
+
+    QImage& image() { return m_image; }
+    int width() const { return m_image.width(); }
+    int height() const { return m_image.height(); }
+
+    // Adds a rectangle with rounded corners of the given radius (0: square) to the shape.
+    void addToShape(const QRect& rect, int radius);
+    bool inShape(int x, int y) const;
+
+    // Draws the shape's silhouette: a dark edge on its border pixels and a one-pixel bevel
+    // inside it (light towards the top left, dark towards the bottom right).
+    void frameShape();
+
+    // The finished opaque RGB picture.
+    QImage finish() const;
+
+private:
+    bool onShapeBorder(int x, int y, int ring) const;
+
+    QImage m_image;
+    std::vector<bool> m_shape;
+};
+
+QColor mix(const QColor& a, const QColor& b, double amountOfB);
+
+// Fills rect with a top-to-bottom gradient.
+void fillGradient(QImage& image, const QRect& rect, const QColor& top, const QColor& bottom);
+void fillRect(QImage& image, const QRect& rect, const QColor& colour);
+void drawHLine(QImage& image, int x1, int x2, int y, const QColor& colour);
+void drawVLine(QImage& image, int x, int y1, int y2, const QColor& colour);
+
+// A recessed field: rect is filled, and a bevel is drawn on the ring of pixels just outside it.
+void drawSunkenField(QImage& image, const QRect& rect, const QColor& fill);
+
+// A raised push button filling rect exactly, with clipped corners blended into the background.
+void drawButton(QImage& image, const QRect& rect);
+// A button with a centred capital label in the pixel font.
+void drawLabelButton(QImage& image, const QRect& rect, const QString& label);
+
+// The colour of glyphs on buttons, and of their one-pixel light shadow.
+inline const QColor kGlyphInk(38, 48, 54);
+inline const QColor kGlyphShadow(250, 252, 252);
+
+// Title strip of the bar and of the creator panel: gradient, caption, grip lines.
+void drawTitleStrip(QImage& image, int width, int height, const QString& caption, int gripEnd);
+// The minimise (minus) and close (cross) marks, centred in their areas.
+void drawMinusMark(QImage& image, const QRect& area);
+void drawCrossMark(QImage& image, const QRect& area);
+
+} // namespace skin
