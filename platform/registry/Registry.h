@@ -68,3 +68,6 @@ LONG RegSetValueExA(HKEY key, const char* valueName, DWORD reserved, DWORD type,
 LONG RegDeleteValueA(HKEY key, const char* valueName);
 // Deletes a key with everything below it.
 LONG RegDeleteTreeA(HKEY key, const char* subKey);
+
+inline constexpr LONG ERROR_BADDB = 1009;
+inline constexpr LONG ERROR_KEY_DELETED = 1018;
