@@ -1,0 +1,264 @@
+#include "platform/mixer/FakeMixer.h"
+#include "volume/Module1.h"
+
+#include <gtest/gtest.h>
+
+#include <thread>
+
+namespace {
+
+using mixer::ComponentType;
+using mixer::ControlType;
+using mixer::FakeMixer;
+
+constexpr int kMasterSlot = 0;
+constexpr int kWaveSlot = 5;
+constexpr int kWaveMuteSlot = 12;
+
+// A fake mixer installed as the process's service, with device 0 and its wave-out line (volume
+// with the bounds the test chooses, and mute). Whatever the test left open is closed after it.
+class Module1Test : public ::testing::Test {
+protected:
+    Module1Test() : m_scope(m_mixer) { m_mixer.addDevice(); }
+
+    ~Module1Test() override
+    {
+        while (Module1::hMixer() != 0)
+            (void)Module1::CloseMixer();
+    }
+
+    void openWithWaveBounds(std::int32_t minimum, std::int32_t maximum)
+    {
+        m_mixer.addControl(0, ComponentType::WaveOut, ControlType::Volume, minimum, maximum);
+        m_mixer.addControl(0, ComponentType::WaveOut, ControlType::Mute, 0, 1);
+        ASSERT_EQ(Module1::OpenMixer(0), Module1::True);
+    }
+
+    std::int32_t sentToWave() const
+    {
+        return m_mixer.value(0, ComponentType::WaveOut, ControlType::Volume).value();
+    }
+
+    std::int32_t readWaveAfterRaw(std::int32_t raw)
+    {
+        m_mixer.setValueFromElsewhere(0, ComponentType::WaveOut, ControlType::Volume, raw);
+        Module1::Result<std::int32_t> read = Module1::GetVolume(kWaveSlot);
+        EXPECT_TRUE(read.ok());
+        return read.value;
+    }
+
+    std::int32_t sentAfterWriting(std::int32_t value)
+    {
+        Module1::Result<std::int16_t> written = Module1::SetVolume(kWaveSlot, value);
+        EXPECT_TRUE(written.ok());
+        EXPECT_EQ(written.value, Module1::True);
+        return sentToWave();
+    }
+
+    FakeMixer m_mixer;
+    mixer::ScopedService m_scope;
+};
+
+TEST_F(Module1Test, fullRangeControlScalesByFactor655)
+{
+    openWithWaveBounds(0, 65535);
+    EXPECT_EQ(sentAfterWriting(100), 65500);
+    EXPECT_EQ(sentAfterWriting(50), 32750);
+    EXPECT_EQ(sentAfterWriting(0), 0);
+    EXPECT_EQ(readWaveAfterRaw(65535), 100);
+    EXPECT_EQ(readWaveAfterRaw(65500), 100);
+    EXPECT_EQ(readWaveAfterRaw(32750), 50);
+    for (int value = 0; value <= 100; ++value) {
+        ASSERT_TRUE(Module1::SetVolume(kWaveSlot, value).ok());
+        EXPECT_EQ(Module1::GetVolume(kWaveSlot).value, value);
+    }
+}
+
+TEST_F(Module1Test, valuesBeyondTheBoundsAreClamped)
+{
+    openWithWaveBounds(0, 65535);
+    EXPECT_EQ(sentAfterWriting(150), 65535);
+    EXPECT_EQ(Module1::GetVolume(kWaveSlot).value, 100);
+    EXPECT_EQ(sentAfterWriting(-5), 0);
+}
+
+TEST_F(Module1Test, lowerBoundIsAppliedLastAndWins)
+{
+    openWithWaveBounds(30, 20);
+    EXPECT_EQ(sentAfterWriting(25), 30);
+}
+
+TEST_F(Module1Test, maximumOf150HasFactorOneButScaledReads)
+{
+    openWithWaveBounds(0, 150);
+    EXPECT_EQ(sentAfterWriting(100), 100);
+    EXPECT_EQ(readWaveAfterRaw(100), 67);
+}
+
+TEST_F(Module1Test, maximumOfExactly100IsNeverScaled)
+{
+    openWithWaveBounds(0, 100);
+    EXPECT_EQ(sentAfterWriting(57), 57);
+    EXPECT_EQ(readWaveAfterRaw(57), 57);
+    EXPECT_EQ(sentAfterWriting(150), 100);
+}
+
+TEST_F(Module1Test, readsSubtractTheLowerBound)
+{
+    openWithWaveBounds(10, 1000);
+    EXPECT_EQ(readWaveAfterRaw(1000), 90);
+    EXPECT_EQ(sentAfterWriting(0), 10);
+}
+
+TEST_F(Module1Test, halvesRoundToTheEvenNeighbour)
+{
+    openWithWaveBounds(0, 200);
+    EXPECT_EQ(readWaveAfterRaw(1), 0);
+    EXPECT_EQ(readWaveAfterRaw(3), 2);
+    EXPECT_EQ(readWaveAfterRaw(5), 2);
+    EXPECT_EQ(readWaveAfterRaw(7), 4);
+}
+
+TEST_F(Module1Test, muteSendsOneAndAnyNonZeroReadsTrue)
+{
+    openWithWaveBounds(0, 65535);
+    ASSERT_EQ(Module1::SetMute(kWaveMuteSlot, Module1::True).value, Module1::True);
+    EXPECT_EQ(m_mixer.value(0, ComponentType::WaveOut, ControlType::Mute), 1);
+    EXPECT_EQ(Module1::GetMute(kWaveMuteSlot).value, Module1::True);
+    ASSERT_EQ(Module1::SetMute(kWaveMuteSlot, Module1::False).value, Module1::True);
+    EXPECT_EQ(m_mixer.value(0, ComponentType::WaveOut, ControlType::Mute), 0);
+    EXPECT_EQ(Module1::GetMute(kWaveMuteSlot).value, Module1::False);
+    m_mixer.setValueFromElsewhere(0, ComponentType::WaveOut, ControlType::Mute, 7);
+    EXPECT_EQ(Module1::GetMute(kWaveMuteSlot).value, Module1::True);
+}
+
+TEST_F(Module1Test, deviceIndexOutsideTheDevicesOpensNothing)
+{
+    m_mixer.addDevice(); // two devices: 0 and 1
+    EXPECT_EQ(Module1::OpenMixer(-1), Module1::False);
+    EXPECT_EQ(Module1::OpenMixer(2), Module1::False);
+    EXPECT_EQ(m_mixer.openHandles(), 0);
+    EXPECT_EQ(Module1::hMixer(), 0u);
+    EXPECT_EQ(Module1::OpenMixer(1), Module1::True);
+}
+
+TEST_F(Module1Test, slotOutsideTheTableIsAnErrorWithoutMixerRequest)
+{
+    openWithWaveBounds(0, 65535);
+    const int writesBefore = m_mixer.setValueCalls();
+    const int readsBefore = m_mixer.getValueCalls();
+    for (int slot : {21, -1}) {
+        EXPECT_EQ(Module1::GetVolume(slot).error, Module1::Error::SlotOutOfRange);
+        EXPECT_EQ(Module1::SetVolume(slot, 50).error, Module1::Error::SlotOutOfRange);
+        EXPECT_EQ(Module1::GetMute(slot).error, Module1::Error::SlotOutOfRange);
+        EXPECT_EQ(Module1::SetMute(slot, Module1::True).error, Module1::Error::SlotOutOfRange);
+    }
+    EXPECT_EQ(m_mixer.setValueCalls(), writesBefore);
+    EXPECT_EQ(m_mixer.getValueCalls(), readsBefore);
+}
+
+TEST_F(Module1Test, slotsFourteenToTwentyAreZeroRecordsThatReadZero)
+{
+    openWithWaveBounds(0, 65535);
+    for (int slot = 14; slot <= 20; ++slot) {
+        const Module1::MixerControl& record = Module1::MixerControls()[slot];
+        EXPECT_EQ(record.dwControlID, 0u);
+        EXPECT_EQ(record.lMinimum, 0);
+        EXPECT_EQ(record.lMaximum, 0);
+        Module1::Result<std::int32_t> read = Module1::GetVolume(slot);
+        EXPECT_TRUE(read.ok());
+        EXPECT_EQ(read.value, 0);
+    }
+}
+
+TEST_F(Module1Test, overflowIsAnErrorAndWritesNothing)
+{
+    openWithWaveBounds(0, 65535);
+    const int writesBefore = m_mixer.setValueCalls();
+    EXPECT_EQ(Module1::SetVolume(kWaveSlot, 4'000'000).error, Module1::Error::Overflow);
+    EXPECT_EQ(m_mixer.setValueCalls(), writesBefore);
+    m_mixer.setValueFromElsewhere(0, ComponentType::WaveOut, ControlType::Volume, 30'000'000);
+    EXPECT_EQ(Module1::GetVolume(kWaveSlot).error, Module1::Error::Overflow);
+}
+
+TEST_F(Module1Test, failedRequestsReadZeroAndWriteFalse)
+{
+    openWithWaveBounds(10, 1000);
+    m_mixer.failGetValue(true);
+    m_mixer.failSetValue(true);
+    EXPECT_EQ(Module1::GetVolume(kWaveSlot).value, -10); // raw 0, minus the lower bound
+    EXPECT_EQ(Module1::GetMute(kWaveMuteSlot).value, Module1::False);
+    EXPECT_EQ(Module1::SetVolume(kWaveSlot, 50).value, Module1::False);
+    EXPECT_EQ(Module1::SetMute(kWaveMuteSlot, Module1::True).value, Module1::False);
+}
+
+TEST_F(Module1Test, missingLinesAndControlsLeaveTheirSlots)
+{
+    m_mixer.addControl(0, ComponentType::Speakers, ControlType::Volume, 0, 65535);
+    ASSERT_EQ(Module1::OpenMixer(0), Module1::True);
+    EXPECT_EQ(Module1::MixerControls()[kMasterSlot].lMaximum, 65535);
+    EXPECT_EQ(Module1::MixerControls()[kMasterSlot].cbStruct, 152u);
+    // The speakers line exists without a mute: only the size field is set.
+    EXPECT_EQ(Module1::MixerControls()[7].cbStruct, 152u);
+    EXPECT_EQ(Module1::MixerControls()[7].dwControlID, 0u);
+    // No microphone line at all: the record is not touched.
+    EXPECT_EQ(Module1::MixerControls()[2].cbStruct, 0u);
+    EXPECT_EQ(Module1::SetVolume(2, 50).value, Module1::False);
+}
+
+TEST_F(Module1Test, failedOpenReturnsFalseAndLeavesTheHandle)
+{
+    m_mixer.failOpen(true);
+    EXPECT_EQ(Module1::OpenMixer(0), Module1::False);
+    EXPECT_EQ(Module1::hMixer(), 0u);
+}
+
+TEST_F(Module1Test, instancesOnOneThreadShareTheDeviceUntilTheLastCloses)
+{
+    openWithWaveBounds(0, 65535);
+    const mixer::Handle first = Module1::hMixer();
+    ASSERT_EQ(Module1::OpenMixer(0), Module1::True);
+    EXPECT_EQ(Module1::hMixer(), first);
+    EXPECT_EQ(m_mixer.openHandles(), 1);
+
+    EXPECT_EQ(Module1::CloseMixer(), 0);
+    EXPECT_EQ(Module1::hMixer(), first);
+    EXPECT_EQ(sentAfterWriting(40), 26200); // the remaining instance still reaches the mixer
+
+    EXPECT_EQ(Module1::CloseMixer(), 0);
+    EXPECT_EQ(Module1::hMixer(), 0u);
+    EXPECT_EQ(m_mixer.openHandles(), 0);
+    EXPECT_EQ(Module1::CloseMixer(), static_cast<std::int32_t>(mixer::kInvalidHandle));
+}
+
+TEST_F(Module1Test, withoutDevicesReadsYieldZeroAndFalse)
+{
+    FakeMixer empty;
+    mixer::ScopedService scope(empty);
+    EXPECT_EQ(Module1::OpenMixer(0), Module1::False);
+    EXPECT_EQ(Module1::GetVolume(kWaveSlot).value, 0);
+    EXPECT_EQ(Module1::GetMute(kWaveMuteSlot).value, Module1::False);
+    EXPECT_EQ(Module1::SetVolume(kWaveSlot, 50).value, Module1::False);
+}
+
+TEST_F(Module1Test, eachThreadHasItsOwnHandleAndTable)
+{
+    openWithWaveBounds(0, 65535);
+    const mixer::Handle mine = Module1::hMixer();
+    mixer::Handle theirs = 0;
+    std::int32_t theirSlotMaximum = -1;
+    std::thread other([&] {
+        theirSlotMaximum = Module1::MixerControls()[kWaveSlot].lMaximum;
+        if (Module1::OpenMixer(0) == Module1::True)
+            theirs = Module1::hMixer();
+        (void)Module1::CloseMixer();
+    });
+    other.join();
+    EXPECT_EQ(theirSlotMaximum, 0); // a new thread starts with an empty table
+    EXPECT_NE(theirs, 0u);
+    EXPECT_NE(theirs, mine);
+    EXPECT_EQ(Module1::hMixer(), mine);
+    EXPECT_EQ(m_mixer.openHandles(), 1);
+}
+
+} // namespace
