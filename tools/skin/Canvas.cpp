@@ -195,13 +195,15 @@ void drawMinusMark(QImage& image, const QRect& area) {
 }
 
 void drawCrossMark(QImage& image, const QRect& area) {
-    constexpr int kSize = 7;
-    const int x = area.left() + (area.width() - kSize) / 2;
-    const int y = area.top() + (area.height() - kSize) / 2;
+    // Seven rows, each diagonal two pixels wide: as heavy as the two-pixel minus beside it.
+    constexpr int kRows = 7;
+    const int x = area.left() + (area.width() - (kRows + 2)) / 2;
+    const int y = area.top() + (area.height() - kRows) / 2;
     for (const auto& [dx, colour] : {std::pair{1, kTitleTextShadow}, std::pair{0, kTitleText}}) {
-        for (int i = 0; i < kSize; ++i) {
-            setPixel(image, x + i + dx, y + i + dx, colour);
-            setPixel(image, x + kSize - 1 - i + dx, y + i + dx, colour);
+        for (int row = 0; row < kRows; ++row) {
+            drawHLine(image, x + row + dx, x + row + 1 + dx, y + row + dx, colour);
+            drawHLine(image, x + kRows - 1 - row + dx, x + kRows - row + dx, y + row + dx,
+                      colour);
         }
     }
 }

@@ -125,6 +125,9 @@ void drawMenuButton(QImage& image) {
 QImage drawPlayerBar() {
     Canvas canvas(QSize(293, 66));
     canvas.addToShape(QRect(0, 0, 293, 66), kCornerRadius);
+    // Square at the top: the drag area reaches into the top-left corner, and every pixel
+    // under a click area must stay opaque.
+    canvas.addToShape(QRect(0, 0, 293, kTitleHeight), 0);
     QImage& image = canvas.image();
     fillRect(image, image.rect(), kPanelGrey);
     drawTitleStrip(image, image.width(), kTitleHeight, QStringLiteral("Quiva"),

@@ -1,0 +1,228 @@
+// The checked-in skin pictures and icons: they are exactly what the generator draws, have the
+// sizes and colour depths the windows expect, and show buttons and fields where the window's
+// click areas and controls lie.
+
+#include "tests/support/TempTree.h"
+
+#include <QImage>
+#include <QProcess>
+#include <QRect>
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <set>
+#include <vector>
+
+namespace {
+
+const QRgb kKey = qRgb(255, 128, 0);
+const QRgb kField = qRgb(126, 152, 161);
+
+const char* const kGenerated[] = {
+    "player/resources/skin-bar.png",     "player/resources/skin-playlist.png",
+    "player/resources/skin-creator.png", "player/resources/quiva-16.png",
+    "player/resources/quiva-48.png",     "player/resources/about-icon.png",
+    "volume/resources/dalvex-face.png",  "volume/resources/dalvex-toolbox.png",
+};
+
+QString sourcePath(const QString& relative) {
+    return qEnvironmentVariable("QUIVA_SOURCE_DIR") + QLatin1Char('/') + relative;
+}
+
+QImage checkedIn(const char* relative) {
+    return QImage(sourcePath(QString::fromLatin1(relative)));
+}
+
+// A picture's pixels under a window rectangle given in twips. The rectangle is widened to
+// whole pixels on every side, so the check holds whether the window rounds or truncates.
+struct Picture {
+    const char* file;
+    int leftTwips;
+    int topTwips;
+};
+
+QRect pixelsUnder(const Picture& picture, int left, int top, int width, int height) {
+    const int x1 = static_cast<int>(std::floor(left / 15.0));
+    const int y1 = static_cast<int>(std::floor(top / 15.0));
+    const int x2 = static_cast<int>(std::ceil((left + width) / 15.0));
+    const int y2 = static_cast<int>(std::ceil((top + height) / 15.0));
+    const QPoint origin(picture.leftTwips / 15, picture.topTwips / 15);
+    return QRect(QPoint(x1, y1) - origin, QPoint(x2 - 1, y2 - 1) - origin);
+}
+
+int countPixels(const QImage& image, const QRect& rect, QRgb colour) {
+    int count = 0;
+    for (int y = rect.top(); y <= rect.bottom(); ++y) {
+        for (int x = rect.left(); x <= rect.right(); ++x)
+            count += (image.pixel(x, y) & 0xffffff) == (colour & 0xffffff) ? 1 : 0;
+    }
+    return count;
+}
+
+std::set<QRgb> coloursOf(const QImage& image) {
+    std::set<QRgb> colours;
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x)
+            colours.insert(image.pixel(x, y));
+    }
+    return colours;
+}
+
+const Picture kBar{"player/resources/skin-bar.png", 0, 0};
+const Picture kPlaylist{"player/resources/skin-playlist.png", 0, 1010};
+const Picture kCreator{"player/resources/skin-creator.png", 4410, 0};
+
+struct Area {
+    const Picture* picture;
+    const char* name;
+    int left, top, width, height;
+};
+
+// Click areas, and the labels that stand in for one, in window twips.
+const Area kClickAreas[] = {
+    {&kBar, "Image2", 0, 0, 3855, 255},         {&kBar, "Image3", 3940, 0, 100, 255},
+    {&kBar, "Image4", 4110, 0, 135, 255},       {&kBar, "Image5", 4120, 720, 200, 200},
+    {&kBar, "Image13", 120, 675, 375, 195},     {&kBar, "Image14", 560, 680, 375, 195},
+    {&kBar, "Image15", 1000, 680, 375, 195},    {&kBar, "Image16", 1460, 680, 375, 195},
+    {&kBar, "Image17", 1920, 680, 375, 195},    {&kPlaylist, "Image7", 620, 4730, 975, 255},
+    {&kPlaylist, "Image8", 1680, 4730, 900, 255}, {&kPlaylist, "Image9", 2700, 4730, 975, 255},
+    {&kCreator, "Image12", 6600, 2700, 1095, 255}, {&kCreator, "Image11", 7750, 2680, 1095, 255},
+    {&kCreator, "Label1", 5260, 2580, 1335, 375},
+};
+
+// Controls drawn over a field of their own background colour.
+const Area kFields[] = {
+    {&kBar, "pic", 120, 360, 3255, 200},
+    {&kPlaylist, "lstPls", 240, 1440, 3885, 3120},
+    {&kPlaylist, "pic2", 220, 5090, 3920, 240},
+};
+
+} // namespace
+
+TEST(SkinPictures, checkedInFilesAreWhatTheGeneratorDraws) {
+    TempTree out;
+    QProcess generator;
+    generator.start(QStringLiteral(QUIVA_SKIN_GEN), {out.root()});
+    ASSERT_TRUE(generator.waitForFinished(60000)) << "generator did not finish";
+    ASSERT_EQ(generator.exitStatus(), QProcess::NormalExit);
+    ASSERT_EQ(generator.exitCode(), 0) << generator.readAllStandardError().toStdString();
+
+    for (const char* file : kGenerated) {
+        const QByteArray drawn = readAll(out.path(QString::fromLatin1(file)));
+        ASSERT_FALSE(drawn.isEmpty()) << file;
+        EXPECT_EQ(drawn, readAll(sourcePath(QString::fromLatin1(file))))
+            << file << " differs from a fresh drawing: run tools/regenerate-skin.sh";
+    }
+}
+
+TEST(SkinPictures, generatorRefusesAnUnwritableTarget) {
+    TempTree out;
+    // A file where a folder must go: nothing can be written below it.
+    out.file(QStringLiteral("player"), "not a folder");
+    QProcess generator;
+    generator.start(QStringLiteral(QUIVA_SKIN_GEN), {out.root()});
+    ASSERT_TRUE(generator.waitForFinished(60000));
+    EXPECT_NE(generator.exitCode(), 0);
+    EXPECT_TRUE(generator.readAllStandardError().contains("cannot write"));
+}
+
+TEST(SkinPictures, haveTheirFixedSizes) {
+    const struct {
+        const char* file;
+        QSize size;
+    } expected[] = {
+        {"player/resources/skin-bar.png", {293, 66}},
+        {"player/resources/skin-playlist.png", {293, 300}},
+        {"player/resources/skin-creator.png", {300, 200}},
+        {"player/resources/quiva-16.png", {16, 16}},
+        {"player/resources/quiva-48.png", {48, 48}},
+        {"player/resources/about-icon.png", {32, 32}},
+        {"volume/resources/dalvex-face.png", {32, 32}},
+        {"volume/resources/dalvex-toolbox.png", {16, 15}},
+    };
+    for (const auto& [file, size] : expected) {
+        const QImage image = checkedIn(file);
+        ASSERT_FALSE(image.isNull()) << file;
+        EXPECT_EQ(image.size(), size) << file;
+    }
+}
+
+TEST(SkinPictures, noClickAreaShowsTheSeeThroughColour) {
+    for (const Area& area : kClickAreas) {
+        const QImage image = checkedIn(area.picture->file);
+        const QRect rect =
+            pixelsUnder(*area.picture, area.left, area.top, area.width, area.height);
+        ASSERT_TRUE(image.rect().contains(rect)) << area.name;
+        EXPECT_EQ(countPixels(image, rect, kKey), 0) << area.name;
+    }
+}
+
+TEST(SkinPictures, buttonsArePaintedUnderTheirClickAreas) {
+    // A button shows a dark edge and a light face: many more colours than flat panel grey.
+    for (const Area& area : kClickAreas) {
+        if (QByteArray(area.name) == "Image2" || QByteArray(area.name) == "Label1")
+            continue;
+        const QImage image = checkedIn(area.picture->file);
+        const QImage under = image.copy(
+            pixelsUnder(*area.picture, area.left, area.top, area.width, area.height));
+        EXPECT_GE(coloursOf(under).size(), 4u) << area.name;
+    }
+}
+
+TEST(SkinPictures, fieldsLieUnderTheControlsThatShowThem) {
+    for (const Area& field : kFields) {
+        const QImage image = checkedIn(field.picture->file);
+        // The control's own pixels, rounded inwards.
+        const QRect outer =
+            pixelsUnder(*field.picture, field.left, field.top, field.width, field.height);
+        const QRect inner = outer.adjusted(1, 1, -1, -1);
+        EXPECT_EQ(countPixels(image, inner, kField), inner.width() * inner.height())
+            << field.name;
+    }
+}
+
+TEST(SkinPictures, cornersOutsideTheRoundedShapeAreSeeThrough) {
+    const struct {
+        const Picture* picture;
+        std::vector<QPoint> corners;
+    } expected[] = {
+        // The bar's top corners are square: the drag area covers the top-left one.
+        {&kBar, {{0, 65}, {292, 65}}},
+        {&kPlaylist, {{0, 0}, {292, 0}, {0, 299}, {292, 299}}},
+        {&kCreator, {{0, 0}, {299, 0}, {0, 199}, {299, 199}}},
+    };
+    for (const auto& [picture, corners] : expected) {
+        const QImage image = checkedIn(picture->file);
+        EXPECT_FALSE(image.hasAlphaChannel()) << picture->file;
+        for (const QPoint corner : corners) {
+            EXPECT_EQ(image.pixel(corner) & 0xffffff, kKey & 0xffffff)
+                << picture->file << " at " << corner.x() << "," << corner.y();
+        }
+    }
+}
+
+TEST(SkinPictures, iconsKeepTheirColourDepths) {
+    EXPECT_LE(coloursOf(checkedIn("player/resources/quiva-16.png")).size(), 256u);
+    EXPECT_LE(coloursOf(checkedIn("player/resources/about-icon.png")).size(), 17u);
+
+    const QImage face = checkedIn("volume/resources/dalvex-face.png");
+    EXPECT_LE(coloursOf(face).size(), 17u);
+    EXPECT_EQ(qAlpha(face.pixel(0, 0)), 0) << "the face's background is transparent";
+
+    const QByteArray toolbox = readAll(sourcePath("volume/resources/dalvex-toolbox.png"));
+    ASSERT_GT(toolbox.size(), 26);
+    // PNG header: bit depth 8 and colour type 2 (RGB), i.e. 24 bits a pixel without alpha.
+    EXPECT_EQ(toolbox.at(24), 8);
+    EXPECT_EQ(toolbox.at(25), 2);
+}
+
+TEST(SkinPictures, volumeFaceShowsAYellowSpeakerAtTheLowerLeft) {
+    const QImage face = checkedIn("volume/resources/dalvex-face.png");
+    const QRgb yellow = qRgb(255, 255, 0);
+    const int lowerLeft = countPixels(face, QRect(0, 16, 16, 16), yellow);
+    const int elsewhere = countPixels(face, QRect(0, 0, 32, 16), yellow) +
+                          countPixels(face, QRect(16, 16, 16, 16), yellow);
+    EXPECT_GT(lowerLeft, 10);
+    EXPECT_EQ(elsewhere, 0);
+}
