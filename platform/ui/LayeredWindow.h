@@ -1,0 +1,54 @@
+#pragma once
+
+// Colour-key transparency of a window, in the shape of the classic layered-window calls.
+//
+// Once a window carries the layered bit and a colour key, every pixel that it renders in exactly
+// that colour is see-through and lets clicks pass, for the rest of the window's life. On X11 this
+// is the window's shape (QWidget::setMask): the mask is computed from the rendered pixels when the
+// window is shown, when it changes size and when invalidateLayeredWindow() says its look changed;
+// ordinary repaints do not recompute it. On window systems without shaped windows the calls fail.
+//
+// Thread rule: UI thread only. The state lives on the widget and goes away with it.
+
+#include <QtGlobal>
+#include <cstdint>
+
+class QWidget;
+
+using LONG = std::int32_t;
+using DWORD = std::uint32_t;
+using BYTE = std::uint8_t;
+using COLORREF = std::uint32_t; // 0x00BBGGRR
+using BOOL = int;
+
+inline constexpr int GWL_EXSTYLE = -20;
+inline constexpr LONG WS_EX_LAYERED = 0x00080000;
+inline constexpr DWORD LWA_COLORKEY = 0x1;
+inline constexpr DWORD LWA_ALPHA = 0x2;
+
+// The window's extended style (only GWL_EXSTYLE is kept; any other index and a null window
+// give 0). A window never touched has the style 0.
+LONG GetWindowLongA(QWidget* hwnd, int index);
+
+// Replaces the extended style and returns the previous one; 0 for a null window or another
+// index (nothing changes then). Clearing WS_EX_LAYERED removes the colour key and the shape.
+LONG SetWindowLongA(QWidget* hwnd, int index, LONG newLong);
+
+// Sets the colour key (LWA_COLORKEY, `key` as 0x00BBGGRR) and/or the whole window's opacity
+// (LWA_ALPHA, `alpha` 0..255) of a layered window. Returns 0 (FALSE), changing nothing, for a null
+// window, a window without WS_EX_LAYERED, or a window system that cannot shape windows; nonzero
+// otherwise. The shape is computed at once when the window is visible, else when it is shown.
+BOOL SetLayeredWindowAttributes(QWidget* hwnd, COLORREF key, BYTE alpha, DWORD flags);
+
+namespace layered {
+
+// Recomputes the shape of a layered, colour-keyed window after its pixels changed other than by
+// a size change (a new skin picture, a panel shown). Coalesced: runs once at the next pass of
+// the event loop. No effect on other windows.
+void invalidateLayeredWindow(QWidget* hwnd);
+
+// Whether this window system can shape windows (X11; the offscreen platform keeps the shape as
+// the widget's mask, which is how tests look at it).
+bool shapingSupported();
+
+} // namespace layered
