@@ -1,0 +1,72 @@
+#include "platform/mixer/Backends.h"
+#include "platform/mixer/Mixer.h"
+#include "tests/support/TempTree.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+
+namespace {
+
+using namespace std::chrono_literals;
+
+// The test runs with a private runtime directory and no server address, so no sound server
+// answers, and the machine has no sound card.
+TEST(MixerService, withoutServerOrCardThereIsNoDevice)
+{
+    mixer::Service& service = mixer::service();
+    EXPECT_EQ(service.deviceCount(), 0);
+    mixer::Handle handle = 0;
+    EXPECT_EQ(service.open(0, &handle), mixer::kBadDeviceId);
+    EXPECT_EQ(handle, 0u);
+    EXPECT_EQ(service.close(1), mixer::kInvalidHandle);
+}
+
+TEST(MixerService, alsaWithoutCardsRefusesEveryIndex)
+{
+    auto alsa = mixer::makeAlsaService();
+    ASSERT_EQ(alsa->deviceCount(), 0) << "this test expects a machine without sound cards";
+    mixer::Handle handle = 0;
+    EXPECT_EQ(alsa->open(0, &handle), mixer::kBadDeviceId);
+    EXPECT_EQ(alsa->open(-1, &handle), mixer::kBadDeviceId);
+    std::int32_t value = 0;
+    EXPECT_EQ(alsa->getValue(1, 1, &value), mixer::kInvalidHandle);
+}
+
+TEST(MixerService, absentServerIsNotChosen)
+{
+    TempTree tree;
+    const std::string address = "unix:" + tree.path("no-server").toStdString();
+    EXPECT_EQ(mixer::connectPulseService(address.c_str(), 2000ms), nullptr);
+}
+
+// A socket that accepts connections but never says a word: the client must give up at its
+// timeout instead of waiting for the server for good.
+TEST(MixerService, silentServerCostsOneTimeoutAndNoHang)
+{
+    TempTree tree;
+    const std::string path = tree.path("silent").toStdString();
+    const int listener = socket(AF_UNIX, SOCK_STREAM, 0);
+    ASSERT_GE(listener, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    ASSERT_LT(path.size(), sizeof(address.sun_path));
+    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+    ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
+    ASSERT_EQ(listen(listener, 4), 0);
+
+    const auto started = std::chrono::steady_clock::now();
+    auto service = mixer::connectPulseService(("unix:" + path).c_str(), 300ms);
+    const auto waited = std::chrono::steady_clock::now() - started;
+    close(listener);
+
+    EXPECT_EQ(service, nullptr);
+    EXPECT_LT(waited, 5s);
+}
+
+} // namespace
