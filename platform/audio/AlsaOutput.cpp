@@ -1,0 +1,115 @@
+#include "platform/audio/AlsaOutput.h"
+
+#include <alsa/asoundlib.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <vector>
+
+namespace audio {
+
+AlsaOutput::AlsaOutput(const char* device)
+    : m_device(device), m_wakeFd(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK))
+{
+}
+
+AlsaOutput::~AlsaOutput()
+{
+    close();
+    ::close(m_wakeFd);
+}
+
+bool AlsaOutput::open(const PcmFormat& format, int bufferMs)
+{
+    close();
+    if (snd_pcm_open(&m_pcm, m_device, SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK) < 0) {
+        m_pcm = nullptr;
+        return false;
+    }
+    const unsigned latencyUs = std::min(bufferMs, kMaxBufferMs) * 1000u;
+    if (snd_pcm_set_params(m_pcm, SND_PCM_FORMAT_S16, SND_PCM_ACCESS_RW_INTERLEAVED,
+                           format.channels, format.rateHz, 1, latencyUs) < 0) {
+        close();
+        return false;
+    }
+    m_format = format;
+    return true;
+}
+
+long AlsaOutput::write(const std::uint8_t* data, std::size_t bytes)
+{
+    const snd_pcm_uframes_t frames = bytes / m_format.bytesPerFrame();
+    for (;;) {
+        const snd_pcm_sframes_t written = snd_pcm_writei(m_pcm, data, frames);
+        if (written >= 0)
+            return static_cast<long>(written * m_format.bytesPerFrame());
+        if (written == -EAGAIN) {
+            if (!waitForDevice(-1, true))
+                return 0;
+            continue;
+        }
+        // An underrun or a suspend is recovered in place; anything else means the device is gone.
+        if (snd_pcm_recover(m_pcm, static_cast<int>(written), 1) < 0)
+            return -1;
+    }
+}
+
+bool AlsaOutput::waitForDevice(int timeoutMs, bool watchDevice)
+{
+    const int count = watchDevice ? std::max(snd_pcm_poll_descriptors_count(m_pcm), 0) : 0;
+    std::vector<pollfd> fds(count + 1);
+    fds[0] = {m_wakeFd, POLLIN, 0};
+    if (count > 0)
+        snd_pcm_poll_descriptors(m_pcm, fds.data() + 1, count);
+    poll(fds.data(), fds.size(), timeoutMs);
+    std::uint64_t signalled = 0;
+    return ::read(m_wakeFd, &signalled, sizeof signalled) != sizeof signalled;
+}
+
+void AlsaOutput::drop()
+{
+    snd_pcm_drop(m_pcm);
+    snd_pcm_prepare(m_pcm);
+}
+
+bool AlsaOutput::drain()
+{
+    // A song shorter than the start threshold has not started yet.
+    if (snd_pcm_state(m_pcm) == SND_PCM_STATE_PREPARED)
+        snd_pcm_start(m_pcm);
+    snd_pcm_uframes_t bufferFrames = 0;
+    snd_pcm_uframes_t periodFrames = 0;
+    snd_pcm_get_params(m_pcm, &bufferFrames, &periodFrames);
+    for (;;) {
+        const snd_pcm_sframes_t room = snd_pcm_avail(m_pcm);
+        if (room < 0 || static_cast<snd_pcm_uframes_t>(room) >= bufferFrames)
+            return room >= 0 || room == -EPIPE; // an underrun at the end is the end
+        const int leftMs = static_cast<int>((bufferFrames - room) * 1000 / m_format.rateHz) + 1;
+        if (!waitForDevice(leftMs, false))
+            return false;
+    }
+}
+
+void AlsaOutput::pause(bool paused)
+{
+    if (snd_pcm_pause(m_pcm, paused ? 1 : 0) < 0 && paused)
+        drop();
+}
+
+void AlsaOutput::close()
+{
+    if (!m_pcm)
+        return;
+    snd_pcm_close(m_pcm);
+    m_pcm = nullptr;
+}
+
+void AlsaOutput::interrupt()
+{
+    const std::uint64_t one = 1;
+    [[maybe_unused]] auto written = ::write(m_wakeFd, &one, sizeof one);
+}
+
+} // namespace audio

@@ -1,0 +1,41 @@
+#pragma once
+
+#include "platform/audio/Output.h"
+
+struct _snd_pcm;
+
+namespace audio {
+
+// Plays through an ALSA device ("default" unless told otherwise) when no sound server answers.
+// Pause uses the device's own pause; a device that cannot pause drops what it holds instead,
+// so up to one buffer (at most kMaxBufferMs) of the song is skipped there. Volume is left to
+// the engine.
+class AlsaOutput final : public Output {
+public:
+    static constexpr int kMaxBufferMs = 250;
+
+    explicit AlsaOutput(const char* device = "default");
+    ~AlsaOutput() override;
+
+    bool open(const PcmFormat& format, int bufferMs) override;
+    long write(const std::uint8_t* data, std::size_t bytes) override;
+    void drop() override;
+    bool drain() override;
+    void pause(bool paused) override;
+    void close() override;
+    bool setVolume(std::uint16_t, bool) override { return false; }
+    void interrupt() override;
+    const char* name() const override { return "alsa"; }
+
+private:
+    // Waits until the time is up, interrupt() is called or (when watched) the device wants
+    // data; false when interrupted.
+    bool waitForDevice(int timeoutMs, bool watchDevice);
+
+    const char* m_device;
+    _snd_pcm* m_pcm = nullptr;
+    PcmFormat m_format;
+    int m_wakeFd; // eventfd that interrupt() signals
+};
+
+} // namespace audio

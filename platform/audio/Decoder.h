@@ -1,0 +1,46 @@
+#pragma once
+
+#include "platform/audio/Output.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+// An MP3 file being decoded to 16-bit PCM with libmpg123: gapless (encoder delay and padding
+// removed when the file says so), ID3 tags skipped, any MPEG audio rate, mono or stereo.
+// One decoder belongs to one thread at a time (the engine's); it holds the file open.
+namespace audio {
+
+enum class OpenStatus { Ok, NotFound, NotPlayable };
+
+class Decoder {
+public:
+    ~Decoder();
+    Decoder(const Decoder&) = delete;
+    Decoder& operator=(const Decoder&) = delete;
+
+    // Opens a regular file and reads up to its first frame. Returns null and sets `status`
+    // to NotFound (missing, unreadable, not a regular file) or NotPlayable (no MPEG audio).
+    static std::unique_ptr<Decoder> open(const std::string& path, OpenStatus* status);
+
+    // Format of the samples that read() returns next.
+    PcmFormat format() const { return m_format; }
+
+    enum class ReadStatus { Data, FormatChanged, End };
+    // Fills `buffer` with up to `capacity` bytes (whole frames) and sets `bytes`. End comes
+    // once every sample has been returned (a damaged tail counts as the end); FormatChanged
+    // returns no bytes, and format() then tells the new one.
+    ReadStatus read(std::uint8_t* buffer, std::size_t capacity, std::size_t* bytes);
+
+private:
+    explicit Decoder(void* handle) : m_handle(handle) {}
+    bool updateFormat();
+
+    void* m_handle; // mpg123_handle, kept out of this header
+    int m_fd = -1;
+    PcmFormat m_format;
+    bool m_ended = false;
+};
+
+} // namespace audio

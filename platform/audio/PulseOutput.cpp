@@ -1,0 +1,237 @@
+#include "platform/audio/PulseOutput.h"
+
+#include <pulse/pulseaudio.h>
+
+#include <chrono>
+
+namespace audio {
+namespace {
+
+constexpr int kConnectTimeoutMs = 1000;
+constexpr int kOperationTimeoutMs = 2000;
+constexpr int kNoTimeout = -1;
+
+pa_cvolume toCvolume(std::uint16_t volume, int channels)
+{
+    pa_cvolume cv;
+    pa_cvolume_set(&cv, channels, pa_sw_volume_from_linear(volume / 65535.0));
+    return cv;
+}
+
+} // namespace
+
+PulseOutput::PulseOutput() : m_loop(pa_mainloop_new()) {}
+
+PulseOutput::~PulseOutput()
+{
+    disconnect();
+    pa_mainloop_free(m_loop);
+}
+
+template <typename Done> bool PulseOutput::runUntil(Done done, int timeoutMs)
+{
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (!done()) {
+        const auto left = std::chrono::duration_cast<std::chrono::microseconds>(
+            deadline - std::chrono::steady_clock::now());
+        if (timeoutMs >= 0 && left.count() <= 0)
+            return false;
+        const int waitUs = timeoutMs < 0 ? -1 : static_cast<int>(left.count());
+        if (pa_mainloop_prepare(m_loop, waitUs) < 0 ||
+            pa_mainloop_poll(m_loop) < 0 || pa_mainloop_dispatch(m_loop) < 0)
+            return false;
+    }
+    return true;
+}
+
+bool PulseOutput::connected() const
+{
+    return m_context && pa_context_get_state(m_context) == PA_CONTEXT_READY;
+}
+
+bool PulseOutput::streamGood() const
+{
+    return connected() && m_stream && pa_stream_get_state(m_stream) == PA_STREAM_READY;
+}
+
+bool PulseOutput::connect()
+{
+    if (connected())
+        return true;
+    disconnect();
+    m_context = pa_context_new(pa_mainloop_get_api(m_loop), "Quiva");
+    // Never start a server of our own: no server means the next output is tried.
+    if (!m_context || pa_context_connect(m_context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
+        disconnect();
+        return false;
+    }
+    runUntil(
+        [this] {
+            const auto state = pa_context_get_state(m_context);
+            return state == PA_CONTEXT_READY || !PA_CONTEXT_IS_GOOD(state);
+        },
+        kConnectTimeoutMs);
+    if (!connected()) {
+        disconnect();
+        return false;
+    }
+    return true;
+}
+
+void PulseOutput::disconnect()
+{
+    close();
+    if (m_context) {
+        pa_context_disconnect(m_context);
+        pa_context_unref(m_context);
+        m_context = nullptr;
+    }
+}
+
+bool PulseOutput::open(const PcmFormat& format, int bufferMs)
+{
+    close();
+    if (!connect())
+        return false;
+    m_format = format;
+    const pa_sample_spec spec{PA_SAMPLE_S16NE, static_cast<std::uint32_t>(format.rateHz),
+                              static_cast<std::uint8_t>(format.channels)};
+    m_stream = pa_stream_new(m_context, "Quiva", &spec, nullptr);
+    if (!m_stream)
+        return false;
+    const auto bufferBytes =
+        static_cast<std::uint32_t>(pa_usec_to_bytes(bufferMs * 1000ULL, &spec));
+    pa_buffer_attr attr{};
+    attr.maxlength = static_cast<std::uint32_t>(-1);
+    attr.tlength = bufferBytes;
+    attr.prebuf = static_cast<std::uint32_t>(-1);
+    // Ask for more only when a quarter has played: few wake-ups per second.
+    attr.minreq = bufferBytes / 4;
+    attr.fragsize = static_cast<std::uint32_t>(-1);
+    // A short buffer is asked for when someone listens closely (tests): let the server follow
+    // it with small blocks. A long one leaves the server's own timing alone.
+    int flags = PA_STREAM_NOFLAGS | (m_muted ? PA_STREAM_START_MUTED : PA_STREAM_START_UNMUTED);
+    if (bufferMs < 200)
+        flags |= PA_STREAM_ADJUST_LATENCY;
+    const pa_cvolume volume = toCvolume(m_volume, format.channels);
+    if (pa_stream_connect_playback(m_stream, nullptr, &attr, static_cast<pa_stream_flags_t>(flags),
+                                   &volume, nullptr) < 0) {
+        close();
+        return false;
+    }
+    runUntil(
+        [this] {
+            const auto state = pa_stream_get_state(m_stream);
+            return state == PA_STREAM_READY || !PA_STREAM_IS_GOOD(state) || !connected();
+        },
+        kConnectTimeoutMs);
+    if (!streamGood()) {
+        close();
+        return false;
+    }
+    return true;
+}
+
+long PulseOutput::write(const std::uint8_t* data, std::size_t bytes)
+{
+    const std::size_t frameBytes = m_format.bytesPerFrame();
+    for (;;) {
+        if (!streamGood())
+            return -1;
+        const std::size_t room = pa_stream_writable_size(m_stream);
+        if (room == static_cast<std::size_t>(-1))
+            return -1;
+        if (room >= frameBytes) {
+            const std::size_t taken = std::min(room, bytes) / frameBytes * frameBytes;
+            if (pa_stream_write(m_stream, data, taken, nullptr, 0, PA_SEEK_RELATIVE) < 0)
+                return -1;
+            flushOutgoing();
+            return static_cast<long>(taken);
+        }
+        if (m_interrupted.exchange(false))
+            return 0;
+        if (pa_mainloop_iterate(m_loop, 1, nullptr) < 0)
+            return -1;
+    }
+}
+
+void PulseOutput::flushOutgoing()
+{
+    while (pa_mainloop_iterate(m_loop, 0, nullptr) > 0) {
+    }
+}
+
+bool PulseOutput::finish(pa_operation* operation, bool interruptible)
+{
+    if (!operation)
+        return false;
+    const bool done = runUntil(
+        [&] {
+            return pa_operation_get_state(operation) != PA_OPERATION_RUNNING || !connected() ||
+                   (interruptible && m_interrupted.exchange(false));
+        },
+        interruptible ? kNoTimeout : kOperationTimeoutMs);
+    const bool succeeded = done && pa_operation_get_state(operation) == PA_OPERATION_DONE;
+    if (pa_operation_get_state(operation) == PA_OPERATION_RUNNING)
+        pa_operation_cancel(operation);
+    pa_operation_unref(operation);
+    return succeeded;
+}
+
+void PulseOutput::drop()
+{
+    if (streamGood())
+        finish(pa_stream_flush(m_stream, nullptr, nullptr), false);
+}
+
+bool PulseOutput::drain()
+{
+    return streamGood() && finish(pa_stream_drain(m_stream, nullptr, nullptr), true);
+}
+
+void PulseOutput::pause(bool paused)
+{
+    if (streamGood())
+        finish(pa_stream_cork(m_stream, paused ? 1 : 0, nullptr, nullptr), false);
+}
+
+void PulseOutput::close()
+{
+    if (!m_stream)
+        return;
+    pa_stream_disconnect(m_stream);
+    pa_stream_unref(m_stream);
+    m_stream = nullptr;
+    if (connected())
+        flushOutgoing();
+}
+
+bool PulseOutput::setVolume(std::uint16_t volume, bool muted)
+{
+    m_volume = volume;
+    m_muted = muted;
+    applyVolume();
+    return true;
+}
+
+void PulseOutput::applyVolume()
+{
+    if (!streamGood())
+        return;
+    const std::uint32_t index = pa_stream_get_index(m_stream);
+    const pa_cvolume volume = toCvolume(m_volume, m_format.channels);
+    if (auto op = pa_context_set_sink_input_volume(m_context, index, &volume, nullptr, nullptr))
+        pa_operation_unref(op);
+    if (auto op = pa_context_set_sink_input_mute(m_context, index, m_muted, nullptr, nullptr))
+        pa_operation_unref(op);
+    flushOutgoing();
+}
+
+void PulseOutput::interrupt()
+{
+    m_interrupted = true;
+    pa_mainloop_wakeup(m_loop);
+}
+
+} // namespace audio

@@ -1,0 +1,53 @@
+#pragma once
+
+// The media control interface: playback commands as text, and the short form of a path that
+// keeps spaces out of those commands. The calls keep the shapes of the classic API, so that
+// callers written against it read the same here.
+//
+// Commands (verbs and keywords matched without regard to case; words separated by spaces):
+//   open <element> type mpegvideo alias <name>   opens an MP3 file as device <name>
+//   play <name> | pause <name> | resume <name> | stop <name> | close <name>
+//   close all                                    closes every device of the process
+// <element> is a path as GetShortPathNameA returns it; %XX in it stands for the byte XX.
+// play returns at once while the song plays on; a song that ends stays open at its end.
+//
+// Thread rule: any thread; calls are carried out one at a time, in the order they arrive.
+// Results: 0 on success, otherwise one of the error numbers below, and then nothing changed.
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string_view>
+
+using DWORD = std::uint32_t;
+
+inline constexpr std::uint32_t MCIERR_UNRECOGNIZED_KEYWORD = 259;  // a word out of place
+inline constexpr std::uint32_t MCIERR_UNRECOGNIZED_COMMAND = 261;  // unknown verb
+inline constexpr std::uint32_t MCIERR_INVALID_DEVICE_NAME = 263;   // no device by that alias
+inline constexpr std::uint32_t MCIERR_CANNOT_LOAD_DRIVER = 266;    // a device type not handled
+inline constexpr std::uint32_t MCIERR_MISSING_COMMAND_STRING = 267; // empty command
+inline constexpr std::uint32_t MCIERR_MISSING_PARAMETER = 273;     // element or alias missing
+inline constexpr std::uint32_t MCIERR_FILE_NOT_FOUND = 275;        // missing or unreadable file
+inline constexpr std::uint32_t MCIERR_DUPLICATE_ALIAS = 289;       // alias already open
+inline constexpr std::uint32_t MCIERR_INVALID_FILE = 296;          // a file that is not MP3
+
+// Carries out one command. `returnString` (if not null and `returnLength` > 0) receives an
+// empty text: no command here answers with text. `callback` is not used (no notification).
+std::uint32_t mciSendStringA(const char* command, char* returnString, unsigned returnLength,
+                             void* callback);
+
+// Writes into `shortPath` a form of the existing file or folder `longPath` that contains no
+// spaces and that the open command takes back to the same file, and returns its length.
+// Returns 0 (buffer untouched) for a missing path or an empty one. When the form does not fit
+// (length + 1 > size), returns the size it needs, and the buffer holds an empty text.
+DWORD GetShortPathNameA(const char* longPath, char* shortPath, DWORD size);
+
+namespace mci {
+
+// Test seam at the mciSendStringA boundary: while set, every command is first shown to the
+// recorder. Returning a number makes that the call's result without carrying the command out;
+// returning nullopt lets the command run as usual. Pass an empty function to remove it.
+using CommandRecorder = std::function<std::optional<std::uint32_t>(std::string_view command)>;
+void setCommandRecorder(CommandRecorder recorder);
+
+} // namespace mci
