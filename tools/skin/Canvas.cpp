@@ -89,8 +89,8 @@ void Canvas::frameShape() {
             if (onShapeBorder(x, y, 0)) {
                 setPixel(m_image, x, y, kEdge);
             } else if (onShapeBorder(x, y, 1)) {
-                const bool towardsTopLeft = !inShape(x - 2, y) || !inShape(x, y - 2) ||
-                                            !inShape(x - 1, y - 1);
+                const bool towardsTopLeft =
+                    !inShape(x - 2, y) || !inShape(x, y - 2) || !inShape(x - 1, y - 1);
                 const QColor bevel = towardsTopLeft ? kBevelLight : kBevelDark;
                 setPixel(m_image, x, y, mix(QColor(m_image.pixel(x, y)), bevel, 0.7));
             }
@@ -157,8 +157,8 @@ void drawButton(QImage& image, const QRect& rect) {
     drawHLine(image, rect.left() + 1, rect.right() - 1, rect.bottom(), edge);
     drawVLine(image, rect.left(), rect.top() + 1, rect.bottom() - 1, edge);
     drawVLine(image, rect.right(), rect.top() + 1, rect.bottom() - 1, edge);
-    for (const QPoint corner : {rect.topLeft(), rect.topRight(), rect.bottomLeft(),
-                                rect.bottomRight()}) {
+    for (const QPoint corner :
+         {rect.topLeft(), rect.topRight(), rect.bottomLeft(), rect.bottomRight()}) {
         const QColor behind(image.pixel(corner));
         setPixel(image, corner.x(), corner.y(), mix(behind, edge, 0.45));
     }
@@ -202,8 +202,7 @@ void drawCrossMark(QImage& image, const QRect& area) {
     for (const auto& [dx, colour] : {std::pair{1, kTitleTextShadow}, std::pair{0, kTitleText}}) {
         for (int row = 0; row < kRows; ++row) {
             drawHLine(image, x + row + dx, x + row + 1 + dx, y + row + dx, colour);
-            drawHLine(image, x + kRows - 1 - row + dx, x + kRows - row + dx, y + row + dx,
-                      colour);
+            drawHLine(image, x + kRows - 1 - row + dx, x + kRows - row + dx, y + row + dx, colour);
         }
     }
 }

@@ -27,10 +27,10 @@ const QColor kNavy(0, 0, 128);
 } // namespace classic
 
 QVector<QRgb> classicPalette() {
-    return {qRgb(0, 0, 0),       qRgb(128, 0, 0),     qRgb(0, 128, 0),   qRgb(128, 128, 0),
-            qRgb(0, 0, 128),     qRgb(128, 0, 128),   qRgb(0, 128, 128), qRgb(192, 192, 192),
-            qRgb(128, 128, 128), qRgb(255, 0, 0),     qRgb(0, 255, 0),   qRgb(255, 255, 0),
-            qRgb(0, 0, 255),     qRgb(255, 0, 255),   qRgb(0, 255, 255), qRgb(255, 255, 255)};
+    return {qRgb(0, 0, 0),       qRgb(128, 0, 0),   qRgb(0, 128, 0),   qRgb(128, 128, 0),
+            qRgb(0, 0, 128),     qRgb(128, 0, 128), qRgb(0, 128, 128), qRgb(192, 192, 192),
+            qRgb(128, 128, 128), qRgb(255, 0, 0),   qRgb(0, 255, 0),   qRgb(255, 255, 0),
+            qRgb(0, 0, 255),     qRgb(255, 0, 255), qRgb(0, 255, 255), qRgb(255, 255, 255)};
 }
 
 // Converts a picture drawn only in classic colours (and fully transparent pixels) into an
@@ -44,8 +44,9 @@ QImage toClassicIndexed(const QImage& drawn) {
     for (int y = 0; y < drawn.height(); ++y) {
         for (int x = 0; x < drawn.width(); ++x) {
             const QRgb pixel = drawn.pixel(x, y);
-            const int index = qAlpha(pixel) == 0 ? transparentIndex
-                                                 : static_cast<int>(table.indexOf(pixel | 0xff000000));
+            const int index = qAlpha(pixel) == 0
+                                  ? transparentIndex
+                                  : static_cast<int>(table.indexOf(pixel | 0xff000000));
             indexed.setPixel(x, y, index >= 0 ? index : 0);
         }
     }

@@ -81,13 +81,20 @@ struct Area {
 
 // Click areas, and the labels that stand in for one, in window twips.
 const Area kClickAreas[] = {
-    {&kBar, "Image2", 0, 0, 3855, 255},         {&kBar, "Image3", 3940, 0, 100, 255},
-    {&kBar, "Image4", 4110, 0, 135, 255},       {&kBar, "Image5", 4120, 720, 200, 200},
-    {&kBar, "Image13", 120, 675, 375, 195},     {&kBar, "Image14", 560, 680, 375, 195},
-    {&kBar, "Image15", 1000, 680, 375, 195},    {&kBar, "Image16", 1460, 680, 375, 195},
-    {&kBar, "Image17", 1920, 680, 375, 195},    {&kPlaylist, "Image7", 620, 4730, 975, 255},
-    {&kPlaylist, "Image8", 1680, 4730, 900, 255}, {&kPlaylist, "Image9", 2700, 4730, 975, 255},
-    {&kCreator, "Image12", 6600, 2700, 1095, 255}, {&kCreator, "Image11", 7750, 2680, 1095, 255},
+    {&kBar, "Image2", 0, 0, 3855, 255},
+    {&kBar, "Image3", 3940, 0, 100, 255},
+    {&kBar, "Image4", 4110, 0, 135, 255},
+    {&kBar, "Image5", 4120, 720, 200, 200},
+    {&kBar, "Image13", 120, 675, 375, 195},
+    {&kBar, "Image14", 560, 680, 375, 195},
+    {&kBar, "Image15", 1000, 680, 375, 195},
+    {&kBar, "Image16", 1460, 680, 375, 195},
+    {&kBar, "Image17", 1920, 680, 375, 195},
+    {&kPlaylist, "Image7", 620, 4730, 975, 255},
+    {&kPlaylist, "Image8", 1680, 4730, 900, 255},
+    {&kPlaylist, "Image9", 2700, 4730, 975, 255},
+    {&kCreator, "Image12", 6600, 2700, 1095, 255},
+    {&kCreator, "Image11", 7750, 2680, 1095, 255},
     {&kCreator, "Label1", 5260, 2580, 1335, 375},
 };
 
@@ -151,8 +158,7 @@ TEST(SkinPictures, haveTheirFixedSizes) {
 TEST(SkinPictures, noClickAreaShowsTheSeeThroughColour) {
     for (const Area& area : kClickAreas) {
         const QImage image = checkedIn(area.picture->file);
-        const QRect rect =
-            pixelsUnder(*area.picture, area.left, area.top, area.width, area.height);
+        const QRect rect = pixelsUnder(*area.picture, area.left, area.top, area.width, area.height);
         ASSERT_TRUE(image.rect().contains(rect)) << area.name;
         EXPECT_EQ(countPixels(image, rect, kKey), 0) << area.name;
     }
@@ -164,8 +170,8 @@ TEST(SkinPictures, buttonsArePaintedUnderTheirClickAreas) {
         if (QByteArray(area.name) == "Image2" || QByteArray(area.name) == "Label1")
             continue;
         const QImage image = checkedIn(area.picture->file);
-        const QImage under = image.copy(
-            pixelsUnder(*area.picture, area.left, area.top, area.width, area.height));
+        const QImage under =
+            image.copy(pixelsUnder(*area.picture, area.left, area.top, area.width, area.height));
         EXPECT_GE(coloursOf(under).size(), 4u) << area.name;
     }
 }
@@ -177,8 +183,7 @@ TEST(SkinPictures, fieldsLieUnderTheControlsThatShowThem) {
         const QRect outer =
             pixelsUnder(*field.picture, field.left, field.top, field.width, field.height);
         const QRect inner = outer.adjusted(1, 1, -1, -1);
-        EXPECT_EQ(countPixels(image, inner, kField), inner.width() * inner.height())
-            << field.name;
+        EXPECT_EQ(countPixels(image, inner, kField), inner.width() * inner.height()) << field.name;
     }
 }
 
