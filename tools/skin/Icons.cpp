@@ -3,9 +3,8 @@
 #include "tools/skin/Canvas.h"
 
 #include <QPainter>
-#include <QPainterPath>
 
-#include <cmath>
+#include <algorithm>
 #include <initializer_list>
 #include <set>
 #include <string_view>
@@ -47,6 +46,7 @@ QImage toClassicIndexed(const QImage& drawn) {
             const int index = qAlpha(pixel) == 0
                                   ? transparentIndex
                                   : static_cast<int>(table.indexOf(pixel | 0xff000000));
+            // Every drawing here uses palette colours only; a stray one would show as black.
             indexed.setPixel(x, y, index >= 0 ? index : 0);
         }
     }
@@ -135,7 +135,8 @@ QImage withBinaryAlpha(const QImage& image) {
             if (pixel.alpha() < 128) {
                 result.setPixel(x, y, qRgba(0, 0, 0, 0));
             } else {
-                // Premultiplied edge pixels lose their fade against a dark rim.
+                // A kept edge pixel shows its colour blended over the rim colour, so the edge
+                // stays smooth without partial alpha.
                 const QColor solid = mix(QColor(30, 40, 46), QColor(pixel.rgb()), pixel.alphaF());
                 result.setPixel(x, y, solid.rgb());
             }

@@ -4,7 +4,6 @@
 #include "tools/skin/PixelFont.h"
 
 #include <QPainter>
-#include <QPainterPath>
 
 #include <cstdlib>
 
