@@ -1,7 +1,5 @@
 #include "platform/listing/DirectoryListing.h"
 
-#include <QFile>
-#include <QStringDecoder>
 
 #include <algorithm>
 #include <dirent.h>
@@ -143,13 +141,14 @@ std::vector<Entry> matchingEntries(const QString& directory, const Folded& patte
     const DirectoryHandle handle(directory.isEmpty() ? QByteArray(".") : directory.toUtf8());
     if (!handle.get())
         return entries;
-    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
     while (const dirent* entry = ::readdir(handle.get())) {
         if (entry->d_name[0] == '.')
             continue;
-        utf8.resetState();
-        QString name = utf8.decode(QByteArrayView(entry->d_name));
-        if (utf8.hasError())
+        // Bytes that are not valid UTF-8 decode to replacement characters and do not survive
+        // the way back; such a name could not be opened again by its text.
+        const QByteArrayView bytes(entry->d_name);
+        QString name = QString::fromUtf8(bytes);
+        if (name.toUtf8() != bytes)
             continue;
         Folded key = fold(name);
         if (!wildcardMatch(pattern, key))
