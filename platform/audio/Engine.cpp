@@ -386,6 +386,11 @@ int Engine::streamCount()
     return ask<int>([&] { return static_cast<int>(m_streams.size()); });
 }
 
+bool Engine::playing()
+{
+    return ask<bool>([&] { return hasWork(); });
+}
+
 void Engine::setOutput(std::unique_ptr<Output> output)
 {
     call([&] {

@@ -56,6 +56,8 @@ public:
     StreamMode mode(StreamId id);
     // Number of streams open now.
     int streamCount();
+    // Whether a stream is sounding now (playing, not paused, not yet at its end).
+    bool playing();
 
     // Puts an output of the caller's choice in place of the automatic choice, from the next
     // song on; null goes back to the automatic choice.

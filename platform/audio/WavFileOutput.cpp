@@ -64,7 +64,7 @@ long WavFileOutput::write(const std::uint8_t* data, std::size_t bytes)
     {
         std::unique_lock lock(m_mutex);
         m_changed.wait(lock, [&] { return m_interrupted || !m_budget || *m_budget > m_written; });
-        if (std::exchange(m_interrupted, false) && m_budget && *m_budget <= m_written)
+        if (std::exchange(m_interrupted, false))
             return 0;
         if (m_budget)
             frames = std::min(frames, *m_budget - m_written);

@@ -1,0 +1,153 @@
+#include "platform/audio/Engine.h"
+#include "platform/audio/WavFileOutput.h"
+#include "platform/mci/Mci.h"
+#include "tests/platform/audio/PcmHelpers.h"
+#include "tests/platform/audio/TestSongs.h"
+#include "tests/support/TempTree.h"
+
+#include <QFile>
+#include <gtest/gtest.h>
+#include <random>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+std::uint32_t send(const std::string& command)
+{
+    return mciSendStringA(command.c_str(), nullptr, 0, nullptr);
+}
+
+std::string shortPath(const QString& path)
+{
+    char buffer[255] = {};
+    const DWORD length = GetShortPathNameA(path.toLocal8Bit().constData(), buffer, 255);
+    return length < 255 ? std::string(buffer, length) : std::string();
+}
+
+// Every case ends the same way: whatever happened, a good song plays next, to its end.
+class BadInputTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        auto output = std::make_unique<audio::WavFileOutput>(m_tree.path("take-").toStdString());
+        m_output = output.get();
+        audio::Engine::instance().setOutput(std::move(output));
+    }
+    void TearDown() override
+    {
+        send("close all");
+        audio::Engine::instance().setOutput(nullptr);
+    }
+
+    // Opens and plays a file the way the player does; returns the open command's result and,
+    // when it opened, waits for the song to end (a hang fails here).
+    std::uint32_t playFile(const QString& path)
+    {
+        send("close mp3play");
+        const std::uint32_t result = send("open " + shortPath(path) + " type mpegvideo alias mp3play");
+        send("play mp3play");
+        if (result == 0)
+            EXPECT_TRUE(waitUntil([] { return !audio::Engine::instance().playing(); }))
+                << path.toStdString();
+        return result;
+    }
+
+    void expectGoodSongPlaysNext()
+    {
+        const std::string song = testSong("tone330-mono-8k");
+        const long long before = m_output->framesWritten();
+        ASSERT_EQ(playFile(QString::fromStdString(song)), 0u);
+        EXPECT_EQ(m_output->framesWritten() - before, referenceDecode(song).samples.size());
+    }
+
+    QString songBytes(const QString& name, qsizetype keep = -1)
+    {
+        QFile song(QString::fromStdString(testSong("tone440-stereo-44k")));
+        song.open(QIODevice::ReadOnly);
+        const QByteArray bytes = song.readAll();
+        return m_tree.file(name, keep < 0 ? bytes : bytes.left(keep));
+    }
+
+    TempTree m_tree;
+    audio::WavFileOutput* m_output = nullptr;
+};
+
+TEST_F(BadInputTest, zeroByteFileIsNotPlayable)
+{
+    EXPECT_EQ(playFile(m_tree.file("empty.mp3")), MCIERR_INVALID_FILE);
+    EXPECT_EQ(m_output->framesWritten(), 0);
+    expectGoodSongPlaysNext();
+}
+
+TEST_F(BadInputTest, truncatedFilePlaysItsWholeFramesAndEnds)
+{
+    ASSERT_EQ(playFile(songBytes("half.mp3", 24000)), 0u);
+    EXPECT_GT(m_output->framesWritten(), 44100);
+    EXPECT_LT(m_output->framesWritten(), 2 * 44100);
+    expectGoodSongPlaysNext();
+}
+
+TEST_F(BadInputTest, textOrRandomBytesPlayNothingOrEndWithoutHanging)
+{
+    QByteArray text;
+    for (int i = 0; i < 2000; ++i)
+        text += "This is a letter, not a song. ";
+    std::mt19937 random(7);
+    QByteArray noise(256 * 1024, '\0');
+    for (auto& byte : noise)
+        byte = static_cast<char>(random());
+    for (const auto& [name, bytes] : {std::pair{"letter.mp3", text}, {"noise.mp3", noise}}) {
+        SCOPED_TRACE(name);
+        const auto result = playFile(m_tree.file(name, bytes));
+        EXPECT_TRUE(result == 0 || result == MCIERR_INVALID_FILE) << result;
+    }
+    expectGoodSongPlaysNext();
+}
+
+TEST_F(BadInputTest, hugeId3TagIsSkippedAndTheSongPlaysWhole)
+{
+    QByteArray tag("ID3\x03\x00\x00", 6);
+    const int size = 5 * 1024 * 1024;
+    for (int shift : {21, 14, 7, 0}) // synch-safe size
+        tag += static_cast<char>((size >> shift) & 0x7f);
+    tag += QByteArray(size, '\0');
+    QFile song(QString::fromStdString(testSong("tone440-stereo-44k")));
+    song.open(QIODevice::ReadOnly);
+    ASSERT_EQ(playFile(m_tree.file("tagged.mp3", tag + song.readAll())), 0u);
+    EXPECT_EQ(m_output->framesWritten(), 3 * 44100);
+    expectGoodSongPlaysNext();
+}
+
+TEST_F(BadInputTest, folderOrPipeNamedLikeASongIsNotFound)
+{
+    EXPECT_EQ(playFile(m_tree.folder("x.mp3")), MCIERR_FILE_NOT_FOUND);
+    const QString pipe = m_tree.path("pipe.mp3");
+    ASSERT_EQ(mkfifo(pipe.toLocal8Bit().constData(), 0600), 0);
+    EXPECT_EQ(playFile(pipe), MCIERR_FILE_NOT_FOUND); // and does not wait for a writer
+    expectGoodSongPlaysNext();
+}
+
+TEST_F(BadInputTest, unreadableFileIsNotFound)
+{
+    if (geteuid() == 0)
+        GTEST_SKIP() << "root reads every file";
+    const QString path = songBytes("secret.mp3");
+    chmod(path.toLocal8Bit().constData(), 0);
+    EXPECT_EQ(playFile(path), MCIERR_FILE_NOT_FOUND);
+    expectGoodSongPlaysNext();
+}
+
+TEST_F(BadInputTest, fileDeletedBetweenSelectionAndPlayIsNotFound)
+{
+    const QString path = songBytes("gone soon.mp3");
+    const std::string selected = shortPath(path);
+    ASSERT_FALSE(selected.empty());
+    QFile::remove(path);
+    EXPECT_EQ(send("open " + selected + " type mpegvideo alias mp3play"), MCIERR_FILE_NOT_FOUND);
+    EXPECT_EQ(send("play mp3play"), MCIERR_INVALID_DEVICE_NAME);
+    EXPECT_EQ(playFile(path), MCIERR_MISSING_PARAMETER); // the lookup fails: no file named
+    expectGoodSongPlaysNext();
+}
+
+} // namespace

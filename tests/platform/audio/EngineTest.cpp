@@ -1,0 +1,152 @@
+#include "platform/audio/Engine.h"
+#include "platform/audio/WaveLine.h"
+#include "platform/audio/WavFileOutput.h"
+#include "tests/platform/audio/PcmHelpers.h"
+#include "tests/platform/audio/TestSongs.h"
+#include "tests/support/TempTree.h"
+
+#include <gtest/gtest.h>
+
+using audio::Engine;
+using audio::StreamMode;
+
+namespace {
+
+class EngineTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        auto output = std::make_unique<audio::WavFileOutput>(m_tree.path("take-").toStdString());
+        m_output = output.get();
+        engine().setOutput(std::move(output));
+    }
+    void TearDown() override
+    {
+        engine().closeAll();
+        waveline::setVolume(waveline::kMaxVolume);
+        waveline::setMuted(false);
+        engine().setOutput(nullptr);
+    }
+
+    static Engine& engine() { return Engine::instance(); }
+
+    audio::StreamId openSong(const std::string& name)
+    {
+        audio::OpenStatus status{};
+        const auto id = engine().open(testSong(name), &status);
+        EXPECT_NE(id, 0) << name;
+        return id;
+    }
+
+    // Plays a song to its end and returns what the output wrote for it.
+    Pcm playToEnd(const std::string& name)
+    {
+        const auto id = openSong(name);
+        engine().play(id);
+        EXPECT_TRUE(waitUntil([&] { return engine().mode(id) == StreamMode::Stopped; }));
+        engine().close(id);
+        return readWav(m_output->files().back());
+    }
+
+    TempTree m_tree;
+    audio::WavFileOutput* m_output = nullptr;
+};
+
+TEST_F(EngineTest, everyShapeOfSongReachesTheOutputSampleForSample)
+{
+    // One output for all songs: the format (rate, channels) changes from one song to the next.
+    for (const char* name : {"tone440-stereo-44k", "tone660-mono-22k-vbr", "tone330-mono-8k",
+                             "tone550-stereo-48k-id3", "tone880-stereo-44k"}) {
+        SCOPED_TRACE(name);
+        const Pcm expected = referenceDecode(testSong(name));
+        ASSERT_FALSE(expected.samples.empty());
+        const Pcm played = playToEnd(name);
+        EXPECT_EQ(played.rateHz, expected.rateHz);
+        EXPECT_EQ(played.channels, expected.channels);
+        EXPECT_EQ(played.samples.size(), expected.samples.size());
+        EXPECT_TRUE(played.samples == expected.samples);
+    }
+}
+
+TEST_F(EngineTest, gaplessDecodingDropsTheEncoderDelayAndPadding)
+{
+    // Made from exactly 3 s of sound at 44.1 kHz stereo.
+    EXPECT_EQ(playToEnd("tone440-stereo-44k").samples.size(), 3u * 44100 * 2);
+}
+
+TEST_F(EngineTest, pauseHoldsTheExactSampleAndResumeGoesOnFromIt)
+{
+    const Pcm expected = referenceDecode(testSong("tone440-stereo-44k"));
+    m_output->setFrameBudget(30001); // an odd place, in the middle of a decoded block
+    const auto id = openSong("tone440-stereo-44k");
+    engine().play(id);
+    ASSERT_TRUE(m_output->waitForFrames(30001, std::chrono::seconds(10)));
+    engine().pause(id);
+    EXPECT_EQ(engine().mode(id), StreamMode::Paused);
+
+    m_output->setFrameBudget(std::nullopt);
+    EXPECT_FALSE(m_output->waitForFrames(30002, std::chrono::milliseconds(300)));
+    EXPECT_EQ(engine().mode(id), StreamMode::Paused);
+
+    engine().resume(id);
+    ASSERT_TRUE(waitUntil([&] { return engine().mode(id) == StreamMode::Stopped; }));
+    engine().close(id);
+    const Pcm played = readWav(m_output->files().back());
+    EXPECT_EQ(played.samples.size(), expected.samples.size());
+    EXPECT_TRUE(played.samples == expected.samples);
+}
+
+TEST_F(EngineTest, stopSilencesAndPlayGoesOnWithoutStartingOver)
+{
+    m_output->setFrameBudget(20000);
+    const auto id = openSong("tone440-stereo-44k");
+    engine().play(id);
+    ASSERT_TRUE(m_output->waitForFrames(20000, std::chrono::seconds(10)));
+    engine().stop(id);
+    EXPECT_EQ(engine().mode(id), StreamMode::Stopped);
+    m_output->setFrameBudget(std::nullopt);
+    EXPECT_FALSE(m_output->waitForFrames(20001, std::chrono::milliseconds(200)));
+
+    engine().play(id);
+    ASSERT_TRUE(waitUntil([&] { return engine().mode(id) == StreamMode::Stopped; }));
+    const long long total = m_output->framesWritten();
+    EXPECT_GT(total, 20000);
+    EXPECT_LE(total, 3 * 44100); // went on, did not start again from the beginning
+}
+
+TEST_F(EngineTest, aSongThatEndedStaysOpenAtItsEnd)
+{
+    const auto id = openSong("tone330-mono-8k");
+    engine().play(id);
+    ASSERT_TRUE(waitUntil([&] { return engine().mode(id) == StreamMode::Stopped; }));
+    const long long frames = m_output->framesWritten();
+    EXPECT_EQ(engine().streamCount(), 1);
+    engine().play(id); // at its end: nothing more sounds
+    EXPECT_FALSE(m_output->waitForFrames(frames + 1, std::chrono::milliseconds(200)));
+    EXPECT_TRUE(engine().close(id));
+    EXPECT_EQ(engine().streamCount(), 0);
+    EXPECT_FALSE(engine().play(id));
+}
+
+TEST_F(EngineTest, waveLineVolumeAndMuteScaleWhatPlays)
+{
+    const Pcm expected = referenceDecode(testSong("tone880-stereo-44k"));
+    waveline::setVolume(32768); // set while nothing plays: holds for the next song
+    m_output->setFrameBudget(10000);
+    const auto id = openSong("tone880-stereo-44k");
+    engine().play(id);
+    ASSERT_TRUE(m_output->waitForFrames(10000, std::chrono::seconds(10)));
+    waveline::setMuted(true); // a change while playing applies to what is written next
+    m_output->setFrameBudget(std::nullopt);
+    ASSERT_TRUE(waitUntil([&] { return engine().mode(id) == StreamMode::Stopped; }));
+    const Pcm played = readWav(m_output->files().back());
+    ASSERT_EQ(played.samples.size(), expected.samples.size());
+    for (std::size_t i = 0; i < 20000; ++i)
+        ASSERT_EQ(played.samples[i], expected.samples[i] * 32768 / 65535) << i;
+    for (std::size_t i = 20000; i < played.samples.size(); ++i)
+        ASSERT_EQ(played.samples[i], 0) << i;
+    EXPECT_EQ(waveline::volume(), 32768);
+    EXPECT_TRUE(waveline::muted());
+}
+
+} // namespace

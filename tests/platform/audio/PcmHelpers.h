@@ -1,0 +1,87 @@
+#pragma once
+
+#include "platform/audio/WavFileOutput.h"
+
+#include <QFile>
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <mpg123.h>
+#include <string>
+#include <thread>
+#include <vector>
+
+// What the tests compare: 16-bit samples with their format.
+struct Pcm {
+    int rateHz = 0;
+    int channels = 0;
+    std::vector<std::int16_t> samples;
+};
+
+// libmpg123's own decode of a whole file, gapless, as 16-bit samples.
+inline Pcm referenceDecode(const std::string& path)
+{
+    Pcm pcm;
+    mpg123_init();
+    mpg123_handle* handle = mpg123_new(nullptr, nullptr);
+    mpg123_param(handle, MPG123_ADD_FLAGS, MPG123_QUIET | MPG123_GAPLESS, 0);
+    mpg123_format_none(handle);
+    const long* rates = nullptr;
+    std::size_t count = 0;
+    mpg123_rates(&rates, &count);
+    for (std::size_t i = 0; i < count; ++i)
+        mpg123_format(handle, rates[i], MPG123_MONO | MPG123_STEREO, MPG123_ENC_SIGNED_16);
+    if (mpg123_open(handle, path.c_str()) == MPG123_OK) {
+        long rate = 0;
+        int encoding = 0;
+        mpg123_getformat(handle, &rate, &pcm.channels, &encoding);
+        pcm.rateHz = static_cast<int>(rate);
+        std::vector<std::int16_t> block(8192);
+        for (;;) {
+            std::size_t bytes = 0;
+            const int result = mpg123_read(handle, block.data(), block.size() * 2, &bytes);
+            pcm.samples.insert(pcm.samples.end(), block.begin(), block.begin() + bytes / 2);
+            if (result != MPG123_OK && result != MPG123_NEW_FORMAT)
+                break;
+        }
+        mpg123_close(handle);
+    }
+    mpg123_delete(handle);
+    return pcm;
+}
+
+// The samples and format of a WAV file written by WavFileOutput.
+inline Pcm readWav(const std::string& path)
+{
+    Pcm pcm;
+    QFile file(QString::fromStdString(path));
+    if (!file.open(QIODevice::ReadOnly))
+        return pcm;
+    const QByteArray bytes = file.readAll();
+    if (bytes.size() < 44)
+        return pcm;
+    auto le = [&](int at, int width) {
+        std::uint32_t value = 0;
+        for (int i = 0; i < width; ++i)
+            value |= std::uint32_t(std::uint8_t(bytes[at + i])) << (8 * i);
+        return value;
+    };
+    pcm.channels = static_cast<int>(le(22, 2));
+    pcm.rateHz = static_cast<int>(le(24, 4));
+    const auto* data = reinterpret_cast<const std::int16_t*>(bytes.constData() + 44);
+    pcm.samples.assign(data, data + (bytes.size() - 44) / 2);
+    return pcm;
+}
+
+// Polls a condition until it holds or the time runs out.
+inline bool waitUntil(const std::function<bool()>& condition,
+                      std::chrono::milliseconds timeout = std::chrono::seconds(20))
+{
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() >= deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return true;
+}

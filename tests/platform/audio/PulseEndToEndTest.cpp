@@ -1,0 +1,70 @@
+#include "platform/audio/Engine.h"
+#include "platform/mci/Mci.h"
+#include "tests/platform/audio/TestSongs.h"
+#include "tests/support/PulseServer.h"
+
+#include <QThread>
+#include <chrono>
+#include <gtest/gtest.h>
+
+namespace {
+
+constexpr int kRate = PulseServer::kRateHz;
+
+std::uint32_t send(const std::string& command)
+{
+    return mciSendStringA(command.c_str(), nullptr, 0, nullptr);
+}
+
+// Waits until the last 50 ms recorded pass the test; returns the frame where they end, or -1.
+template <typename Test>
+long long waitForWindow(const MonitorRecorder& recorder, long long from, Test test)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (std::chrono::steady_clock::now() < deadline) {
+        const long long end = recorder.frames();
+        if (end - from >= kRate / 20 && test(recorder.left(end - kRate / 20, kRate / 20)))
+            return end;
+        QThread::msleep(10);
+    }
+    return -1;
+}
+
+TEST(PulseEndToEndTest, toneIsHeardAtTheSinkAndSilenceFollowsStop)
+{
+    PulseServer server;
+    ASSERT_TRUE(server.running());
+    server.exportAddress();
+    auto& engine = audio::Engine::instance();
+    engine.setBufferMs(50);
+    MonitorRecorder recorder(server);
+    ASSERT_TRUE(recorder.waitForFrames(0, kRate / 10, 5000));
+
+    char shortPath[255] = {};
+    ASSERT_GT(GetShortPathNameA(testSong("tone1000-stereo-44k").c_str(), shortPath, 255), 0u);
+    ASSERT_EQ(send(std::string("open ") + shortPath + " type mpegvideo alias e2e"), 0u);
+    ASSERT_EQ(send("play e2e"), 0u);
+
+    const long long toneAt =
+        waitForWindow(recorder, 0, [](const auto& samples) { return rms(samples) > 5000; });
+    ASSERT_GE(toneAt, 0) << "no tone reached the sink";
+    EXPECT_EQ(engine.outputName(), "pulse");
+    ASSERT_TRUE(recorder.waitForFrames(toneAt, kRate / 2, 5000));
+    const auto tone = recorder.left(toneAt, kRate / 2);
+    // A sine of half the full scale: RMS 0.5 * 32767 / sqrt(2).
+    EXPECT_NEAR(rms(tone), 11585, 1200);
+    EXPECT_NEAR(toneFrequencyHz(tone, kRate), 1000, 10);
+
+    ASSERT_EQ(send("stop e2e"), 0u);
+    const long long stoppedAt = recorder.frames();
+    const long long silenceAt =
+        waitForWindow(recorder, stoppedAt, [](const auto& samples) { return rms(samples) < 30; });
+    EXPECT_GE(silenceAt, 0) << "still sounding after stop";
+    ASSERT_TRUE(recorder.waitForFrames(silenceAt, kRate / 5, 5000));
+    EXPECT_LT(rms(recorder.left(silenceAt, kRate / 5)), 30) << "sound came back after stop";
+
+    EXPECT_EQ(send("close all"), 0u);
+    recorder.stop();
+}
+
+} // namespace

@@ -1,0 +1,191 @@
+#include "tests/support/PulseServer.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QThread>
+#include <chrono>
+#include <cmath>
+#include <csignal>
+#include <cstdlib>
+#include <fcntl.h>
+#include <spawn.h>
+#include <string>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Starts a program with extra environment entries; output goes to /dev/null.
+pid_t spawn(const std::vector<std::string>& args, const std::vector<std::string>& extraEnv)
+{
+    std::vector<char*> argv;
+    for (const auto& arg : args)
+        argv.push_back(const_cast<char*>(arg.c_str()));
+    argv.push_back(nullptr);
+    std::vector<std::string> envStrings(extraEnv);
+    for (char** e = environ; *e; ++e)
+        envStrings.emplace_back(*e); // earlier entries win for getenv-style lookups
+    std::vector<char*> envp;
+    for (const auto& entry : envStrings)
+        envp.push_back(const_cast<char*>(entry.c_str()));
+    envp.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    pid_t pid = -1;
+    const int rc = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
+    posix_spawn_file_actions_destroy(&actions);
+    return rc == 0 ? pid : -1;
+}
+
+// Stops a child by its PID: politely first, then for sure.
+void stopChild(pid_t pid)
+{
+    if (pid <= 0)
+        return;
+    kill(pid, SIGTERM);
+    for (int i = 0; i < 100; ++i) {
+        if (waitpid(pid, nullptr, WNOHANG) == pid)
+            return;
+        QThread::msleep(20);
+    }
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+}
+
+bool socketAnswers(const std::string& path)
+{
+    const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    path.copy(address.sun_path, sizeof address.sun_path - 1);
+    const bool ok = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    close(fd);
+    return ok;
+}
+
+QString socketPath(const QTemporaryDir& root) { return root.filePath("runtime/pulse/native"); }
+
+} // namespace
+
+PulseServer::PulseServer()
+{
+    if (!m_root.isValid())
+        return;
+    for (const char* dir : {"runtime/pulse", "config", "state", "home"})
+        QDir().mkpath(m_root.filePath(dir));
+    QFile::setPermissions(m_root.filePath("runtime"), QFile::ReadOwner | QFile::WriteOwner |
+                                                          QFile::ExeOwner);
+    const std::string socket = socketPath(m_root).toStdString();
+    const std::vector<std::string> env = {
+        "XDG_RUNTIME_DIR=" + m_root.filePath("runtime").toStdString(),
+        "XDG_CONFIG_HOME=" + m_root.filePath("config").toStdString(),
+        "PULSE_STATE_PATH=" + m_root.filePath("state").toStdString(),
+        "HOME=" + m_root.filePath("home").toStdString(),
+        "PULSE_SERVER=unix:" + socket,
+    };
+    const pid_t pid = spawn(
+        {"pulseaudio", "-n", "--daemonize=no", "--exit-idle-time=-1", "--realtime=no",
+         "--high-priority=no",
+         "--load=module-native-protocol-unix auth-anonymous=1 socket=" + socket,
+         std::string("--load=module-null-sink sink_name=") + kSinkName + " rate=44100 channels=2",
+         "--load=module-always-sink"},
+        env);
+    if (pid < 0)
+        return;
+    const auto deadline = Clock::now() + std::chrono::seconds(5);
+    while (Clock::now() < deadline) {
+        if (socketAnswers(socket)) {
+            m_pid = pid;
+            return;
+        }
+        if (waitpid(pid, nullptr, WNOHANG) == pid)
+            return;
+        QThread::msleep(10);
+    }
+    stopChild(pid);
+}
+
+PulseServer::~PulseServer() { stopChild(m_pid); }
+
+QString PulseServer::address() const { return "unix:" + socketPath(m_root); }
+
+void PulseServer::exportAddress() const
+{
+    setenv("PULSE_SERVER", address().toLocal8Bit().constData(), 1);
+}
+
+MonitorRecorder::MonitorRecorder(const PulseServer& server)
+{
+    if (!m_dir.isValid() || !server.running())
+        return;
+    m_path = m_dir.filePath("monitor.raw");
+    m_pid = spawn({"parecord", "--server=" + server.address().toStdString(),
+                   std::string("--device=") + PulseServer::kMonitorName, "--raw",
+                   "--format=s16le", "--rate=44100", "--channels=2", "--latency-msec=20",
+                   m_path.toStdString()},
+                  {});
+}
+
+MonitorRecorder::~MonitorRecorder() { stop(); }
+
+void MonitorRecorder::stop()
+{
+    stopChild(m_pid);
+    m_pid = -1;
+}
+
+long long MonitorRecorder::frames() const
+{
+    return QFileInfo(m_path).size() / (PulseServer::kChannels * 2);
+}
+
+std::vector<std::int16_t> MonitorRecorder::left(long long from, long long count) const
+{
+    QFile file(m_path);
+    std::vector<std::int16_t> samples;
+    if (!file.open(QIODevice::ReadOnly) || !file.seek(from * 4))
+        return samples;
+    const QByteArray bytes = file.read(count * 4);
+    for (qsizetype i = 0; i + 3 < bytes.size(); i += 4)
+        samples.push_back(static_cast<std::int16_t>(
+            static_cast<std::uint8_t>(bytes[i]) | (static_cast<std::uint8_t>(bytes[i + 1]) << 8)));
+    return samples;
+}
+
+bool MonitorRecorder::waitForFrames(long long from, long long count, int timeoutMs) const
+{
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (frames() < from + count) {
+        if (Clock::now() >= deadline)
+            return false;
+        QThread::msleep(10);
+    }
+    return true;
+}
+
+double rms(const std::vector<std::int16_t>& samples)
+{
+    if (samples.empty())
+        return 0;
+    double sum = 0;
+    for (const auto s : samples)
+        sum += double(s) * s;
+    return std::sqrt(sum / samples.size());
+}
+
+double toneFrequencyHz(const std::vector<std::int16_t>& samples, int rateHz)
+{
+    int rising = 0;
+    for (std::size_t i = 1; i < samples.size(); ++i)
+        rising += samples[i - 1] < 0 && samples[i] >= 0;
+    return samples.empty() ? 0 : rising * double(rateHz) / samples.size();
+}

@@ -1,0 +1,63 @@
+#pragma once
+
+#include <QString>
+#include <QTemporaryDir>
+#include <cstdint>
+#include <sys/types.h>
+#include <vector>
+
+// A private PulseAudio server for tests that listen to what is played: one null sink
+// "quiva_test" (44.1 kHz stereo) whose monitor records everything, anonymous access on a
+// socket in its own runtime folder, no state shared with any other server. Started in the
+// constructor (ready, or running() false), stopped by its PID in the destructor.
+class PulseServer {
+public:
+    static constexpr const char* kSinkName = "quiva_test";
+    static constexpr const char* kMonitorName = "quiva_test.monitor";
+    static constexpr int kRateHz = 44100;
+    static constexpr int kChannels = 2;
+
+    PulseServer();
+    ~PulseServer();
+    PulseServer(const PulseServer&) = delete;
+    PulseServer& operator=(const PulseServer&) = delete;
+
+    bool running() const { return m_pid > 0; }
+    // The server's address for clients, "unix:/.../pulse/native".
+    QString address() const;
+    // Points this process's clients (and programs it starts) at the server: sets PULSE_SERVER.
+    void exportAddress() const;
+
+private:
+    QTemporaryDir m_root;
+    pid_t m_pid = -1;
+};
+
+// Records the test sink's monitor with parecord (20 ms latency) into a raw file of 16-bit
+// stereo samples at 44.1 kHz, from construction until stop() or destruction.
+class MonitorRecorder {
+public:
+    explicit MonitorRecorder(const PulseServer& server);
+    ~MonitorRecorder();
+    MonitorRecorder(const MonitorRecorder&) = delete;
+    MonitorRecorder& operator=(const MonitorRecorder&) = delete;
+
+    bool running() const { return m_pid > 0; }
+    // Frames recorded so far (what parecord has written out).
+    long long frames() const;
+    // Left-channel samples of frames [from, from + count) recorded so far (fewer at the end).
+    std::vector<std::int16_t> left(long long from, long long count) const;
+    // Waits up to timeoutMs for `count` frames after `from` to exist; false on timeout.
+    bool waitForFrames(long long from, long long count, int timeoutMs) const;
+    void stop();
+
+private:
+    QString m_path;
+    QTemporaryDir m_dir;
+    pid_t m_pid = -1;
+};
+
+// Root mean square of samples, in the samples' own units (a full-scale sine: about 23170).
+double rms(const std::vector<std::int16_t>& samples);
+// Frequency of a clean tone in samples at rateHz, from the count of rising zero crossings.
+double toneFrequencyHz(const std::vector<std::int16_t>& samples, int rateHz);
