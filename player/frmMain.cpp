@@ -1,5 +1,366 @@
 #include "player/frmMain.h"
 
-frmMain::frmMain(QWidget* parent) : QWidget(parent) {}
+#include "player/IniFile.h"
+#include "player/ListUtils.h"
+#include "player/MP3Play.h"
+#include "player/Program.h"
+#include "player/Scroller.h"
+#include "player/frmMenu.h"
+#include "platform/ui/DirList.h"
+#include "platform/ui/DriveList.h"
+#include "platform/ui/ImageControl.h"
+#include "platform/ui/Label.h"
+#include "platform/ui/ListBox.h"
+#include "platform/ui/MessageBox.h"
+#include "platform/ui/Twips.h"
 
-void frmMain::load() {}
+#include <QCursor>
+#include <QFrame>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QMenu>
+#include <QSlider>
+#include <QTimer>
+#include <QWindow>
+
+namespace {
+
+const QColor kOrange(255, 128, 0);
+const QColor kPanelGrey(206, 206, 206);
+const QColor kFieldBlue(126, 152, 161);
+const QString kSection = QStringLiteral("quiva");
+const QString kTitle = QStringLiteral("Quiva Media Player");
+const QString kFontFace = QStringLiteral("Verdana");
+constexpr int kCreatorWidth = 8910; // twips: the player column with the creator panel
+constexpr int kPicWidth = 3255;     // twips: the frames the two strips scroll through
+constexpr int kPic2Width = 3920;
+
+void paintBackground(QWidget* widget, const QColor& colour) {
+    QPalette palette = widget->palette();
+    palette.setColor(QPalette::Window, colour);
+    palette.setColor(QPalette::Base, colour);
+    widget->setPalette(palette);
+    widget->setAutoFillBackground(true);
+}
+
+QFont verdana(double points, bool bold = false) {
+    QFont font(kFontFace);
+    font.setPointSizeF(points);
+    font.setBold(bold);
+    // Where Verdana is not installed, fontconfig picks the closest sans face.
+    font.setStyleHint(QFont::SansSerif);
+    return font;
+}
+
+ImageControl* place(ImageControl* control, int left, int top, int width, int height) {
+    control->setGeometry(twips::rect(left, top, width, height));
+    return control;
+}
+
+QFrame* line(QWidget* parent, const QRect& pixels) {
+    auto* frame = new QFrame(parent);
+    frame->setGeometry(pixels);
+    paintBackground(frame, parent->palette().color(QPalette::WindowText));
+    return frame;
+}
+
+} // namespace
+
+frmMain::frmMain(QWidget* parent) : QWidget(parent) {
+    paintBackground(this, kOrange);
+    setWindowIcon(QIcon(QStringLiteral(":/quiva/quiva-16.png")));
+    buildSkin();
+    buildControls();
+    buildStrips();
+    connectHandlers();
+    setFixedSize(twips::rect(0, 0, kCreatorWidth, 8160).size());
+}
+
+frmMain::~frmMain() { delete m_menu; }
+
+// The skin pictures first, the click areas over them: siblings made later lie on top.
+void frmMain::buildSkin() {
+    Image1 = place(new ImageControl(this, QPixmap(":/quiva/skin-bar.png")), 0, 0, 4395, 990);
+    Image6 = place(new ImageControl(this, QPixmap(":/quiva/skin-playlist.png")), 0, 1010, 4395,
+                   4500);
+    Image10 = place(new ImageControl(this, QPixmap(":/quiva/skin-creator.png")), 4410, 0, 4500,
+                    3000);
+    Label1 = new QLabel(this);
+    Label1->setGeometry(twips::rect(5260, 2580, 1335, 375));
+    paintBackground(Label1, kPanelGrey);
+
+    Image2 = place(new ImageControl(this), 0, 0, 3855, 255);
+    Image3 = place(new ImageControl(this), 3940, 0, 100, 255);
+    Image4 = place(new ImageControl(this), 4110, 0, 135, 255);
+    Image5 = place(new ImageControl(this), 4120, 720, 200, 200);
+    Image13 = place(new ImageControl(this), 120, 675, 375, 195);
+    Image14 = place(new ImageControl(this), 560, 680, 375, 195);
+    Image15 = place(new ImageControl(this), 1000, 680, 375, 195);
+    Image16 = place(new ImageControl(this), 1460, 680, 375, 195);
+    Image17 = place(new ImageControl(this), 1920, 680, 375, 195);
+    Image7 = place(new ImageControl(this), 620, 4730, 975, 255);
+    Image8 = place(new ImageControl(this), 1680, 4730, 900, 255);
+    Image9 = place(new ImageControl(this), 2700, 4730, 975, 255);
+    Image12 = place(new ImageControl(this), 6600, 2700, 1095, 255);
+    Image11 = place(new ImageControl(this), 7750, 2680, 1095, 255);
+}
+
+void frmMain::buildControls() {
+    lstPls = new ListBox(this);
+    lstPls->setGeometry(twips::rect(240, 1440, 3885, 3120));
+    lstPls->setFont(verdana(6.75));
+    lstPls->setFrameShape(QFrame::NoFrame);
+    paintBackground(lstPls, kFieldBlue);
+
+    Drive1 = new DriveList(this);
+    Drive1->setGeometry(twips::rect(4560, 360, 4215, 315));
+    paintBackground(Drive1, kFieldBlue);
+
+    Dir1 = new DirList(this);
+    Dir1->setGeometry(twips::rect(4560, 690, 4215, 1890));
+    Dir1->setFont(verdana(8.25));
+    Dir1->setFrameShape(QFrame::NoFrame);
+    paintBackground(Dir1, kFieldBlue);
+
+    SliderVol = new QSlider(Qt::Horizontal, this);
+    SliderVol->setGeometry(twips::rect(2400, 720, 1575, 135));
+    SliderVol->setRange(0, 100);
+    SliderVol->setSingleStep(1);
+    SliderVol->setPageStep(5);
+    SliderVol->setStyleSheet(QStringLiteral(
+        "QSlider::groove:horizontal { height: 3px; background: #4c5c61; margin: 0 2px; }"
+        "QSlider::handle:horizontal { width: 7px; margin: -3px 0; background: #e8e8e8;"
+        " border: 1px solid #505050; border-radius: 2px; }"));
+
+    Line2 = line(this, QRect(0, twips::toPixels(1000), twips::toPixels(4395), 1));
+    Line1 = line(this, QRect(0, twips::toPixels(960), 1, twips::toPixels(1320 - 960)));
+}
+
+void frmMain::buildStrips() {
+    pic = new QFrame(this);
+    pic->setGeometry(twips::rect(120, 360, kPicWidth, 200));
+    paintBackground(pic, kFieldBlue);
+    lbl = new Label(QString::fromUtf8("Quiva \u00B9\u00B7\u00B9"), pic);
+    lbl->setFont(verdana(8.25, true));
+    lbl->setCaption(lbl->caption());
+    lbl->setLeftTwips(3120);
+
+    pic2 = new QFrame(this);
+    pic2->setGeometry(twips::rect(220, 5090, kPic2Width, 240));
+    paintBackground(pic2, kFieldBlue);
+    lbl2 = new Label(QStringLiteral("You can add music to the playlist by selecting 'Add' and "
+                                    "select a directory."),
+                     pic2);
+    lbl2->setFont(verdana(8.25, true));
+    lbl2->setCaption(lbl2->caption());
+    lbl2->setLeftTwips(3840);
+    lbl2->setTopTwips(30);
+
+    tmrScroll = new QTimer(this);
+    tmrScroll->setInterval(100);
+    tmrScroll2 = new QTimer(this);
+    tmrScroll2->setInterval(100);
+    tmrScroll->start();
+    tmrScroll2->start();
+}
+
+void frmMain::connectHandlers() {
+    connect(lstPls, &ListBox::click, this, &frmMain::lstPls_Click);
+    connect(lstPls, &ListBox::dblClick, this, &frmMain::lstPls_DblClick);
+    connect(Image13, &ImageControl::click, this, &frmMain::Image13_Click);
+    connect(Image14, &ImageControl::click, this, &frmMain::Image14_Click);
+    connect(Image15, &ImageControl::click, this, &frmMain::Image15_Click);
+    connect(Image16, &ImageControl::click, this, &frmMain::Image16_Click);
+    connect(Image17, &ImageControl::click, this, &frmMain::Image17_Click);
+    connect(tmrScroll, &QTimer::timeout, this, &frmMain::tmrScroll_Timer);
+    connect(tmrScroll2, &QTimer::timeout, this, &frmMain::tmrScroll2_Timer);
+    connect(Image7, &ImageControl::click, this, &frmMain::Image7_Click);
+    connect(Image8, &ImageControl::click, this, &frmMain::Image8_Click);
+    connect(Image9, &ImageControl::click, this, &frmMain::Image9_Click);
+    connect(Image11, &ImageControl::click, this, &frmMain::Image11_Click);
+    connect(Image12, &ImageControl::click, this, &frmMain::Image12_Click);
+    connect(Drive1, &DriveList::change, this, &frmMain::Drive1_Change);
+    connect(Dir1, &DirList::change, this, &frmMain::Dir1_Change);
+    connect(Image2, &ImageControl::mouseDown, this, &frmMain::Image2_MouseDown);
+    connect(Image2, &ImageControl::mouseMove, this, &frmMain::Image2_MouseMove);
+    connect(Image3, &ImageControl::click, this, &frmMain::Image3_Click);
+    connect(Image4, &ImageControl::click, this, &frmMain::Image4_Click);
+    connect(Image6, &ImageControl::mouseMove, this, &frmMain::Image6_MouseMove);
+    connect(Image7, &ImageControl::mouseMove, this, &frmMain::Image7_MouseMove);
+    connect(Image8, &ImageControl::mouseMove, this, &frmMain::Image8_MouseMove);
+    connect(Image9, &ImageControl::mouseMove, this, &frmMain::Image9_MouseMove);
+    // Only start-up sets the value from code, with signals blocked: every change is the user's.
+    connect(SliderVol, &QSlider::valueChanged, this, &frmMain::SliderVol_Scroll);
+    connect(Image5, &ImageControl::click, this, &frmMain::Image5_Click);
+}
+
+int frmMain::Width() const { return twips::fromPixels(width()); }
+int frmMain::Height() const { return twips::fromPixels(height()); }
+int frmMain::Left() const { return twips::fromPixels(x()); }
+int frmMain::Top() const { return twips::fromPixels(y()); }
+void frmMain::setWidth(int value) { setFixedSize(twips::toPixels(value), height()); }
+void frmMain::setHeight(int value) { setFixedSize(width(), twips::toPixels(value)); }
+void frmMain::setLeft(int value) { move(twips::toPixels(value), y()); }
+void frmMain::setTop(int value) { move(x(), twips::toPixels(value)); }
+
+frmMenu& frmMain::menu() {
+    if (!m_menu)
+        m_menu = new frmMenu(*this);
+    return *m_menu;
+}
+
+// ---- Start-up ----------------------------------------------------------------------------
+
+namespace {
+
+// The height stored by hand may be anything; only a number the window can take is applied.
+bool parseHeight(const QString& text, int* twipsValue) {
+    bool ok = false;
+    const double value = text.trimmed().toDouble(&ok);
+    if (!ok || value <= 0 || value > 8160)
+        return false;
+    *twipsValue = static_cast<int>(value);
+    return true;
+}
+
+} // namespace
+
+void frmMain::Form_Load() {
+    tmrScroll->start();
+    tmrScroll2->start();
+    setHeight(twips::fromPixels(Image1->height()));
+    setWidth(twips::fromPixels(Image1->width()));
+    txtDirPath = ReadIniValue(kSection, QStringLiteral("dir"), settingsFileName());
+    Dir1->setPath(txtDirPath);
+    AddDirectoryFiles(*lstPls, txtDirPath, QStringLiteral("*.mp3"));
+    StripListExtension(*lstPls, QStringLiteral(".mp3"));
+    lblheight = ReadIniValue(kSection, QStringLiteral("height"), settingsFileName());
+    if (int stored = 0; parseHeight(lblheight, &stored))
+        setHeight(stored);
+    menu().mnuPls->setText(Height() == 5580 ? QStringLiteral("Hide Playlist")
+                                            : QStringLiteral("Show Playlist"));
+    setWindowFlag(Qt::FramelessWindowHint);
+    setWindowTitle(kTitle);
+}
+
+// ---- Transport and track selection -------------------------------------------------------
+
+void frmMain::lstPls_Click() { txtFullPath = txtDirPath + lstPls->text() + ".mp3"; }
+
+void frmMain::lstPls_DblClick() { playSelectedEntry(); }
+
+void frmMain::playSelectedEntry() {
+    MP3Play::PlaySong(txtFullPath);
+    lbl->setCaption(lstPls->text());
+}
+
+// A refused index leaves the selection and the path as they were; the song is played anyway.
+void frmMain::stepSelection(int delta) {
+    lstPls->setListIndex(lstPls->listIndex() + delta);
+    playSelectedEntry();
+}
+
+void frmMain::Image13_Click() { stepSelection(-1); }
+void frmMain::Image14_Click() { MP3Play::PlaySong(txtFullPath); }
+
+void frmMain::Image15_Click() {
+    if (lblmute == QLatin1String("play")) {
+        MP3Play::PauseSong();
+        lblmute = QStringLiteral("pause");
+    } else {
+        MP3Play::ResumeSong();
+        lblmute = QStringLiteral("play");
+    }
+}
+
+void frmMain::Image16_Click() { MP3Play::StopAll(); }
+void frmMain::Image17_Click() { stepSelection(+1); }
+void frmMain::Command1_Click() { MP3Play::StopAll(); }
+
+// ---- Scrollers ---------------------------------------------------------------------------
+
+void frmMain::tmrScroll_Timer() { scroll(lbl, kPicWidth); }
+void frmMain::tmrScroll2_Timer() { scroll(lbl2, kPic2Width); }
+
+void frmMain::scroll(Label* label, int frameWidthTwips) {
+    label->setLeftTwips(
+        nextScrollLeft(label->leftTwips(), label->widthTwips(), frameWidthTwips, speed.toDouble()));
+}
+
+// ---- Playlist building -------------------------------------------------------------------
+
+void frmMain::Image7_Click() { setWidth(kCreatorWidth); }
+void frmMain::Image11_Click() { setWidth(twips::fromPixels(Image1->width())); }
+void frmMain::Image8_Click() { lstPls->removeItem(lstPls->listIndex()); }
+
+void frmMain::Image9_Click() {
+    hide();
+    const int answer =
+        msgbox::show(QStringLiteral("You are about to clear the playlist, continue?"),
+                     msgbox::kYesNo, QStringLiteral("Quiva - Clear Playlist?"));
+    if (answer == msgbox::kIdYes)
+        lstPls->clear();
+    show();
+}
+
+void frmMain::Image12_Click() {
+    AddDirectoryFiles(*lstPls, txtDir, QStringLiteral("*.mp3"));
+    RemoveDuplicateEntries(*lstPls);
+    txtDirPath = Dir1->path() + "/";
+    StripListExtension(*lstPls, QStringLiteral(".mp3"));
+    WriteIniValue(kSection, QStringLiteral("dir"), txtDir, settingsFileName());
+}
+
+// A drive that cannot be shown (no medium, no permission) leaves both lists where they were.
+void frmMain::Drive1_Change() {
+    if (!Dir1->setPath(Drive1->drive()))
+        Drive1->showDriveOf(Dir1->path());
+}
+
+void frmMain::Dir1_Change() { txtDir = Dir1->path() + "/"; }
+
+// ---- Window chrome, hints and volume -----------------------------------------------------
+
+namespace {
+// Wayland does not let a program place its own window; the compositor moves it instead.
+bool compositorMovesWindows() { return QGuiApplication::platformName() == "wayland"; }
+} // namespace
+
+void frmMain::Image2_MouseDown(int button, double x, double y) {
+    m_dragOriginX = static_cast<float>(x);
+    m_dragOriginY = static_cast<float>(y);
+    if (button == 1 && compositorMovesWindows() && windowHandle())
+        windowHandle()->startSystemMove();
+}
+
+void frmMain::Image2_MouseMove(int buttons, double x, double y) {
+    if ((buttons & 1) == 0 || compositorMovesWindows())
+        return;
+    setLeft(static_cast<int>(Left() + x - m_dragOriginX));
+    setTop(static_cast<int>(Top() + y - m_dragOriginY));
+}
+
+void frmMain::Image3_Click() { showMinimized(); }
+
+void frmMain::Image4_Click() {
+    close();
+    program::End();
+}
+
+void frmMain::setHint(const QString& text) { lbl2->setCaption(text); }
+
+void frmMain::Image6_MouseMove() {
+    setHint(QStringLiteral("You can add music to the playlist by selecting 'Add' and either "
+                           "adding a single song or entire directory."));
+}
+void frmMain::Image7_MouseMove() { setHint(QStringLiteral("Add directory to playlist")); }
+void frmMain::Image8_MouseMove() {
+    setHint(QStringLiteral("Select songs to remove and click here"));
+}
+void frmMain::Image9_MouseMove() { setHint(QStringLiteral("Clear the entire playlist")); }
+
+void frmMain::SliderVol_Scroll() {}
+
+// ---- Popup menu --------------------------------------------------------------------------
+
+void frmMain::Image5_Click() { menu().mnuMenu->popup(QCursor::pos()); }

@@ -4,8 +4,10 @@
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
-    frmMain window;
-    window.load();
-    window.show();
+    auto* window = new frmMain;
+    // Unloading the main window (the skin's cross) destroys it and the controls it hosts.
+    window->setAttribute(Qt::WA_DeleteOnClose);
+    window->Form_Load();
+    window->show();
     return app.exec();
 }

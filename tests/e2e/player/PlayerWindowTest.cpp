@@ -1,0 +1,65 @@
+#include "tests/support/PlayerProcess.h"
+
+#include <QFile>
+#include <QThread>
+#include <gtest/gtest.h>
+
+namespace {
+
+// Polls until `done` holds or about five seconds have passed.
+template <typename Condition> bool eventually(Condition done) {
+    for (int i = 0; i < 100; ++i) {
+        if (done())
+            return true;
+        QThread::msleep(50);
+    }
+    return done();
+}
+
+class PlayerWindowTest : public ::testing::Test {
+protected:
+    void startWith(const QByteArray& settings) {
+        tree.file("program/quiva.ini", settings);
+        ASSERT_TRUE(player.start()) << "cannot start the player on a private X server";
+        windowId = player.waitForWindow();
+        ASSERT_FALSE(windowId.isEmpty()) << "the main window never showed";
+    }
+
+    // Clicks at a point of the window, in its own pixels.
+    void clickAt(int x, int y) {
+        const QRect g = player.geometry(windowId);
+        player.xdotool({"mousemove", QString::number(g.x() + x),
+                        QString::number(g.y() + y), "click", "1"});
+    }
+
+    TempTree tree;
+    PlayerProcess player{tree};
+    QString windowId;
+};
+
+TEST_F(PlayerWindowTest, StartsBorderlessAtTheRememberedHeight) {
+    tree.file("music/a.mp3");
+    startWith("[quiva]\nDIR=" + tree.path("music").toUtf8() + "/\nHEIGHT=5580\n");
+    const QRect g = player.geometry(windowId);
+    EXPECT_EQ(g.width(), 293);
+    EXPECT_EQ(g.height(), 372);
+}
+
+TEST_F(PlayerWindowTest, MenuShowsThePlaylistAndExitEndsTheProgram) {
+    startWith("[quiva]\nHEIGHT=990\n");
+    ASSERT_EQ(player.geometry(windowId).height(), 66);
+
+    clickAt(281, 54); // the round button
+    player.xdotool({"sleep", "0.3", "key", "Down", "Return"});
+    EXPECT_TRUE(eventually([&] { return player.geometry(windowId).height() == 372; }));
+    QFile ini(player.settingsFile());
+    ASSERT_TRUE(ini.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(ini.readAll().contains("HEIGHT=5580"));
+
+    clickAt(281, 54);
+    player.xdotool({"sleep", "0.3", "key", "Up", "Return"}); // the last entry: Exit
+    ASSERT_TRUE(player.waitForExit(5000));
+    EXPECT_EQ(player.exitCode(), 0);
+}
+
+} // namespace
