@@ -64,7 +64,13 @@ ControlTimer::ControlTimer(UserControl& owner, int intervalMs, bool enabled,
                            std::function<void()> tick)
     : m_owner(owner), m_timer(std::make_unique<QTimer>()), m_intervalMs(intervalMs),
       m_enabled(enabled) {
-    QObject::connect(m_timer.get(), &QTimer::timeout, m_timer.get(), std::move(tick));
+    // A handler may drop the last reference to its control (an event handler releasing it);
+    // the control then goes only when the tick is over.
+    QObject::connect(m_timer.get(), &QTimer::timeout, m_timer.get(),
+                     [this, tick = std::move(tick)] {
+                         ComPtr<IUnknown> keepAlive(m_owner.identity());
+                         tick();
+                     });
     m_owner.m_timers.push_back(this);
     apply();
 }
@@ -113,7 +119,10 @@ UserControl::~UserControl() {
         m_module->unlock();
 }
 
-void UserControl::initialize() { UserControl_Initialize(); }
+void UserControl::initialize() {
+    UserControl_Initialize();
+    m_inResize = false;
+}
 
 void UserControl::lastReleased() {
     AddRef(); // the terminate hook may hand itself around; it is not destroyed midway

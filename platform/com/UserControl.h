@@ -56,6 +56,7 @@
 #include "platform/com/Server.h"
 
 #include <QPointer>
+#include <QWidget>
 #include <functional>
 #include <memory>
 #include <span>
@@ -63,7 +64,6 @@
 #include <vector>
 
 class QTimer;
-class QWidget;
 
 namespace com {
 
@@ -151,7 +151,8 @@ protected:
     ~UserControl() override;
 
     // ---- hooks, all on the control's thread ----
-    virtual void UserControl_Initialize() {}    // every creation, before anything else
+    // Every creation, before anything else; a size set here runs no Resize hook.
+    virtual void UserControl_Initialize() {}
     virtual void UserControl_InitProperties() {} // a new instance without saved data
     virtual void UserControl_ReadProperties(PropBag&) {}
     virtual void UserControl_WriteProperties(PropBag&) {}
@@ -208,7 +209,7 @@ private:
     LONG m_widthTwips = 0;
     LONG m_heightTwips = 0;
     bool m_enabled = true;
-    bool m_inResize = false;
+    bool m_inResize = true; // no Resize hook until Initialize is over
     bool m_closed = false;
 };
 

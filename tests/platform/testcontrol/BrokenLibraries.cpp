@@ -1,0 +1,17 @@
+// Libraries the loader must refuse: built with QUIVA_BROKEN_ABI it claims another component ABI;
+// with QUIVA_BROKEN_EXPORTS it has the ABI export but no DllGetClassObject.
+
+#include "platform/com/Server.h"
+
+#ifdef QUIVA_BROKEN_ABI
+extern "C" QUIVA_COM_EXPORT std::uint32_t QuivaComAbiVersion() { return com::kAbiVersion + 1; }
+extern "C" QUIVA_COM_EXPORT HRESULT DllGetClassObject(REFCLSID, REFIID, void**) {
+    return E_FAIL;
+}
+extern "C" QUIVA_COM_EXPORT HRESULT DllCanUnloadNow() { return S_OK; }
+#endif
+
+#ifdef QUIVA_BROKEN_EXPORTS
+QUIVA_COM_EXPORT_ABI_VERSION()
+extern "C" QUIVA_COM_EXPORT HRESULT DllCanUnloadNow() { return S_OK; }
+#endif
