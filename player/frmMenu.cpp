@@ -1,8 +1,11 @@
 #include "player/frmMenu.h"
 
+#include "player/InfoPage.h"
 #include "player/IniFile.h"
 #include "player/MP3Play.h"
 #include "player/Program.h"
+#include "player/RegAPI.h"
+#include "player/frmAbout.h"
 #include "player/frmMain.h"
 #include "platform/ui/ImageControl.h"
 #include "platform/ui/Twips.h"
@@ -43,9 +46,9 @@ void frmMenu::rememberHeight() {
                   settingsFileName());
 }
 
-void frmMenu::info_Click() {}
+void frmMenu::info_Click() { OpenURL(kInfoPageUrl); }
 
-void frmMenu::mnuAbout_Click() {}
+void frmMenu::mnuAbout_Click() { frmAbout::mnuAbout_Click(&m_main); }
 
 void frmMenu::mnuExit_Click() {
     MP3Play::StopAll();

@@ -3,6 +3,13 @@
 #include "platform/ui/DirList.h"
 #include "platform/ui/ImageControl.h"
 #include "platform/ui/Label.h"
+#include "platform/registry/Stores.h"
+#include "platform/ui/ProcessStart.h"
+#include "player/InfoPage.h"
+#include "player/frmAbout.h"
+
+#include <QApplication>
+#include <cstring>
 
 using MenuTest = MainWindowTest;
 using PlaylistBuildingTest = MainWindowTest;
@@ -75,6 +82,57 @@ TEST_F(MenuTest, RoundButtonPopsTheMenuUp) {
     w.Image5_Click();
     EXPECT_TRUE(w.menu().mnuMenu->isVisible());
     w.menu().mnuMenu->hide();
+}
+
+namespace {
+
+void registerBrowserCommand(const char* command) {
+    HKEY key = 0;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_CLASSES_ROOT, "http\\shell\\open\\command", 0, nullptr, 0,
+                              KEY_ALL_ACCESS, nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    RegSetValueExA(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(command),
+                   static_cast<DWORD>(std::strlen(command) + 1));
+    RegCloseKey(key);
+}
+
+} // namespace
+
+TEST_F(MenuTest, InformationOpensThePageInTheRegisteredBrowser) {
+    registry::ScopedInMemoryStore registry;
+    registerBrowserCommand("\"/opt/web browser/run\" --new-window \"%1\"");
+    QStringList started;
+    process::setStarter([&](const QString& program, const QStringList& arguments) {
+        started << program << arguments;
+        return true;
+    });
+    load().menu().info_Click();
+    process::setStarter({});
+    EXPECT_EQ(started, (QStringList{"/opt/web browser/run", kInfoPageUrl}));
+    EXPECT_TRUE(asked.empty());
+}
+
+TEST_F(MenuTest, InformationWithoutBrowserSaysSo) {
+    registry::ScopedInMemoryStore registry;
+    load().menu().info_Click();
+    ASSERT_EQ(asked.size(), 1u);
+    EXPECT_EQ(asked[0].text, "Unable to open URL. Install browser first!");
+    EXPECT_EQ(asked[0].title, "Quiva");
+}
+
+TEST_F(MenuTest, AboutMinimisesTheMainWindowWhileTheBoxIsOpen) {
+    frmMain& w = load();
+    w.show();
+    w.menu().mnuAbout_Click();
+    auto boxes = QApplication::topLevelWidgets();
+    frmAbout* box = nullptr;
+    for (QWidget* top : boxes)
+        if (auto* about = qobject_cast<frmAbout*>(top); about && about->isVisible())
+            box = about;
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(box->windowTitle(), "About Quiva");
+    EXPECT_TRUE(w.isMinimized());
+    box->close();
 }
 
 // ---- Playlist building -------------------------------------------------------------------
