@@ -10,10 +10,11 @@ namespace {
 
 constexpr std::int32_t kDefaultDevice = Dalvex::mWave;
 
-VARIANT_BOOL toVariantBool(bool value) { return value ? VARIANT_TRUE : VARIANT_FALSE; }
+VARIANT_BOOL toVariantBool(bool value) {
+    return value ? VARIANT_TRUE : VARIANT_FALSE;
+}
 
-HRESULT hresultOf(Module1::Error error)
-{
+HRESULT hresultOf(Module1::Error error) {
     switch (error) {
     case Module1::Error::None:
         return S_OK;
@@ -25,8 +26,7 @@ HRESULT hresultOf(Module1::Error error)
     return E_FAIL;
 }
 
-bool isControlDevice(std::int32_t value)
-{
+bool isControlDevice(std::int32_t value) {
     return value >= Dalvex::mMaster && value <= Dalvex::mAuxiliary;
 }
 
@@ -34,13 +34,11 @@ bool isControlDevice(std::int32_t value)
 
 Dalvex::Dalvex(com::ModuleCount* module)
     : UserControl({"Dalvex", pemrik::kClsidDalvex, pemrik::kIidDalvex, pemrik::kIidDalvexEvents},
-                  module)
-{
+                  module) {
     declareMembers();
 }
 
-void Dalvex::declareMembers()
-{
+void Dalvex::declareMembers() {
     com::DispatchTable& members = dispatch();
     members.addProperty(
         "Enabled", pemrik::kDispidEnabled, VT_BOOL,
@@ -81,28 +79,24 @@ void Dalvex::declareMembers()
         [this](const VARIANT& in) { return put_DeviceToControl(in.lVal); });
 }
 
-HRESULT Dalvex::get_Enabled(VARIANT_BOOL* value)
-{
+HRESULT Dalvex::get_Enabled(VARIANT_BOOL* value) {
     *value = toVariantBool(enabled());
     return S_OK;
 }
 
-HRESULT Dalvex::put_Enabled(VARIANT_BOOL New_Enabled)
-{
+HRESULT Dalvex::put_Enabled(VARIANT_BOOL New_Enabled) {
     setEnabled(New_Enabled != VARIANT_FALSE);
     propertyChanged("Enabled");
     Timer1.setEnabled(New_Enabled != VARIANT_FALSE);
     return S_OK;
 }
 
-HRESULT Dalvex::get_Volume(std::int32_t* value)
-{
+HRESULT Dalvex::get_Volume(std::int32_t* value) {
     *value = m_Volume;
     return S_OK;
 }
 
-HRESULT Dalvex::put_Volume(std::int32_t New_Volume)
-{
+HRESULT Dalvex::put_Volume(std::int32_t New_Volume) {
     if (!enabled())
         return S_OK;
     m_Volume = New_Volume;
@@ -113,14 +107,12 @@ HRESULT Dalvex::put_Volume(std::int32_t New_Volume)
     return S_OK;
 }
 
-HRESULT Dalvex::get_Mute(VARIANT_BOOL* value)
-{
+HRESULT Dalvex::get_Mute(VARIANT_BOOL* value) {
     *value = m_Mute;
     return S_OK;
 }
 
-HRESULT Dalvex::put_Mute(VARIANT_BOOL New_mute)
-{
+HRESULT Dalvex::put_Mute(VARIANT_BOOL New_mute) {
     if (!enabled())
         return S_OK;
     m_Mute = New_mute;
@@ -131,14 +123,12 @@ HRESULT Dalvex::put_Mute(VARIANT_BOOL New_mute)
     return S_OK;
 }
 
-HRESULT Dalvex::get_DeviceToControl(std::int32_t* value)
-{
+HRESULT Dalvex::get_DeviceToControl(std::int32_t* value) {
     *value = m_DeviceToControl;
     return S_OK;
 }
 
-HRESULT Dalvex::put_DeviceToControl(std::int32_t New_DeviceToControl)
-{
+HRESULT Dalvex::put_DeviceToControl(std::int32_t New_DeviceToControl) {
     if (!enabled())
         return S_OK;
     if (!isControlDevice(New_DeviceToControl))
@@ -158,23 +148,20 @@ HRESULT Dalvex::put_DeviceToControl(std::int32_t New_DeviceToControl)
     return S_OK;
 }
 
-void Dalvex::UserControl_Initialize()
-{
+void Dalvex::UserControl_Initialize() {
     m_mixerOpened = Module1::OpenMixer(0) == Module1::True;
     setSize(kSizeTwips, kSizeTwips);
     showFace();
 }
 
-void Dalvex::UserControl_InitProperties()
-{
+void Dalvex::UserControl_InitProperties() {
     m_DeviceToControl = kDefaultDevice;
     m_Volume = Module1::GetVolume(m_DeviceToControl).value;
     m_Mute = Module1::GetMute(muteSlot()).value;
     setSize(kSizeTwips, kSizeTwips);
 }
 
-void Dalvex::UserControl_ReadProperties(com::PropBag& bag)
-{
+void Dalvex::UserControl_ReadProperties(com::PropBag& bag) {
     setEnabled(bag.readBool("Enabled", true));
     m_Volume = bag.readLong("Volume", 0);
     m_Mute = toVariantBool(bag.readBool("mute", false));
@@ -184,18 +171,18 @@ void Dalvex::UserControl_ReadProperties(com::PropBag& bag)
     Timer1.setEnabled(enabled());
 }
 
-void Dalvex::UserControl_WriteProperties(com::PropBag& bag)
-{
+void Dalvex::UserControl_WriteProperties(com::PropBag& bag) {
     bag.writeBool("Enabled", enabled(), true);
     bag.writeLong("Volume", m_Volume, 0);
     bag.writeBool("mute", m_Mute != VARIANT_FALSE, false);
     bag.writeLong("DeviceToControl", m_DeviceToControl, kDefaultDevice);
 }
 
-void Dalvex::UserControl_Resize() { setSize(kSizeTwips, kSizeTwips); }
+void Dalvex::UserControl_Resize() {
+    setSize(kSizeTwips, kSizeTwips);
+}
 
-void Dalvex::UserControl_Terminate()
-{
+void Dalvex::UserControl_Terminate() {
     // Only an instance whose open counted may give one back: closing for an instance whose
     // open failed would close the device that the other instances on this thread share.
     if (m_mixerOpened)
@@ -203,8 +190,7 @@ void Dalvex::UserControl_Terminate()
     m_mixerOpened = false;
 }
 
-void Dalvex::Timer1_Timer()
-{
+void Dalvex::Timer1_Timer() {
     const Module1::Result<std::int32_t> volume = Module1::GetVolume(m_DeviceToControl);
     if (volume.ok()) {
         std::int32_t v = volume.value;
@@ -221,19 +207,16 @@ void Dalvex::Timer1_Timer()
     }
 }
 
-void Dalvex::raiseVolumeChanged(std::int32_t& newVolume)
-{
+void Dalvex::raiseVolumeChanged(std::int32_t& newVolume) {
     (void)raiseEvent(pemrik::kDispidVolumeChanged, {com::byRef(newVolume)});
 }
 
-void Dalvex::raiseMuteChanged(VARIANT_BOOL& newMute)
-{
+void Dalvex::raiseMuteChanged(VARIANT_BOOL& newMute) {
     (void)raiseEvent(pemrik::kDispidMuteChanged, {com::byRefBool(newMute)});
 }
 
 // The face is the library's picture resource; without it the control stays plain.
-void Dalvex::showFace()
-{
+void Dalvex::showFace() {
     const QPixmap face(QStringLiteral(":/dalvex/face.png"));
     if (face.isNull() || !widget())
         return;

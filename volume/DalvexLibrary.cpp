@@ -26,8 +26,7 @@ constexpr int kToolboxBitmapId = 30000;
     "OriginalFilename=Dalvex.ocx\n"
     "OLESelfRegister=\n";
 
-com::ClassRegistration registration()
-{
+com::ClassRegistration registration() {
     com::ClassRegistration entry;
     entry.clsid = pemrik::kClsidDalvex;
     entry.progId = pemrik::kProgId;
@@ -47,8 +46,7 @@ com::ClassRegistration registration()
 
 QUIVA_COM_EXPORT_ABI_VERSION()
 
-extern "C" QUIVA_COM_EXPORT HRESULT DllGetClassObject(REFCLSID clsid, REFIID iid, void** out)
-{
+extern "C" QUIVA_COM_EXPORT HRESULT DllGetClassObject(REFCLSID clsid, REFIID iid, void** out) {
     if (!out)
         return E_POINTER;
     *out = nullptr;
@@ -59,19 +57,23 @@ extern "C" QUIVA_COM_EXPORT HRESULT DllGetClassObject(REFCLSID clsid, REFIID iid
     return factory->QueryInterface(iid, out);
 }
 
-extern "C" QUIVA_COM_EXPORT HRESULT DllCanUnloadNow() { return g_module.idle() ? S_OK : S_FALSE; }
+extern "C" QUIVA_COM_EXPORT HRESULT DllCanUnloadNow() {
+    return g_module.idle() ? S_OK : S_FALSE;
+}
 
-extern "C" QUIVA_COM_EXPORT HRESULT DllRegisterServer() { return com::registerServer(registration()); }
+extern "C" QUIVA_COM_EXPORT HRESULT DllRegisterServer() {
+    return com::registerServer(registration());
+}
 
-extern "C" QUIVA_COM_EXPORT HRESULT DllUnregisterServer()
-{
+extern "C" QUIVA_COM_EXPORT HRESULT DllUnregisterServer() {
     return com::unregisterServer(registration());
 }
 
-extern "C" QUIVA_COM_EXPORT const char* DalvexVersionInfo() { return kVersionBlock; }
+extern "C" QUIVA_COM_EXPORT const char* DalvexVersionInfo() {
+    return kVersionBlock;
+}
 
 // The type library `Pemrik` in the ODL notation.
-extern "C" QUIVA_COM_EXPORT const char* DalvexTypeLibrary()
-{
+extern "C" QUIVA_COM_EXPORT const char* DalvexTypeLibrary() {
     return pemrik::typeLibraryText().c_str();
 }

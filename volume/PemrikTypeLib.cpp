@@ -38,14 +38,12 @@ constexpr std::array<EventMember, 2> kDalvexEvents{{
     {kDispidVolumeChanged, "VolumeChanged", "NewVolume", "long"},
 }};
 
-std::string uuid(const GUID& guid)
-{
+std::string uuid(const GUID& guid) {
     const std::string braced = com::toString(guid);
     return braced.substr(1, braced.size() - 2);
 }
 
-void writeSlot(std::ostream& out, const InterfaceSlot& slot)
-{
+void writeSlot(std::ostream& out, const InterfaceSlot& slot) {
     out << "        [id(0x" << std::hex << slot.id << std::dec << "), "
         << (slot.accessor == Accessor::Get ? "propget" : "propput");
     if (*slot.helpString)
@@ -58,8 +56,7 @@ void writeSlot(std::ostream& out, const InterfaceSlot& slot)
     out << ");\n";
 }
 
-std::string render()
-{
+std::string render() {
     std::ostringstream out;
     out << "[uuid(" << uuid(kLibid) << "), version(1.0), lcid(0x0409), control,\n"
         << " helpstring(\"Pemrik\")]\nlibrary Pemrik\n{\n";
@@ -86,12 +83,17 @@ std::string render()
 
 } // namespace
 
-std::span<const EnumMember> controlDevices() { return kControlDevices; }
-std::span<const InterfaceSlot> dalvexInterface() { return kDalvexInterface; }
-std::span<const EventMember> dalvexEvents() { return kDalvexEvents; }
+std::span<const EnumMember> controlDevices() {
+    return kControlDevices;
+}
+std::span<const InterfaceSlot> dalvexInterface() {
+    return kDalvexInterface;
+}
+std::span<const EventMember> dalvexEvents() {
+    return kDalvexEvents;
+}
 
-const std::string& typeLibraryText()
-{
+const std::string& typeLibraryText() {
     static const std::string text = render();
     return text;
 }

@@ -21,9 +21,9 @@ enum class Accessor { Get, Put };
 struct InterfaceSlot {
     const char* member;
     Accessor accessor;
-    const char* type;      // "VARIANT_BOOL", "long" or "ControlDevices"
+    const char* type; // "VARIANT_BOOL", "long" or "ControlDevices"
     DISPID id;
-    const char* parameter; // a put's parameter; "" for a get
+    const char* parameter;  // a put's parameter; "" for a get
     const char* helpString; // "" when none
 };
 

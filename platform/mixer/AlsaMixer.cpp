@@ -31,13 +31,20 @@ constexpr std::array<LineName, 7> kLines{{
     {ComponentType::Auxiliary, "Aux"},
 }};
 
-std::uint32_t volumeControlId(std::uint32_t line) { return 2 * line - 1; }
-std::uint32_t muteControlId(std::uint32_t line) { return 2 * line; }
-std::uint32_t lineOfControl(std::uint32_t controlId) { return (controlId + 1) / 2; }
-bool isMuteControl(std::uint32_t controlId) { return controlId % 2 == 0; }
+std::uint32_t volumeControlId(std::uint32_t line) {
+    return 2 * line - 1;
+}
+std::uint32_t muteControlId(std::uint32_t line) {
+    return 2 * line;
+}
+std::uint32_t lineOfControl(std::uint32_t controlId) {
+    return (controlId + 1) / 2;
+}
+bool isMuteControl(std::uint32_t controlId) {
+    return controlId % 2 == 0;
+}
 
-std::vector<int> cardNumbers()
-{
+std::vector<int> cardNumbers() {
     std::vector<int> cards;
     int card = -1;
     while (snd_card_next(&card) == 0 && card >= 0)
@@ -50,8 +57,7 @@ struct OpenMixer {
     std::map<std::uint32_t, snd_mixer_elem_t*> lines; // found lines by identifier
 };
 
-snd_mixer_t* openCardMixer(int card)
-{
+snd_mixer_t* openCardMixer(int card) {
     snd_mixer_t* mixer = nullptr;
     if (snd_mixer_open(&mixer, 0) < 0)
         return nullptr;
@@ -64,8 +70,7 @@ snd_mixer_t* openCardMixer(int card)
     return mixer;
 }
 
-long loudestChannel(snd_mixer_elem_t* element)
-{
+long loudestChannel(snd_mixer_elem_t* element) {
     long loudest = 0;
     bool any = false;
     for (int channel = 0; channel <= SND_MIXER_SCHN_LAST; ++channel) {
@@ -82,20 +87,17 @@ long loudestChannel(snd_mixer_elem_t* element)
 
 class AlsaService final : public Service {
 public:
-    ~AlsaService() override
-    {
+    ~AlsaService() override {
         for (auto& [handle, open] : m_open)
             snd_mixer_close(open.mixer);
     }
 
-    int deviceCount() override
-    {
+    int deviceCount() override {
         std::lock_guard lock(m_mutex);
         return static_cast<int>(cardNumbers().size());
     }
 
-    Result open(int index, Handle* handle) override
-    {
+    Result open(int index, Handle* handle) override {
         std::lock_guard lock(m_mutex);
         const auto cards = cardNumbers();
         if (index < 0 || index >= static_cast<int>(cards.size()))
@@ -108,8 +110,7 @@ public:
         return kNoError;
     }
 
-    Result findLine(Handle handle, ComponentType type, std::uint32_t* lineId) override
-    {
+    Result findLine(Handle handle, ComponentType type, std::uint32_t* lineId) override {
         std::lock_guard lock(m_mutex);
         auto open = m_open.find(handle);
         if (open == m_open.end())
@@ -130,8 +131,7 @@ public:
     }
 
     Result findControl(Handle handle, std::uint32_t lineId, ControlType type,
-                       ControlInfo* info) override
-    {
+                       ControlInfo* info) override {
         std::lock_guard lock(m_mutex);
         auto open = m_open.find(handle);
         if (open == m_open.end())
@@ -161,8 +161,7 @@ public:
         return kNoError;
     }
 
-    Result getValue(Handle handle, std::uint32_t controlId, std::int32_t* value) override
-    {
+    Result getValue(Handle handle, std::uint32_t controlId, std::int32_t* value) override {
         std::lock_guard lock(m_mutex);
         snd_mixer_elem_t* element = nullptr;
         if (Result result = elementOf(handle, controlId, &element); result != kNoError)
@@ -179,8 +178,7 @@ public:
         return kNoError;
     }
 
-    Result setValue(Handle handle, std::uint32_t controlId, std::int32_t value) override
-    {
+    Result setValue(Handle handle, std::uint32_t controlId, std::int32_t value) override {
         std::lock_guard lock(m_mutex);
         snd_mixer_elem_t* element = nullptr;
         if (Result result = elementOf(handle, controlId, &element); result != kNoError)
@@ -198,8 +196,7 @@ public:
         return status < 0 ? kError : kNoError;
     }
 
-    Result close(Handle handle) override
-    {
+    Result close(Handle handle) override {
         std::lock_guard lock(m_mutex);
         auto open = m_open.find(handle);
         if (open == m_open.end())
@@ -211,8 +208,7 @@ public:
 
 private:
     // Called with the mutex held. Only controls that findControl handed out are known.
-    Result elementOf(Handle handle, std::uint32_t controlId, snd_mixer_elem_t** element)
-    {
+    Result elementOf(Handle handle, std::uint32_t controlId, snd_mixer_elem_t** element) {
         auto open = m_open.find(handle);
         if (open == m_open.end())
             return kInvalidHandle;
@@ -234,6 +230,8 @@ private:
 
 } // namespace
 
-std::unique_ptr<Service> makeAlsaService() { return std::make_unique<AlsaService>(); }
+std::unique_ptr<Service> makeAlsaService() {
+    return std::make_unique<AlsaService>();
+}
 
 } // namespace mixer

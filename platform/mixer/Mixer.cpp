@@ -11,8 +11,7 @@ constexpr std::chrono::milliseconds kServerTimeout{500};
 
 std::atomic<Service*> g_override{nullptr};
 
-Service& realService()
-{
+Service& realService() {
     static const std::unique_ptr<Service> chosen = [] {
         auto pulse = connectPulseService(nullptr, kServerTimeout);
         return pulse ? std::move(pulse) : makeAlsaService();
@@ -22,17 +21,17 @@ Service& realService()
 
 } // namespace
 
-Service& service()
-{
+Service& service() {
     if (Service* replacement = g_override.load())
         return *replacement;
     return realService();
 }
 
-ScopedService::ScopedService(Service& replacement) : m_previous(g_override.exchange(&replacement))
-{
-}
+ScopedService::ScopedService(Service& replacement)
+    : m_previous(g_override.exchange(&replacement)) {}
 
-ScopedService::~ScopedService() { g_override.store(m_previous); }
+ScopedService::~ScopedService() {
+    g_override.store(m_previous);
+}
 
 } // namespace mixer

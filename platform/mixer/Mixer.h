@@ -24,10 +24,10 @@ using Handle = std::uint32_t; // 0 is never a valid handle
 using Result = std::uint32_t;
 
 inline constexpr Result kNoError = 0;
-inline constexpr Result kError = 1;          // the backend failed (server gone, timeout, ...)
-inline constexpr Result kBadDeviceId = 2;    // no device with that index
-inline constexpr Result kInvalidHandle = 5;  // not a handle this service opened, or closed
-inline constexpr Result kInvalidLine = 1024; // the device has no such line
+inline constexpr Result kError = 1;             // the backend failed (server gone, timeout, ...)
+inline constexpr Result kBadDeviceId = 2;       // no device with that index
+inline constexpr Result kInvalidHandle = 5;     // not a handle this service opened, or closed
+inline constexpr Result kInvalidLine = 1024;    // the device has no such line
 inline constexpr Result kInvalidControl = 1025; // no such control on the line / device
 
 enum class ComponentType : std::uint32_t {

@@ -39,9 +39,7 @@ struct SinkState {
 // One libpulse context with its own (non-threaded) main loop.
 class Connection {
 public:
-    Connection(const std::string& server, std::chrono::milliseconds timeout)
-        : m_timeout(timeout)
-    {
+    Connection(const std::string& server, std::chrono::milliseconds timeout) : m_timeout(timeout) {
         m_loop = pa_mainloop_new();
         m_context = pa_context_new(pa_mainloop_get_api(m_loop), "Dalvex");
         const char* serverName = server.empty() ? nullptr : server.c_str();
@@ -53,8 +51,7 @@ public:
         });
     }
 
-    ~Connection()
-    {
+    ~Connection() {
         pa_context_disconnect(m_context);
         pa_context_unref(m_context);
         pa_mainloop_free(m_loop);
@@ -65,13 +62,11 @@ public:
 
     // False once the server went away or let a request time out: a server that hangs once is
     // likely to hang again, and the caller should not wait for it on every request.
-    bool ready() const
-    {
+    bool ready() const {
         return !m_timedOut && pa_context_get_state(m_context) == PA_CONTEXT_READY;
     }
 
-    bool readDefaultSink(SinkState* state)
-    {
+    bool readDefaultSink(SinkState* state) {
         struct Reply {
             SinkState sink;
             bool found = false;
@@ -91,16 +86,14 @@ public:
         return true;
     }
 
-    bool setDefaultSinkVolume(const pa_cvolume& volume)
-    {
+    bool setDefaultSinkVolume(const pa_cvolume& volume) {
         bool success = false;
         return complete(pa_context_set_sink_volume_by_name(m_context, kDefaultSink, &volume,
                                                            onSuccess, &success)) &&
                success;
     }
 
-    bool setDefaultSinkMute(bool muted)
-    {
+    bool setDefaultSinkMute(bool muted) {
         bool success = false;
         return complete(pa_context_set_sink_mute_by_name(m_context, kDefaultSink, muted ? 1 : 0,
                                                          onSuccess, &success)) &&
@@ -108,14 +101,12 @@ public:
     }
 
 private:
-    static void onSuccess(pa_context*, int success, void* data)
-    {
+    static void onSuccess(pa_context*, int success, void* data) {
         *static_cast<bool*>(data) = success != 0;
     }
 
     // Runs the loop until the operation has finished; a timeout cancels it.
-    bool complete(pa_operation* operation)
-    {
+    bool complete(pa_operation* operation) {
         if (!operation)
             return false;
         bool done = runUntil(
@@ -127,14 +118,13 @@ private:
         return finished;
     }
 
-    template <typename Predicate> bool runUntil(Predicate finished)
-    {
+    template <typename Predicate> bool runUntil(Predicate finished) {
         const auto deadline = Clock::now() + m_timeout;
         while (!finished()) {
             if (!PA_CONTEXT_IS_GOOD(pa_context_get_state(m_context)))
                 return false;
-            auto left = std::chrono::duration_cast<std::chrono::microseconds>(deadline -
-                                                                              Clock::now());
+            auto left =
+                std::chrono::duration_cast<std::chrono::microseconds>(deadline - Clock::now());
             if (left.count() <= 0) {
                 m_timedOut = true;
                 return false;
@@ -156,18 +146,14 @@ class PulseService final : public Service {
 public:
     PulseService(std::string server, std::chrono::milliseconds timeout,
                  std::unique_ptr<Connection> connection)
-        : m_server(std::move(server)), m_timeout(timeout), m_connection(std::move(connection))
-    {
-    }
+        : m_server(std::move(server)), m_timeout(timeout), m_connection(std::move(connection)) {}
 
-    int deviceCount() override
-    {
+    int deviceCount() override {
         std::lock_guard lock(m_mutex);
         return connected() ? 1 : 0;
     }
 
-    Result open(int index, Handle* handle) override
-    {
+    Result open(int index, Handle* handle) override {
         std::lock_guard lock(m_mutex);
         if (index != 0 || !connected())
             return kBadDeviceId;
@@ -176,8 +162,7 @@ public:
         return kNoError;
     }
 
-    Result findLine(Handle handle, ComponentType type, std::uint32_t* lineId) override
-    {
+    Result findLine(Handle handle, ComponentType type, std::uint32_t* lineId) override {
         std::lock_guard lock(m_mutex);
         if (!m_handles.contains(handle))
             return kInvalidHandle;
@@ -191,8 +176,7 @@ public:
     }
 
     Result findControl(Handle handle, std::uint32_t lineId, ControlType type,
-                       ControlInfo* info) override
-    {
+                       ControlInfo* info) override {
         std::lock_guard lock(m_mutex);
         if (!m_handles.contains(handle))
             return kInvalidHandle;
@@ -212,8 +196,7 @@ public:
         return kNoError;
     }
 
-    Result getValue(Handle handle, std::uint32_t controlId, std::int32_t* value) override
-    {
+    Result getValue(Handle handle, std::uint32_t controlId, std::int32_t* value) override {
         std::lock_guard lock(m_mutex);
         if (!m_handles.contains(handle))
             return kInvalidHandle;
@@ -232,8 +215,7 @@ public:
         }
     }
 
-    Result setValue(Handle handle, std::uint32_t controlId, std::int32_t value) override
-    {
+    Result setValue(Handle handle, std::uint32_t controlId, std::int32_t value) override {
         std::lock_guard lock(m_mutex);
         if (!m_handles.contains(handle))
             return kInvalidHandle;
@@ -254,15 +236,13 @@ public:
         }
     }
 
-    Result close(Handle handle) override
-    {
+    Result close(Handle handle) override {
         std::lock_guard lock(m_mutex);
         return m_handles.erase(handle) ? kNoError : kInvalidHandle;
     }
 
 private:
-    Result readSpeakers(std::uint32_t controlId, std::int32_t* value)
-    {
+    Result readSpeakers(std::uint32_t controlId, std::int32_t* value) {
         SinkState sink;
         if (!connected() || !m_connection->readDefaultSink(&sink))
             return kError;
@@ -274,20 +254,19 @@ private:
         return kNoError;
     }
 
-    Result writeSpeakersVolume(std::int32_t value)
-    {
+    Result writeSpeakersVolume(std::int32_t value) {
         SinkState sink;
         if (!connected() || !m_connection->readDefaultSink(&sink))
             return kError;
-        const auto raw = static_cast<pa_volume_t>(std::clamp<std::int32_t>(value, 0, PA_VOLUME_NORM));
+        const auto raw =
+            static_cast<pa_volume_t>(std::clamp<std::int32_t>(value, 0, PA_VOLUME_NORM));
         pa_cvolume volume;
         pa_cvolume_set(&volume, sink.volume.channels, raw);
         return m_connection->setDefaultSinkVolume(volume) ? kNoError : kError;
     }
 
     // Called with the mutex held. Replaces a dead connection, at most once per pause.
-    bool connected()
-    {
+    bool connected() {
         if (m_connection && m_connection->ready())
             return true;
         const auto now = Clock::now();
@@ -309,8 +288,8 @@ private:
 
 } // namespace
 
-std::unique_ptr<Service> connectPulseService(const char* server, std::chrono::milliseconds timeout)
-{
+std::unique_ptr<Service> connectPulseService(const char* server,
+                                             std::chrono::milliseconds timeout) {
     std::string serverName = server ? server : "";
     auto connection = std::make_unique<Connection>(serverName, timeout);
     if (!connection->ready())

@@ -22,28 +22,25 @@ using mixer::ComponentType;
 using mixer::ControlType;
 using ServerCall = HRESULT (*)();
 
-std::string libraryPath()
-{
+std::string libraryPath() {
     const char* build = std::getenv("QUIVA_BUILD_DIR");
     return std::string(build ? build : ".") + "/lib/libDalvex.so";
 }
 
 // The text of a value under HKEY_CLASSES_ROOT, or "<missing>".
-std::string classesText(const std::string& key, const char* valueName)
-{
+std::string classesText(const std::string& key, const char* valueName) {
     HKEY handle = 0;
     if (RegOpenKeyExA(HKEY_CLASSES_ROOT, key.c_str(), 0, KEY_READ, &handle) != ERROR_SUCCESS)
         return "<missing>";
     char data[1024] = {};
     DWORD size = sizeof(data);
-    const LONG result = RegQueryValueExA(handle, valueName, nullptr, nullptr,
-                                         reinterpret_cast<BYTE*>(data), &size);
+    const LONG result =
+        RegQueryValueExA(handle, valueName, nullptr, nullptr, reinterpret_cast<BYTE*>(data), &size);
     RegCloseKey(handle);
     return result == ERROR_SUCCESS ? std::string(data) : "<missing>";
 }
 
-bool classesKeyExists(const std::string& key)
-{
+bool classesKeyExists(const std::string& key) {
     HKEY handle = 0;
     if (RegOpenKeyExA(HKEY_CLASSES_ROOT, key.c_str(), 0, KEY_READ, &handle) != ERROR_SUCCESS)
         return false;
@@ -55,8 +52,7 @@ bool classesKeyExists(const std::string& key)
 // line holds 60 of 100.
 class DalvexLibraryTest : public ::testing::Test {
 protected:
-    DalvexLibraryTest() : m_scope(m_mixer)
-    {
+    DalvexLibraryTest() : m_scope(m_mixer) {
         m_mixer.addDevice();
         m_mixer.addControl(0, ComponentType::WaveOut, ControlType::Volume, 0, 65535, 60 * 655);
         m_mixer.addControl(0, ComponentType::WaveOut, ControlType::Mute, 0, 1, 0);
@@ -65,15 +61,13 @@ protected:
         EXPECT_NE(m_library, nullptr) << com::lastError();
     }
 
-    HRESULT callExport(const char* name)
-    {
+    HRESULT callExport(const char* name) {
         auto call = reinterpret_cast<ServerCall>(dlsym(m_library, name));
         return call ? call() : E_FAIL;
     }
 
     // The host's own creation: by class identifier, then loaded from its saved data.
-    com::ComPtr<IDispatch> createAsTheHostDoes()
-    {
+    com::ComPtr<IDispatch> createAsTheHostDoes() {
         com::ComPtr<IDispatch> control;
         EXPECT_EQ(CoCreateInstance(pemrik::kClsidDalvex, nullptr, CLSCTX_INPROC_SERVER,
                                    IDispatch::kIid, control.putVoid()),
@@ -94,8 +88,7 @@ protected:
     void* m_library = nullptr;
 };
 
-TEST_F(DalvexLibraryTest, registersItsClassProgIdAndTypeLibrary)
-{
+TEST_F(DalvexLibraryTest, registersItsClassProgIdAndTypeLibrary) {
     ASSERT_EQ(callExport("DllRegisterServer"), S_OK) << com::lastError();
     const std::string clsid = "CLSID\\" + com::toString(pemrik::kClsidDalvex);
     char resolved[PATH_MAX] = {};
@@ -116,13 +109,12 @@ TEST_F(DalvexLibraryTest, registersItsClassProgIdAndTypeLibrary)
     EXPECT_FALSE(classesKeyExists(clsid));
     EXPECT_FALSE(classesKeyExists("Pemrik.Dalvex"));
     com::ComPtr<IDispatch> control;
-    EXPECT_EQ(CoCreateInstance(pemrik::kClsidDalvex, nullptr, CLSCTX_INPROC_SERVER,
-                               IDispatch::kIid, control.putVoid()),
+    EXPECT_EQ(CoCreateInstance(pemrik::kClsidDalvex, nullptr, CLSCTX_INPROC_SERVER, IDispatch::kIid,
+                               control.putVoid()),
               REGDB_E_CLASSNOTREG);
 }
 
-TEST_F(DalvexLibraryTest, hostReadsAndPutsVolumeByDispatchIdentifier)
-{
+TEST_F(DalvexLibraryTest, hostReadsAndPutsVolumeByDispatchIdentifier) {
     ASSERT_EQ(callExport("DllRegisterServer"), S_OK) << com::lastError();
     com::ComPtr<IDispatch> control = createAsTheHostDoes();
     ASSERT_TRUE(control);
@@ -131,8 +123,7 @@ TEST_F(DalvexLibraryTest, hostReadsAndPutsVolumeByDispatchIdentifier)
     DISPPARAMS none;
     VARIANT result;
     VariantInit(&result);
-    ASSERT_EQ(control->Invoke(pemrik::kDispidVolume, DISPATCH_PROPERTYGET, &none, &result,
-                              nullptr),
+    ASSERT_EQ(control->Invoke(pemrik::kDispidVolume, DISPATCH_PROPERTYGET, &none, &result, nullptr),
               S_OK);
     EXPECT_EQ(result.vt, VT_I4);
     EXPECT_EQ(result.lVal, 100) << "before any tick the host sees the saved volume";
@@ -141,8 +132,7 @@ TEST_F(DalvexLibraryTest, hostReadsAndPutsVolumeByDispatchIdentifier)
     VARIANT value = com::makeI4(42);
     DISPID named = DISPID_PROPERTYPUT;
     DISPPARAMS put{&value, &named, 1, 1};
-    ASSERT_EQ(control->Invoke(pemrik::kDispidVolume, DISPATCH_PROPERTYPUT, &put, nullptr,
-                              nullptr),
+    ASSERT_EQ(control->Invoke(pemrik::kDispidVolume, DISPATCH_PROPERTYPUT, &put, nullptr, nullptr),
               S_OK);
     EXPECT_EQ(m_mixer.value(0, ComponentType::WaveOut, ControlType::Volume), 42 * 655);
 
@@ -152,8 +142,7 @@ TEST_F(DalvexLibraryTest, hostReadsAndPutsVolumeByDispatchIdentifier)
     EXPECT_EQ(m_mixer.openHandles(), 0);
 }
 
-TEST_F(DalvexLibraryTest, carriesItsVersionBlockAndPictures)
-{
+TEST_F(DalvexLibraryTest, carriesItsVersionBlockAndPictures) {
     auto versionInfo = reinterpret_cast<const char* (*)()>(dlsym(m_library, "DalvexVersionInfo"));
     ASSERT_NE(versionInfo, nullptr);
     const std::string block = versionInfo();

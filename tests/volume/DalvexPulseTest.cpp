@@ -12,8 +12,7 @@ namespace {
 
 using namespace std::chrono_literals;
 
-QString defaultSinkVolume()
-{
+QString defaultSinkVolume() {
     QProcess pactl;
     pactl.start(QStringLiteral("pactl"), {"get-sink-volume", "@DEFAULT_SINK@"});
     if (!pactl.waitForFinished(10000))
@@ -21,8 +20,7 @@ QString defaultSinkVolume()
     return QString::fromLocal8Bit(pactl.readAllStandardOutput());
 }
 
-TEST(DalvexPulse, puttingTheMasterVolumeSetsTheDefaultOutput)
-{
+TEST(DalvexPulse, puttingTheMasterVolumeSetsTheDefaultOutput) {
     PulseServer server;
     ASSERT_TRUE(server.running());
     server.exportAddress();

@@ -1,8 +1,8 @@
+#include "volume/Dalvex.h"
 #include "platform/com/PemrikGuids.h"
 #include "platform/com/PropertyBag.h"
 #include "platform/com/Sinks.h"
 #include "platform/mixer/FakeMixer.h"
-#include "volume/Dalvex.h"
 #include "volume/PemrikTypeLib.h"
 
 #include <QTest>
@@ -29,71 +29,62 @@ struct Event {
 // initialised; each test then loads or starts it as a container would.
 class DalvexTest : public ::testing::Test {
 protected:
-    DalvexTest() : m_scope(m_mixer)
-    {
+    DalvexTest() : m_scope(m_mixer) {
         m_mixer.addDevice();
         m_mixer.addControl(0, ComponentType::Speakers, ControlType::Volume, 0, 65535, 65535);
         m_mixer.addControl(0, ComponentType::Speakers, ControlType::Mute, 0, 1, 1);
         m_mixer.addControl(0, ComponentType::WaveOut, ControlType::Volume, 0, 65535, kRaw60);
         m_mixer.addControl(0, ComponentType::WaveOut, ControlType::Mute, 0, 1, 0);
         m_control = com::ComPtr<IDispatch>::adopt(com::createControl<Dalvex>());
-        m_events = com::ComPtr<com::EventSink>::adopt(new com::EventSink(
-            pemrik::kIidDalvexEvents, [this](DISPID id, std::span<VARIANT> args) {
-                onEvent(id, args);
-            }));
+        m_events = com::ComPtr<com::EventSink>::adopt(
+            new com::EventSink(pemrik::kIidDalvexEvents,
+                               [this](DISPID id, std::span<VARIANT> args) { onEvent(id, args); }));
         m_notes = com::ComPtr<com::PropertyNotifySink>::adopt(new com::PropertyNotifySink(
             [this](DISPID, const std::string& name) { m_changed.push_back(name); }));
         DWORD cookie = 0;
-        EXPECT_EQ(com::connectSink(m_control.get(), pemrik::kIidDalvexEvents, m_events.get(),
-                                   &cookie),
-                  S_OK);
-        EXPECT_EQ(com::connectSink(m_control.get(), IPropertyNotifySink::kIid, m_notes.get(),
-                                   &cookie),
-                  S_OK);
+        EXPECT_EQ(
+            com::connectSink(m_control.get(), pemrik::kIidDalvexEvents, m_events.get(), &cookie),
+            S_OK);
+        EXPECT_EQ(
+            com::connectSink(m_control.get(), IPropertyNotifySink::kIid, m_notes.get(), &cookie),
+            S_OK);
     }
 
-    ~DalvexTest() override
-    {
+    ~DalvexTest() override {
         m_control.reset();
         EXPECT_EQ(m_mixer.openHandles(), 0) << "termination closes the mixer";
     }
 
     void initNew() { ASSERT_EQ(m_control.as<IPersistPropertyBag>()->InitNew(), S_OK); }
 
-    void load(std::initializer_list<std::pair<const char*, VARIANT>> saved)
-    {
+    void load(std::initializer_list<std::pair<const char*, VARIANT>> saved) {
         auto bag = com::makePropertyBag();
         for (const auto& [name, value] : saved)
             ASSERT_EQ(bag->Write(name, &value), S_OK);
         ASSERT_EQ(m_control.as<IPersistPropertyBag>()->Load(bag.get()), S_OK);
     }
 
-    std::int32_t get(DISPID id)
-    {
+    std::int32_t get(DISPID id) {
         com::Variant value;
         EXPECT_EQ(com::getProperty(m_control.get(), id, value.get()), S_OK);
         return com::toLong(*value).value_or(-999);
     }
 
-    HRESULT put(DISPID id, const VARIANT& value)
-    {
+    HRESULT put(DISPID id, const VARIANT& value) {
         return com::putProperty(m_control.get(), id, value);
     }
 
     // Waits until the poll has read the mixer `ticks` more times (two reads a tick).
-    bool waitForTicks(int ticks)
-    {
+    bool waitForTicks(int ticks) {
         const int target = m_mixer.getValueCalls() + 2 * ticks;
         return QTest::qWaitFor([&] { return m_mixer.getValueCalls() >= target; }, kTickWaitMs);
     }
 
-    std::int32_t waveRaw() const
-    {
+    std::int32_t waveRaw() const {
         return m_mixer.value(0, ComponentType::WaveOut, ControlType::Volume).value();
     }
 
-    void onEvent(DISPID id, std::span<VARIANT> args)
-    {
+    void onEvent(DISPID id, std::span<VARIANT> args) {
         ASSERT_EQ(args.size(), 1u);
         ASSERT_TRUE(args[0].vt & VT_BYREF);
         const std::int32_t value =
@@ -113,8 +104,7 @@ protected:
     std::optional<std::int32_t> m_volumeOverride;
 };
 
-TEST_F(DalvexTest, newInstanceTakesTheWaveLineFromTheMixerWithoutEvents)
-{
+TEST_F(DalvexTest, newInstanceTakesTheWaveLineFromTheMixerWithoutEvents) {
     m_mixer.setValueFromElsewhere(0, ComponentType::WaveOut, ControlType::Mute, 1);
     initNew();
     EXPECT_EQ(get(pemrik::kDispidDeviceToControl), Dalvex::mWave);
@@ -124,8 +114,7 @@ TEST_F(DalvexTest, newInstanceTakesTheWaveLineFromTheMixerWithoutEvents)
     EXPECT_TRUE(m_received.empty());
 }
 
-TEST_F(DalvexTest, savedVolumeHoldsUntilTheFirstTickReportsTheMixer)
-{
+TEST_F(DalvexTest, savedVolumeHoldsUntilTheFirstTickReportsTheMixer) {
     load({{"volume", com::makeI4(100)}}); // the host's saved data spells the key in lower case
     EXPECT_EQ(get(pemrik::kDispidVolume), 100);
     EXPECT_EQ(m_mixer.setValueCalls(), 0) << "loading writes nothing to the mixer";
@@ -137,8 +126,7 @@ TEST_F(DalvexTest, savedVolumeHoldsUntilTheFirstTickReportsTheMixer)
     EXPECT_EQ(m_received.size(), 1u) << "no mute event, and no repeat without a difference";
 }
 
-TEST_F(DalvexTest, puttingTheMixersOwnValueRaisesNothing)
-{
+TEST_F(DalvexTest, puttingTheMixersOwnValueRaisesNothing) {
     initNew();
     ASSERT_EQ(put(pemrik::kDispidVolume, com::makeI4(60)), S_OK);
     EXPECT_EQ(waveRaw(), kRaw60);
@@ -147,8 +135,7 @@ TEST_F(DalvexTest, puttingTheMixersOwnValueRaisesNothing)
     EXPECT_TRUE(m_received.empty());
 }
 
-TEST_F(DalvexTest, volumeAboveTheScaleIsStoredThenCorrectedByThePoll)
-{
+TEST_F(DalvexTest, volumeAboveTheScaleIsStoredThenCorrectedByThePoll) {
     initNew();
     ASSERT_EQ(put(pemrik::kDispidVolume, com::makeI4(150)), S_OK);
     EXPECT_EQ(get(pemrik::kDispidVolume), 150);
@@ -158,8 +145,7 @@ TEST_F(DalvexTest, volumeAboveTheScaleIsStoredThenCorrectedByThePoll)
     EXPECT_EQ(get(pemrik::kDispidVolume), 100);
 }
 
-TEST_F(DalvexTest, handlersChangeToTheArgumentIsKeptAndRepeatsEveryTick)
-{
+TEST_F(DalvexTest, handlersChangeToTheArgumentIsKeptAndRepeatsEveryTick) {
     initNew();
     m_volumeOverride = 30;
     m_mixer.setValueFromElsewhere(0, ComponentType::WaveOut, ControlType::Volume, 20 * 655);
@@ -170,8 +156,7 @@ TEST_F(DalvexTest, handlersChangeToTheArgumentIsKeptAndRepeatsEveryTick)
     EXPECT_EQ(waveRaw(), 20 * 655) << "the handler's value never reaches the mixer";
 }
 
-TEST_F(DalvexTest, deviceToControlPutReadsTheLineAndRaisesBothEventsInOrder)
-{
+TEST_F(DalvexTest, deviceToControlPutReadsTheLineAndRaisesBothEventsInOrder) {
     initNew();
     ASSERT_EQ(put(pemrik::kDispidDeviceToControl, com::makeI4(Dalvex::mWave)), S_OK);
     ASSERT_EQ(m_received.size(), 2u);
@@ -189,8 +174,7 @@ TEST_F(DalvexTest, deviceToControlPutReadsTheLineAndRaisesBothEventsInOrder)
     EXPECT_EQ(m_received[1].value, VARIANT_TRUE);
 }
 
-TEST_F(DalvexTest, lineOutsideTheEnumerationIsRefused)
-{
+TEST_F(DalvexTest, lineOutsideTheEnumerationIsRefused) {
     initNew();
     EXPECT_EQ(put(pemrik::kDispidDeviceToControl, com::makeI4(7)), E_INVALIDARG);
     EXPECT_EQ(put(pemrik::kDispidDeviceToControl, com::makeI4(-1)), E_INVALIDARG);
@@ -198,8 +182,7 @@ TEST_F(DalvexTest, lineOutsideTheEnumerationIsRefused)
     EXPECT_TRUE(m_received.empty());
 }
 
-TEST_F(DalvexTest, disabledControlIgnoresPutsAndStopsPollingUntilEnabled)
-{
+TEST_F(DalvexTest, disabledControlIgnoresPutsAndStopsPollingUntilEnabled) {
     initNew();
     ASSERT_EQ(put(pemrik::kDispidEnabled, com::makeBool(false)), S_OK);
     EXPECT_EQ(get(pemrik::kDispidEnabled), VARIANT_FALSE);
@@ -223,8 +206,7 @@ TEST_F(DalvexTest, disabledControlIgnoresPutsAndStopsPollingUntilEnabled)
     EXPECT_EQ(m_changed, (std::vector<std::string>{"Enabled", "Enabled"}));
 }
 
-TEST_F(DalvexTest, mutePutSendsOneToTheLinesMuteControl)
-{
+TEST_F(DalvexTest, mutePutSendsOneToTheLinesMuteControl) {
     initNew();
     ASSERT_EQ(put(pemrik::kDispidMute, com::makeBool(true)), S_OK);
     EXPECT_EQ(m_mixer.value(0, ComponentType::WaveOut, ControlType::Mute), 1);
@@ -232,16 +214,14 @@ TEST_F(DalvexTest, mutePutSendsOneToTheLinesMuteControl)
     EXPECT_EQ(m_changed, std::vector<std::string>{"Mute"});
 }
 
-TEST_F(DalvexTest, overflowingVolumeFailsThePutAndWritesNothing)
-{
+TEST_F(DalvexTest, overflowingVolumeFailsThePutAndWritesNothing) {
     initNew();
     EXPECT_EQ(put(pemrik::kDispidVolume, com::makeI4(4'000'000)), DISP_E_OVERFLOW);
     EXPECT_EQ(m_mixer.setValueCalls(), 0);
     EXPECT_EQ(get(pemrik::kDispidVolume), 4'000'000);
 }
 
-TEST_F(DalvexTest, savingDefaultsStoresNothingAndOthersWithTheirTypes)
-{
+TEST_F(DalvexTest, savingDefaultsStoresNothingAndOthersWithTheirTypes) {
     load({});
     auto bag = com::makePropertyBag();
     ASSERT_EQ(m_control.as<IPersistPropertyBag>()->Save(bag.get()), S_OK);
@@ -263,8 +243,7 @@ TEST_F(DalvexTest, savingDefaultsStoresNothingAndOthersWithTheirTypes)
     EXPECT_EQ(com::toLong(*bag->value("DeviceToControl")), Dalvex::mCD);
 }
 
-TEST_F(DalvexTest, loadedPropertiesAreReadWithoutRegardToCase)
-{
+TEST_F(DalvexTest, loadedPropertiesAreReadWithoutRegardToCase) {
     load({{"ENABLED", com::makeBool(false)},
           {"Mute", com::makeBool(true)},
           {"devicetocontrol", com::makeI4(Dalvex::mMaster)}});
@@ -274,8 +253,7 @@ TEST_F(DalvexTest, loadedPropertiesAreReadWithoutRegardToCase)
     EXPECT_TRUE(m_received.empty());
 }
 
-TEST_F(DalvexTest, sizeStaysAt480Twips)
-{
+TEST_F(DalvexTest, sizeStaysAt480Twips) {
     initNew();
     auto hosted = m_control.as<IHostedControl>();
     LONG width = 0;
@@ -289,8 +267,7 @@ TEST_F(DalvexTest, sizeStaysAt480Twips)
     EXPECT_EQ(height, 480);
 }
 
-TEST_F(DalvexTest, instancesShareTheDeviceAndTheLastOneClosesIt)
-{
+TEST_F(DalvexTest, instancesShareTheDeviceAndTheLastOneClosesIt) {
     auto second = com::ComPtr<IDispatch>::adopt(com::createControl<Dalvex>());
     EXPECT_EQ(m_mixer.openHandles(), 1);
     second.reset();
@@ -300,8 +277,7 @@ TEST_F(DalvexTest, instancesShareTheDeviceAndTheLastOneClosesIt)
     EXPECT_EQ(waveRaw(), 32750) << "the remaining instance still reaches the mixer";
 }
 
-TEST_F(DalvexTest, lateBindingNamesMatchTheTypeLibrary)
-{
+TEST_F(DalvexTest, lateBindingNamesMatchTheTypeLibrary) {
     for (const pemrik::InterfaceSlot& slot : pemrik::dalvexInterface()) {
         const char* names[] = {slot.member};
         DISPID id = 0;

@@ -1,5 +1,5 @@
-#include "platform/mixer/FakeMixer.h"
 #include "volume/Module1.h"
+#include "platform/mixer/FakeMixer.h"
 
 #include <gtest/gtest.h>
 
@@ -21,34 +21,29 @@ class Module1Test : public ::testing::Test {
 protected:
     Module1Test() : m_scope(m_mixer) { m_mixer.addDevice(); }
 
-    ~Module1Test() override
-    {
+    ~Module1Test() override {
         while (Module1::hMixer() != 0)
             (void)Module1::CloseMixer();
     }
 
-    void openWithWaveBounds(std::int32_t minimum, std::int32_t maximum)
-    {
+    void openWithWaveBounds(std::int32_t minimum, std::int32_t maximum) {
         m_mixer.addControl(0, ComponentType::WaveOut, ControlType::Volume, minimum, maximum);
         m_mixer.addControl(0, ComponentType::WaveOut, ControlType::Mute, 0, 1);
         ASSERT_EQ(Module1::OpenMixer(0), Module1::True);
     }
 
-    std::int32_t sentToWave() const
-    {
+    std::int32_t sentToWave() const {
         return m_mixer.value(0, ComponentType::WaveOut, ControlType::Volume).value();
     }
 
-    std::int32_t readWaveAfterRaw(std::int32_t raw)
-    {
+    std::int32_t readWaveAfterRaw(std::int32_t raw) {
         m_mixer.setValueFromElsewhere(0, ComponentType::WaveOut, ControlType::Volume, raw);
         Module1::Result<std::int32_t> read = Module1::GetVolume(kWaveSlot);
         EXPECT_TRUE(read.ok());
         return read.value;
     }
 
-    std::int32_t sentAfterWriting(std::int32_t value)
-    {
+    std::int32_t sentAfterWriting(std::int32_t value) {
         Module1::Result<std::int16_t> written = Module1::SetVolume(kWaveSlot, value);
         EXPECT_TRUE(written.ok());
         EXPECT_EQ(written.value, Module1::True);
@@ -59,8 +54,7 @@ protected:
     mixer::ScopedService m_scope;
 };
 
-TEST_F(Module1Test, fullRangeControlScalesByFactor655)
-{
+TEST_F(Module1Test, fullRangeControlScalesByFactor655) {
     openWithWaveBounds(0, 65535);
     EXPECT_EQ(sentAfterWriting(100), 65500);
     EXPECT_EQ(sentAfterWriting(50), 32750);
@@ -74,44 +68,38 @@ TEST_F(Module1Test, fullRangeControlScalesByFactor655)
     }
 }
 
-TEST_F(Module1Test, valuesBeyondTheBoundsAreClamped)
-{
+TEST_F(Module1Test, valuesBeyondTheBoundsAreClamped) {
     openWithWaveBounds(0, 65535);
     EXPECT_EQ(sentAfterWriting(150), 65535);
     EXPECT_EQ(Module1::GetVolume(kWaveSlot).value, 100);
     EXPECT_EQ(sentAfterWriting(-5), 0);
 }
 
-TEST_F(Module1Test, lowerBoundIsAppliedLastAndWins)
-{
+TEST_F(Module1Test, lowerBoundIsAppliedLastAndWins) {
     openWithWaveBounds(30, 20);
     EXPECT_EQ(sentAfterWriting(25), 30);
 }
 
-TEST_F(Module1Test, maximumOf150HasFactorOneButScaledReads)
-{
+TEST_F(Module1Test, maximumOf150HasFactorOneButScaledReads) {
     openWithWaveBounds(0, 150);
     EXPECT_EQ(sentAfterWriting(100), 100);
     EXPECT_EQ(readWaveAfterRaw(100), 67);
 }
 
-TEST_F(Module1Test, maximumOfExactly100IsNeverScaled)
-{
+TEST_F(Module1Test, maximumOfExactly100IsNeverScaled) {
     openWithWaveBounds(0, 100);
     EXPECT_EQ(sentAfterWriting(57), 57);
     EXPECT_EQ(readWaveAfterRaw(57), 57);
     EXPECT_EQ(sentAfterWriting(150), 100);
 }
 
-TEST_F(Module1Test, readsSubtractTheLowerBound)
-{
+TEST_F(Module1Test, readsSubtractTheLowerBound) {
     openWithWaveBounds(10, 1000);
     EXPECT_EQ(readWaveAfterRaw(1000), 90);
     EXPECT_EQ(sentAfterWriting(0), 10);
 }
 
-TEST_F(Module1Test, halvesRoundToTheEvenNeighbour)
-{
+TEST_F(Module1Test, halvesRoundToTheEvenNeighbour) {
     openWithWaveBounds(0, 200);
     EXPECT_EQ(readWaveAfterRaw(1), 0);
     EXPECT_EQ(readWaveAfterRaw(3), 2);
@@ -119,8 +107,7 @@ TEST_F(Module1Test, halvesRoundToTheEvenNeighbour)
     EXPECT_EQ(readWaveAfterRaw(7), 4);
 }
 
-TEST_F(Module1Test, muteSendsOneAndAnyNonZeroReadsTrue)
-{
+TEST_F(Module1Test, muteSendsOneAndAnyNonZeroReadsTrue) {
     openWithWaveBounds(0, 65535);
     ASSERT_EQ(Module1::SetMute(kWaveMuteSlot, Module1::True).value, Module1::True);
     EXPECT_EQ(m_mixer.value(0, ComponentType::WaveOut, ControlType::Mute), 1);
@@ -132,8 +119,7 @@ TEST_F(Module1Test, muteSendsOneAndAnyNonZeroReadsTrue)
     EXPECT_EQ(Module1::GetMute(kWaveMuteSlot).value, Module1::True);
 }
 
-TEST_F(Module1Test, deviceIndexOutsideTheDevicesOpensNothing)
-{
+TEST_F(Module1Test, deviceIndexOutsideTheDevicesOpensNothing) {
     m_mixer.addDevice(); // two devices: 0 and 1
     EXPECT_EQ(Module1::OpenMixer(-1), Module1::False);
     EXPECT_EQ(Module1::OpenMixer(2), Module1::False);
@@ -142,8 +128,7 @@ TEST_F(Module1Test, deviceIndexOutsideTheDevicesOpensNothing)
     EXPECT_EQ(Module1::OpenMixer(1), Module1::True);
 }
 
-TEST_F(Module1Test, slotOutsideTheTableIsAnErrorWithoutMixerRequest)
-{
+TEST_F(Module1Test, slotOutsideTheTableIsAnErrorWithoutMixerRequest) {
     openWithWaveBounds(0, 65535);
     const int writesBefore = m_mixer.setValueCalls();
     const int readsBefore = m_mixer.getValueCalls();
@@ -157,8 +142,7 @@ TEST_F(Module1Test, slotOutsideTheTableIsAnErrorWithoutMixerRequest)
     EXPECT_EQ(m_mixer.getValueCalls(), readsBefore);
 }
 
-TEST_F(Module1Test, slotsFourteenToTwentyAreZeroRecordsThatReadZero)
-{
+TEST_F(Module1Test, slotsFourteenToTwentyAreZeroRecordsThatReadZero) {
     openWithWaveBounds(0, 65535);
     for (int slot = 14; slot <= 20; ++slot) {
         const Module1::MixerControl& record = Module1::MixerControls()[slot];
@@ -171,8 +155,7 @@ TEST_F(Module1Test, slotsFourteenToTwentyAreZeroRecordsThatReadZero)
     }
 }
 
-TEST_F(Module1Test, overflowIsAnErrorAndWritesNothing)
-{
+TEST_F(Module1Test, overflowIsAnErrorAndWritesNothing) {
     openWithWaveBounds(0, 65535);
     const int writesBefore = m_mixer.setValueCalls();
     EXPECT_EQ(Module1::SetVolume(kWaveSlot, 4'000'000).error, Module1::Error::Overflow);
@@ -181,8 +164,7 @@ TEST_F(Module1Test, overflowIsAnErrorAndWritesNothing)
     EXPECT_EQ(Module1::GetVolume(kWaveSlot).error, Module1::Error::Overflow);
 }
 
-TEST_F(Module1Test, failedRequestsReadZeroAndWriteFalse)
-{
+TEST_F(Module1Test, failedRequestsReadZeroAndWriteFalse) {
     openWithWaveBounds(10, 1000);
     m_mixer.failGetValue(true);
     m_mixer.failSetValue(true);
@@ -192,8 +174,7 @@ TEST_F(Module1Test, failedRequestsReadZeroAndWriteFalse)
     EXPECT_EQ(Module1::SetMute(kWaveMuteSlot, Module1::True).value, Module1::False);
 }
 
-TEST_F(Module1Test, missingLinesAndControlsLeaveTheirSlots)
-{
+TEST_F(Module1Test, missingLinesAndControlsLeaveTheirSlots) {
     m_mixer.addControl(0, ComponentType::Speakers, ControlType::Volume, 0, 65535);
     ASSERT_EQ(Module1::OpenMixer(0), Module1::True);
     EXPECT_EQ(Module1::MixerControls()[kMasterSlot].lMaximum, 65535);
@@ -206,15 +187,13 @@ TEST_F(Module1Test, missingLinesAndControlsLeaveTheirSlots)
     EXPECT_EQ(Module1::SetVolume(2, 50).value, Module1::False);
 }
 
-TEST_F(Module1Test, failedOpenReturnsFalseAndLeavesTheHandle)
-{
+TEST_F(Module1Test, failedOpenReturnsFalseAndLeavesTheHandle) {
     m_mixer.failOpen(true);
     EXPECT_EQ(Module1::OpenMixer(0), Module1::False);
     EXPECT_EQ(Module1::hMixer(), 0u);
 }
 
-TEST_F(Module1Test, instancesOnOneThreadShareTheDeviceUntilTheLastCloses)
-{
+TEST_F(Module1Test, instancesOnOneThreadShareTheDeviceUntilTheLastCloses) {
     openWithWaveBounds(0, 65535);
     const mixer::Handle first = Module1::hMixer();
     ASSERT_EQ(Module1::OpenMixer(0), Module1::True);
@@ -231,8 +210,7 @@ TEST_F(Module1Test, instancesOnOneThreadShareTheDeviceUntilTheLastCloses)
     EXPECT_EQ(Module1::CloseMixer(), static_cast<std::int32_t>(mixer::kInvalidHandle));
 }
 
-TEST_F(Module1Test, withoutDevicesReadsYieldZeroAndFalse)
-{
+TEST_F(Module1Test, withoutDevicesReadsYieldZeroAndFalse) {
     FakeMixer empty;
     mixer::ScopedService scope(empty);
     EXPECT_EQ(Module1::OpenMixer(0), Module1::False);
@@ -241,8 +219,7 @@ TEST_F(Module1Test, withoutDevicesReadsYieldZeroAndFalse)
     EXPECT_EQ(Module1::SetVolume(kWaveSlot, 50).value, Module1::False);
 }
 
-TEST_F(Module1Test, eachThreadHasItsOwnHandleAndTable)
-{
+TEST_F(Module1Test, eachThreadHasItsOwnHandleAndTable) {
     openWithWaveBounds(0, 65535);
     const mixer::Handle mine = Module1::hMixer();
     mixer::Handle theirs = 0;

@@ -14,8 +14,7 @@ using mixer::ComponentType;
 using mixer::ControlType;
 
 // pactl's answer about the test server's default sink, e.g. "Volume: front-left: 32768 / ...".
-QString pactl(const QStringList& arguments)
-{
+QString pactl(const QStringList& arguments) {
     QProcess process;
     process.start(QStringLiteral("pactl"), arguments);
     if (!process.waitForFinished(10000))
@@ -26,8 +25,7 @@ QString pactl(const QStringList& arguments)
 // The mixer on a private sound server whose default sink is a stereo null sink.
 class PulseMixerTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         ASSERT_TRUE(m_server.running());
         m_server.exportAddress(); // for pactl
         m_mixer = mixer::connectPulseService(m_server.address().toLocal8Bit().constData(), 2000ms);
@@ -36,8 +34,7 @@ protected:
         ASSERT_EQ(m_mixer->open(0, &m_handle), mixer::kNoError);
     }
 
-    mixer::ControlInfo control(ComponentType line, ControlType type)
-    {
+    mixer::ControlInfo control(ComponentType line, ControlType type) {
         std::uint32_t lineId = 0;
         mixer::ControlInfo info;
         EXPECT_EQ(m_mixer->findLine(m_handle, line, &lineId), mixer::kNoError);
@@ -45,8 +42,7 @@ protected:
         return info;
     }
 
-    std::int32_t read(const mixer::ControlInfo& info)
-    {
+    std::int32_t read(const mixer::ControlInfo& info) {
         std::int32_t value = -1;
         EXPECT_EQ(m_mixer->getValue(m_handle, info.controlId, &value), mixer::kNoError);
         return value;
@@ -57,8 +53,7 @@ protected:
     mixer::Handle m_handle = 0;
 };
 
-TEST_F(PulseMixerTest, speakersLineIsTheDefaultSink)
-{
+TEST_F(PulseMixerTest, speakersLineIsTheDefaultSink) {
     const mixer::ControlInfo volume = control(ComponentType::Speakers, ControlType::Volume);
     EXPECT_EQ(volume.minimum, 0);
     EXPECT_EQ(volume.maximum, 65536);
@@ -77,8 +72,7 @@ TEST_F(PulseMixerTest, speakersLineIsTheDefaultSink)
     EXPECT_EQ(read(mute), 0);
 }
 
-TEST_F(PulseMixerTest, waveLineIsThisProgramsOwnPlayback)
-{
+TEST_F(PulseMixerTest, waveLineIsThisProgramsOwnPlayback) {
     const mixer::ControlInfo volume = control(ComponentType::WaveOut, ControlType::Volume);
     EXPECT_EQ(volume.maximum, 65535);
     ASSERT_EQ(m_mixer->setValue(m_handle, volume.controlId, 1000), mixer::kNoError);
@@ -94,19 +88,17 @@ TEST_F(PulseMixerTest, waveLineIsThisProgramsOwnPlayback)
     waveline::setVolume(waveline::kMaxVolume);
 }
 
-TEST_F(PulseMixerTest, linesWithoutCounterpartAreAbsent)
-{
+TEST_F(PulseMixerTest, linesWithoutCounterpartAreAbsent) {
     std::uint32_t lineId = 0;
-    for (ComponentType line : {ComponentType::LineIn, ComponentType::Microphone,
-                               ComponentType::Synthesizer, ComponentType::CompactDisc,
-                               ComponentType::Auxiliary})
+    for (ComponentType line :
+         {ComponentType::LineIn, ComponentType::Microphone, ComponentType::Synthesizer,
+          ComponentType::CompactDisc, ComponentType::Auxiliary})
         EXPECT_EQ(m_mixer->findLine(m_handle, line, &lineId), mixer::kInvalidLine);
     mixer::Handle other = 0;
     EXPECT_EQ(m_mixer->open(1, &other), mixer::kBadDeviceId);
 }
 
-TEST(PulseMixerGone, requestsFailWithinTheTimeoutOnceTheServerIsGone)
-{
+TEST(PulseMixerGone, requestsFailWithinTheTimeoutOnceTheServerIsGone) {
     auto server = std::make_unique<PulseServer>();
     ASSERT_TRUE(server->running());
     auto mixer = mixer::connectPulseService(server->address().toLocal8Bit().constData(), 500ms);
