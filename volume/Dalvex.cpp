@@ -39,44 +39,34 @@ Dalvex::Dalvex(com::ModuleCount* module)
 }
 
 void Dalvex::declareMembers() {
-    com::DispatchTable& members = dispatch();
-    members.addProperty(
-        "Enabled", pemrik::kDispidEnabled, VT_BOOL,
-        [this](VARIANT* out) {
+    auto readBoolean = [this](HRESULT (Dalvex::*get)(VARIANT_BOOL*)) {
+        return [this, get](VARIANT* out) {
             VARIANT_BOOL value = VARIANT_FALSE;
-            const HRESULT result = get_Enabled(&value);
-            *out = com::makeBool(value != VARIANT_FALSE);
-            return result;
-        },
-        [this](const VARIANT& in) { return put_Enabled(in.boolVal); });
-    members.addProperty(
-        "Volume", pemrik::kDispidVolume, VT_I4,
-        [this](VARIANT* out) {
-            std::int32_t value = 0;
-            const HRESULT result = get_Volume(&value);
-            *out = com::makeI4(value);
-            return result;
-        },
-        [this](const VARIANT& in) { return put_Volume(in.lVal); });
-    members.addProperty(
-        "Mute", pemrik::kDispidMute, VT_BOOL,
-        [this](VARIANT* out) {
-            VARIANT_BOOL value = VARIANT_FALSE;
-            const HRESULT result = get_Mute(&value);
+            const HRESULT result = (this->*get)(&value);
             out->vt = VT_BOOL;
             out->boolVal = value;
             return result;
-        },
-        [this](const VARIANT& in) { return put_Mute(in.boolVal); });
-    members.addProperty(
-        "DeviceToControl", pemrik::kDispidDeviceToControl, VT_I4,
-        [this](VARIANT* out) {
+        };
+    };
+    auto readLong = [this](HRESULT (Dalvex::*get)(std::int32_t*)) {
+        return [this, get](VARIANT* out) {
             std::int32_t value = 0;
-            const HRESULT result = get_DeviceToControl(&value);
+            const HRESULT result = (this->*get)(&value);
             *out = com::makeI4(value);
             return result;
-        },
-        [this](const VARIANT& in) { return put_DeviceToControl(in.lVal); });
+        };
+    };
+    com::DispatchTable& members = dispatch();
+    members.addProperty("Enabled", pemrik::kDispidEnabled, VT_BOOL,
+                        readBoolean(&Dalvex::get_Enabled),
+                        [this](const VARIANT& in) { return put_Enabled(in.boolVal); });
+    members.addProperty("Volume", pemrik::kDispidVolume, VT_I4, readLong(&Dalvex::get_Volume),
+                        [this](const VARIANT& in) { return put_Volume(in.lVal); });
+    members.addProperty("Mute", pemrik::kDispidMute, VT_BOOL, readBoolean(&Dalvex::get_Mute),
+                        [this](const VARIANT& in) { return put_Mute(in.boolVal); });
+    members.addProperty("DeviceToControl", pemrik::kDispidDeviceToControl, VT_I4,
+                        readLong(&Dalvex::get_DeviceToControl),
+                        [this](const VARIANT& in) { return put_DeviceToControl(in.lVal); });
 }
 
 HRESULT Dalvex::get_Enabled(VARIANT_BOOL* value) {
