@@ -133,8 +133,8 @@ drain_events() {
     while read -r -t 0.2 line <&4; do :; done
 }
 
-# Starts the player once; prints "<microseconds to map> <RSS kB> <CPU ms to map>", or fails
-# with a reason.
+# Starts the player once; prints "<microseconds to map> <RSS kB> <CPU ms to map> <1 if the
+# volume control library is loaded, else 0>", or fails with a reason.
 # Runs in a command substitution, whose subshell has no EXIT trap: it stops the player itself
 # on every path.
 measure_once() {
@@ -173,11 +173,12 @@ measure_once() {
     cpu_ms=$(awk -v hz="$clock_ticks" '{ print int(($14 + $15) * 1000 / hz) }' \
         "/proc/$player_pid/stat" 2>/dev/null)
     sleep 0.5
-    local rss
+    local rss hosted=0
     rss=$(awk '/^VmRSS:/ { print $2 }' "/proc/$player_pid/status" 2>/dev/null)
+    grep -q 'libDalvex' "/proc/$player_pid/maps" 2>/dev/null && hosted=1
     stop_pid "$player_pid"
     player_pid=""
-    echo "$((now - start_us)) ${rss:-0} ${cpu_ms:-0}"
+    echo "$((now - start_us)) ${rss:-0} ${cpu_ms:-0} $hosted"
 }
 
 setup
@@ -195,6 +196,13 @@ min_us=$(awk '{ print $1 }' "$work/results" | sort -n | head -n1)
 max_us=$(awk '{ print $1 }' "$work/results" | sort -n | tail -n1)
 rss_kb=$(awk '{ print $2 }' "$work/results" | median)
 cpu_ms=$(awk '{ print $3 }' "$work/results" | median)
+# Whether the figures include the hosted volume control: they should, once the main window
+# creates it.
+hosted="volume control loaded"
+awk '$4 == 0 { missing = 1 } END { exit missing }' "$work/results" ||
+    hosted="volume control NOT loaded"
+time_label="$time_label, $hosted"
+rss_label="$rss_label, $hosted"
 # Start-up time depends heavily on how busy the machine is, so the load goes with the figure.
 load=$(cut -d' ' -f1 /proc/loadavg)
 time_text=$(awk -v m="$time_us" -v a="$min_us" -v b="$max_us" -v l="$load" 'BEGIN {
