@@ -21,6 +21,7 @@ cpu_label="start-up: CPU time until the window is mapped (median)"
 rss_label="start-up: resident memory after start (median)"
 time_target="< 150 ms"
 rss_target="< 40 MB"
+clock_ticks=$(getconf CLK_TCK)
 
 row() { printf '| %s | %s | %s |\n' "$1" "$2" "$3"; }
 
@@ -52,7 +53,7 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# Both rows with the reason in place of a figure; the bench as a whole still succeeds.
+# Every row with the reason in place of a figure; the bench as a whole still succeeds.
 not_available() {
     row "$time_label" "n/a ($1)" "$time_target"
     row "$cpu_label" "n/a ($1)" "-"
@@ -182,7 +183,6 @@ measure_once() {
 }
 
 setup
-clock_ticks=$(getconf CLK_TCK)
 : >"$work/results"
 for _ in $(seq "$runs"); do
     if ! result=$(measure_once); then
