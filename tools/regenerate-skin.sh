@@ -10,4 +10,4 @@ if [ ! -f "$build/CMakeCache.txt" ]; then
 fi
 cmake --build "$build" --target quiva-skin-gen -j2
 "$build/bin/quiva-skin-gen" "$root"
-git -C "$root" status --short -- player/resources volume/resources
+git -C "$root" status --short -- 'player/resources/*.png' 'volume/resources/*.png'
