@@ -140,6 +140,8 @@ public:
         if (line == open->second.lines.end())
             return kInvalidControl;
         snd_mixer_elem_t* element = line->second;
+        if (type != ControlType::Volume && type != ControlType::Mute)
+            return kInvalidControl;
         ControlInfo found;
         found.type = type;
         if (type == ControlType::Volume) {

@@ -183,6 +183,8 @@ public:
         const bool speakers = lineId == kSpeakersLine;
         if (!speakers && lineId != kWaveLine)
             return kInvalidControl;
+        if (type != ControlType::Volume && type != ControlType::Mute)
+            return kInvalidControl;
         ControlInfo found;
         found.type = type;
         if (type == ControlType::Volume) {
