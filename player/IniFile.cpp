@@ -18,7 +18,8 @@ QString& settingsDirForTests() {
 }
 
 bool isWritableDirectory(const QString& directory) {
-    return !directory.isEmpty() && ::access(QFile::encodeName(directory).constData(), W_OK | X_OK) == 0;
+    return !directory.isEmpty() &&
+           ::access(QFile::encodeName(directory).constData(), W_OK | X_OK) == 0;
 }
 
 QString userConfigDirectory() {
@@ -54,4 +55,6 @@ QString settingsFileName() {
     return userConfigDirectory() + "/quiva.ini";
 }
 
-void setSettingsDirForTests(const QString& directory) { settingsDirForTests() = directory; }
+void setSettingsDirForTests(const QString& directory) {
+    settingsDirForTests() = directory;
+}

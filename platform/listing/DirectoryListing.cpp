@@ -1,6 +1,5 @@
 #include "platform/listing/DirectoryListing.h"
 
-
 #include <algorithm>
 #include <dirent.h>
 #include <string>
@@ -44,9 +43,13 @@ bool wildcardMatch(const Folded& pattern, const Folded& name) {
     return p == pattern.size();
 }
 
-bool isDigit(char32_t c) { return c >= U'0' && c <= U'9'; }
+bool isDigit(char32_t c) {
+    return c >= U'0' && c <= U'9';
+}
 
-int sign(long long value) { return value < 0 ? -1 : (value > 0 ? 1 : 0); }
+int sign(long long value) {
+    return value < 0 ? -1 : (value > 0 ? 1 : 0);
+}
 
 // Natural comparison of folded texts; a tie on everything but leading zeros reports 0 and leaves
 // the zero count difference in `zeroTie`.
@@ -117,7 +120,8 @@ Kind kindOf(DIR* directory, const dirent* entry) {
     struct stat info {};
     if (::fstatat(::dirfd(directory), entry->d_name, &info, 0) != 0)
         return Kind::Other;
-    return S_ISREG(info.st_mode) ? Kind::File : (S_ISDIR(info.st_mode) ? Kind::Directory : Kind::Other);
+    return S_ISREG(info.st_mode) ? Kind::File
+                                 : (S_ISDIR(info.st_mode) ? Kind::Directory : Kind::Other);
 }
 
 class DirectoryHandle {

@@ -6,9 +6,9 @@
 #include <atomic>
 #include <cerrno>
 #include <climits>
-#include <deque>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <fcntl.h>
 #include <optional>
 #include <string>
@@ -36,8 +36,11 @@ bool isAscii(std::string_view text) {
 
 bool equalsIgnoringCase(std::string_view a, std::string_view b) {
     if (isAscii(a) && isAscii(b)) {
-        return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-                   auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c; };
+        return a.size() == b.size() &&
+               std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+                   auto lower = [](char c) {
+                       return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c;
+                   };
                    return lower(x) == lower(y);
                });
     }
@@ -60,9 +63,9 @@ struct Line {
     std::string_view body;
     std::string_view ending;
     LineKind kind = LineKind::Other;
-    std::string_view name;           // section name or key, trimmed
-    std::string_view value;          // trimmed, quotes still on
-    std::size_t valueOffset = 0;     // where the value starts in body
+    std::string_view name;       // section name or key, trimmed
+    std::string_view value;      // trimmed, quotes still on
+    std::size_t valueOffset = 0; // where the value starts in body
 };
 
 Line classify(std::string_view body, std::string_view ending) {
@@ -131,9 +134,9 @@ struct Profile {
 };
 
 struct Location {
-    std::optional<std::size_t> key;           // first line holding the key
-    std::optional<std::size_t> section;       // header of the first matching section
-    std::size_t lastLineOfSection = 0;        // its header or its last key line
+    std::optional<std::size_t> key;     // first line holding the key
+    std::optional<std::size_t> section; // header of the first matching section
+    std::size_t lastLineOfSection = 0;  // its header or its last key line
 };
 
 Location locate(const Profile& profile, std::string_view section, std::string_view key) {
@@ -281,7 +284,9 @@ std::optional<std::string> writeTarget(const char* fileName) {
     return std::string(resolved);
 }
 
-bool hasLineBreak(std::string_view text) { return text.find_first_of("\r\n") != text.npos; }
+bool hasLineBreak(std::string_view text) {
+    return text.find_first_of("\r\n") != text.npos;
+}
 
 bool isStorableRequest(const char* section, const char* key, const char* value,
                        const char* fileName) {
@@ -290,8 +295,9 @@ bool isStorableRequest(const char* section, const char* key, const char* value,
     const std::string_view sectionName = trim(section);
     const std::string_view keyName = trim(key);
     const bool sectionOk = !hasLineBreak(sectionName) && sectionName.find(']') == sectionName.npos;
-    const bool keyOk = !keyName.empty() && !hasLineBreak(keyName) && keyName.find('=') == keyName.npos &&
-                       keyName.front() != ';' && keyName.front() != '[';
+    const bool keyOk = !keyName.empty() && !hasLineBreak(keyName) &&
+                       keyName.find('=') == keyName.npos && keyName.front() != ';' &&
+                       keyName.front() != '[';
     return sectionOk && keyOk && (!value || !hasLineBreak(value));
 }
 
@@ -321,7 +327,8 @@ std::optional<std::string> withValue(std::string_view old, std::string_view sect
         if (at.lastLineOfSection + 1 == profile.lines.size())
             endLastLine();
         const Line entry = classify(makeLine(std::string(key) + "=" + value), eol);
-        profile.lines.insert(profile.lines.begin() + std::ptrdiff_t(at.lastLineOfSection + 1), entry);
+        profile.lines.insert(profile.lines.begin() + std::ptrdiff_t(at.lastLineOfSection + 1),
+                             entry);
     } else {
         endLastLine();
         profile.lines.push_back(classify(makeLine("[" + std::string(section) + "]"), eol));

@@ -53,8 +53,8 @@ protected:
 };
 
 TEST_F(ListDirectoryTest, ListsMatchingFilesAndBracketedDirectoriesInNaturalOrder) {
-    for (const char* name : {"Track 10.mp3", "track 9.MP3", "Track 1.mp3", "notes.txt",
-                             "b.mp3.bak", "x.mp3/", "other/", ".hidden.mp3", ".dotdir.mp3/"}) {
+    for (const char* name : {"Track 10.mp3", "track 9.MP3", "Track 1.mp3", "notes.txt", "b.mp3.bak",
+                             "x.mp3/", "other/", ".hidden.mp3", ".dotdir.mp3/"}) {
         const QString relative = "music/" + QString(name);
         relative.endsWith('/') ? tree.folder(relative) : tree.file(relative);
     }

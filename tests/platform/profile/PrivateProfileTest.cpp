@@ -8,8 +8,11 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
+#include <functional>
 #include <random>
 #include <string>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -38,7 +41,9 @@ protected:
         return WritePrivateProfileStringA(section, key, value, path(file).c_str());
     }
 
-    QStringList filesInRoot() const { return QDir(tree.root()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot); }
+    QStringList filesInRoot() const {
+        return QDir(tree.root()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+    }
 };
 
 TEST_F(PrivateProfileTest, ReadsHandEditedFilesWithTheClassicRules) {
@@ -73,8 +78,8 @@ TEST_F(PrivateProfileTest, MissingFileSectionOrKeyReadsTheDefault) {
 }
 
 TEST_F(PrivateProfileTest, CutsLongValuesToTheBufferWithoutSplittingCharacters) {
-    tree.file("quiva.ini", "[quiva]\nlong=" + QByteArray(2000, 'x') + "\nwide=" +
-                               QByteArray(1000, 'y').replace("y", "\xC3\xA9") + "\n");
+    tree.file("quiva.ini", "[quiva]\nlong=" + QByteArray(2000, 'x') +
+                               "\nwide=" + QByteArray(1000, 'y').replace("y", "\xC3\xA9") + "\n");
     EXPECT_EQ(read("quiva", "long"), std::string(749, 'x'));
     // 749 bytes would end in the middle of a two-byte character: 748 are returned.
     EXPECT_EQ(read("quiva", "wide").size(), 748u);
@@ -112,20 +117,20 @@ TEST_F(PrivateProfileTest, WritesKeepEveryOtherLineAsItWas) {
     ASSERT_TRUE(write("fresh", "K", "v"));
 
     EXPECT_EQ(readAll(tree.path("quiva.ini")), "; my settings\n"
-                                                 "[other]\n"
-                                                 "dir = elsewhere\n"
-                                                 "\n"
-                                                 "[Quiva]\n"
-                                                 "; last directory\n"
-                                                 "  dir =  /new/\n"
-                                                 "height=990\n"
-                                                 "WIDTH=4395\n"
-                                                 "\n"
-                                                 "; trailing comment\n"
-                                                 "[tail]\n"
-                                                 "y=2\n"
-                                                 "[fresh]\n"
-                                                 "K=v\n");
+                                               "[other]\n"
+                                               "dir = elsewhere\n"
+                                               "\n"
+                                               "[Quiva]\n"
+                                               "; last directory\n"
+                                               "  dir =  /new/\n"
+                                               "height=990\n"
+                                               "WIDTH=4395\n"
+                                               "\n"
+                                               "; trailing comment\n"
+                                               "[tail]\n"
+                                               "y=2\n"
+                                               "[fresh]\n"
+                                               "K=v\n");
 }
 
 TEST_F(PrivateProfileTest, KeepsCrlfLineEndsAndTheByteOrderMark) {
@@ -197,7 +202,31 @@ TEST_F(PrivateProfileTest, AReadOnlyDirectoryKeepsTheOldFile) {
 
     ::chmod(tree.path("ro").toUtf8().constData(), 0755);
     EXPECT_EQ(readAll(tree.path("ro/quiva.ini")), "[quiva]\ndir=/a/\n");
-    EXPECT_EQ(QDir(tree.path("ro")).entryList(QDir::Files | QDir::Hidden), QStringList{"quiva.ini"});
+    EXPECT_EQ(QDir(tree.path("ro")).entryList(QDir::Files | QDir::Hidden),
+              QStringList{"quiva.ini"});
+}
+
+TEST_F(PrivateProfileTest, AWriteThatRunsOutOfRoomKeepsTheOldFile) {
+    tree.file("quiva.ini", "[quiva]\ndir=/a/\n");
+    const std::string file = path();
+    const std::string value(8192, 'v');
+    // A file size limit makes the write fail part way, as a full disk would.
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::signal(SIGXFSZ, SIG_IGN);
+        const rlimit limit{4096, 4096};
+        const bool limited = ::setrlimit(RLIMIT_FSIZE, &limit) == 0;
+        ::_exit(!limited ? 2
+                         : (WritePrivateProfileStringA("quiva", "dir", value.c_str(), file.c_str())
+                                ? 1
+                                : 0));
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_EQ(readAll(tree.path("quiva.ini")), "[quiva]\ndir=/a/\n");
+    EXPECT_EQ(filesInRoot(), QStringList{"quiva.ini"});
 }
 
 TEST_F(PrivateProfileTest, KeepsTheFileModeAndFollowsSymbolicLinks) {
