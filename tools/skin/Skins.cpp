@@ -183,6 +183,10 @@ QImage drawCreatorPanel() {
     drawCrossMark(image, crossArea);
 
     drawSunkenField(image, kBrowseArea, kPanelGrey);
+    // Label1 hides the middle of the row below the browse area at run time; a bevel line there
+    // would show with a gap, so that side stays open.
+    drawHLine(image, kBrowseArea.left() - 1, kBrowseArea.right() + 1, kBrowseArea.bottom() + 1,
+              kPanelGrey);
     drawLabelButton(image, kAddFileButton, QStringLiteral("ADD FILE"));
     drawLabelButton(image, kAddDirButton, QStringLiteral("ADD DIR"));
     drawLabelButton(image, kDoneButton, QStringLiteral("DONE"));
