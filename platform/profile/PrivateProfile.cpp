@@ -349,7 +349,7 @@ DWORD copyTruncated(std::string_view text, char* buffer, DWORD size) {
                        (static_cast<unsigned char>(text[count]) & 0xC0) == 0x80;
          ++back)
         --count;
-    std::memcpy(buffer, text.data(), count);
+    std::copy_n(text.data(), count, buffer);
     buffer[count] = '\0';
     return DWORD(count);
 }
