@@ -2,6 +2,7 @@
 
 #include "platform/listing/DirectoryListing.h"
 
+#include <QAbstractItemModel>
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QPointer>
@@ -10,7 +11,6 @@
 #include <functional>
 #include <limits>
 #include <memory>
-#include <string>
 #include <unordered_map>
 #include <utility>
 #include <vector>
@@ -128,43 +128,56 @@ private:
     std::vector<int> m_next; // union-find towards the next alive slot
 };
 
-// The entry folded code point by code point, exactly as the list box's comparison folds it;
-// QString::toCaseFolded gives the same but is several times slower on long lists.
-std::u16string foldedKey(const QString& text) {
-    std::u16string key;
-    key.reserve(std::size_t(text.size()));
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        const char16_t unit = text[i].unicode();
-        if (unit < 0x80) {
-            key.push_back(unit >= u'A' && unit <= u'Z' ? char16_t(unit + 32) : unit);
-            continue;
+// Hashes an entry's case-folded code points, so that entries equal without regard to case hash
+// alike (the list box folds code point by code point too); equality itself is the list box's.
+class FoldedHash {
+public:
+    explicit FoldedHash(const QStringList& entries) : m_entries(entries) {}
+
+    std::size_t operator()(qsizetype index) const {
+        const QString& text = m_entries[index];
+        std::size_t hash = 14695981039346656037ull; // FNV-1a
+        for (qsizetype i = 0; i < text.size(); ++i) {
+            const char16_t unit = text[i].unicode();
+            char32_t folded = unit >= u'A' && unit <= u'Z' ? char32_t(unit + 32) : unit;
+            if (unit >= 0x80) {
+                char32_t codePoint = unit;
+                if (QChar::isHighSurrogate(unit) && i + 1 < text.size() &&
+                    text[i + 1].isLowSurrogate())
+                    codePoint = QChar::surrogateToUcs4(unit, text[++i].unicode());
+                folded = QChar::toCaseFolded(codePoint);
+            }
+            hash = (hash ^ folded) * 1099511628211ull;
         }
-        char32_t codePoint = unit;
-        if (QChar::isHighSurrogate(unit) && i + 1 < text.size() && text[i + 1].isLowSurrogate())
-            codePoint = QChar::surrogateToUcs4(unit, text[++i].unicode());
-        const char32_t folded = QChar::toCaseFolded(codePoint);
-        if (QChar::requiresSurrogates(folded)) {
-            key.push_back(QChar::highSurrogate(folded));
-            key.push_back(QChar::lowSurrogate(folded));
-        } else {
-            key.push_back(char16_t(folded));
-        }
+        return hash;
     }
-    return key;
-}
+
+private:
+    const QStringList& m_entries;
+};
+
+class SameEntry {
+public:
+    explicit SameEntry(const QStringList& entries) : m_entries(entries) {}
+    bool operator()(qsizetype a, qsizetype b) const {
+        return m_entries[a].compare(m_entries[b], Qt::CaseInsensitive) == 0;
+    }
+
+private:
+    const QStringList& m_entries;
+};
 
 // Numbers the groups of entries that are equal without regard to case. Empty entries match
 // nothing: kNoGroup.
 std::vector<int> groupEntries(const QStringList& entries, int* groupCount,
                               const std::function<void()>& keepAlive) {
     std::vector<int> groupOf(std::size_t(entries.size()), kNoGroup);
-    std::unordered_map<std::u16string, int> groups;
-    groups.reserve(std::size_t(entries.size()));
+    std::unordered_map<qsizetype, int, FoldedHash, SameEntry> groups(
+        std::size_t(entries.size()), FoldedHash(entries), SameEntry(entries));
     for (qsizetype i = 0; i < entries.size(); ++i) {
         keepAlive();
         if (!entries[i].isEmpty())
-            groupOf[std::size_t(i)] =
-                groups.try_emplace(foldedKey(entries[i]), int(groups.size())).first->second;
+            groupOf[std::size_t(i)] = groups.try_emplace(i, int(groups.size())).first->second;
     }
     *groupCount = int(groups.size());
     return groupOf;
@@ -238,6 +251,26 @@ private:
     int m_count = 0;
 };
 
+// Notes every change to a list's entries for as long as it lives.
+class ChangeWatch {
+public:
+    explicit ChangeWatch(const ListBox& list) {
+        const QAbstractItemModel* model = list.model();
+        const auto note = [this] { m_changed = true; };
+        QObject::connect(model, &QAbstractItemModel::rowsInserted, &m_receiver, note);
+        QObject::connect(model, &QAbstractItemModel::rowsRemoved, &m_receiver, note);
+        QObject::connect(model, &QAbstractItemModel::rowsMoved, &m_receiver, note);
+        QObject::connect(model, &QAbstractItemModel::dataChanged, &m_receiver, note);
+        QObject::connect(model, &QAbstractItemModel::layoutChanged, &m_receiver, note);
+        QObject::connect(model, &QAbstractItemModel::modelReset, &m_receiver, note);
+    }
+    bool changed() const { return m_changed; }
+
+private:
+    QObject m_receiver; // disconnects everything when the watch goes
+    bool m_changed = false;
+};
+
 DuplicateRemoval removeDuplicates(const QStringList& entries,
                                   const std::function<void()>& keepAlive) {
     if (entries.size() < 3)
@@ -266,6 +299,7 @@ void StripListExtension(ListBox& list, const QString& extension) {
 
 qint16 RemoveDuplicateEntries(ListBox& list) {
     const QPointer<ListBox> guard(&list);
+    const ChangeWatch watch(list);
     const QStringList before = list.items();
     QElapsedTimer sinceEvents;
     bool eventsDue = true;
@@ -279,7 +313,7 @@ qint16 RemoveDuplicateEntries(ListBox& list) {
     DuplicateRemoval result = removeDuplicates(before, processEvents);
     if (!guard)
         return 0;
-    if (list.items() != before)
+    if (watch.changed())
         result = removeDuplicates(list.items(), [] {});
     if (result.removed > 0)
         list.setItems(result.kept);
