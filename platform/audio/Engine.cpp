@@ -166,7 +166,7 @@ void Engine::playStep(Stream& stream)
 bool Engine::hasPendingCommand()
 {
     std::lock_guard lock(m_mutex);
-    return !m_commands.empty() || m_quit;
+    return !m_commands.empty() || m_quit || m_gainChanged;
 }
 
 bool Engine::ensureOutput(const PcmFormat& format)
@@ -291,9 +291,7 @@ bool Engine::play(StreamId id)
         if (!stream)
             return false;
         if (stream->mode == StreamMode::Paused) {
-            if (id == m_current && m_outputOpen && std::exchange(m_outputPaused, false))
-                m_output->pause(false);
-            stream->mode = StreamMode::Playing;
+            resumeStream(id, *stream);
         } else if (stream->mode == StreamMode::Stopped && !stream->atEnd) {
             if (id != m_current) {
                 silenceCurrent();
@@ -328,13 +326,17 @@ bool Engine::resume(StreamId id)
         Stream* stream = find(id);
         if (!stream)
             return false;
-        if (stream->mode == StreamMode::Paused) {
-            if (id == m_current && m_outputOpen && std::exchange(m_outputPaused, false))
-                m_output->pause(false);
-            stream->mode = StreamMode::Playing;
-        }
+        if (stream->mode == StreamMode::Paused)
+            resumeStream(id, *stream);
         return true;
     });
+}
+
+void Engine::resumeStream(StreamId id, Stream& stream)
+{
+    if (id == m_current && m_outputOpen && std::exchange(m_outputPaused, false))
+        m_output->pause(false);
+    stream.mode = StreamMode::Playing;
 }
 
 bool Engine::stop(StreamId id)

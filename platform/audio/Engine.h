@@ -90,7 +90,9 @@ private:
     long writeScaled(const std::uint8_t* data, std::size_t bytes);
     void applyGain();
     void silenceCurrent();
+    void resumeStream(StreamId id, Stream& stream);
     Stream* find(StreamId id);
+    // Whether something (a command, a volume change) is waiting for the engine thread.
     bool hasPendingCommand();
     static void onWaveLineChanged();
     void interruptOutput();
