@@ -88,8 +88,8 @@ bool applyLine(StoredControl& control, const QString& key, const QString& value)
         if (!parsed)
             return false;
         com::Variant owned(*parsed);
-        return SUCCEEDED(control.properties->Write(match.captured(1).toStdString().c_str(),
-                                                   owned.get()));
+        return SUCCEEDED(
+            control.properties->Write(match.captured(1).toStdString().c_str(), owned.get()));
     }
     const QString lowered = key.toLower();
     if (lowered == QLatin1String("class")) {
@@ -156,8 +156,8 @@ QString siteControl(IUnknown* object, QWidget* host, const StoredControl& stored
             return QStringLiteral("loading its properties failed: ") +
                    QString::fromStdString(com::describe(result));
     }
-    if (HRESULT result = hosted->SetObjectRect(stored.leftTwips, stored.topTwips,
-                                               stored.widthTwips, stored.heightTwips);
+    if (HRESULT result = hosted->SetObjectRect(stored.leftTwips, stored.topTwips, stored.widthTwips,
+                                               stored.heightTwips);
         FAILED(result))
         return QString::fromStdString(com::describe(result));
     return {};
@@ -182,8 +182,8 @@ StoredLayout parseStoredLayout(const QString& text) {
             layout.problems << QStringLiteral("line %1: %2").arg(i + 1).arg(what);
         };
         if (line.startsWith('[') && line.endsWith(']')) {
-            layout.controls.push_back({line.mid(1, line.size() - 2).trimmed(), {}, 0, 0, 0, 0,
-                                       com::makePropertyBag()});
+            layout.controls.push_back(
+                {line.mid(1, line.size() - 2).trimmed(), {}, 0, 0, 0, 0, com::makePropertyBag()});
             continue;
         }
         const qsizetype equals = line.indexOf('=');
@@ -227,7 +227,9 @@ HostedControls& HostedControls::operator=(HostedControls&& other) noexcept {
     return *this;
 }
 
-HostedControls::~HostedControls() { closeAll(); }
+HostedControls::~HostedControls() {
+    closeAll();
+}
 
 void HostedControls::closeAll() {
     for (Hosted& hosted : m_controls)

@@ -23,8 +23,8 @@ class QWidget;
 namespace layout {
 
 struct StoredControl {
-    QString name;       // "Dalvex1"
-    QString className;  // "{8CE00BF8-...}", "Pemrik.Dalvex" or "TransparentColor"
+    QString name;      // "Dalvex1"
+    QString className; // "{8CE00BF8-...}", "Pemrik.Dalvex" or "TransparentColor"
     int leftTwips = 0;
     int topTwips = 0;
     int widthTwips = 0;
@@ -43,7 +43,8 @@ StoredLayout parseStoredLayout(const QString& text);
 StoredLayout readStoredLayout(const QString& path);
 
 // A control compiled into the player: returns a new control with one reference (the caller's)
-// whose Initialize hook has run, e.g. `[] { return com::createControl<TransparentColor>()->identity(); }`.
+// whose Initialize hook has run, e.g. `[] { return
+// com::createControl<TransparentColor>()->identity(); }`.
 using BuiltInFactory = std::function<IUnknown*()>;
 // Makes `className` (case-insensitive) a built-in control class. Registering again replaces.
 void registerBuiltInControl(const QString& className, BuiltInFactory factory);

@@ -30,8 +30,8 @@ std::optional<GUID> parseGuid(std::string_view text) {
         if (!std::isxdigit(static_cast<unsigned char>(text[i])) ||
             !std::isxdigit(static_cast<unsigned char>(text[i + 1])))
             return std::nullopt;
-        bytes[count++] = static_cast<std::uint8_t>(std::stoi(std::string(text.substr(i, 2)),
-                                                             nullptr, 16));
+        bytes[count++] =
+            static_cast<std::uint8_t>(std::stoi(std::string(text.substr(i, 2)), nullptr, 16));
         ++i;
     }
     GUID guid;

@@ -52,10 +52,16 @@ std::string describe(HRESULT result);
 
 } // namespace com
 
-constexpr bool SUCCEEDED(HRESULT result) { return result >= 0; }
-constexpr bool FAILED(HRESULT result) { return result < 0; }
+constexpr bool SUCCEEDED(HRESULT result) {
+    return result >= 0;
+}
+constexpr bool FAILED(HRESULT result) {
+    return result < 0;
+}
 
-constexpr HRESULT hresultFrom(std::uint32_t bits) { return static_cast<HRESULT>(bits); }
+constexpr HRESULT hresultFrom(std::uint32_t bits) {
+    return static_cast<HRESULT>(bits);
+}
 
 inline constexpr HRESULT S_OK = 0;
 inline constexpr HRESULT S_FALSE = 1;

@@ -5,7 +5,9 @@ namespace com {
 ConnectionPoint::ConnectionPoint(IUnknown& owner, IID iid, IID fallback)
     : m_owner(owner), m_iid(iid), m_fallback(fallback) {}
 
-ConnectionPoint::~ConnectionPoint() { disconnectAll(); }
+ConnectionPoint::~ConnectionPoint() {
+    disconnectAll();
+}
 
 HRESULT ConnectionPoint::QueryInterface(REFIID iid, void** object) {
     if (!object)

@@ -26,8 +26,7 @@ public:
 
     // The connected sinks in connection order, each as the interface it was connected with
     // (references added: a sink may disconnect while being called).
-    template <class Sink>
-    std::vector<ComPtr<Sink>> sinks() const {
+    template <class Sink> std::vector<ComPtr<Sink>> sinks() const {
         std::vector<ComPtr<Sink>> result;
         for (const auto& [cookie, sink] : m_sinks)
             result.emplace_back(static_cast<Sink*>(sink));

@@ -11,8 +11,7 @@ const DISPPARAMS kNoArguments{};
 
 } // namespace
 
-void DispatchTable::addProperty(std::string name, DISPID id, VARTYPE type, Getter get,
-                                Putter put) {
+void DispatchTable::addProperty(std::string name, DISPID id, VARTYPE type, Getter get, Putter put) {
     m_members.push_back(Member{std::move(name), id, type, std::move(get), std::move(put), {}, {}});
 }
 
@@ -96,8 +95,8 @@ HRESULT DispatchTable::invokePut(const Member& member, const DISPPARAMS& params,
     return put;
 }
 
-HRESULT DispatchTable::invokeMethod(const Member& member, const DISPPARAMS& params,
-                                    VARIANT* result, UINT* argError) const {
+HRESULT DispatchTable::invokeMethod(const Member& member, const DISPPARAMS& params, VARIANT* result,
+                                    UINT* argError) const {
     if (params.cArgs != member.params.size() || params.cNamedArgs != 0)
         return DISP_E_BADPARAMCOUNT;
     std::vector<VARIANT> args(params.cArgs);

@@ -100,9 +100,9 @@ public:
 class IPersistPropertyBag : public IUnknown {
 public:
     static constexpr IID kIid = guidOf(0x37D84F60, 0x42CB, 0x11CE, 0x813500AA004BB851);
-    virtual HRESULT InitNew() = 0;            // a new instance without saved data
-    virtual HRESULT Load(IPropertyBag* bag) = 0;  // an instance loaded from saved data
-    virtual HRESULT Save(IPropertyBag* bag) = 0;  // the container stores the instance
+    virtual HRESULT InitNew() = 0;               // a new instance without saved data
+    virtual HRESULT Load(IPropertyBag* bag) = 0; // an instance loaded from saved data
+    virtual HRESULT Save(IPropertyBag* bag) = 0; // the container stores the instance
 };
 
 // A container's sink for property changes that the control signals by name.
@@ -151,8 +151,7 @@ public:
 namespace com {
 
 // A counted reference to an interface. Copies add a reference, destruction releases it.
-template <class T>
-class ComPtr {
+template <class T> class ComPtr {
 public:
     ComPtr() = default;
     // Takes a new reference to `object` (AddRef).
@@ -192,8 +191,7 @@ public:
     T* detach() { return std::exchange(m_object, nullptr); }
 
     // Queries the object for another interface; empty when it lacks it.
-    template <class U>
-    ComPtr<U> as() const {
+    template <class U> ComPtr<U> as() const {
         ComPtr<U> result;
         if (m_object)
             m_object->QueryInterface(U::kIid, result.putVoid());

@@ -15,8 +15,7 @@
 
 namespace com {
 
-template <class... Interfaces>
-class Object : public Interfaces... {
+template <class... Interfaces> class Object : public Interfaces... {
 public:
     HRESULT QueryInterface(REFIID iid, void** object) override {
         if (!object)
@@ -43,7 +42,9 @@ public:
     }
 
     // The one IUnknown pointer of this object.
-    IUnknown* identity() { return static_cast<std::tuple_element_t<0, std::tuple<Interfaces...>>*>(this); }
+    IUnknown* identity() {
+        return static_cast<std::tuple_element_t<0, std::tuple<Interfaces...>>*>(this);
+    }
 
 protected:
     Object() = default;

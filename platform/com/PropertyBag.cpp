@@ -59,6 +59,8 @@ Variant PropertyBag::value(std::string_view name) const {
     return copy;
 }
 
-ComPtr<PropertyBag> makePropertyBag() { return ComPtr<PropertyBag>::adopt(new PropertyBag); }
+ComPtr<PropertyBag> makePropertyBag() {
+    return ComPtr<PropertyBag>::adopt(new PropertyBag);
+}
 
 } // namespace com

@@ -67,8 +67,12 @@ const Library* libraryFor(const std::string& path, HRESULT* failure) {
 
 } // namespace
 
-std::string lastError() { return t_lastError; }
-void setLastError(std::string text) { t_lastError = std::move(text); }
+std::string lastError() {
+    return t_lastError;
+}
+void setLastError(std::string text) {
+    t_lastError = std::move(text);
+}
 
 void* loadServerLibrary(const std::string& path, HRESULT* failure) {
     HRESULT ignored;
@@ -89,9 +93,9 @@ void* loadServerLibrary(const std::string& path, HRESULT* failure) {
     }
     if (const std::uint32_t version = abiVersion(); version != kAbiVersion) {
         dlclose(handle);
-        result = fail(CO_E_WRONG_ABI, path + " was built for component ABI " +
-                                          std::to_string(version) + ", this program uses " +
-                                          std::to_string(kAbiVersion));
+        result =
+            fail(CO_E_WRONG_ABI, path + " was built for component ABI " + std::to_string(version) +
+                                     ", this program uses " + std::to_string(kAbiVersion));
         return nullptr;
     }
     for (const char* name : {"DllGetClassObject", "DllCanUnloadNow"}) {
@@ -143,14 +147,14 @@ HRESULT CoCreateInstance(REFCLSID clsid, IUnknown* outer, DWORD context, REFIID 
     if (outer)
         return fail(CLASS_E_NOAGGREGATION, "objects here cannot be aggregated");
     ComPtr<IClassFactory> factory;
-    const HRESULT got = CoGetClassObject(clsid, context, nullptr, IClassFactory::kIid,
-                                         factory.putVoid());
+    const HRESULT got =
+        CoGetClassObject(clsid, context, nullptr, IClassFactory::kIid, factory.putVoid());
     if (FAILED(got))
         return got;
     const HRESULT created = factory->CreateInstance(nullptr, iid, object);
     if (FAILED(created))
-        return fail(created, "class " + toString(clsid) + " could not create the object: " +
-                                 describe(created));
+        return fail(created, "class " + toString(clsid) +
+                                 " could not create the object: " + describe(created));
     t_lastError.clear();
     return created;
 }

@@ -27,10 +27,8 @@
 
 inline constexpr DWORD CLSCTX_INPROC_SERVER = 1;
 
-HRESULT CoGetClassObject(REFCLSID clsid, DWORD context, void* reserved, REFIID iid,
-                         void** object);
-HRESULT CoCreateInstance(REFCLSID clsid, IUnknown* outer, DWORD context, REFIID iid,
-                         void** object);
+HRESULT CoGetClassObject(REFCLSID clsid, DWORD context, void* reserved, REFIID iid, void** object);
+HRESULT CoCreateInstance(REFCLSID clsid, IUnknown* outer, DWORD context, REFIID iid, void** object);
 // ProgID -> class identifier through HKEY_CLASSES_ROOT\<ProgID>\CLSID.
 HRESULT CLSIDFromProgID(const char* progId, CLSID* clsid);
 // "{...}" text or a ProgID.

@@ -17,17 +17,17 @@ LONG setText(const std::string& path, const std::string& name, const std::string
                                   nullptr, &key, nullptr);
     if (result != ERROR_SUCCESS)
         return result;
-    result = RegSetValueExA(key, name.c_str(), 0, REG_SZ,
-                            reinterpret_cast<const BYTE*>(text.c_str()),
-                            static_cast<DWORD>(text.size() + 1));
+    result =
+        RegSetValueExA(key, name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
+                       static_cast<DWORD>(text.size() + 1));
     RegCloseKey(key);
     return result;
 }
 
 LONG createKey(const std::string& path) {
     HKEY key = 0;
-    const LONG result = RegCreateKeyExA(HKEY_CLASSES_ROOT, path.c_str(), 0, nullptr, 0,
-                                        KEY_WRITE, nullptr, &key, nullptr);
+    const LONG result = RegCreateKeyExA(HKEY_CLASSES_ROOT, path.c_str(), 0, nullptr, 0, KEY_WRITE,
+                                        nullptr, &key, nullptr);
     if (result == ERROR_SUCCESS)
         RegCloseKey(key);
     return result;
@@ -87,8 +87,8 @@ HRESULT registerServer(const ClassRegistration& registration) {
     if (registration.libraryPath.empty() || registration.libraryPath.front() != '/')
         return refused("a library path that is not absolute", ERROR_INVALID_PARAMETER);
     for (const Entry& entry : entriesOf(registration)) {
-        const LONG result = entry.text ? setText(entry.path, entry.name, *entry.text)
-                                       : createKey(entry.path);
+        const LONG result =
+            entry.text ? setText(entry.path, entry.name, *entry.text) : createKey(entry.path);
         if (result != ERROR_SUCCESS)
             return refused("HKEY_CLASSES_ROOT\\" + entry.path, result);
     }

@@ -7,15 +7,17 @@
 //
 //     static com::ModuleCount g_module;
 //     QUIVA_COM_EXPORT_ABI_VERSION()
-//     extern "C" QUIVA_COM_EXPORT HRESULT DllGetClassObject(REFCLSID clsid, REFIID iid, void** out) {
+//     extern "C" QUIVA_COM_EXPORT HRESULT DllGetClassObject(REFCLSID clsid, REFIID iid, void** out)
+//     {
 //         if (clsid != kClsidMyControl) return CLASS_E_CLASSNOTAVAILABLE;
 //         auto factory = com::ComPtr<IClassFactory>::adopt(new com::ClassFactory(g_module,
 //             [] { return com::createControl<MyControl>(&g_module)->identity(); }));
 //         return factory->QueryInterface(iid, out);
 //     }
-//     extern "C" QUIVA_COM_EXPORT HRESULT DllCanUnloadNow() { return g_module.idle() ? S_OK : S_FALSE; }
-//     extern "C" QUIVA_COM_EXPORT HRESULT DllRegisterServer() { return com::registerServer(reg()); }
-//     extern "C" QUIVA_COM_EXPORT HRESULT DllUnregisterServer() { return com::unregisterServer(reg()); }
+//     extern "C" QUIVA_COM_EXPORT HRESULT DllCanUnloadNow() { return g_module.idle() ? S_OK :
+//     S_FALSE; } extern "C" QUIVA_COM_EXPORT HRESULT DllRegisterServer() { return
+//     com::registerServer(reg()); } extern "C" QUIVA_COM_EXPORT HRESULT DllUnregisterServer() {
+//     return com::unregisterServer(reg()); }
 //
 // where reg() fills a ClassRegistration with libraryPath = com::libraryPathOf(&g_module).
 
@@ -82,13 +84,13 @@ struct ClassRegistration {
     std::string description; // the class's name, default value of the keys
     std::string libraryPath; // absolute
     std::string threadingModel = "Apartment";
-    bool control = true;       // writes the "Control" marker key
-    int toolboxBitmapId = 0;   // writes ToolboxBitmap32 "<path>, <id>" when not 0
-    GUID typeLib = GUID_NULL;  // writes TypeLib entries when not GUID_NULL
+    bool control = true;      // writes the "Control" marker key
+    int toolboxBitmapId = 0;  // writes ToolboxBitmap32 "<path>, <id>" when not 0
+    GUID typeLib = GUID_NULL; // writes TypeLib entries when not GUID_NULL
     std::string typeLibVersion = "1.0";
-    std::string typeLibName;   // help string of the type library
+    std::string typeLibName; // help string of the type library
     std::string typeLibLocale = "409";
-    int typeLibFlags = 2;      // 2: a control library
+    int typeLibFlags = 2; // 2: a control library
 };
 
 // Absolute path of the shared object that contains `address` (dladdr, then realpath).
@@ -104,5 +106,7 @@ HRESULT unregisterServer(const ClassRegistration& registration);
 } // namespace com
 
 // The export that tells the loader which ABI the library was built for.
-#define QUIVA_COM_EXPORT_ABI_VERSION()                                                           \
-    extern "C" QUIVA_COM_EXPORT std::uint32_t QuivaComAbiVersion() { return com::kAbiVersion; }
+#define QUIVA_COM_EXPORT_ABI_VERSION()                                                             \
+    extern "C" QUIVA_COM_EXPORT std::uint32_t QuivaComAbiVersion() {                               \
+        return com::kAbiVersion;                                                                   \
+    }

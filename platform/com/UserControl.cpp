@@ -75,7 +75,9 @@ ControlTimer::ControlTimer(UserControl& owner, int intervalMs, bool enabled,
     apply();
 }
 
-ControlTimer::~ControlTimer() { std::erase(m_owner.m_timers, this); }
+ControlTimer::~ControlTimer() {
+    std::erase(m_owner.m_timers, this);
+}
 
 void ControlTimer::setEnabled(bool enabled) {
     m_enabled = enabled;
@@ -103,13 +105,13 @@ void ControlTimer::stopForGood() {
 
 UserControl::UserControl(ControlClass controlClass, ModuleCount* module)
     : m_class(std::move(controlClass)), m_module(module), m_widget(new QWidget),
-      m_notifyPoint(std::make_unique<ConnectionPoint>(*identity(), IPropertyNotifySink::kIid,
-                                                      GUID_NULL)) {
+      m_notifyPoint(
+          std::make_unique<ConnectionPoint>(*identity(), IPropertyNotifySink::kIid, GUID_NULL)) {
     if (m_module)
         m_module->lock();
     if (m_class.eventInterface != GUID_NULL)
-        m_eventPoint = std::make_unique<ConnectionPoint>(*identity(), m_class.eventInterface,
-                                                         IDispatch::kIid);
+        m_eventPoint =
+            std::make_unique<ConnectionPoint>(*identity(), m_class.eventInterface, IDispatch::kIid);
     m_widget->setObjectName(QString::fromStdString(m_class.name));
 }
 
@@ -293,7 +295,9 @@ HRESULT UserControl::raiseEvent(DISPID id, std::vector<VARIANT> args) {
     return outcome;
 }
 
-QWidget* UserControl::hostWindow() const { return m_widget ? m_widget->parentWidget() : nullptr; }
+QWidget* UserControl::hostWindow() const {
+    return m_widget ? m_widget->parentWidget() : nullptr;
+}
 
 std::optional<std::uint32_t> UserControl::hostBackColor() const {
     QWidget* host = hostWindow();

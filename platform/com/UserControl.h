@@ -72,8 +72,8 @@ class UserControl;
 
 // What the base needs to know of the derived class.
 struct ControlClass {
-    std::string name;              // "Dalvex", also the window's object name
-    CLSID clsid = GUID_NULL;       // GUID_NULL for a control built into the player
+    std::string name;                 // "Dalvex", also the window's object name
+    CLSID clsid = GUID_NULL;          // GUID_NULL for a control built into the player
     IID defaultInterface = GUID_NULL; // the dual interface ("_Dalvex"); answered by IDispatch
     IID eventInterface = GUID_NULL;   // the outgoing event interface ("__Dalvex"); none if NULL
 };
@@ -156,7 +156,7 @@ protected:
     virtual void UserControl_InitProperties() {} // a new instance without saved data
     virtual void UserControl_ReadProperties(PropBag&) {}
     virtual void UserControl_WriteProperties(PropBag&) {}
-    virtual void UserControl_Resize() {}  // the size changed (not re-entered from itself)
+    virtual void UserControl_Resize() {} // the size changed (not re-entered from itself)
     virtual void UserControl_Terminate() {}
 
     // ---- services ----
@@ -191,8 +191,7 @@ protected:
     bool closed() const { return m_closed; }
 
 private:
-    template <class T, class... Args>
-    friend T* createControl(Args&&... args);
+    template <class T, class... Args> friend T* createControl(Args&&... args);
     friend class ControlTimer;
 
     void initialize();
@@ -214,8 +213,7 @@ private:
 };
 
 // Makes a control and runs its Initialize hook; the caller owns the one reference.
-template <class T, class... Args>
-T* createControl(Args&&... args) {
+template <class T, class... Args> T* createControl(Args&&... args) {
     T* control = new T(std::forward<Args>(args)...);
     control->initialize();
     return control;

@@ -138,8 +138,7 @@ std::optional<std::int64_t> asNumber(const VARIANT& plain) {
 }
 
 bool isKnownType(VARTYPE type) {
-    return type == VT_EMPTY || type == VT_I2 || type == VT_I4 || type == VT_BOOL ||
-           type == VT_BSTR;
+    return type == VT_EMPTY || type == VT_I2 || type == VT_I4 || type == VT_BOOL || type == VT_BSTR;
 }
 
 } // namespace

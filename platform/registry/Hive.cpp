@@ -352,7 +352,10 @@ ParsedHive parseRegFile(std::string_view text) {
                 return fail(number, "unterminated key name");
             const std::string path = line.substr(1, line.size() - 2);
             const std::size_t slash = path.find('\\');
-            if (!rootFromName(path.substr(0, slash)) || slash == path.npos)
+            // "[HKEY_CURRENT_USER\]" names a root alone, which would be written back as a line
+            // that no longer reads.
+            if (!rootFromName(path.substr(0, slash)) || slash == path.npos ||
+                joinPath({}, path.substr(slash + 1)).empty())
                 return fail(number, "key outside the three roots");
             current = &result.hive.create(path);
             continue;
@@ -372,8 +375,8 @@ std::string formatRegFile(const Hive& hive) {
     for (const auto& [lowerPath, key] : hive.keys()) {
         text += "\n[" + key.spelling + "]\n";
         for (const Value& value : key.values)
-            text += (value.name.empty() ? "@" : quoted(value.name)) + "=" + formatData(value) +
-                    "\n";
+            text +=
+                (value.name.empty() ? "@" : quoted(value.name)) + "=" + formatData(value) + "\n";
     }
     return text;
 }

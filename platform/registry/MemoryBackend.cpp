@@ -10,8 +10,7 @@ std::optional<Key> MemoryBackend::read(std::string_view fullPath) {
 }
 
 bool MemoryBackend::mayWrite(HKEY root) {
-    return std::find(m_readOnlyRoots.begin(), m_readOnlyRoots.end(), root) ==
-           m_readOnlyRoots.end();
+    return std::find(m_readOnlyRoots.begin(), m_readOnlyRoots.end(), root) == m_readOnlyRoots.end();
 }
 
 LONG MemoryBackend::modify(HKEY, const std::function<LONG(Hive&)>& change) {

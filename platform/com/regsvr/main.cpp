@@ -67,8 +67,7 @@ int main(int argc, char** argv) {
     if (FAILED(result)) {
         const std::string detail = com::lastError();
         std::fprintf(stderr, "quiva-regsvr: %s in %s failed: %s%s%s\n", entry, path.c_str(),
-                     com::describe(result).c_str(), detail.empty() ? "" : "; ",
-                     detail.c_str());
+                     com::describe(result).c_str(), detail.empty() ? "" : "; ", detail.c_str());
         dlclose(handle);
         return kFailed;
     }

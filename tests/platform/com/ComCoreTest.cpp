@@ -15,10 +15,10 @@ TEST(GuidTest, printsAndParsesTheBracedForm) {
     EXPECT_EQ(com::toString(guid), "{8CE00BF8-8A01-454F-B127-C1EE4FFE2BE8}");
     EXPECT_EQ(com::parseGuid("{8ce00bf8-8a01-454f-b127-c1ee4ffe2be8}"), guid);
     EXPECT_EQ(com::parseGuid("8CE00BF8-8A01-454F-B127-C1EE4FFE2BE8"), guid);
-    for (const char* bad : {"", "{}", "{8CE00BF8-8A01-454F-B127-C1EE4FFE2BE}",
-                            "{8CE00BF8-8A01-454F-B127-C1EE4FFE2BEX}",
-                            "{8CE00BF8+8A01-454F-B127-C1EE4FFE2BE8}",
-                            "{8CE00BF8-8A01-454F-B127-C1EE4FFE2BE8"})
+    for (const char* bad :
+         {"", "{}", "{8CE00BF8-8A01-454F-B127-C1EE4FFE2BE}",
+          "{8CE00BF8-8A01-454F-B127-C1EE4FFE2BEX}", "{8CE00BF8+8A01-454F-B127-C1EE4FFE2BE8}",
+          "{8CE00BF8-8A01-454F-B127-C1EE4FFE2BE8"})
         EXPECT_FALSE(com::parseGuid(bad)) << bad;
 }
 
@@ -173,8 +173,7 @@ TEST_F(DispatchTableTest, unknownMembersAndWrongShapesAreRefused) {
               DISP_E_BADPARAMCOUNT);
     VARIANT byValue = com::makeI4(3);
     DISPPARAMS notByRef{&byValue, nullptr, 1, 0};
-    EXPECT_EQ(m_table.invoke(6, DISPATCH_METHOD, &notByRef, nullptr, nullptr),
-              DISP_E_TYPEMISMATCH);
+    EXPECT_EQ(m_table.invoke(6, DISPATCH_METHOD, &notByRef, nullptr, nullptr), DISP_E_TYPEMISMATCH);
 }
 
 TEST_F(DispatchTableTest, getAndByReferenceArgumentsWork) {

@@ -73,16 +73,16 @@ TEST(StoredLayoutTest, frmMainLayoutHoldsItsTwoControls) {
 }
 
 TEST(StoredLayoutTest, unreadableLinesAreReportedAndSkipped) {
-    const layout::StoredLayout stored = layout::parseStoredLayout(
-        "stray = 1\n"
-        "[One]\n"
-        "class = Swatch\n"
-        "left = twelve\n"
-        "prop a = Long 12x\n"
-        "prop b = Colour 1\n"
-        "prop c = String \"say \\\"hi\\\"\"\n"
-        "prop d = Integer 40000\n"
-        "prop e = Long &HFFFFFFFF\n");
+    const layout::StoredLayout stored =
+        layout::parseStoredLayout("stray = 1\n"
+                                  "[One]\n"
+                                  "class = Swatch\n"
+                                  "left = twelve\n"
+                                  "prop a = Long 12x\n"
+                                  "prop b = Colour 1\n"
+                                  "prop c = String \"say \\\"hi\\\"\"\n"
+                                  "prop d = Integer 40000\n"
+                                  "prop e = Long &HFFFFFFFF\n");
     EXPECT_EQ(stored.problems.size(), 5) << stored.problems.join('\n').toStdString();
     ASSERT_EQ(stored.controls.size(), 1u);
     EXPECT_EQ(stored.controls[0].properties->names(), (std::vector<std::string>{"c", "e"}));
@@ -96,17 +96,18 @@ TEST(StoredLayoutTest, containerCreatesWhatItCanAndLeavesOutTheRest) {
     regsvr.start(QStringLiteral(QUIVA_REGSVR), {QStringLiteral(QUIVA_TESTCONTROL)});
     ASSERT_TRUE(regsvr.waitForFinished(30000));
     ASSERT_EQ(regsvr.exitCode(), 0);
-    layout::registerBuiltInControl("Swatch", [] { return com::createControl<Swatch>()->identity(); });
+    layout::registerBuiltInControl("Swatch",
+                                   [] { return com::createControl<Swatch>()->identity(); });
 
     TempTree tree;
-    const QString path = tree.file("form.layout",
-                                   "[Swatch1]\nclass = swatch\nleft = 360\ntop = 6360\n"
-                                   "width = 375\nheight = 375\n"
-                                   "prop maskcolor = Long &H000080FF\nprop enable = Boolean False\n"
-                                   "[Missing1]\nclass = {0BADC0DE-0000-0000-0000-000000000001}\n"
-                                   "[Control1]\nclass = Quivatest.TestControl\nleft = 1800\n"
-                                   "top = 6360\nextentx = 847\nextenty = 847\n"
-                                   "prop level = Long 100\n");
+    const QString path =
+        tree.file("form.layout", "[Swatch1]\nclass = swatch\nleft = 360\ntop = 6360\n"
+                                 "width = 375\nheight = 375\n"
+                                 "prop maskcolor = Long &H000080FF\nprop enable = Boolean False\n"
+                                 "[Missing1]\nclass = {0BADC0DE-0000-0000-0000-000000000001}\n"
+                                 "[Control1]\nclass = Quivatest.TestControl\nleft = 1800\n"
+                                 "top = 6360\nextentx = 847\nextenty = 847\n"
+                                 "prop level = Long 100\n");
     QWidget host;
     testing::internal::CaptureStderr();
     Swatch::s_terminated = 0;

@@ -1,9 +1,9 @@
 // The user-control base as a built-in control uses it: hooks, size, enabled state,
 // notifications, events with by-reference arguments, timers, threads and lifetime.
 
+#include "platform/com/UserControl.h"
 #include "platform/com/PropertyBag.h"
 #include "platform/com/Sinks.h"
-#include "platform/com/UserControl.h"
 
 #include <QTest>
 #include <QWidget>
@@ -153,9 +153,9 @@ TEST_F(UserControlTest, propertyChangesReachTheContainerByNameAndDispid) {
     auto sink = ComPtr<com::PropertyNotifySink>::adopt(new com::PropertyNotifySink(
         [&](DISPID id, const std::string& name) { changes.emplace_back(id, name); }));
     DWORD cookie = 0;
-    ASSERT_EQ(com::connectSink(control->identity(), IPropertyNotifySink::kIid, sink->identity(),
-                               &cookie),
-              S_OK);
+    ASSERT_EQ(
+        com::connectSink(control->identity(), IPropertyNotifySink::kIid, sink->identity(), &cookie),
+        S_OK);
     ASSERT_EQ(com::putProperty(control.get(), kDispidValue, com::makeI4(3)), S_OK);
     control->propertyChanged("Other");
     EXPECT_EQ(changes, (std::vector<std::pair<DISPID, std::string>>{{kDispidValue, "Value"},

@@ -26,8 +26,8 @@ protected:
 
     LONG setText(HKEY root, const char* path, const char* name, const std::string& text) {
         HKEY key = 0;
-        LONG result = RegCreateKeyExA(root, path, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
-                                      nullptr);
+        LONG result =
+            RegCreateKeyExA(root, path, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr);
         if (result != ERROR_SUCCESS)
             return result;
         result = RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
@@ -50,13 +50,13 @@ protected:
 };
 
 TEST_F(RegistryFileTest, valuesSurviveARestartInReadableText) {
-    ASSERT_EQ(setText(HKEY_CLASSES_ROOT, "CLSID\\{1}\\InprocServer32", nullptr,
-                      "C:\\dir \"quoted\""),
-              ERROR_SUCCESS);
+    ASSERT_EQ(
+        setText(HKEY_CLASSES_ROOT, "CLSID\\{1}\\InprocServer32", nullptr, "C:\\dir \"quoted\""),
+        ERROR_SUCCESS);
     HKEY key = 0;
-    ASSERT_EQ(RegOpenKeyExA(HKEY_CLASSES_ROOT, "clsid\\{1}\\inprocserver32", 0, KEY_ALL_ACCESS,
-                            &key),
-              ERROR_SUCCESS);
+    ASSERT_EQ(
+        RegOpenKeyExA(HKEY_CLASSES_ROOT, "clsid\\{1}\\inprocserver32", 0, KEY_ALL_ACCESS, &key),
+        ERROR_SUCCESS);
     const DWORD number = 0x68030002;
     const BYTE odd[] = {0xde, 0xad, 0x00};
     const BYTE noZero[] = {'a', 'b'};
@@ -77,8 +77,7 @@ TEST_F(RegistryFileTest, valuesSurviveARestartInReadableText) {
               "\"Unterminated\"=hex(1):61,62\n");
 
     restart();
-    EXPECT_EQ(queryText(HKEY_CLASSES_ROOT, "CLSID\\{1}\\InprocServer32", ""),
-              "C:\\dir \"quoted\"");
+    EXPECT_EQ(queryText(HKEY_CLASSES_ROOT, "CLSID\\{1}\\InprocServer32", ""), "C:\\dir \"quoted\"");
     ASSERT_EQ(RegOpenKeyExA(HKEY_CLASSES_ROOT, "CLSID\\{1}\\InprocServer32", 0, KEY_READ, &key),
               ERROR_SUCCESS);
     DWORD type = 0;
@@ -114,12 +113,13 @@ TEST_F(RegistryFileTest, handWrittenFileWithContinuationsAndCommentsIsRead) {
 }
 
 TEST_F(RegistryFileTest, perUserValuesOverSystemWideAndMachineKeysAreReadOnly) {
-    m_tree.file("etc/registry.reg", "REGEDIT4\n\n"
-                                    "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Shared Tools\\MSINFO]\n"
-                                    "\"PATH\"=\"/usr/bin/hardinfo\"\n\n"
-                                    "[HKEY_CLASSES_ROOT\\http\\shell\\open\\command]\n"
-                                    "@=\"system browser\"\n"
-                                    "\"Other\"=\"kept\"\n");
+    m_tree.file("etc/registry.reg",
+                "REGEDIT4\n\n"
+                "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Shared Tools\\MSINFO]\n"
+                "\"PATH\"=\"/usr/bin/hardinfo\"\n\n"
+                "[HKEY_CLASSES_ROOT\\http\\shell\\open\\command]\n"
+                "@=\"system browser\"\n"
+                "\"Other\"=\"kept\"\n");
     restart();
     const char* msinfo = "SOFTWARE\\Microsoft\\Shared Tools\\MSINFO";
     EXPECT_EQ(queryText(HKEY_LOCAL_MACHINE, msinfo, "PATH"), "/usr/bin/hardinfo");

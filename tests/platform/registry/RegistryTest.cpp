@@ -1,7 +1,7 @@
 // The registry calls' semantics, over the in-memory store.
 
-#include "platform/registry/Providers.h"
 #include "platform/registry/Registry.h"
+#include "platform/registry/Providers.h"
 #include "platform/registry/Stores.h"
 
 #include <gtest/gtest.h>
@@ -23,9 +23,9 @@ protected:
 
     HKEY create(HKEY root, const char* path) {
         HKEY key = 0;
-        EXPECT_EQ(RegCreateKeyExA(root, path, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
-                                  nullptr),
-                  ERROR_SUCCESS);
+        EXPECT_EQ(
+            RegCreateKeyExA(root, path, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
+            ERROR_SUCCESS);
         return key;
     }
     void setText(HKEY key, const char* name, const std::string& text) {
@@ -64,8 +64,8 @@ TEST_F(RegistryTest, valuesEnumerateInInsertionOrderThenEnd) {
         DWORD type = 0;
         BYTE data[4096];
         DWORD dataBytes = sizeof data;
-        const LONG result = RegEnumValueA(key, i, name, &nameChars, nullptr, &type, data,
-                                          &dataBytes);
+        const LONG result =
+            RegEnumValueA(key, i, name, &nameChars, nullptr, &type, data, &dataBytes);
         if (result == ERROR_NO_MORE_ITEMS)
             break;
         ASSERT_EQ(result, ERROR_SUCCESS);
@@ -127,8 +127,7 @@ TEST_F(RegistryTest, namesMatchWithoutCaseAndKeepTheirFirstSpelling) {
     RegCloseKey(key);
 
     HKEY again = 0;
-    ASSERT_EQ(RegOpenKeyExA(HKEY_CLASSES_ROOT, "clsid\\{abc}\\inprocserver32", 0, KEY_READ,
-                            &again),
+    ASSERT_EQ(RegOpenKeyExA(HKEY_CLASSES_ROOT, "clsid\\{abc}\\inprocserver32", 0, KEY_READ, &again),
               ERROR_SUCCESS);
     EXPECT_EQ(queryText(again, "threadingmodel"), "Both");
     char name[64];
@@ -161,8 +160,7 @@ TEST_F(RegistryTest, missingKeysAndBadHandlesFailCleanly) {
     EXPECT_EQ(RegOpenKeyExA(0x4242, "x", 0, KEY_READ, &key), ERROR_INVALID_HANDLE);
     EXPECT_EQ(RegQueryValueExA(0x4242, "x", nullptr, nullptr, nullptr, nullptr),
               ERROR_INVALID_HANDLE);
-    EXPECT_EQ(RegOpenKeyExA(HKEY_CLASSES_ROOT, "x", 0, KEY_READ, nullptr),
-              ERROR_INVALID_PARAMETER);
+    EXPECT_EQ(RegOpenKeyExA(HKEY_CLASSES_ROOT, "x", 0, KEY_READ, nullptr), ERROR_INVALID_PARAMETER);
 }
 
 TEST_F(RegistryTest, deletedKeyMakesOpenHandlesReportIt) {
@@ -188,9 +186,9 @@ TEST_F(RegistryTest, readOnlyRootRefusesWriteRightsButServesReads) {
                             0x2003F, &opened),
               ERROR_ACCESS_DENIED);
     for (REGSAM write : {KEY_SET_VALUE, KEY_CREATE_SUB_KEY, KEY_CREATE_LINK})
-        EXPECT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE", 0, KEY_QUERY_VALUE | write,
-                                &opened),
-                  ERROR_ACCESS_DENIED)
+        EXPECT_EQ(
+            RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE", 0, KEY_QUERY_VALUE | write, &opened),
+            ERROR_ACCESS_DENIED)
             << write;
     ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Shared Tools\\MSINFO", 0,
                             KEY_READ, &opened),

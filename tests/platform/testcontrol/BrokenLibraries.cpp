@@ -4,14 +4,20 @@
 #include "platform/com/Server.h"
 
 #ifdef QUIVA_BROKEN_ABI
-extern "C" QUIVA_COM_EXPORT std::uint32_t QuivaComAbiVersion() { return com::kAbiVersion + 1; }
+extern "C" QUIVA_COM_EXPORT std::uint32_t QuivaComAbiVersion() {
+    return com::kAbiVersion + 1;
+}
 extern "C" QUIVA_COM_EXPORT HRESULT DllGetClassObject(REFCLSID, REFIID, void**) {
     return E_FAIL;
 }
-extern "C" QUIVA_COM_EXPORT HRESULT DllCanUnloadNow() { return S_OK; }
+extern "C" QUIVA_COM_EXPORT HRESULT DllCanUnloadNow() {
+    return S_OK;
+}
 #endif
 
 #ifdef QUIVA_BROKEN_EXPORTS
 QUIVA_COM_EXPORT_ABI_VERSION()
-extern "C" QUIVA_COM_EXPORT HRESULT DllCanUnloadNow() { return S_OK; }
+extern "C" QUIVA_COM_EXPORT HRESULT DllCanUnloadNow() {
+    return S_OK;
+}
 #endif

@@ -94,7 +94,9 @@ extern "C" QUIVA_COM_EXPORT HRESULT DllGetClassObject(REFCLSID clsid, REFIID iid
     return factory->QueryInterface(iid, out);
 }
 
-extern "C" QUIVA_COM_EXPORT HRESULT DllCanUnloadNow() { return g_module.idle() ? S_OK : S_FALSE; }
+extern "C" QUIVA_COM_EXPORT HRESULT DllCanUnloadNow() {
+    return g_module.idle() ? S_OK : S_FALSE;
+}
 
 extern "C" QUIVA_COM_EXPORT HRESULT DllRegisterServer() {
     return com::registerServer(registration());
