@@ -2,7 +2,7 @@
 JOBS ?= $(shell nproc)
 BUILD ?= build
 
-.PHONY: deps build run test test-asan test-tsan bench clean
+.PHONY: deps build run test test-asan test-tsan bench fuzz clean
 
 deps:
 	@tools/install-deps.sh
@@ -33,5 +33,14 @@ test-tsan: deps
 bench: build
 	bench/run.sh $(BUILD)
 
+# Every fuzz target for FUZZ_SECONDS each (clang, libFuzzer, ASan+UBSan); see fuzz/run.sh.
+FUZZ_SECONDS ?= 60
+fuzz: deps
+	CC=clang CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+		-DQUIVA_SANITIZE=address,undefined -DCMAKE_C_FLAGS=-fsanitize=fuzzer-no-link \
+		-DCMAKE_CXX_FLAGS=-fsanitize=fuzzer-no-link >/dev/null
+	cmake --build build-fuzz -j $(JOBS) --target quiva-fuzz
+	fuzz/run.sh build-fuzz $(FUZZ_SECONDS)
+
 clean:
-	rm -rf build build-asan build-tsan
+	rm -rf build build-asan build-tsan build-fuzz
