@@ -4,6 +4,8 @@
 // (unnamed) value. Key and value names are matched without regard to case. The calls keep the
 // shapes of the classic registry API, so that callers written against it read the same here.
 // Results are the classic error numbers: 0 on success, never an exception.
+// Thread-safe: one lock guards every call. Where the keys live: Stores.h; computed keys:
+// Providers.h.
 
 #include <cstdint>
 
@@ -40,6 +42,8 @@ inline constexpr LONG ERROR_INVALID_HANDLE = 6;
 inline constexpr LONG ERROR_INVALID_PARAMETER = 87;
 inline constexpr LONG ERROR_MORE_DATA = 234;
 inline constexpr LONG ERROR_NO_MORE_ITEMS = 259;
+inline constexpr LONG ERROR_BADDB = 1009;       // the store's file is damaged: writes refused
+inline constexpr LONG ERROR_KEY_DELETED = 1018; // the key of an open handle was deleted
 
 // Opens a sub-key of an open key or root. An empty or null sub-key opens the key itself again.
 // A store that the caller may not write refuses an open whose mask asks for any write right
@@ -68,6 +72,3 @@ LONG RegSetValueExA(HKEY key, const char* valueName, DWORD reserved, DWORD type,
 LONG RegDeleteValueA(HKEY key, const char* valueName);
 // Deletes a key with everything below it.
 LONG RegDeleteTreeA(HKEY key, const char* subKey);
-
-inline constexpr LONG ERROR_BADDB = 1009;
-inline constexpr LONG ERROR_KEY_DELETED = 1018;
