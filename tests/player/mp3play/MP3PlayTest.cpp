@@ -143,7 +143,9 @@ TEST_F(PlaybackTest, thousandPlaySongsLeaveOneSongAndNoLeaks)
     EXPECT_TRUE(audio::Engine::instance().playing());
     EXPECT_EQ(countEntries("/proc/self/task"), threads);
     EXPECT_EQ(countEntries("/proc/self/fd"), descriptors);
+#ifndef __SANITIZE_ADDRESS__ // its quarantine holds freed memory; its leak check runs instead
     EXPECT_LT(residentKiB() - memory, 8 * 1024);
+#endif
     MP3Play::StopAll();
     EXPECT_EQ(audio::Engine::instance().streamCount(), 0);
     EXPECT_FALSE(audio::Engine::instance().playing());
