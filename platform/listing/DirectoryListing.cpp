@@ -25,12 +25,13 @@ bool wildcardMatch(const Folded& pattern, const Folded& name) {
     std::size_t star = kNoStar; // position of the last '*' seen, to retry from
     std::size_t starMatchEnd = 0;
     while (n < name.size()) {
-        if (p < pattern.size() && (pattern[p] == U'?' || pattern[p] == name[n])) {
-            ++p;
-            ++n;
-        } else if (p < pattern.size() && pattern[p] == U'*') {
+        // '*' first: a '*' in the name must not be taken as its literal match.
+        if (p < pattern.size() && pattern[p] == U'*') {
             star = p++;
             starMatchEnd = n;
+        } else if (p < pattern.size() && (pattern[p] == U'?' || pattern[p] == name[n])) {
+            ++p;
+            ++n;
         } else if (star != kNoStar) {
             p = star + 1;
             n = ++starMatchEnd;
