@@ -103,11 +103,15 @@ Key& Hive::create(std::string_view fullPath) {
     std::size_t start = rootEnd + 1;
     while (start < fullPath.size()) {
         const std::size_t end = std::min(fullPath.find('\\', start), fullPath.size());
-        spelling = joinPath(spelling, fullPath.substr(start, end - start));
-        Key& key = m_keys[lowered(spelling)];
-        if (key.spelling.empty())
-            key.spelling = spelling;
-        spelling = key.spelling;
+        // An empty component ("A\\B", a trailing '\') names no key: right after the root it
+        // would make the root itself a key.
+        if (end > start) {
+            spelling = joinPath(spelling, fullPath.substr(start, end - start));
+            Key& key = m_keys[lowered(spelling)];
+            if (key.spelling.empty())
+                key.spelling = spelling;
+            spelling = key.spelling;
+        }
         start = end + 1;
     }
     Key& key = m_keys[lowered(spelling)]; // the last one created above, looked up once more
