@@ -28,6 +28,7 @@ for name in "${targets[@]}"; do
     corpus=$build/fuzz-corpus/$name
     log=$build/fuzz-findings/$name.log
     mkdir -p "$corpus"
+    rm -f "$build/fuzz-findings/$name-"*
     "$build/bin/fuzz-$name" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
         -max_len=4096 -print_final_stats=1 -artifact_prefix="$build/fuzz-findings/$name-" \
         "$corpus" "$source_dir/fuzz/corpus/$name" </dev/null >"$log" 2>&1
