@@ -47,9 +47,10 @@ protected:
         send("close mp3play");
         const std::uint32_t result = send("open " + shortPath(path) + " type mpegvideo alias mp3play");
         send("play mp3play");
-        if (result == 0)
+        if (result == 0) {
             EXPECT_TRUE(waitUntil([] { return !audio::Engine::instance().playing(); }))
                 << path.toStdString();
+        }
         return result;
     }
 
