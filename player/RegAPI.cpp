@@ -34,8 +34,8 @@ QString dataAsText(const RegValueEntry& entry) {
     if (const auto* number = std::get_if<qint32>(&entry.data))
         return QString::number(*number);
     const QByteArray& bytes = std::get<QByteArray>(entry.data);
-    return QString::fromLocal8Bit(bytes.left(bytes.indexOf('\0') < 0 ? bytes.size()
-                                                                     : bytes.indexOf('\0')));
+    return QString::fromLocal8Bit(
+        bytes.left(bytes.indexOf('\0') < 0 ? bytes.size() : bytes.indexOf('\0')));
 }
 
 struct Command {
@@ -104,8 +104,8 @@ QList<RegValueEntry> EnumRegValues(HKEY root, const QString& subKey) {
 }
 
 QString GetBrowserPath() {
-    const QList<RegValueEntry> values = EnumRegValues(HKEY_CLASSES_ROOT,
-                                                      QStringLiteral("http\\shell\\open\\command"));
+    const QList<RegValueEntry> values =
+        EnumRegValues(HKEY_CLASSES_ROOT, QStringLiteral("http\\shell\\open\\command"));
     if (values.isEmpty())
         return kInvalidBrowser;
     const QString commandLine = dataAsText(values.first());
@@ -118,8 +118,7 @@ QString GetBrowserPath() {
 void OpenURL(const QString& address) {
     const QString browser = GetBrowserPath();
     if (browser == kInvalidBrowser) {
-        msgbox::show(QStringLiteral("Unable to open URL. Install browser first!"),
-                     msgbox::kOkOnly);
+        msgbox::show(QStringLiteral("Unable to open URL. Install browser first!"), msgbox::kOkOnly);
         return;
     }
     const Command command = browserCommand(browser, address);

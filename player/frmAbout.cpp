@@ -77,8 +77,9 @@ frmAbout::frmAbout(QWidget* mainWindow)
                            twips::rect(1050, 1125, 3885, 1170));
     lblDescription->setWordWrap(true);
     setTextColour(lblDescription, Qt::black);
-    lblDisclaimer = label(this, QStringLiteral("More information can be found at the Quiva Website..."),
-                          twips::rect(255, 2625, 3870, 225));
+    lblDisclaimer =
+        label(this, QStringLiteral("More information can be found at the Quiva Website..."),
+              twips::rect(255, 2625, 3870, 225));
     setTextColour(lblDisclaimer, Qt::black);
 
     Label1 = label(this, kInfoPageUrl, twips::rect(240, 3000, 3855, 255));
@@ -118,7 +119,9 @@ frmAbout* frmAbout::mnuAbout_Click(QWidget* mainWindow) {
     return about;
 }
 
-void frmAbout::Form_Load() { setWindowTitle(QStringLiteral("About Quiva")); }
+void frmAbout::Form_Load() {
+    setWindowTitle(QStringLiteral("About Quiva"));
+}
 
 void frmAbout::Form_Unload() {
     if (m_mainWindow)
@@ -131,11 +134,17 @@ void frmAbout::cmdOK_Click() {
     close();
 }
 
-void frmAbout::cmdSysInfo_Click() { StartSysInfo(); }
+void frmAbout::cmdSysInfo_Click() {
+    StartSysInfo();
+}
 
-void frmAbout::Label1_Click() { OpenURL(kInfoPageUrl); }
+void frmAbout::Label1_Click() {
+    OpenURL(kInfoPageUrl);
+}
 
-void frmAbout::reject() { close(); }
+void frmAbout::reject() {
+    close();
+}
 
 void frmAbout::keyPressEvent(QKeyEvent* event) {
     // OK is also the cancel button: Escape presses it, restoring the main window.
@@ -181,8 +190,7 @@ void frmAbout::StartSysInfo() {
         if (QFileInfo::exists(program) && process::start(program, {}))
             return;
     }
-    msgbox::show(QStringLiteral("System Information Is Unavailable At This Time"),
-                 msgbox::kOkOnly);
+    msgbox::show(QStringLiteral("System Information Is Unavailable At This Time"), msgbox::kOkOnly);
 }
 
 bool frmAbout::GetKeyValue(HKEY root, const QString& keyPath, const QString& valueName,

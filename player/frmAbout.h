@@ -29,8 +29,7 @@ public:
     // they are, DWORD values as "&h" and their hexadecimal digits; for other types `value` is left
     // as it was. False, with `value` empty, when the key cannot be opened with that access or the
     // value is missing, empty or longer than 1024 bytes.
-    bool GetKeyValue(HKEY root, const QString& keyPath, const QString& valueName,
-                     QString& value);
+    bool GetKeyValue(HKEY root, const QString& keyPath, const QString& valueName, QString& value);
 
     QLabel* picIcon;
     QLabel* lblTitle;

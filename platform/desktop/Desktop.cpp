@@ -49,7 +49,9 @@ QStringList splitDirs(const QString& list) {
     return list.split(QLatin1Char(':'), Qt::SkipEmptyParts);
 }
 
-QString home() { return qEnvironmentVariable("HOME"); }
+QString home() {
+    return qEnvironmentVariable("HOME");
+}
 
 // $XDG_DATA_HOME/applications then each of $XDG_DATA_DIRS/applications.
 QStringList applicationDirs() {
@@ -132,11 +134,21 @@ QString unescapeValue(const QString& value) {
         }
         const QChar next = value[++i];
         switch (next.unicode()) {
-        case 's': out += QLatin1Char(' '); break;
-        case 'n': out += QLatin1Char('\n'); break;
-        case 't': out += QLatin1Char('\t'); break;
-        case 'r': out += QLatin1Char('\r'); break;
-        default: out += next; break;
+        case 's':
+            out += QLatin1Char(' ');
+            break;
+        case 'n':
+            out += QLatin1Char('\n');
+            break;
+        case 't':
+            out += QLatin1Char('\t');
+            break;
+        case 'r':
+            out += QLatin1Char('\r');
+            break;
+        default:
+            out += next;
+            break;
         }
     }
     return out;
@@ -229,8 +241,9 @@ QString defaultApplicationEntry(const QString& mimeType) {
 }
 
 std::optional<Launcher> launcherFromEntry(const QString& desktopFile) {
-    const QString exec =
-        readGroups(desktopFile).value(QStringLiteral("Desktop Entry")).value(QStringLiteral("Exec"));
+    const QString exec = readGroups(desktopFile)
+                             .value(QStringLiteral("Desktop Entry"))
+                             .value(QStringLiteral("Exec"));
     QStringList words;
     for (const ExecWord& word : splitExec(unescapeValue(exec))) {
         if (word.quoted) {
@@ -264,10 +277,9 @@ QString commandLine(const Launcher& launcher) {
 }
 
 QString systemInformationProgram() {
-    static const std::array kPrograms = {"hardinfo2",  "hardinfo",
-                                         "kinfocenter", "gnome-system-monitor",
-                                         "mate-system-monitor", "xfce4-taskmanager",
-                                         "lxtask"};
+    static const std::array kPrograms = {
+        "hardinfo2",           "hardinfo",          "kinfocenter", "gnome-system-monitor",
+        "mate-system-monitor", "xfce4-taskmanager", "lxtask"};
     for (const char* name : kPrograms) {
         const QString path = QStandardPaths::findExecutable(QLatin1String(name));
         if (!path.isEmpty())

@@ -23,14 +23,14 @@ void installRegistryProviders() {
                              return std::vector<registry::ProvidedValue>{
                                  {"", REG_SZ, textData(commandLine(*browser))}};
                          });
-    registry::provideKey(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Shared Tools\\MSINFO",
-                         []() -> std::optional<std::vector<registry::ProvidedValue>> {
-                             const QString program = systemInformationProgram();
-                             if (program.isEmpty())
-                                 return std::nullopt;
-                             return std::vector<registry::ProvidedValue>{
-                                 {"PATH", REG_SZ, textData(program)}};
-                         });
+    registry::provideKey(
+        HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Shared Tools\\MSINFO",
+        []() -> std::optional<std::vector<registry::ProvidedValue>> {
+            const QString program = systemInformationProgram();
+            if (program.isEmpty())
+                return std::nullopt;
+            return std::vector<registry::ProvidedValue>{{"PATH", REG_SZ, textData(program)}};
+        });
 }
 
 } // namespace desktop

@@ -10,7 +10,9 @@ Starter& starter() {
 }
 } // namespace
 
-void setStarter(Starter s) { starter() = std::move(s); }
+void setStarter(Starter s) {
+    starter() = std::move(s);
+}
 
 bool start(const QString& program, const QStringList& arguments) {
     if (starter())

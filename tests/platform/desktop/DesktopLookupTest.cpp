@@ -29,10 +29,10 @@ protected:
     }
     QString entry(const QString& dataDir, const QString& id, const QString& exec,
                   const QString& extra = {}) {
-        return tree.file(dataDir + "/applications/" + id,
-                         ("[Desktop Entry]\nType=Application\nName=Browser\nExec=" + exec + "\n" +
-                          extra)
-                             .toUtf8());
+        return tree.file(
+            dataDir + "/applications/" + id,
+            ("[Desktop Entry]\nType=Application\nName=Browser\nExec=" + exec + "\n" + extra)
+                .toUtf8());
     }
     void associate(const QString& file, const QString& group, const QString& ids) {
         tree.file(file, ("[" + group + "]\nx-scheme-handler/http=" + ids + "\n").toUtf8());
@@ -94,20 +94,21 @@ TEST_F(DesktopLookup, UnusableEntriesArePassedOverAndWeakerListsServeLast) {
 
     entry("data", "added.desktop", "good %u");
     associate("etc-xdg/mimeapps.list", "Added Associations", "added.desktop");
-    EXPECT_TRUE(desktop::defaultApplicationEntry("x-scheme-handler/http").endsWith("/added.desktop"));
+    EXPECT_TRUE(
+        desktop::defaultApplicationEntry("x-scheme-handler/http").endsWith("/added.desktop"));
 }
 
 TEST_F(DesktopLookup, ExecLineQuotingEscapesAndFieldCodes) {
     const QString spaced = tree.file("opt/my browser/run", "#!/bin/sh\n");
     QFile::setPermissions(spaced, QFile::ReadOwner | QFile::ExeOwner);
     const QString file = entry("data", "q.desktop",
-                               "\"" + spaced + "\" --profile \"a \\\\\"b\\\\\"\" %U %i %c %k 100%%"
-                               " --url=%u");
+                               "\"" + spaced +
+                                   "\" --profile \"a \\\\\"b\\\\\"\" %U %i %c %k 100%%"
+                                   " --url=%u");
     const auto launcher = desktop::launcherFromEntry(file);
     ASSERT_TRUE(launcher);
     EXPECT_EQ(launcher->program, spaced);
-    EXPECT_EQ(launcher->arguments,
-              QStringList({"--profile", "a \"b\"", "%1", "100%", "--url=%1"}));
+    EXPECT_EQ(launcher->arguments, QStringList({"--profile", "a \"b\"", "%1", "100%", "--url=%1"}));
     EXPECT_EQ(desktop::commandLine(*launcher),
               '"' + spaced + "\" --profile \"a \"b\"\" \"%1\" 100% --url=%1");
 }
@@ -133,11 +134,11 @@ QString readString(HKEY root, const char* path, const char* name) {
         return QStringLiteral("<no key>");
     char data[1024] = {};
     DWORD type = 0, size = sizeof data;
-    const LONG result = RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(data),
-                                         &size);
+    const LONG result =
+        RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(data), &size);
     RegCloseKey(key);
     return result == ERROR_SUCCESS && type == REG_SZ ? QString::fromLocal8Bit(data)
-                                                      : QStringLiteral("<no value>");
+                                                     : QStringLiteral("<no value>");
 }
 constexpr const char* kBrowserKey = "http\\shell\\open\\command";
 constexpr const char* kMsinfoKey = "SOFTWARE\\Microsoft\\Shared Tools\\MSINFO";

@@ -29,8 +29,7 @@ struct SkinnedWindow {
         widget->setAutoFillBackground(true);
     }
     bool makeLayered(COLORREF key) {
-        SetWindowLongA(&window, GWL_EXSTYLE,
-                       GetWindowLongA(&window, GWL_EXSTYLE) | WS_EX_LAYERED);
+        SetWindowLongA(&window, GWL_EXSTYLE, GetWindowLongA(&window, GWL_EXSTYLE) | WS_EX_LAYERED);
         return SetLayeredWindowAttributes(&window, key, 0, LWA_COLORKEY) != 0;
     }
 };
@@ -68,7 +67,7 @@ TEST(LayeredWindow, KeyColouredPixelsLeaveTheShapeOthersStay) {
     w.window.show();
     ASSERT_TRUE(w.makeLayered(kOrange));
     const QRegion mask = w.window.mask();
-    EXPECT_EQ(mask, QRegion(10, 10, 50, 30)); // only the white panel remains
+    EXPECT_EQ(mask, QRegion(10, 10, 50, 30));     // only the white panel remains
     EXPECT_FALSE(mask.contains(QPoint(120, 20))); // an orange child is see-through, too
     EXPECT_EQ(w.window.windowOpacity(), 1.0);     // alpha is ignored without LWA_ALPHA
 }

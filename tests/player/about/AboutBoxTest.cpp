@@ -31,7 +31,9 @@ void setText(HKEY root, const char* path, const char* name, const QString& text)
 }
 
 // Runs the deletion of dialogs that closed themselves.
-void flushDeletes() { QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete); }
+void flushDeletes() {
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+}
 
 // A main window, an empty registry, recorders for program starts and message boxes.
 class AboutBox : public ::testing::Test {

@@ -45,9 +45,9 @@ protected:
     static void setValue(HKEY root, const char* path, const char* name, DWORD type,
                          const QByteArray& data) {
         HKEY key = 0;
-        ASSERT_EQ(RegCreateKeyExA(root, path, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
-                                  nullptr),
-                  ERROR_SUCCESS);
+        ASSERT_EQ(
+            RegCreateKeyExA(root, path, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
+            ERROR_SUCCESS);
         RegSetValueExA(key, name, 0, type, reinterpret_cast<const BYTE*>(data.constData()),
                        DWORD(data.size()));
         RegCloseKey(key);
