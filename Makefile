@@ -2,7 +2,7 @@
 JOBS ?= $(shell nproc)
 BUILD ?= build
 
-.PHONY: deps build run test test-asan test-tsan bench fuzz clean
+.PHONY: deps build run test test-asan test-tsan bench deb fuzz clean
 
 deps:
 	@tools/install-deps.sh
@@ -32,6 +32,16 @@ test-tsan: deps
 
 bench: build
 	bench/run.sh $(BUILD)
+
+# The Debian package build-deb/quiva_<version>_<arch>.deb (a Release build), then the test of the
+# installed player run on that package unpacked into a temporary root under a private Xvfb, and
+# its maintainer scripts run by dpkg on throw-away overlays of /usr, /etc and /var.
+deb: deps
+	cmake -S . -B build-deb -DCMAKE_BUILD_TYPE=Release -DCMAKE_SKIP_INSTALL_ALL_DEPENDENCY=ON >/dev/null
+	cmake --build build-deb -j $(JOBS) --target quiva quiva-platform Dalvex quiva-regsvr e2e-package
+	cd build-deb && rm -f quiva_*.deb && cpack -G DEB
+	cd build-deb && QUIVA_DEB="$$(ls $(CURDIR)/build-deb/quiva_*.deb)" ctest -L package --output-on-failure
+	packaging/check-maintainer-scripts.sh build-deb/quiva_*.deb
 
 # Every fuzz target for FUZZ_SECONDS each (clang, libFuzzer, ASan+UBSan); see fuzz/run.sh.
 FUZZ_SECONDS ?= 60

@@ -1,0 +1,41 @@
+#!/usr/bin/env bash
+# check-maintainer-scripts.sh PACKAGE.deb
+#
+# Installs and removes the package with dpkg inside a private mount namespace whose /usr, /etc
+# and /var are overlays on throw-away folders, so the real system never changes, and checks that
+# installing registers the volume control in the system-wide store and removing unregisters it.
+# Needs root (mount namespaces, overlays); says so and succeeds without checking otherwise.
+set -euo pipefail
+
+package=$(realpath "$1")
+if [ "$(id -u)" -ne 0 ]; then
+    echo "check-maintainer-scripts: not root, maintainer scripts not checked"
+    exit 0
+fi
+
+scratch=$(mktemp -d /tmp/quiva-deb-check.XXXXXX)
+trap 'rm -rf "$scratch"' EXIT
+
+inside() {
+    local tree
+    for tree in usr etc var; do
+        mkdir -p "$scratch/$tree/upper" "$scratch/$tree/work"
+        mount -t overlay overlay \
+            -o "lowerdir=/$tree,upperdir=$scratch/$tree/upper,workdir=$scratch/$tree/work" "/$tree"
+    done
+    local store=/etc/quiva/registry.reg
+    local control='@="/usr/lib/quiva/libDalvex.so"'
+
+    dpkg -i "$package" >/dev/null
+    grep -qF "$control" "$store" || { echo "FAIL: installing did not register the control"; return 1; }
+    dpkg -r quiva >/dev/null
+    if grep -qF "$control" "$store"; then
+        echo "FAIL: removing left the control registered"
+        return 1
+    fi
+    echo "maintainer scripts: installing registers the volume control system-wide, removing unregisters it"
+}
+
+export -f inside
+export package scratch
+unshare --mount --propagation private bash -euo pipefail -c inside
