@@ -12,19 +12,16 @@
 
 namespace fuzz {
 
-[[noreturn]] inline void fail(const char* what, const char* file, int line)
-{
+[[noreturn]] inline void fail(const char* what, const char* file, int line) {
     std::fprintf(stderr, "fuzz: invariant broken: %s (%s:%d)\n", what, file, line);
     std::abort(); // a crash is what both libFuzzer and the replay test report with the input
 }
 
 // A folder of its own for this process, removed when it ends. Any thread after the first call.
-inline const std::string& scratchDir()
-{
+inline const std::string& scratchDir() {
     struct Folder {
         std::string path;
-        Folder()
-        {
+        Folder() {
             const char* base = std::getenv("TMPDIR");
             path = std::string(base && *base ? base : "/tmp") + "/quiva-fuzz-XXXXXX";
             if (!mkdtemp(path.data()))
@@ -38,8 +35,7 @@ inline const std::string& scratchDir()
 
 // The input cut at '\n' into at most `count` leading fields and the rest (which keeps its
 // line breaks); missing fields are empty.
-inline std::vector<std::string_view> fields(std::string_view input, int count)
-{
+inline std::vector<std::string_view> fields(std::string_view input, int count) {
     std::vector<std::string_view> result;
     for (int i = 0; i < count; ++i) {
         const auto newline = input.find('\n');
@@ -52,5 +48,4 @@ inline std::vector<std::string_view> fields(std::string_view input, int count)
 
 } // namespace fuzz
 
-#define FUZZ_CHECK(condition) \
-    ((condition) ? void(0) : ::fuzz::fail(#condition, __FILE__, __LINE__))
+#define FUZZ_CHECK(condition) ((condition) ? void(0) : ::fuzz::fail(#condition, __FILE__, __LINE__))

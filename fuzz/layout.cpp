@@ -5,8 +5,7 @@
 #include "fuzz/FuzzSupport.h"
 #include "player/StoredLayout.h"
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
-{
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const QString text = QString::fromUtf8(reinterpret_cast<const char*>(data), qsizetype(size));
     const layout::StoredLayout parsed = layout::parseStoredLayout(text);
 

@@ -7,10 +7,10 @@
 // number; a failing command leaves the open devices as they were; a successful one opens or
 // closes at most one device, except "close all"; "close all" always leaves none open.
 
+#include "platform/mci/Mci.h"
 #include "fuzz/FuzzSupport.h"
 #include "platform/audio/Engine.h"
 #include "platform/audio/NullOutput.h"
-#include "platform/mci/Mci.h"
 
 #include <algorithm>
 #include <array>
@@ -35,8 +35,7 @@ constexpr std::array<std::uint32_t, 10> kResults = {
     MCIERR_INVALID_FILE,
 };
 
-void prepareFolder()
-{
+void prepareFolder() {
     const std::string& dir = fuzz::scratchDir();
     namespace fs = std::filesystem;
     fs::copy_file(QUIVA_FUZZ_SONG, dir + "/song.mp3");
@@ -49,13 +48,11 @@ void prepareFolder()
     audio::Engine::instance().setOutput(std::make_unique<audio::NullOutput>());
 }
 
-int openDevices()
-{
+int openDevices() {
     return audio::Engine::instance().streamCount();
 }
 
-std::uint32_t send(const std::string& command)
-{
+std::uint32_t send(const std::string& command) {
     char answer[16];
     std::fill(std::begin(answer), std::end(answer), 'x');
     const std::uint32_t result = mciSendStringA(command.c_str(), answer, sizeof answer, nullptr);
@@ -66,8 +63,7 @@ std::uint32_t send(const std::string& command)
 
 } // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
-{
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     static const bool prepared = (prepareFolder(), true);
     (void)prepared;
     std::string_view input(reinterpret_cast<const char*>(data), size);

@@ -21,40 +21,34 @@ constexpr std::string_view kBlanks = " \t";
 constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 constexpr DWORD kLargeBuffer = 1 << 17;
 
-std::string fileBytes(const std::string& path)
-{
+std::string fileBytes(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-void putFile(const std::string& path, std::string_view bytes)
-{
+void putFile(const std::string& path, std::string_view bytes) {
     std::ofstream(path, std::ios::binary | std::ios::trunc).write(bytes.data(), bytes.size());
 }
 
-std::string_view trimmed(std::string_view text)
-{
+std::string_view trimmed(std::string_view text) {
     const auto first = text.find_first_not_of(kBlanks);
     if (first == text.npos)
         return {};
     return text.substr(first, text.find_last_not_of(kBlanks) - first + 1);
 }
 
-std::string_view unquoted(std::string_view value)
-{
+std::string_view unquoted(std::string_view value) {
     const bool quoted = value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
                         value.back() == value.front();
     return quoted ? value.substr(1, value.size() - 2) : value;
 }
 
-bool hasLineBreak(std::string_view text)
-{
+bool hasLineBreak(std::string_view text) {
     return text.find_first_of("\r\n") != text.npos;
 }
 
 // What the writer promises to store: everything but the refusals its contract lists.
-bool storable(std::string_view section, std::string_view key, const char* value)
-{
+bool storable(std::string_view section, std::string_view key, const char* value) {
     section = trimmed(section);
     key = trimmed(key);
     return !hasLineBreak(section) && section.find(']') == section.npos && !key.empty() &&
@@ -63,27 +57,23 @@ bool storable(std::string_view section, std::string_view key, const char* value)
 }
 
 std::string readValue(const std::string& section, const std::string& key, DWORD size,
-                      const std::string& path)
-{
+                      const std::string& path) {
     std::string buffer(size + 1, '\x7f'); // one guard byte past what the reader may touch
-    const DWORD count =
-        GetPrivateProfileStringA(section.c_str(), key.c_str(), "\x01", buffer.data(), size,
-                                 path.c_str());
+    const DWORD count = GetPrivateProfileStringA(section.c_str(), key.c_str(), "\x01",
+                                                 buffer.data(), size, path.c_str());
     FUZZ_CHECK(count < size);
     FUZZ_CHECK(buffer[count] == '\0');
     FUZZ_CHECK(buffer[size] == '\x7f');
     return buffer.substr(0, count);
 }
 
-bool isContinuationByte(char c)
-{
+bool isContinuationByte(char c) {
     return (static_cast<unsigned char>(c) & 0xC0) == 0x80;
 }
 
 // A small buffer gets a prefix of the whole value, cut back by no more than a UTF-8 sequence.
 void checkTruncatedRead(const std::string& section, const std::string& key, DWORD size,
-                        const std::string& path)
-{
+                        const std::string& path) {
     const std::string whole = readValue(section, key, kLargeBuffer, path);
     const std::string part = readValue(section, key, size, path);
     FUZZ_CHECK(whole.compare(0, part.size(), part) == 0);
@@ -99,8 +89,7 @@ void checkTruncatedRead(const std::string& section, const std::string& key, DWOR
 }
 
 // Lines with their line ends, so that a comparison sees every byte.
-std::vector<std::string_view> linesOf(std::string_view text)
-{
+std::vector<std::string_view> linesOf(std::string_view text) {
     std::vector<std::string_view> lines;
     while (!text.empty()) {
         const auto newline = text.find('\n');
@@ -114,8 +103,7 @@ std::vector<std::string_view> linesOf(std::string_view text)
 // How many lines of the old text were replaced and how many new ones took their place, when
 // the lines before and after the change are kept byte for byte. The old last line may only
 // have gained a line end.
-std::pair<std::size_t, std::size_t> changedLines(std::string_view before, std::string_view after)
-{
+std::pair<std::size_t, std::size_t> changedLines(std::string_view before, std::string_view after) {
     const auto old = linesOf(before);
     const auto now = linesOf(after);
     auto same = [&](std::size_t i, std::size_t j) {
@@ -130,14 +118,12 @@ std::pair<std::size_t, std::size_t> changedLines(std::string_view before, std::s
     while (prefix < limit && same(prefix, prefix))
         ++prefix;
     std::size_t suffix = 0;
-    while (prefix + suffix < limit &&
-           old[old.size() - 1 - suffix] == now[now.size() - 1 - suffix])
+    while (prefix + suffix < limit && old[old.size() - 1 - suffix] == now[now.size() - 1 - suffix])
         ++suffix;
     return {old.size() - prefix - suffix, now.size() - prefix - suffix};
 }
 
-bool leftoverTemporaryFiles()
-{
+bool leftoverTemporaryFiles() {
     for (const auto& entry : std::filesystem::directory_iterator(fuzz::scratchDir()))
         if (entry.path().filename().string().find(".tmp-") != std::string::npos)
             return true;
@@ -145,11 +131,10 @@ bool leftoverTemporaryFiles()
 }
 
 void checkWrite(const std::string& section, const std::string& key, const char* value,
-                const std::string& path)
-{
+                const std::string& path) {
     const std::string before = fileBytes(path);
-    const bool written = WritePrivateProfileStringA(section.c_str(), key.c_str(), value,
-                                                    path.c_str());
+    const bool written =
+        WritePrivateProfileStringA(section.c_str(), key.c_str(), value, path.c_str());
     const std::string after = fileBytes(path);
     FUZZ_CHECK(!leftoverTemporaryFiles());
     FUZZ_CHECK(written == storable(section, key, value));
@@ -173,8 +158,7 @@ void checkWrite(const std::string& section, const std::string& key, const char* 
 
 } // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
-{
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size == 0)
         return 0;
     static const DWORD kSizes[] = {1, 3, 7, 256};

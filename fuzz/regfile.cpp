@@ -10,8 +10,7 @@
 
 namespace {
 
-bool sameValues(const registry::Key& a, const registry::Key& b)
-{
+bool sameValues(const registry::Key& a, const registry::Key& b) {
     if (a.spelling != b.spelling || a.values.size() != b.values.size())
         return false;
     for (std::size_t i = 0; i < a.values.size(); ++i) {
@@ -23,8 +22,7 @@ bool sameValues(const registry::Key& a, const registry::Key& b)
     return true;
 }
 
-bool sameHive(const registry::Hive& a, const registry::Hive& b)
-{
+bool sameHive(const registry::Hive& a, const registry::Hive& b) {
     if (a.size() != b.size())
         return false;
     for (const auto& [path, key] : a.keys()) {
@@ -37,8 +35,7 @@ bool sameHive(const registry::Hive& a, const registry::Hive& b)
 
 } // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
-{
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string_view text(reinterpret_cast<const char*>(data), size);
     const registry::ParsedHive parsed = registry::parseRegFile(text);
     const std::string written = registry::formatRegFile(parsed.hive);

@@ -5,9 +5,9 @@
 // A file made under the input as its name (when it can be one) gets from GetShortPathNameA a form
 // that unescapes to its path, with the length contract kept for buffers too small and exact.
 
+#include "platform/mci/ShortPath.h"
 #include "fuzz/FuzzSupport.h"
 #include "platform/mci/Mci.h"
-#include "platform/mci/ShortPath.h"
 
 #include <cctype>
 #include <cstring>
@@ -15,32 +15,28 @@
 
 namespace {
 
-bool isHexDigit(char c)
-{
+bool isHexDigit(char c) {
     return std::isxdigit(static_cast<unsigned char>(c)) != 0;
 }
 
-bool isCommandSafe(std::string_view form)
-{
+bool isCommandSafe(std::string_view form) {
     for (std::size_t i = 0; i < form.size(); ++i) {
         const auto byte = static_cast<unsigned char>(form[i]);
         if (byte <= 0x20 || byte == 0x7f || byte == '"')
             return false;
-        if (byte == '%' && (i + 2 >= form.size() || !isHexDigit(form[i + 1]) ||
-                            !isHexDigit(form[i + 2])))
+        if (byte == '%' &&
+            (i + 2 >= form.size() || !isHexDigit(form[i + 1]) || !isHexDigit(form[i + 2])))
             return false;
     }
     return true;
 }
 
-bool canBeFileName(std::string_view name)
-{
+bool canBeFileName(std::string_view name) {
     return !name.empty() && name.size() <= 255 && name != "." && name != ".." &&
            name.find('/') == name.npos && name.find('\0') == name.npos;
 }
 
-void checkShortPathOfFile(std::string_view name)
-{
+void checkShortPathOfFile(std::string_view name) {
     const std::string path = fuzz::scratchDir() + "/" + std::string(name);
     std::ofstream(path) << "x";
     const std::string expected = mci::detail::escapePath(path);
@@ -61,8 +57,7 @@ void checkShortPathOfFile(std::string_view name)
 
 } // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
-{
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string_view bytes(reinterpret_cast<const char*>(data), size);
     const std::string form = mci::detail::escapePath(bytes);
     FUZZ_CHECK(isCommandSafe(form));

@@ -16,8 +16,7 @@ namespace {
 
 constexpr qsizetype kMaxCodePoints = 200; // keeps the reference matcher cheap
 
-std::u32string folded(const QString& text)
-{
+std::u32string folded(const QString& text) {
     std::u32string result;
     for (const char32_t codePoint : text.toUcs4())
         result.push_back(QChar::toCaseFolded(codePoint));
@@ -25,8 +24,7 @@ std::u32string folded(const QString& text)
 }
 
 // match[i][j]: the first i pattern characters match the first j name characters.
-bool referenceMatch(const QString& pattern, const QString& name)
-{
+bool referenceMatch(const QString& pattern, const QString& name) {
     const std::u32string p = folded(pattern);
     const std::u32string n = folded(name);
     std::vector<std::vector<char>> match(p.size() + 1, std::vector<char>(n.size() + 1, 0));
@@ -42,18 +40,16 @@ bool referenceMatch(const QString& pattern, const QString& name)
     return match[p.size()][n.size()];
 }
 
-int sign(int value)
-{
+int sign(int value) {
     return (value > 0) - (value < 0);
 }
 
 // Regular files and folders of the listed folder; hidden ones must never show.
-const QStringList kFiles = {"Track 2.mp3", "track 10.MP3", "Track 02.mp3", "[x].mp3",
-                            "Ünïcödé ♫.mp3", "a*b?.mp3",   "noext",        "ß.txt"};
+const QStringList kFiles = {"Track 2.mp3",   "track 10.MP3", "Track 02.mp3", "[x].mp3",
+                            "Ünïcödé ♫.mp3", "a*b?.mp3",     "noext",        "ß.txt"};
 const QStringList kFolders = {"Music", "sub 1"};
 
-const QString& listedFolder()
-{
+const QString& listedFolder() {
     static const QString folder = [] {
         const std::string dir = fuzz::scratchDir() + "/listed";
         std::filesystem::create_directory(dir);
@@ -67,10 +63,9 @@ const QString& listedFolder()
     return folder;
 }
 
-void checkListing(const QString& pattern, bool withFolders)
-{
-    const QStringList listed = listing::listDirectory(listedFolder() + "/" + pattern,
-                                                      withFolders ? DDL_DIRECTORY : 0);
+void checkListing(const QString& pattern, bool withFolders) {
+    const QStringList listed =
+        listing::listDirectory(listedFolder() + "/" + pattern, withFolders ? DDL_DIRECTORY : 0);
     QStringList expected;
     for (const QString& name : kFiles)
         if (referenceMatch(pattern, name))
@@ -94,10 +89,8 @@ void checkListing(const QString& pattern, bool withFolders)
 
 } // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
-{
-    const auto parts =
-        fuzz::fields(std::string_view(reinterpret_cast<const char*>(data), size), 1);
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    const auto parts = fuzz::fields(std::string_view(reinterpret_cast<const char*>(data), size), 1);
     const QString pattern = QString::fromUtf8(parts[0].data(), qsizetype(parts[0].size()));
     const QString name = QString::fromUtf8(parts[1].data(), qsizetype(parts[1].size()));
     if (pattern.size() > kMaxCodePoints || name.size() > kMaxCodePoints)

@@ -17,8 +17,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
 namespace {
 
-std::vector<std::filesystem::path> corpusFiles()
-{
+std::vector<std::filesystem::path> corpusFiles() {
     std::vector<std::filesystem::path> files;
     std::error_code error;
     for (const auto& entry : std::filesystem::directory_iterator(QUIVA_FUZZ_CORPUS, error))
@@ -28,32 +27,29 @@ std::vector<std::filesystem::path> corpusFiles()
     return files;
 }
 
-std::string testNameOf(const testing::TestParamInfo<std::filesystem::path>& info)
-{
+std::string testNameOf(const testing::TestParamInfo<std::filesystem::path>& info) {
     std::string name = info.param.filename().string();
-    std::replace_if(name.begin(), name.end(), [](char c) { return !std::isalnum((unsigned char)c); },
-                    '_');
+    std::replace_if(
+        name.begin(), name.end(), [](char c) { return !std::isalnum((unsigned char)c); }, '_');
     return name + "_" + std::to_string(info.index);
 }
 
 class CorpusReplay : public testing::TestWithParam<std::filesystem::path> {};
 
-TEST_P(CorpusReplay, inputRunsCleanly)
-{
+TEST_P(CorpusReplay, inputRunsCleanly) {
     std::ifstream in(GetParam(), std::ios::binary);
     ASSERT_TRUE(in) << GetParam();
     const std::vector<char> bytes{std::istreambuf_iterator<char>(in),
                                   std::istreambuf_iterator<char>()};
-    EXPECT_EQ(LLVMFuzzerTestOneInput(reinterpret_cast<const std::uint8_t*>(bytes.data()),
-                                     bytes.size()),
-              0);
+    EXPECT_EQ(
+        LLVMFuzzerTestOneInput(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()),
+        0);
 }
 
 INSTANTIATE_TEST_SUITE_P(Corpus, CorpusReplay, testing::ValuesIn(corpusFiles()), testNameOf);
 
 // A corpus that went missing would otherwise pass without running anything.
-TEST(CorpusReplayCorpus, isNotEmpty)
-{
+TEST(CorpusReplayCorpus, isNotEmpty) {
     EXPECT_FALSE(corpusFiles().empty()) << QUIVA_FUZZ_CORPUS;
 }
 
