@@ -179,6 +179,9 @@ TEST_F(InstalledRoot, PlayerStartsWithTheInstalledLibrariesAndShowsItsWindow) {
     const QString platform = canonical(installed("lib/quiva/libquiva-platform.so"));
     EXPECT_EQ(mappedFiles(player.processId(), "libquiva-platform.so").join(' ').toStdString(),
               platform.toStdString());
+    EXPECT_EQ(mappedFiles(player.processId(), "libDalvex.so").join(' ').toStdString(),
+              canonical(control).toStdString())
+        << "the player did not host the installed volume control";
     if (!window.isEmpty()) {
         const QString wmClass = runOnDisplay(x.display(), "xprop", {"-id", window, "WM_CLASS"});
         const QByteArray entryText = readAll(installed("share/applications/quiva.desktop"));
