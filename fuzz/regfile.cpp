@@ -3,10 +3,16 @@
 // Invariants: no crash; whatever was read (all of it, or the keys up to the first unreadable
 // line) is written back by the formatter as a file that reads again without a problem and
 // gives the same keys, spellings and values, and that text is a fixed point of the formatter.
-// This is what keeps a store that the registry rewrites after a change from losing keys.
+// Through the public calls, with the text as the per-user file: setting a value either fails
+// with ERROR_BADDB on a damaged file and leaves it byte for byte as it was, or succeeds on a
+// sound one and leaves a file that reads whole with every key it held plus the new value.
 
 #include "fuzz/FuzzSupport.h"
 #include "platform/registry/Hive.h"
+#include "platform/registry/Stores.h"
+
+#include <fstream>
+#include <iterator>
 
 namespace {
 
@@ -33,6 +39,43 @@ bool sameHive(const registry::Hive& a, const registry::Hive& b) {
     return true;
 }
 
+std::string fileBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+constexpr char kFuzzKey[] = "Software\\QuivaFuzz";
+
+LONG setFuzzValue() {
+    HKEY key = 0;
+    LONG result = RegCreateKeyExA(HKEY_CURRENT_USER, kFuzzKey, 0, nullptr, 0, KEY_ALL_ACCESS,
+                                  nullptr, &key, nullptr);
+    if (result != ERROR_SUCCESS)
+        return result;
+    result = RegSetValueExA(key, "v", 0, REG_SZ, reinterpret_cast<const BYTE*>("1"), 2);
+    RegCloseKey(key);
+    return result;
+}
+
+void checkFileStore(std::string_view text, const registry::ParsedHive& parsed) {
+    const std::string perUser = fuzz::scratchDir() + "/user.reg";
+    std::ofstream(perUser, std::ios::binary | std::ios::trunc).write(text.data(), text.size());
+    registry::useFileStores({perUser, fuzz::scratchDir() + "/no-system.reg"});
+    const LONG result = setFuzzValue();
+    const std::string after = fileBytes(perUser);
+    if (!parsed.problem.empty()) {
+        FUZZ_CHECK(result == ERROR_BADDB);
+        FUZZ_CHECK(after == text);
+        return;
+    }
+    FUZZ_CHECK(result == ERROR_SUCCESS);
+    const registry::ParsedHive reread = registry::parseRegFile(after);
+    FUZZ_CHECK(reread.problem.empty());
+    registry::Hive expected = parsed.hive;
+    expected.create(registry::joinPath("HKEY_CURRENT_USER", kFuzzKey)).set({"v", REG_SZ, {'1', 0}});
+    FUZZ_CHECK(sameHive(expected, reread.hive));
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -45,5 +88,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(reread.problem.empty());
     FUZZ_CHECK(sameHive(parsed.hive, reread.hive));
     FUZZ_CHECK(registry::formatRegFile(reread.hive) == written);
+    checkFileStore(text, parsed);
     return 0;
 }
