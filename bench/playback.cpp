@@ -15,8 +15,8 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <cstdio>
 #include <csignal>
+#include <cstdio>
 #include <fcntl.h>
 #include <fstream>
 #include <mpg123.h>
@@ -33,19 +33,16 @@ using Clock = std::chrono::steady_clock;
 constexpr int kPlaySeconds = 20;
 constexpr int kSongSeconds = kPlaySeconds + 5; // some left to play after the measured stretch
 
-double msSince(Clock::time_point start, Clock::time_point end)
-{
+double msSince(Clock::time_point start, Clock::time_point end) {
     return std::chrono::duration<double, std::milli>(end - start).count();
 }
 
-void row(const std::string& what, const std::string& measured, const std::string& target)
-{
+void row(const std::string& what, const std::string& measured, const std::string& target) {
     std::printf("| %s | %s | %s |\n", what.c_str(), measured.c_str(), target.c_str());
     std::fflush(stdout);
 }
 
-std::string format(const char* pattern, double value)
-{
+std::string format(const char* pattern, double value) {
     char text[64];
     std::snprintf(text, sizeof text, pattern, value);
     return text;
@@ -57,8 +54,7 @@ struct Usage {
     double switches = 0;
 };
 
-Usage usageOf(pid_t pid)
-{
+Usage usageOf(pid_t pid) {
     Usage usage;
     const QString tasks = QStringLiteral("/proc/%1/task").arg(pid);
     for (const QString& task : QDir(tasks).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
@@ -77,8 +73,7 @@ Usage usageOf(pid_t pid)
 }
 
 // Percent of one core and switches per second of a process over a stretch of playing.
-std::pair<double, double> measure(pid_t pid, int seconds)
-{
+std::pair<double, double> measure(pid_t pid, int seconds) {
     const Usage before = usageOf(pid);
     const auto start = Clock::now();
     QThread::sleep(seconds);
@@ -88,15 +83,15 @@ std::pair<double, double> measure(pid_t pid, int seconds)
             (after.switches - before.switches) * 1e9 / elapsedNs};
 }
 
-pid_t spawnMpg123(const std::string& song)
-{
+pid_t spawnMpg123(const std::string& song) {
     const char* argv[] = {"mpg123", "-q", "-o", "pulse", song.c_str(), nullptr};
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
     posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
     pid_t pid = -1;
-    const int rc = posix_spawnp(&pid, "mpg123", &actions, nullptr, const_cast<char**>(argv), environ);
+    const int rc =
+        posix_spawnp(&pid, "mpg123", &actions, nullptr, const_cast<char**>(argv), environ);
     posix_spawn_file_actions_destroy(&actions);
     return rc == 0 ? pid : -1;
 }
@@ -106,32 +101,40 @@ class StopwatchOutput final : public audio::Output {
 public:
     explicit StopwatchOutput(std::unique_ptr<audio::Output> inner = nullptr)
         : m_inner(std::move(inner)) {}
-    bool open(const audio::PcmFormat& format, int bufferMs) override
-    {
+    bool open(const audio::PcmFormat& format, int bufferMs) override {
         return !m_inner || m_inner->open(format, bufferMs);
     }
-    long write(const std::uint8_t* data, std::size_t bytes) override
-    {
+    long write(const std::uint8_t* data, std::size_t bytes) override {
         if (!m_firstWrite.load())
             m_firstWrite = Clock::now().time_since_epoch().count();
 
         return m_inner ? m_inner->write(data, bytes) : static_cast<long>(bytes);
     }
-    void drop() override { if (m_inner) m_inner->drop(); }
+    void drop() override {
+        if (m_inner)
+            m_inner->drop();
+    }
     bool drain() override { return !m_inner || m_inner->drain(); }
-    void pause(bool paused) override { if (m_inner) m_inner->pause(paused); }
-    void close() override { if (m_inner) m_inner->close(); }
-    bool setVolume(std::uint16_t volume, bool muted) override
-    {
+    void pause(bool paused) override {
+        if (m_inner)
+            m_inner->pause(paused);
+    }
+    void close() override {
+        if (m_inner)
+            m_inner->close();
+    }
+    bool setVolume(std::uint16_t volume, bool muted) override {
         return m_inner && m_inner->setVolume(volume, muted);
     }
-    void interrupt() override { if (m_inner) m_inner->interrupt(); }
+    void interrupt() override {
+        if (m_inner)
+            m_inner->interrupt();
+    }
     const char* name() const override { return "stopwatch"; }
 
     void reset() { m_firstWrite = 0; }
     // When the first sample came since reset(), or nullopt.
-    std::optional<Clock::time_point> firstWrite() const
-    {
+    std::optional<Clock::time_point> firstWrite() const {
         const auto ticks = m_firstWrite.load();
         if (!ticks)
             return std::nullopt;
@@ -143,8 +146,7 @@ private:
     std::atomic<Clock::rep> m_firstWrite{0};
 };
 
-bool waitUntil(const std::function<bool()>& condition, int timeoutMs)
-{
+bool waitUntil(const std::function<bool()>& condition, int timeoutMs) {
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     while (!condition()) {
         if (Clock::now() > deadline)
@@ -154,8 +156,7 @@ bool waitUntil(const std::function<bool()>& condition, int timeoutMs)
     return true;
 }
 
-void benchCost(const QString& song)
-{
+void benchCost(const QString& song) {
     audio::Engine::instance().setOutput(nullptr);
     MP3Play::PlaySong(song);
     QThread::sleep(1); // past the start, when the server's buffer is first filled
@@ -180,15 +181,13 @@ void benchCost(const QString& song)
 }
 
 // CPU seconds of the whole process: the machine may be busy, so wall time would mislead.
-double processCpuSeconds()
-{
+double processCpuSeconds() {
     timespec now{};
     clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
     return now.tv_sec + now.tv_nsec / 1e9;
 }
 
-double bareDecodeSeconds(const std::string& song)
-{
+double bareDecodeSeconds(const std::string& song) {
     const double start = processCpuSeconds();
     mpg123_handle* handle = mpg123_new(nullptr, nullptr);
     mpg123_param(handle, MPG123_ADD_FLAGS, MPG123_QUIET | MPG123_GAPLESS, 0);
@@ -207,8 +206,7 @@ double bareDecodeSeconds(const std::string& song)
     return processCpuSeconds() - start;
 }
 
-double engineDecodeSeconds(const std::string& song)
-{
+double engineDecodeSeconds(const std::string& song) {
     auto& engine = audio::Engine::instance();
     engine.setOutput(std::make_unique<StopwatchOutput>());
     audio::OpenStatus status{};
@@ -222,8 +220,7 @@ double engineDecodeSeconds(const std::string& song)
     return seconds;
 }
 
-void benchDecodeSpeed(const QString& song)
-{
+void benchDecodeSpeed(const QString& song) {
     mpg123_init();
     double bare = 1e9;
     double viaEngine = 1e9;
@@ -238,8 +235,7 @@ void benchDecodeSpeed(const QString& song)
         "≥ 90 %");
 }
 
-void benchStartLatency(const QString& song)
-{
+void benchStartLatency(const QString& song) {
     auto stopwatch = std::make_unique<StopwatchOutput>(std::make_unique<audio::PulseOutput>());
     StopwatchOutput* watch = stopwatch.get();
     audio::Engine::instance().setOutput(std::move(stopwatch));
@@ -255,15 +251,15 @@ void benchStartLatency(const QString& song)
     audio::Engine::instance().setOutput(nullptr);
     std::sort(delays.begin(), delays.end());
     row("PlaySong to first sample handed to the pulse output (median of 15)",
-        delays.empty() ? "failed" : format("%.1f ms", delays[delays.size() / 2]) +
-                                        format(" (max %.1f ms)", delays.back()),
+        delays.empty() ? "failed"
+                       : format("%.1f ms", delays[delays.size() / 2]) +
+                             format(" (max %.1f ms)", delays.back()),
         "< 20 ms");
 }
 
 // Time from PauseSong until the recording of the sink shows 10 ms of silence after the tone:
 // an upper bound, as it includes the recorder's own latency (20 ms blocks).
-double pauseToSilenceMs(const MonitorRecorder& recorder, const QString& song)
-{
+double pauseToSilenceMs(const MonitorRecorder& recorder, const QString& song) {
     constexpr long long kSilentFrames = PulseServer::kRateHz / 100;
     MP3Play::PlaySong(song);
     const bool sounding = waitUntil(
@@ -292,8 +288,7 @@ double pauseToSilenceMs(const MonitorRecorder& recorder, const QString& song)
     return delayMs;
 }
 
-void benchPauseLatency(const PulseServer& server, const QString& song)
-{
+void benchPauseLatency(const PulseServer& server, const QString& song) {
     audio::Engine::instance().setOutput(nullptr);
     MonitorRecorder recorder(server);
     std::vector<double> delays;
@@ -302,15 +297,15 @@ void benchPauseLatency(const PulseServer& server, const QString& song)
             delays.push_back(ms);
     std::sort(delays.begin(), delays.end());
     row("PauseSong to silence in a 20 ms recording of the sink, 2 s buffer (median of 5)",
-        delays.empty() ? "failed" : format("%.1f ms", delays[delays.size() / 2]) +
-                                        format(" (max %.1f ms)", delays.back()),
+        delays.empty() ? "failed"
+                       : format("%.1f ms", delays[delays.size() / 2]) +
+                             format(" (max %.1f ms)", delays.back()),
         "< 50 ms");
 }
 
 } // namespace
 
-int main()
-{
+int main() {
     QTemporaryDir work;
     const QString wav = work.filePath("tone.wav");
     const QString song = work.filePath("tone 192k.mp3");

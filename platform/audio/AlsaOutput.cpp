@@ -11,18 +11,14 @@
 namespace audio {
 
 AlsaOutput::AlsaOutput(const char* device)
-    : m_device(device), m_wakeFd(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK))
-{
-}
+    : m_device(device), m_wakeFd(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
 
-AlsaOutput::~AlsaOutput()
-{
+AlsaOutput::~AlsaOutput() {
     close();
     ::close(m_wakeFd);
 }
 
-bool AlsaOutput::open(const PcmFormat& format, int bufferMs)
-{
+bool AlsaOutput::open(const PcmFormat& format, int bufferMs) {
     close();
     if (snd_pcm_open(&m_pcm, m_device, SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK) < 0) {
         m_pcm = nullptr;
@@ -38,8 +34,7 @@ bool AlsaOutput::open(const PcmFormat& format, int bufferMs)
     return true;
 }
 
-long AlsaOutput::write(const std::uint8_t* data, std::size_t bytes)
-{
+long AlsaOutput::write(const std::uint8_t* data, std::size_t bytes) {
     const snd_pcm_uframes_t frames = bytes / m_format.bytesPerFrame();
     for (;;) {
         const snd_pcm_sframes_t written = snd_pcm_writei(m_pcm, data, frames);
@@ -56,8 +51,7 @@ long AlsaOutput::write(const std::uint8_t* data, std::size_t bytes)
     }
 }
 
-bool AlsaOutput::waitForDevice(int timeoutMs, bool watchDevice)
-{
+bool AlsaOutput::waitForDevice(int timeoutMs, bool watchDevice) {
     const int count = watchDevice ? std::max(snd_pcm_poll_descriptors_count(m_pcm), 0) : 0;
     std::vector<pollfd> fds(count + 1);
     fds[0] = {m_wakeFd, POLLIN, 0};
@@ -68,14 +62,12 @@ bool AlsaOutput::waitForDevice(int timeoutMs, bool watchDevice)
     return ::read(m_wakeFd, &signalled, sizeof signalled) != sizeof signalled;
 }
 
-void AlsaOutput::drop()
-{
+void AlsaOutput::drop() {
     snd_pcm_drop(m_pcm);
     snd_pcm_prepare(m_pcm);
 }
 
-bool AlsaOutput::drain()
-{
+bool AlsaOutput::drain() {
     // A song shorter than the start threshold has not started yet.
     if (snd_pcm_state(m_pcm) == SND_PCM_STATE_PREPARED)
         snd_pcm_start(m_pcm);
@@ -92,22 +84,19 @@ bool AlsaOutput::drain()
     }
 }
 
-void AlsaOutput::pause(bool paused)
-{
+void AlsaOutput::pause(bool paused) {
     if (snd_pcm_pause(m_pcm, paused ? 1 : 0) < 0 && paused)
         drop();
 }
 
-void AlsaOutput::close()
-{
+void AlsaOutput::close() {
     if (!m_pcm)
         return;
     snd_pcm_close(m_pcm);
     m_pcm = nullptr;
 }
 
-void AlsaOutput::interrupt()
-{
+void AlsaOutput::interrupt() {
     const std::uint64_t one = 1;
     [[maybe_unused]] auto written = ::write(m_wakeFd, &one, sizeof one);
 }

@@ -8,10 +8,11 @@
 namespace audio {
 namespace {
 
-mpg123_handle* handleOf(void* handle) { return static_cast<mpg123_handle*>(handle); }
+mpg123_handle* handleOf(void* handle) {
+    return static_cast<mpg123_handle*>(handle);
+}
 
-mpg123_handle* newHandle()
-{
+mpg123_handle* newHandle() {
     static const bool initialised = mpg123_init() == MPG123_OK;
     if (!initialised)
         return nullptr;
@@ -30,8 +31,7 @@ mpg123_handle* newHandle()
 }
 
 // mpg123 would happily read a directory or a device; only regular files are songs.
-int openRegularFile(const std::string& path)
-{
+int openRegularFile(const std::string& path) {
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0)
         return -1;
@@ -46,8 +46,7 @@ int openRegularFile(const std::string& path)
 
 } // namespace
 
-std::unique_ptr<Decoder> Decoder::open(const std::string& path, OpenStatus* status)
-{
+std::unique_ptr<Decoder> Decoder::open(const std::string& path, OpenStatus* status) {
     *status = OpenStatus::NotFound;
     const int fd = openRegularFile(path);
     if (fd < 0)
@@ -70,16 +69,14 @@ std::unique_ptr<Decoder> Decoder::open(const std::string& path, OpenStatus* stat
     return decoder;
 }
 
-Decoder::~Decoder()
-{
+Decoder::~Decoder() {
     mpg123_close(handleOf(m_handle));
     mpg123_delete(handleOf(m_handle));
     if (m_fd >= 0)
         ::close(m_fd);
 }
 
-bool Decoder::updateFormat()
-{
+bool Decoder::updateFormat() {
     long rate = 0;
     int channels = 0;
     int encoding = 0;
@@ -89,8 +86,7 @@ bool Decoder::updateFormat()
     return channels == 1 || channels == 2;
 }
 
-Decoder::ReadStatus Decoder::read(std::uint8_t* buffer, std::size_t capacity, std::size_t* bytes)
-{
+Decoder::ReadStatus Decoder::read(std::uint8_t* buffer, std::size_t capacity, std::size_t* bytes) {
     *bytes = 0;
     if (m_ended)
         return ReadStatus::End;

@@ -18,8 +18,7 @@ constexpr std::size_t kChunkBytes = 16 * 1024;
 
 std::atomic<Engine*> g_engine{nullptr};
 
-void scaleSamples(std::uint8_t* data, std::size_t bytes, std::uint16_t gain)
-{
+void scaleSamples(std::uint8_t* data, std::size_t bytes, std::uint16_t gain) {
     auto* samples = reinterpret_cast<std::int16_t*>(data);
     for (std::size_t i = 0; i < bytes / 2; ++i)
         samples[i] = static_cast<std::int16_t>(samples[i] * static_cast<std::int32_t>(gain) /
@@ -37,20 +36,17 @@ struct Engine::Stream {
     bool atEnd = false;   // and the output has played it
 };
 
-Engine& Engine::instance()
-{
+Engine& Engine::instance() {
     static Engine engine;
     return engine;
 }
 
-Engine::Engine() : m_thread([this] { run(); })
-{
+Engine::Engine() : m_thread([this] { run(); }) {
     g_engine = this;
     waveline::detail::setChangeListener(&Engine::onWaveLineChanged);
 }
 
-Engine::~Engine()
-{
+Engine::~Engine() {
     waveline::detail::setChangeListener(nullptr);
     g_engine = nullptr;
     {
@@ -65,8 +61,7 @@ Engine::~Engine()
     closeOutput();
 }
 
-void Engine::call(const std::function<void()>& command)
-{
+void Engine::call(const std::function<void()>& command) {
     std::promise<void> done;
     auto finished = done.get_future();
     {
@@ -82,15 +77,13 @@ void Engine::call(const std::function<void()>& command)
     finished.wait();
 }
 
-template <typename T> T Engine::ask(const std::function<T()>& question)
-{
+template <typename T> T Engine::ask(const std::function<T()>& question) {
     T answer{};
     call([&] { answer = question(); });
     return answer;
 }
 
-void Engine::run()
-{
+void Engine::run() {
     std::unique_lock lock(m_mutex);
     for (;;) {
         while (!m_commands.empty()) {
@@ -116,14 +109,12 @@ void Engine::run()
     }
 }
 
-bool Engine::hasWork() const
-{
+bool Engine::hasWork() const {
     const auto current = m_streams.find(m_current);
     return current != m_streams.end() && current->second.mode == StreamMode::Playing;
 }
 
-void Engine::step()
-{
+void Engine::step() {
     Stream& stream = m_streams.at(m_current);
     if (stream.offset < stream.pcm.size()) {
         playStep(stream);
@@ -146,8 +137,7 @@ void Engine::step()
     stream.decoded = status == Decoder::ReadStatus::End;
 }
 
-void Engine::playStep(Stream& stream)
-{
+void Engine::playStep(Stream& stream) {
     if (!ensureOutput(stream.decoder->format())) {
         if (!hasPendingCommand()) // nothing can play it: the song ends silently
             stream.mode = StreamMode::Stopped;
@@ -163,14 +153,12 @@ void Engine::playStep(Stream& stream)
     stream.offset += static_cast<std::size_t>(taken);
 }
 
-bool Engine::hasPendingCommand()
-{
+bool Engine::hasPendingCommand() {
     std::lock_guard lock(m_mutex);
     return !m_commands.empty() || m_quit || m_gainChanged;
 }
 
-bool Engine::ensureOutput(const PcmFormat& format)
-{
+bool Engine::ensureOutput(const PcmFormat& format) {
     if (m_outputOpen && m_outputFormat == format)
         return true;
     // A format change inside one song: let the old format's samples play out first.
@@ -180,8 +168,7 @@ bool Engine::ensureOutput(const PcmFormat& format)
     return openOutput(format);
 }
 
-bool Engine::openOutput(const PcmFormat& format)
-{
+bool Engine::openOutput(const PcmFormat& format) {
     std::vector<Output*> candidates;
     int bufferMs = 0;
     {
@@ -216,8 +203,7 @@ bool Engine::openOutput(const PcmFormat& format)
     return false;
 }
 
-void Engine::closeOutput()
-{
+void Engine::closeOutput() {
     if (!m_outputOpen)
         return;
     m_output->drop();
@@ -226,8 +212,7 @@ void Engine::closeOutput()
     m_outputPaused = false;
 }
 
-long Engine::writeScaled(const std::uint8_t* data, std::size_t bytes)
-{
+long Engine::writeScaled(const std::uint8_t* data, std::size_t bytes) {
     const std::uint16_t gain = waveline::muted() ? 0 : waveline::volume();
     if (!m_softwareGain || gain == waveline::kMaxVolume)
         return m_output->write(data, bytes);
@@ -236,14 +221,12 @@ long Engine::writeScaled(const std::uint8_t* data, std::size_t bytes)
     return m_output->write(m_scratch.data(), m_scratch.size());
 }
 
-void Engine::applyGain()
-{
+void Engine::applyGain() {
     if (m_output)
         m_softwareGain = !m_output->setVolume(waveline::volume(), waveline::muted());
 }
 
-void Engine::onWaveLineChanged()
-{
+void Engine::onWaveLineChanged() {
     Engine* engine = g_engine.load();
     if (!engine)
         return;
@@ -254,15 +237,13 @@ void Engine::onWaveLineChanged()
         engine->m_interruptible->interrupt();
 }
 
-Engine::Stream* Engine::find(StreamId id)
-{
+Engine::Stream* Engine::find(StreamId id) {
     const auto found = m_streams.find(id);
     return found == m_streams.end() ? nullptr : &found->second;
 }
 
 // Silences the stream the output holds, so that another can take the output.
-void Engine::silenceCurrent()
-{
+void Engine::silenceCurrent() {
     if (Stream* current = find(m_current); current && current->mode != StreamMode::Stopped)
         current->mode = StreamMode::Stopped;
     if (m_outputOpen) {
@@ -272,8 +253,7 @@ void Engine::silenceCurrent()
     }
 }
 
-StreamId Engine::open(const std::string& path, OpenStatus* status)
-{
+StreamId Engine::open(const std::string& path, OpenStatus* status) {
     return ask<StreamId>([&]() -> StreamId {
         auto decoder = Decoder::open(path, status);
         if (!decoder)
@@ -284,8 +264,7 @@ StreamId Engine::open(const std::string& path, OpenStatus* status)
     });
 }
 
-bool Engine::play(StreamId id)
-{
+bool Engine::play(StreamId id) {
     return ask<bool>([&] {
         Stream* stream = find(id);
         if (!stream)
@@ -303,8 +282,7 @@ bool Engine::play(StreamId id)
     });
 }
 
-bool Engine::pause(StreamId id)
-{
+bool Engine::pause(StreamId id) {
     return ask<bool>([&] {
         Stream* stream = find(id);
         if (!stream)
@@ -320,8 +298,7 @@ bool Engine::pause(StreamId id)
     });
 }
 
-bool Engine::resume(StreamId id)
-{
+bool Engine::resume(StreamId id) {
     return ask<bool>([&] {
         Stream* stream = find(id);
         if (!stream)
@@ -332,15 +309,13 @@ bool Engine::resume(StreamId id)
     });
 }
 
-void Engine::resumeStream(StreamId id, Stream& stream)
-{
+void Engine::resumeStream(StreamId id, Stream& stream) {
     if (id == m_current && m_outputOpen && std::exchange(m_outputPaused, false))
         m_output->pause(false);
     stream.mode = StreamMode::Playing;
 }
 
-bool Engine::stop(StreamId id)
-{
+bool Engine::stop(StreamId id) {
     return ask<bool>([&] {
         Stream* stream = find(id);
         if (!stream)
@@ -352,8 +327,7 @@ bool Engine::stop(StreamId id)
     });
 }
 
-bool Engine::close(StreamId id)
-{
+bool Engine::close(StreamId id) {
     return ask<bool>([&] {
         if (!find(id))
             return false;
@@ -366,8 +340,7 @@ bool Engine::close(StreamId id)
     });
 }
 
-void Engine::closeAll()
-{
+void Engine::closeAll() {
     call([&] {
         closeOutput();
         m_current = 0;
@@ -375,26 +348,22 @@ void Engine::closeAll()
     });
 }
 
-StreamMode Engine::mode(StreamId id)
-{
+StreamMode Engine::mode(StreamId id) {
     return ask<StreamMode>([&] {
         const Stream* stream = find(id);
         return stream ? stream->mode : StreamMode::Stopped;
     });
 }
 
-int Engine::streamCount()
-{
+int Engine::streamCount() {
     return ask<int>([&] { return static_cast<int>(m_streams.size()); });
 }
 
-bool Engine::playing()
-{
+bool Engine::playing() {
     return ask<bool>([&] { return hasWork(); });
 }
 
-void Engine::setOutput(std::unique_ptr<Output> output)
-{
+void Engine::setOutput(std::unique_ptr<Output> output) {
     call([&] {
         closeOutput();
         m_output = nullptr;
@@ -406,14 +375,12 @@ void Engine::setOutput(std::unique_ptr<Output> output)
     });
 }
 
-void Engine::setBufferMs(int bufferMs)
-{
+void Engine::setBufferMs(int bufferMs) {
     std::lock_guard lock(m_mutex);
     m_bufferMs = bufferMs;
 }
 
-std::string Engine::outputName()
-{
+std::string Engine::outputName() {
     return ask<std::string>([&] { return m_outputOpen ? std::string(m_output->name()) : ""; });
 }
 

@@ -5,8 +5,7 @@
 
 namespace audio {
 
-bool NullOutput::open(const PcmFormat& format, int bufferMs)
-{
+bool NullOutput::open(const PcmFormat& format, int bufferMs) {
     m_format = format;
     m_bufferFrames = std::max<long long>(1, 1LL * format.rateHz * bufferMs / 1000);
     m_queued = 0;
@@ -15,8 +14,7 @@ bool NullOutput::open(const PcmFormat& format, int bufferMs)
     return true;
 }
 
-long long NullOutput::queuedFrames(Clock::time_point now) const
-{
+long long NullOutput::queuedFrames(Clock::time_point now) const {
     if (m_paused)
         return m_queued;
     const auto elapsedUs =
@@ -24,8 +22,7 @@ long long NullOutput::queuedFrames(Clock::time_point now) const
     return std::max<long long>(0, m_queued - elapsedUs * m_format.rateHz / 1000000);
 }
 
-long NullOutput::write(const std::uint8_t*, std::size_t bytes)
-{
+long NullOutput::write(const std::uint8_t*, std::size_t bytes) {
     const long long wanted = static_cast<long long>(bytes) / m_format.bytesPerFrame();
     for (;;) {
         const auto now = Clock::now();
@@ -44,14 +41,12 @@ long NullOutput::write(const std::uint8_t*, std::size_t bytes)
     }
 }
 
-void NullOutput::drop()
-{
+void NullOutput::drop() {
     m_queued = 0;
     m_mark = Clock::now();
 }
 
-bool NullOutput::drain()
-{
+bool NullOutput::drain() {
     const long long queued = queuedFrames(Clock::now());
     if (queued == 0)
         return true;
@@ -59,8 +54,7 @@ bool NullOutput::drain()
     return sleepUntil(Clock::now() + rest) && queuedFrames(Clock::now()) == 0;
 }
 
-void NullOutput::pause(bool paused)
-{
+void NullOutput::pause(bool paused) {
     if (paused == m_paused)
         return;
     const auto now = Clock::now();
@@ -69,17 +63,17 @@ void NullOutput::pause(bool paused)
     m_paused = paused;
 }
 
-void NullOutput::close() { m_queued = 0; }
+void NullOutput::close() {
+    m_queued = 0;
+}
 
-void NullOutput::interrupt()
-{
+void NullOutput::interrupt() {
     std::lock_guard lock(m_wakeMutex);
     m_interrupted = true;
     m_wake.notify_all();
 }
 
-bool NullOutput::sleepUntil(Clock::time_point until)
-{
+bool NullOutput::sleepUntil(Clock::time_point until) {
     std::unique_lock lock(m_wakeMutex);
     m_wake.wait_until(lock, until, [this] { return m_interrupted; });
     return !std::exchange(m_interrupted, false);

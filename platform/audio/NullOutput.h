@@ -32,8 +32,8 @@ private:
 
     PcmFormat m_format;
     long long m_bufferFrames = 0;
-    long long m_queued = 0;          // frames queued at m_mark
-    Clock::time_point m_mark;        // when m_queued was last brought up to date
+    long long m_queued = 0;   // frames queued at m_mark
+    Clock::time_point m_mark; // when m_queued was last brought up to date
     bool m_paused = false;
 
     std::mutex m_wakeMutex;

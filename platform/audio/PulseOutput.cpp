@@ -11,8 +11,7 @@ constexpr int kConnectTimeoutMs = 1000;
 constexpr int kOperationTimeoutMs = 2000;
 constexpr int kNoTimeout = -1;
 
-pa_cvolume toCvolume(std::uint16_t volume, int channels)
-{
+pa_cvolume toCvolume(std::uint16_t volume, int channels) {
     pa_cvolume cv;
     pa_cvolume_set(&cv, channels, pa_sw_volume_from_linear(volume / 65535.0));
     return cv;
@@ -22,41 +21,35 @@ pa_cvolume toCvolume(std::uint16_t volume, int channels)
 
 PulseOutput::PulseOutput() : m_loop(pa_mainloop_new()) {}
 
-PulseOutput::~PulseOutput()
-{
+PulseOutput::~PulseOutput() {
     disconnect();
     pa_mainloop_free(m_loop);
 }
 
-template <typename Done> bool PulseOutput::runUntil(Done done, int timeoutMs)
-{
-    const auto deadline =
-        std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+template <typename Done> bool PulseOutput::runUntil(Done done, int timeoutMs) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     while (!done()) {
         const auto left = std::chrono::duration_cast<std::chrono::microseconds>(
             deadline - std::chrono::steady_clock::now());
         if (timeoutMs >= 0 && left.count() <= 0)
             return false;
         const int waitUs = timeoutMs < 0 ? -1 : static_cast<int>(left.count());
-        if (pa_mainloop_prepare(m_loop, waitUs) < 0 ||
-            pa_mainloop_poll(m_loop) < 0 || pa_mainloop_dispatch(m_loop) < 0)
+        if (pa_mainloop_prepare(m_loop, waitUs) < 0 || pa_mainloop_poll(m_loop) < 0 ||
+            pa_mainloop_dispatch(m_loop) < 0)
             return false;
     }
     return true;
 }
 
-bool PulseOutput::connected() const
-{
+bool PulseOutput::connected() const {
     return m_context && pa_context_get_state(m_context) == PA_CONTEXT_READY;
 }
 
-bool PulseOutput::streamGood() const
-{
+bool PulseOutput::streamGood() const {
     return connected() && m_stream && pa_stream_get_state(m_stream) == PA_STREAM_READY;
 }
 
-bool PulseOutput::connect()
-{
+bool PulseOutput::connect() {
     if (connected())
         return true;
     disconnect();
@@ -79,8 +72,7 @@ bool PulseOutput::connect()
     return true;
 }
 
-void PulseOutput::disconnect()
-{
+void PulseOutput::disconnect() {
     close();
     if (m_context) {
         pa_context_disconnect(m_context);
@@ -89,8 +81,7 @@ void PulseOutput::disconnect()
     }
 }
 
-bool PulseOutput::open(const PcmFormat& format, int bufferMs)
-{
+bool PulseOutput::open(const PcmFormat& format, int bufferMs) {
     close();
     if (!connect())
         return false;
@@ -133,8 +124,7 @@ bool PulseOutput::open(const PcmFormat& format, int bufferMs)
     return true;
 }
 
-long PulseOutput::write(const std::uint8_t* data, std::size_t bytes)
-{
+long PulseOutput::write(const std::uint8_t* data, std::size_t bytes) {
     const std::size_t frameBytes = m_format.bytesPerFrame();
     for (;;) {
         if (!streamGood())
@@ -156,14 +146,12 @@ long PulseOutput::write(const std::uint8_t* data, std::size_t bytes)
     }
 }
 
-void PulseOutput::flushOutgoing()
-{
+void PulseOutput::flushOutgoing() {
     while (pa_mainloop_iterate(m_loop, 0, nullptr) > 0) {
     }
 }
 
-bool PulseOutput::finish(pa_operation* operation, bool interruptible)
-{
+bool PulseOutput::finish(pa_operation* operation, bool interruptible) {
     if (!operation)
         return false;
     const bool done = runUntil(
@@ -179,25 +167,21 @@ bool PulseOutput::finish(pa_operation* operation, bool interruptible)
     return succeeded;
 }
 
-void PulseOutput::drop()
-{
+void PulseOutput::drop() {
     if (streamGood())
         finish(pa_stream_flush(m_stream, nullptr, nullptr), false);
 }
 
-bool PulseOutput::drain()
-{
+bool PulseOutput::drain() {
     return streamGood() && finish(pa_stream_drain(m_stream, nullptr, nullptr), true);
 }
 
-void PulseOutput::pause(bool paused)
-{
+void PulseOutput::pause(bool paused) {
     if (streamGood())
         finish(pa_stream_cork(m_stream, paused ? 1 : 0, nullptr, nullptr), false);
 }
 
-void PulseOutput::close()
-{
+void PulseOutput::close() {
     if (!m_stream)
         return;
     pa_stream_disconnect(m_stream);
@@ -207,16 +191,14 @@ void PulseOutput::close()
         flushOutgoing();
 }
 
-bool PulseOutput::setVolume(std::uint16_t volume, bool muted)
-{
+bool PulseOutput::setVolume(std::uint16_t volume, bool muted) {
     m_volume = volume;
     m_muted = muted;
     applyVolume();
     return true;
 }
 
-void PulseOutput::applyVolume()
-{
+void PulseOutput::applyVolume() {
     if (!streamGood())
         return;
     const std::uint32_t index = pa_stream_get_index(m_stream);
@@ -228,8 +210,7 @@ void PulseOutput::applyVolume()
     flushOutgoing();
 }
 
-void PulseOutput::interrupt()
-{
+void PulseOutput::interrupt() {
     m_interrupted = true;
     pa_mainloop_wakeup(m_loop);
 }

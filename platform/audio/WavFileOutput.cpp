@@ -7,14 +7,12 @@
 namespace audio {
 namespace {
 
-void putLe(std::uint8_t* at, std::uint32_t value, int bytes)
-{
+void putLe(std::uint8_t* at, std::uint32_t value, int bytes) {
     for (int i = 0; i < bytes; ++i)
         at[i] = static_cast<std::uint8_t>(value >> (8 * i));
 }
 
-std::array<std::uint8_t, 44> wavHeader(const PcmFormat& format, std::uint32_t dataBytes)
-{
+std::array<std::uint8_t, 44> wavHeader(const PcmFormat& format, std::uint32_t dataBytes) {
     std::array<std::uint8_t, 44> h{};
     std::copy_n("RIFF", 4, h.begin());
     putLe(&h[4], 36 + dataBytes, 4);
@@ -35,10 +33,11 @@ std::array<std::uint8_t, 44> wavHeader(const PcmFormat& format, std::uint32_t da
 
 WavFileOutput::WavFileOutput(std::string pathPrefix) : m_prefix(std::move(pathPrefix)) {}
 
-WavFileOutput::~WavFileOutput() { close(); }
+WavFileOutput::~WavFileOutput() {
+    close();
+}
 
-bool WavFileOutput::open(const PcmFormat& format, int)
-{
+bool WavFileOutput::open(const PcmFormat& format, int) {
     close();
     std::string path;
     {
@@ -57,8 +56,7 @@ bool WavFileOutput::open(const PcmFormat& format, int)
     return true;
 }
 
-long WavFileOutput::write(const std::uint8_t* data, std::size_t bytes)
-{
+long WavFileOutput::write(const std::uint8_t* data, std::size_t bytes) {
     const long long frameBytes = m_format.bytesPerFrame();
     long long frames = static_cast<long long>(bytes) / frameBytes;
     {
@@ -69,7 +67,8 @@ long WavFileOutput::write(const std::uint8_t* data, std::size_t bytes)
         if (m_budget)
             frames = std::min(frames, *m_budget - m_written);
     }
-    if (std::fwrite(data, 1, frames * frameBytes, m_file) != static_cast<std::size_t>(frames * frameBytes))
+    if (std::fwrite(data, 1, frames * frameBytes, m_file) !=
+        static_cast<std::size_t>(frames * frameBytes))
         return -1;
     std::fflush(m_file);
     m_fileBytes += frames * frameBytes;
@@ -79,8 +78,7 @@ long WavFileOutput::write(const std::uint8_t* data, std::size_t bytes)
     return static_cast<long>(frames * frameBytes);
 }
 
-void WavFileOutput::close()
-{
+void WavFileOutput::close() {
     if (!m_file)
         return;
     finishFile();
@@ -88,41 +86,35 @@ void WavFileOutput::close()
     m_file = nullptr;
 }
 
-void WavFileOutput::finishFile()
-{
+void WavFileOutput::finishFile() {
     const auto header = wavHeader(m_format, static_cast<std::uint32_t>(m_fileBytes));
     std::fseek(m_file, 0, SEEK_SET);
     std::fwrite(header.data(), 1, header.size(), m_file);
 }
 
-void WavFileOutput::interrupt()
-{
+void WavFileOutput::interrupt() {
     std::lock_guard lock(m_mutex);
     m_interrupted = true;
     m_changed.notify_all();
 }
 
-void WavFileOutput::setFrameBudget(std::optional<long long> frames)
-{
+void WavFileOutput::setFrameBudget(std::optional<long long> frames) {
     std::lock_guard lock(m_mutex);
     m_budget = frames;
     m_changed.notify_all();
 }
 
-long long WavFileOutput::framesWritten() const
-{
+long long WavFileOutput::framesWritten() const {
     std::lock_guard lock(m_mutex);
     return m_written;
 }
 
-bool WavFileOutput::waitForFrames(long long frames, std::chrono::milliseconds timeout) const
-{
+bool WavFileOutput::waitForFrames(long long frames, std::chrono::milliseconds timeout) const {
     std::unique_lock lock(m_mutex);
     return m_changed.wait_for(lock, timeout, [&] { return m_written >= frames; });
 }
 
-std::vector<std::string> WavFileOutput::files() const
-{
+std::vector<std::string> WavFileOutput::files() const {
     std::lock_guard lock(m_mutex);
     return m_files;
 }

@@ -11,16 +11,14 @@
 
 namespace {
 
-std::string lowered(std::string_view text)
-{
+std::string lowered(std::string_view text) {
     std::string result(text);
     std::transform(result.begin(), result.end(), result.begin(),
                    [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
     return result;
 }
 
-std::vector<std::string> splitWords(std::string_view command)
-{
+std::vector<std::string> splitWords(std::string_view command) {
     std::vector<std::string> words;
     std::size_t at = 0;
     while (at < command.size()) {
@@ -39,8 +37,7 @@ std::vector<std::string> splitWords(std::string_view command)
 // The devices of the process by alias (kept in lower case: aliases ignore case too).
 class Interpreter {
 public:
-    std::uint32_t run(std::string_view command)
-    {
+    std::uint32_t run(std::string_view command) {
         std::lock_guard lock(m_mutex);
         auto words = splitWords(command);
         if (words.empty())
@@ -59,7 +56,7 @@ public:
         }
         using Action = bool (audio::Engine::*)(audio::StreamId);
         static const std::map<std::string, Action> kActions = {
-            {"play", &audio::Engine::play},   {"pause", &audio::Engine::pause},
+            {"play", &audio::Engine::play},     {"pause", &audio::Engine::pause},
             {"resume", &audio::Engine::resume}, {"stop", &audio::Engine::stop},
             {"close", &audio::Engine::close},
         };
@@ -77,8 +74,7 @@ public:
 
 private:
     // open <element> type <device type> alias <name>
-    std::uint32_t open(const std::vector<std::string>& words)
-    {
+    std::uint32_t open(const std::vector<std::string>& words) {
         if (words.size() < 6 || lowered(words[1]) == "type")
             return MCIERR_MISSING_PARAMETER;
         if (words.size() > 6 || lowered(words[2]) != "type" || lowered(words[4]) != "alias")
@@ -104,8 +100,7 @@ private:
     std::map<std::string, audio::StreamId> m_devices;
 };
 
-Interpreter& interpreter()
-{
+Interpreter& interpreter() {
     static Interpreter instance;
     return instance;
 }
@@ -116,8 +111,7 @@ mci::CommandRecorder g_recorder;
 } // namespace
 
 std::uint32_t mciSendStringA(const char* command, char* returnString, unsigned returnLength,
-                             void*)
-{
+                             void*) {
     if (returnString && returnLength > 0)
         returnString[0] = '\0';
     const std::string_view text = command ? command : "";
@@ -131,8 +125,7 @@ std::uint32_t mciSendStringA(const char* command, char* returnString, unsigned r
     return interpreter().run(text);
 }
 
-void mci::setCommandRecorder(CommandRecorder recorder)
-{
+void mci::setCommandRecorder(CommandRecorder recorder) {
     std::lock_guard lock(g_recorderMutex);
     g_recorder = std::move(recorder);
 }

@@ -21,15 +21,15 @@
 
 using DWORD = std::uint32_t;
 
-inline constexpr std::uint32_t MCIERR_UNRECOGNIZED_KEYWORD = 259;  // a word out of place
-inline constexpr std::uint32_t MCIERR_UNRECOGNIZED_COMMAND = 261;  // unknown verb
-inline constexpr std::uint32_t MCIERR_INVALID_DEVICE_NAME = 263;   // no device by that alias
-inline constexpr std::uint32_t MCIERR_CANNOT_LOAD_DRIVER = 266;    // a device type not handled
+inline constexpr std::uint32_t MCIERR_UNRECOGNIZED_KEYWORD = 259;   // a word out of place
+inline constexpr std::uint32_t MCIERR_UNRECOGNIZED_COMMAND = 261;   // unknown verb
+inline constexpr std::uint32_t MCIERR_INVALID_DEVICE_NAME = 263;    // no device by that alias
+inline constexpr std::uint32_t MCIERR_CANNOT_LOAD_DRIVER = 266;     // a device type not handled
 inline constexpr std::uint32_t MCIERR_MISSING_COMMAND_STRING = 267; // empty command
-inline constexpr std::uint32_t MCIERR_MISSING_PARAMETER = 273;     // element or alias missing
-inline constexpr std::uint32_t MCIERR_FILE_NOT_FOUND = 275;        // missing or unreadable file
-inline constexpr std::uint32_t MCIERR_DUPLICATE_ALIAS = 289;       // alias already open
-inline constexpr std::uint32_t MCIERR_INVALID_FILE = 296;          // a file that is not MP3
+inline constexpr std::uint32_t MCIERR_MISSING_PARAMETER = 273;      // element or alias missing
+inline constexpr std::uint32_t MCIERR_FILE_NOT_FOUND = 275;         // missing or unreadable file
+inline constexpr std::uint32_t MCIERR_DUPLICATE_ALIAS = 289;        // alias already open
+inline constexpr std::uint32_t MCIERR_INVALID_FILE = 296;           // a file that is not MP3
 
 // Carries out one command. `returnString` (if not null and `returnLength` > 0) receives an
 // empty text: no command here answers with text. `callback` is not used (no notification).

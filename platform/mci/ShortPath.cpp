@@ -1,5 +1,5 @@
-#include "platform/mci/Mci.h"
 #include "platform/mci/ShortPath.h"
+#include "platform/mci/Mci.h"
 
 #include <cstring>
 #include <sys/stat.h>
@@ -7,13 +7,11 @@
 namespace mci::detail {
 namespace {
 
-bool needsEscape(unsigned char byte)
-{
+bool needsEscape(unsigned char byte) {
     return byte <= 0x20 || byte == 0x7f || byte == '"' || byte == '%';
 }
 
-int hexValue(char c)
-{
+int hexValue(char c) {
     if (c >= '0' && c <= '9')
         return c - '0';
     if (c >= 'a' && c <= 'f')
@@ -25,8 +23,7 @@ int hexValue(char c)
 
 } // namespace
 
-std::string escapePath(std::string_view path)
-{
+std::string escapePath(std::string_view path) {
     static constexpr char kHex[] = "0123456789ABCDEF";
     std::string escaped;
     for (const char c : path) {
@@ -42,8 +39,7 @@ std::string escapePath(std::string_view path)
     return escaped;
 }
 
-std::string unescapePath(std::string_view element)
-{
+std::string unescapePath(std::string_view element) {
     std::string path;
     for (std::size_t i = 0; i < element.size(); ++i) {
         const bool escape = element[i] == '%' && i + 2 < element.size() &&
@@ -60,8 +56,7 @@ std::string unescapePath(std::string_view element)
 
 } // namespace mci::detail
 
-DWORD GetShortPathNameA(const char* longPath, char* shortPath, DWORD size)
-{
+DWORD GetShortPathNameA(const char* longPath, char* shortPath, DWORD size) {
     struct stat info {};
     if (!longPath || !*longPath || stat(longPath, &info) != 0)
         return 0;

@@ -23,8 +23,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 // Starts a program with extra environment entries; output goes to /dev/null.
-pid_t spawn(const std::vector<std::string>& args, const std::vector<std::string>& extraEnv)
-{
+pid_t spawn(const std::vector<std::string>& args, const std::vector<std::string>& extraEnv) {
     std::vector<char*> argv;
     for (const auto& arg : args)
         argv.push_back(const_cast<char*>(arg.c_str()));
@@ -47,8 +46,7 @@ pid_t spawn(const std::vector<std::string>& args, const std::vector<std::string>
 }
 
 // Stops a child by its PID: politely first, then for sure.
-void stopChild(pid_t pid)
-{
+void stopChild(pid_t pid) {
     if (pid <= 0)
         return;
     kill(pid, SIGTERM);
@@ -61,8 +59,7 @@ void stopChild(pid_t pid)
     waitpid(pid, nullptr, 0);
 }
 
-bool socketAnswers(const std::string& path)
-{
+bool socketAnswers(const std::string& path) {
     const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
@@ -72,18 +69,19 @@ bool socketAnswers(const std::string& path)
     return ok;
 }
 
-QString socketPath(const QTemporaryDir& root) { return root.filePath("runtime/pulse/native"); }
+QString socketPath(const QTemporaryDir& root) {
+    return root.filePath("runtime/pulse/native");
+}
 
 } // namespace
 
-PulseServer::PulseServer()
-{
+PulseServer::PulseServer() {
     if (!m_root.isValid())
         return;
     for (const char* dir : {"runtime/pulse", "config", "state", "home"})
         QDir().mkpath(m_root.filePath(dir));
-    QFile::setPermissions(m_root.filePath("runtime"), QFile::ReadOwner | QFile::WriteOwner |
-                                                          QFile::ExeOwner);
+    QFile::setPermissions(m_root.filePath("runtime"),
+                          QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     const std::string socket = socketPath(m_root).toStdString();
     const std::vector<std::string> env = {
         "XDG_RUNTIME_DIR=" + m_root.filePath("runtime").toStdString(),
@@ -114,42 +112,42 @@ PulseServer::PulseServer()
     stopChild(pid);
 }
 
-PulseServer::~PulseServer() { stopChild(m_pid); }
+PulseServer::~PulseServer() {
+    stopChild(m_pid);
+}
 
-QString PulseServer::address() const { return "unix:" + socketPath(m_root); }
+QString PulseServer::address() const {
+    return "unix:" + socketPath(m_root);
+}
 
-void PulseServer::exportAddress() const
-{
+void PulseServer::exportAddress() const {
     setenv("PULSE_SERVER", address().toLocal8Bit().constData(), 1);
 }
 
-MonitorRecorder::MonitorRecorder(const PulseServer& server)
-{
+MonitorRecorder::MonitorRecorder(const PulseServer& server) {
     if (!m_dir.isValid() || !server.running())
         return;
     m_path = m_dir.filePath("monitor.raw");
     m_pid = spawn({"parecord", "--server=" + server.address().toStdString(),
-                   std::string("--device=") + PulseServer::kMonitorName, "--raw",
-                   "--format=s16le", "--rate=44100", "--channels=2", "--latency-msec=20",
-                   m_path.toStdString()},
+                   std::string("--device=") + PulseServer::kMonitorName, "--raw", "--format=s16le",
+                   "--rate=44100", "--channels=2", "--latency-msec=20", m_path.toStdString()},
                   {});
 }
 
-MonitorRecorder::~MonitorRecorder() { stop(); }
+MonitorRecorder::~MonitorRecorder() {
+    stop();
+}
 
-void MonitorRecorder::stop()
-{
+void MonitorRecorder::stop() {
     stopChild(m_pid);
     m_pid = -1;
 }
 
-long long MonitorRecorder::frames() const
-{
+long long MonitorRecorder::frames() const {
     return QFileInfo(m_path).size() / (PulseServer::kChannels * 2);
 }
 
-std::vector<std::int16_t> MonitorRecorder::left(long long from, long long count) const
-{
+std::vector<std::int16_t> MonitorRecorder::left(long long from, long long count) const {
     QFile file(m_path);
     std::vector<std::int16_t> samples;
     if (!file.open(QIODevice::ReadOnly) || !file.seek(from * 4))
@@ -161,8 +159,7 @@ std::vector<std::int16_t> MonitorRecorder::left(long long from, long long count)
     return samples;
 }
 
-bool MonitorRecorder::waitForFrames(long long from, long long count, int timeoutMs) const
-{
+bool MonitorRecorder::waitForFrames(long long from, long long count, int timeoutMs) const {
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     while (frames() < from + count) {
         if (Clock::now() >= deadline)
@@ -172,8 +169,7 @@ bool MonitorRecorder::waitForFrames(long long from, long long count, int timeout
     return true;
 }
 
-double rms(const std::vector<std::int16_t>& samples)
-{
+double rms(const std::vector<std::int16_t>& samples) {
     if (samples.empty())
         return 0;
     double sum = 0;
@@ -182,8 +178,7 @@ double rms(const std::vector<std::int16_t>& samples)
     return std::sqrt(sum / samples.size());
 }
 
-double toneFrequencyHz(const std::vector<std::int16_t>& samples, int rateHz)
-{
+double toneFrequencyHz(const std::vector<std::int16_t>& samples, int rateHz) {
     int rising = 0;
     for (std::size_t i = 1; i < samples.size(); ++i)
         rising += samples[i - 1] < 0 && samples[i] >= 0;

@@ -13,13 +13,11 @@
 
 namespace {
 
-std::uint32_t send(const std::string& command)
-{
+std::uint32_t send(const std::string& command) {
     return mciSendStringA(command.c_str(), nullptr, 0, nullptr);
 }
 
-std::string shortPath(const QString& path)
-{
+std::string shortPath(const QString& path) {
     char buffer[255] = {};
     const DWORD length = GetShortPathNameA(path.toLocal8Bit().constData(), buffer, 255);
     return length < 255 ? std::string(buffer, length) : std::string();
@@ -28,24 +26,22 @@ std::string shortPath(const QString& path)
 // Every case ends the same way: whatever happened, a good song plays next, to its end.
 class BadInputTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         auto output = std::make_unique<audio::WavFileOutput>(m_tree.path("take-").toStdString());
         m_output = output.get();
         audio::Engine::instance().setOutput(std::move(output));
     }
-    void TearDown() override
-    {
+    void TearDown() override {
         send("close all");
         audio::Engine::instance().setOutput(nullptr);
     }
 
     // Opens and plays a file the way the player does; returns the open command's result and,
     // when it opened, waits for the song to end (a hang fails here).
-    std::uint32_t playFile(const QString& path)
-    {
+    std::uint32_t playFile(const QString& path) {
         send("close mp3play");
-        const std::uint32_t result = send("open " + shortPath(path) + " type mpegvideo alias mp3play");
+        const std::uint32_t result =
+            send("open " + shortPath(path) + " type mpegvideo alias mp3play");
         send("play mp3play");
         if (result == 0) {
             EXPECT_TRUE(waitUntil([] { return !audio::Engine::instance().playing(); }))
@@ -54,16 +50,14 @@ protected:
         return result;
     }
 
-    void expectGoodSongPlaysNext()
-    {
+    void expectGoodSongPlaysNext() {
         const std::string song = testSong("tone330-mono-8k");
         const long long before = m_output->framesWritten();
         ASSERT_EQ(playFile(QString::fromStdString(song)), 0u);
         EXPECT_EQ(m_output->framesWritten() - before, referenceDecode(song).samples.size());
     }
 
-    QString songBytes(const QString& name, qsizetype keep = -1)
-    {
+    QString songBytes(const QString& name, qsizetype keep = -1) {
         QFile song(QString::fromStdString(testSong("tone440-stereo-44k")));
         song.open(QIODevice::ReadOnly);
         const QByteArray bytes = song.readAll();
@@ -74,23 +68,20 @@ protected:
     audio::WavFileOutput* m_output = nullptr;
 };
 
-TEST_F(BadInputTest, zeroByteFileIsNotPlayable)
-{
+TEST_F(BadInputTest, zeroByteFileIsNotPlayable) {
     EXPECT_EQ(playFile(m_tree.file("empty.mp3")), MCIERR_INVALID_FILE);
     EXPECT_EQ(m_output->framesWritten(), 0);
     expectGoodSongPlaysNext();
 }
 
-TEST_F(BadInputTest, truncatedFilePlaysItsWholeFramesAndEnds)
-{
+TEST_F(BadInputTest, truncatedFilePlaysItsWholeFramesAndEnds) {
     ASSERT_EQ(playFile(songBytes("half.mp3", 24000)), 0u);
     EXPECT_GT(m_output->framesWritten(), 44100);
     EXPECT_LT(m_output->framesWritten(), 2 * 44100);
     expectGoodSongPlaysNext();
 }
 
-TEST_F(BadInputTest, textOrRandomBytesPlayNothingOrEndWithoutHanging)
-{
+TEST_F(BadInputTest, textOrRandomBytesPlayNothingOrEndWithoutHanging) {
     QByteArray text;
     for (int i = 0; i < 2000; ++i)
         text += "This is a letter, not a song. ";
@@ -106,8 +97,7 @@ TEST_F(BadInputTest, textOrRandomBytesPlayNothingOrEndWithoutHanging)
     expectGoodSongPlaysNext();
 }
 
-TEST_F(BadInputTest, hugeId3TagIsSkippedAndTheSongPlaysWhole)
-{
+TEST_F(BadInputTest, hugeId3TagIsSkippedAndTheSongPlaysWhole) {
     QByteArray tag("ID3\x03\x00\x00", 6);
     const int size = 5 * 1024 * 1024;
     for (int shift : {21, 14, 7, 0}) // synch-safe size
@@ -120,8 +110,7 @@ TEST_F(BadInputTest, hugeId3TagIsSkippedAndTheSongPlaysWhole)
     expectGoodSongPlaysNext();
 }
 
-TEST_F(BadInputTest, folderOrPipeNamedLikeASongIsNotFound)
-{
+TEST_F(BadInputTest, folderOrPipeNamedLikeASongIsNotFound) {
     EXPECT_EQ(playFile(m_tree.folder("x.mp3")), MCIERR_FILE_NOT_FOUND);
     const QString pipe = m_tree.path("pipe.mp3");
     ASSERT_EQ(mkfifo(pipe.toLocal8Bit().constData(), 0600), 0);
@@ -129,8 +118,7 @@ TEST_F(BadInputTest, folderOrPipeNamedLikeASongIsNotFound)
     expectGoodSongPlaysNext();
 }
 
-TEST_F(BadInputTest, unreadableFileIsNotFound)
-{
+TEST_F(BadInputTest, unreadableFileIsNotFound) {
     if (geteuid() == 0)
         GTEST_SKIP() << "root reads every file";
     const QString path = songBytes("secret.mp3");
@@ -139,8 +127,7 @@ TEST_F(BadInputTest, unreadableFileIsNotFound)
     expectGoodSongPlaysNext();
 }
 
-TEST_F(BadInputTest, fileDeletedBetweenSelectionAndPlayIsNotFound)
-{
+TEST_F(BadInputTest, fileDeletedBetweenSelectionAndPlayIsNotFound) {
     const QString path = songBytes("gone soon.mp3");
     const std::string selected = shortPath(path);
     ASSERT_FALSE(selected.empty());

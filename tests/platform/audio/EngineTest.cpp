@@ -1,6 +1,6 @@
 #include "platform/audio/Engine.h"
-#include "platform/audio/WaveLine.h"
 #include "platform/audio/WavFileOutput.h"
+#include "platform/audio/WaveLine.h"
 #include "tests/platform/audio/PcmHelpers.h"
 #include "tests/platform/audio/TestSongs.h"
 #include "tests/support/TempTree.h"
@@ -14,14 +14,12 @@ namespace {
 
 class EngineTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         auto output = std::make_unique<audio::WavFileOutput>(m_tree.path("take-").toStdString());
         m_output = output.get();
         engine().setOutput(std::move(output));
     }
-    void TearDown() override
-    {
+    void TearDown() override {
         engine().closeAll();
         waveline::setVolume(waveline::kMaxVolume);
         waveline::setMuted(false);
@@ -30,8 +28,7 @@ protected:
 
     static Engine& engine() { return Engine::instance(); }
 
-    audio::StreamId openSong(const std::string& name)
-    {
+    audio::StreamId openSong(const std::string& name) {
         audio::OpenStatus status{};
         const auto id = engine().open(testSong(name), &status);
         EXPECT_NE(id, 0) << name;
@@ -39,8 +36,7 @@ protected:
     }
 
     // Plays a song to its end and returns what the output wrote for it.
-    Pcm playToEnd(const std::string& name)
-    {
+    Pcm playToEnd(const std::string& name) {
         const auto id = openSong(name);
         engine().play(id);
         EXPECT_TRUE(waitUntil([&] { return engine().mode(id) == StreamMode::Stopped; }));
@@ -52,8 +48,7 @@ protected:
     audio::WavFileOutput* m_output = nullptr;
 };
 
-TEST_F(EngineTest, everyShapeOfSongReachesTheOutputSampleForSample)
-{
+TEST_F(EngineTest, everyShapeOfSongReachesTheOutputSampleForSample) {
     // One output for all songs: the format (rate, channels) changes from one song to the next.
     for (const char* name : {"tone440-stereo-44k", "tone660-mono-22k-vbr", "tone330-mono-8k",
                              "tone550-stereo-48k-id3", "tone880-stereo-44k"}) {
@@ -68,14 +63,12 @@ TEST_F(EngineTest, everyShapeOfSongReachesTheOutputSampleForSample)
     }
 }
 
-TEST_F(EngineTest, gaplessDecodingDropsTheEncoderDelayAndPadding)
-{
+TEST_F(EngineTest, gaplessDecodingDropsTheEncoderDelayAndPadding) {
     // Made from exactly 3 s of sound at 44.1 kHz stereo.
     EXPECT_EQ(playToEnd("tone440-stereo-44k").samples.size(), 3u * 44100 * 2);
 }
 
-TEST_F(EngineTest, pauseHoldsTheExactSampleAndResumeGoesOnFromIt)
-{
+TEST_F(EngineTest, pauseHoldsTheExactSampleAndResumeGoesOnFromIt) {
     const Pcm expected = referenceDecode(testSong("tone440-stereo-44k"));
     m_output->setFrameBudget(30001); // an odd place, in the middle of a decoded block
     const auto id = openSong("tone440-stereo-44k");
@@ -96,8 +89,7 @@ TEST_F(EngineTest, pauseHoldsTheExactSampleAndResumeGoesOnFromIt)
     EXPECT_TRUE(played.samples == expected.samples);
 }
 
-TEST_F(EngineTest, stopSilencesAndPlayGoesOnWithoutStartingOver)
-{
+TEST_F(EngineTest, stopSilencesAndPlayGoesOnWithoutStartingOver) {
     m_output->setFrameBudget(20000);
     const auto id = openSong("tone440-stereo-44k");
     engine().play(id);
@@ -114,8 +106,7 @@ TEST_F(EngineTest, stopSilencesAndPlayGoesOnWithoutStartingOver)
     EXPECT_LE(total, 3 * 44100); // went on, did not start again from the beginning
 }
 
-TEST_F(EngineTest, aSongThatEndedStaysOpenAtItsEnd)
-{
+TEST_F(EngineTest, aSongThatEndedStaysOpenAtItsEnd) {
     const auto id = openSong("tone330-mono-8k");
     engine().play(id);
     ASSERT_TRUE(waitUntil([&] { return engine().mode(id) == StreamMode::Stopped; }));
@@ -128,8 +119,7 @@ TEST_F(EngineTest, aSongThatEndedStaysOpenAtItsEnd)
     EXPECT_FALSE(engine().play(id));
 }
 
-TEST_F(EngineTest, waveLineVolumeAndMuteScaleWhatPlays)
-{
+TEST_F(EngineTest, waveLineVolumeAndMuteScaleWhatPlays) {
     const Pcm expected = referenceDecode(testSong("tone880-stereo-44k"));
     waveline::setVolume(32768); // set while nothing plays: holds for the next song
     m_output->setFrameBudget(10000);

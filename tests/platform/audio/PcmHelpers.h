@@ -19,8 +19,7 @@ struct Pcm {
 };
 
 // libmpg123's own decode of a whole file, gapless, as 16-bit samples.
-inline Pcm referenceDecode(const std::string& path)
-{
+inline Pcm referenceDecode(const std::string& path) {
     Pcm pcm;
     mpg123_init();
     mpg123_handle* handle = mpg123_new(nullptr, nullptr);
@@ -51,8 +50,7 @@ inline Pcm referenceDecode(const std::string& path)
 }
 
 // The samples and format of a WAV file written by WavFileOutput.
-inline Pcm readWav(const std::string& path)
-{
+inline Pcm readWav(const std::string& path) {
     Pcm pcm;
     QFile file(QString::fromStdString(path));
     if (!file.open(QIODevice::ReadOnly))
@@ -75,8 +73,7 @@ inline Pcm readWav(const std::string& path)
 
 // Polls a condition until it holds or the time runs out.
 inline bool waitUntil(const std::function<bool()>& condition,
-                      std::chrono::milliseconds timeout = std::chrono::seconds(20))
-{
+                      std::chrono::milliseconds timeout = std::chrono::seconds(20)) {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     while (!condition()) {
         if (std::chrono::steady_clock::now() >= deadline)

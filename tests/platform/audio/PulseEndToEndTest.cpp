@@ -11,15 +11,13 @@ namespace {
 
 constexpr int kRate = PulseServer::kRateHz;
 
-std::uint32_t send(const std::string& command)
-{
+std::uint32_t send(const std::string& command) {
     return mciSendStringA(command.c_str(), nullptr, 0, nullptr);
 }
 
 // Waits until the last 50 ms recorded pass the test; returns the frame where they end, or -1.
 template <typename Test>
-long long waitForWindow(const MonitorRecorder& recorder, long long from, Test test)
-{
+long long waitForWindow(const MonitorRecorder& recorder, long long from, Test test) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
     while (std::chrono::steady_clock::now() < deadline) {
         const long long end = recorder.frames();
@@ -30,8 +28,7 @@ long long waitForWindow(const MonitorRecorder& recorder, long long from, Test te
     return -1;
 }
 
-TEST(PulseEndToEndTest, toneIsHeardAtTheSinkAndSilenceFollowsStop)
-{
+TEST(PulseEndToEndTest, toneIsHeardAtTheSinkAndSilenceFollowsStop) {
     PulseServer server;
     ASSERT_TRUE(server.running());
     server.exportAddress();
@@ -67,8 +64,7 @@ TEST(PulseEndToEndTest, toneIsHeardAtTheSinkAndSilenceFollowsStop)
     recorder.stop();
 }
 
-TEST(PulseEndToEndTest, songGoesOnThroughTheNextServerWhenItsServerGoesAway)
-{
+TEST(PulseEndToEndTest, songGoesOnThroughTheNextServerWhenItsServerGoesAway) {
     auto& engine = audio::Engine::instance();
     engine.setBufferMs(50);
     auto first = std::make_unique<PulseServer>();

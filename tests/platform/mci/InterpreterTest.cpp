@@ -11,27 +11,23 @@ namespace {
 
 using namespace std::chrono_literals;
 
-std::uint32_t send(const std::string& command)
-{
+std::uint32_t send(const std::string& command) {
     return mciSendStringA(command.c_str(), nullptr, 0, nullptr);
 }
 
-std::string shortOf(const std::string& path)
-{
+std::string shortOf(const std::string& path) {
     char buffer[512] = {};
     return GetShortPathNameA(path.c_str(), buffer, sizeof buffer) ? buffer : "";
 }
 
 class InterpreterTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         auto output = std::make_unique<audio::WavFileOutput>(m_tree.path("take-").toStdString());
         m_output = output.get();
         audio::Engine::instance().setOutput(std::move(output));
     }
-    void TearDown() override
-    {
+    void TearDown() override {
         send("close all");
         audio::Engine::instance().setOutput(nullptr);
     }
@@ -40,8 +36,7 @@ protected:
     static bool sounding() { return audio::Engine::instance().playing(); }
 
     // Frames taken by the output within a short while: 0 when nothing sounds.
-    long long framesWithin(std::chrono::milliseconds time)
-    {
+    long long framesWithin(std::chrono::milliseconds time) {
         const long long before = m_output->framesWritten();
         m_output->waitForFrames(before + 1, time);
         return m_output->framesWritten() - before;
@@ -51,8 +46,7 @@ protected:
     audio::WavFileOutput* m_output = nullptr;
 };
 
-TEST_F(InterpreterTest, eachVerbDrivesItsDevice)
-{
+TEST_F(InterpreterTest, eachVerbDrivesItsDevice) {
     m_output->setFrameBudget(10000);
     const std::string song = shortOf(testSong("tone440-stereo-44k"));
     ASSERT_EQ(send("open " + song + " type mpegvideo alias mp3play"), 0u);
@@ -79,8 +73,7 @@ TEST_F(InterpreterTest, eachVerbDrivesItsDevice)
     EXPECT_EQ(send("play mp3play"), MCIERR_INVALID_DEVICE_NAME);
 }
 
-TEST_F(InterpreterTest, verbsKeywordsAndAliasesIgnoreCase)
-{
+TEST_F(InterpreterTest, verbsKeywordsAndAliasesIgnoreCase) {
     m_output->setFrameBudget(1000); // holds the song in the middle
     const std::string song = shortOf(testSong("tone330-mono-8k"));
     ASSERT_EQ(send("OPEN " + song + " TYPE MpegVideo ALIAS Song"), 0u);
@@ -94,12 +87,11 @@ TEST_F(InterpreterTest, verbsKeywordsAndAliasesIgnoreCase)
     EXPECT_EQ(openDevices(), 0);
 }
 
-TEST_F(InterpreterTest, closeAllClosesEveryDevice)
-{
+TEST_F(InterpreterTest, closeAllClosesEveryDevice) {
     for (const char* alias : {"one", "two", "three"})
-        ASSERT_EQ(send("open " + shortOf(testSong("tone330-mono-8k")) +
-                       " type mpegvideo alias " + alias),
-                  0u);
+        ASSERT_EQ(
+            send("open " + shortOf(testSong("tone330-mono-8k")) + " type mpegvideo alias " + alias),
+            0u);
     ASSERT_EQ(send("play two"), 0u);
     EXPECT_EQ(openDevices(), 3);
     EXPECT_EQ(send("close all"), 0u);
@@ -108,11 +100,11 @@ TEST_F(InterpreterTest, closeAllClosesEveryDevice)
     EXPECT_EQ(send("close all"), 0u); // nothing open: still fine
 }
 
-TEST_F(InterpreterTest, errorsAreDistinctAndChangeNothing)
-{
+TEST_F(InterpreterTest, errorsAreDistinctAndChangeNothing) {
     const std::string song = shortOf(testSong("tone440-stereo-44k"));
     const std::string other = shortOf(testSong("tone880-stereo-44k"));
-    const std::string text = shortOf(m_tree.file("notes.mp3", "plain text, no frames").toStdString());
+    const std::string text =
+        shortOf(m_tree.file("notes.mp3", "plain text, no frames").toStdString());
     ASSERT_EQ(send("open " + song + " type mpegvideo alias mp3play"), 0u);
     m_output->setFrameBudget(5000);
     ASSERT_EQ(send("play mp3play"), 0u);
@@ -145,16 +137,14 @@ TEST_F(InterpreterTest, errorsAreDistinctAndChangeNothing)
                 referenceDecode(testSong("tone440-stereo-44k")).samples);
 }
 
-TEST_F(InterpreterTest, returnStringIsEmptiedAndNullCommandIsRefused)
-{
+TEST_F(InterpreterTest, returnStringIsEmptiedAndNullCommandIsRefused) {
     char answer[16] = "stale";
     EXPECT_EQ(mciSendStringA("close all", answer, sizeof answer, nullptr), 0u);
     EXPECT_STREQ(answer, "");
     EXPECT_EQ(mciSendStringA(nullptr, nullptr, 0, nullptr), MCIERR_MISSING_COMMAND_STRING);
 }
 
-TEST_F(InterpreterTest, recorderSeesEveryCommandAndMayAnswerInstead)
-{
+TEST_F(InterpreterTest, recorderSeesEveryCommandAndMayAnswerInstead) {
     std::vector<std::string> seen;
     mci::setCommandRecorder([&](std::string_view command) -> std::optional<std::uint32_t> {
         seen.emplace_back(command);

@@ -11,15 +11,13 @@
 
 namespace {
 
-QByteArray songBytes(const std::string& name)
-{
+QByteArray songBytes(const std::string& name) {
     QFile file(QString::fromStdString(testSong(name)));
     file.open(QIODevice::ReadOnly);
     return file.readAll();
 }
 
-TEST(ShortPathTest, awkwardNamesOpenAsTheSameFile)
-{
+TEST(ShortPathTest, awkwardNamesOpenAsTheSameFile) {
     TempTree tree;
     auto output = std::make_unique<audio::WavFileOutput>(tree.path("take-").toStdString());
     audio::WavFileOutput* wav = output.get();
@@ -27,10 +25,14 @@ TEST(ShortPathTest, awkwardNamesOpenAsTheSameFile)
     const QByteArray song = songBytes("tone330-mono-8k");
     const auto expected = referenceDecode(testSong("tone330-mono-8k")).samples;
 
-    const QStringList names = {
-        "My Music/Best of 1999/01 - Song.mp3", "quote \"live\".mp3", "[brackets] (and) {more}.mp3",
-        "100% pure.mp3",  "percent %20 escape.mp3",  "tab\there.mp3",
-        "Ünïcödé – 東京 ♫.mp3", "  leading and trailing  .mp3"};
+    const QStringList names = {"My Music/Best of 1999/01 - Song.mp3",
+                               "quote \"live\".mp3",
+                               "[brackets] (and) {more}.mp3",
+                               "100% pure.mp3",
+                               "percent %20 escape.mp3",
+                               "tab\there.mp3",
+                               "Ünïcödé – 東京 ♫.mp3",
+                               "  leading and trailing  .mp3"};
     for (const QString& name : names) {
         SCOPED_TRACE(name.toStdString());
         // A decoy where a careless unescaping would land.
@@ -42,9 +44,10 @@ TEST(ShortPathTest, awkwardNamesOpenAsTheSameFile)
         ASSERT_EQ(length, std::strlen(shortPath));
         EXPECT_EQ(std::strpbrk(shortPath, " \t\""), nullptr);
 
-        ASSERT_EQ(mciSendStringA((std::string("open ") + shortPath + " type mpegvideo alias s").c_str(),
-                                 nullptr, 0, nullptr),
-                  0u);
+        ASSERT_EQ(
+            mciSendStringA((std::string("open ") + shortPath + " type mpegvideo alias s").c_str(),
+                           nullptr, 0, nullptr),
+            0u);
         mciSendStringA("play s", nullptr, 0, nullptr);
         ASSERT_TRUE(waitUntil([] { return !audio::Engine::instance().playing(); }));
         mciSendStringA("close s", nullptr, 0, nullptr);
@@ -53,8 +56,7 @@ TEST(ShortPathTest, awkwardNamesOpenAsTheSameFile)
     audio::Engine::instance().setOutput(nullptr);
 }
 
-TEST(ShortPathTest, missingOrEmptyPathGivesZeroAndLeavesTheBuffer)
-{
+TEST(ShortPathTest, missingOrEmptyPathGivesZeroAndLeavesTheBuffer) {
     char buffer[16] = "untouched";
     EXPECT_EQ(GetShortPathNameA("/no/such/file.mp3", buffer, sizeof buffer), 0u);
     EXPECT_EQ(GetShortPathNameA("", buffer, sizeof buffer), 0u);
@@ -62,8 +64,7 @@ TEST(ShortPathTest, missingOrEmptyPathGivesZeroAndLeavesTheBuffer)
     EXPECT_STREQ(buffer, "untouched");
 }
 
-TEST(ShortPathTest, tooSmallBufferGetsTheNeededSizeAndNoPath)
-{
+TEST(ShortPathTest, tooSmallBufferGetsTheNeededSizeAndNoPath) {
     TempTree tree;
     const QByteArray path = tree.file("a b.mp3", "x").toUtf8();
     const DWORD needed = GetShortPathNameA(path.constData(), nullptr, 0);

@@ -18,13 +18,14 @@ namespace {
 using namespace std::chrono_literals;
 using Commands = std::vector<std::string>;
 
-QString song(const char* name) { return QString::fromStdString(testSong(name)); }
+QString song(const char* name) {
+    return QString::fromStdString(testSong(name));
+}
 
 // Records what MP3Play sends; answers 0 without playing anything.
 class CommandsTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         mci::setCommandRecorder([this](std::string_view command) {
             m_sent.emplace_back(command);
             return std::optional<std::uint32_t>(0);
@@ -32,18 +33,16 @@ protected:
     }
     void TearDown() override { mci::setCommandRecorder({}); }
 
-    static Commands playCommands(const std::string& element)
-    {
-        return {"stop mp3play", "close mp3play", "open " + element + " type mpegvideo alias mp3play",
-                "play mp3play"};
+    static Commands playCommands(const std::string& element) {
+        return {"stop mp3play", "close mp3play",
+                "open " + element + " type mpegvideo alias mp3play", "play mp3play"};
     }
 
     Commands m_sent;
     TempTree m_tree;
 };
 
-TEST_F(CommandsTest, playSongSendsStopCloseOpenPlayWithTheShortPath)
-{
+TEST_F(CommandsTest, playSongSendsStopCloseOpenPlayWithTheShortPath) {
     const QString path = m_tree.file("My Songs/first song.mp3", "x");
     MP3Play::PlaySong(path);
     char shortPath[255] = {};
@@ -52,8 +51,7 @@ TEST_F(CommandsTest, playSongSendsStopCloseOpenPlayWithTheShortPath)
     EXPECT_EQ(m_sent, playCommands(shortPath));
 }
 
-TEST_F(CommandsTest, playSongWithEmptyOrMissingPathOpensNoFile)
-{
+TEST_F(CommandsTest, playSongWithEmptyOrMissingPathOpensNoFile) {
     MP3Play::PlaySong("");
     MP3Play::PlaySong(m_tree.path("not there.mp3"));
     const Commands once = playCommands("");
@@ -63,8 +61,7 @@ TEST_F(CommandsTest, playSongWithEmptyOrMissingPathOpensNoFile)
     EXPECT_EQ(m_sent[2], "open  type mpegvideo alias mp3play");
 }
 
-TEST_F(CommandsTest, shortPathLongerThanTheBufferOpensNoFile)
-{
+TEST_F(CommandsTest, shortPathLongerThanTheBufferOpensNoFile) {
     // 240 characters of name: fits the file system, but its short form (with %20s) does not
     // fit 255 characters.
     const QString path = m_tree.file(QString("a b ").repeated(60) + ".mp3", "x");
@@ -72,8 +69,7 @@ TEST_F(CommandsTest, shortPathLongerThanTheBufferOpensNoFile)
     EXPECT_EQ(m_sent, playCommands(""));
 }
 
-TEST_F(CommandsTest, pauseResumeAndStopAllSendTheirCommands)
-{
+TEST_F(CommandsTest, pauseResumeAndStopAllSendTheirCommands) {
     MP3Play::PauseSong();
     MP3Play::ResumeSong();
     MP3Play::StopAll();
@@ -82,16 +78,14 @@ TEST_F(CommandsTest, pauseResumeAndStopAllSendTheirCommands)
 
 class PlaybackTest : public ::testing::Test {
 protected:
-    void TearDown() override
-    {
+    void TearDown() override {
         MP3Play::StopAll();
         audio::Engine::instance().setOutput(nullptr);
     }
     TempTree m_tree;
 };
 
-TEST_F(PlaybackTest, secondPlaySongLeavesOnlyTheSecondSong)
-{
+TEST_F(PlaybackTest, secondPlaySongLeavesOnlyTheSecondSong) {
     auto output = std::make_unique<audio::WavFileOutput>(m_tree.path("take-").toStdString());
     audio::WavFileOutput* wav = output.get();
     audio::Engine::instance().setOutput(std::move(output));
@@ -109,16 +103,15 @@ TEST_F(PlaybackTest, secondPlaySongLeavesOnlyTheSecondSong)
     const auto firstExpected = referenceDecode(testSong("tone440-stereo-44k")).samples;
     EXPECT_EQ(first.size(), 20000u); // nothing of the first song after the switch
     EXPECT_TRUE(std::equal(first.begin(), first.end(), firstExpected.begin()));
-    EXPECT_TRUE(readWav(files[1]).samples == referenceDecode(testSong("tone880-stereo-44k")).samples);
+    EXPECT_TRUE(readWav(files[1]).samples ==
+                referenceDecode(testSong("tone880-stereo-44k")).samples);
 }
 
-int countEntries(const char* folder)
-{
+int countEntries(const char* folder) {
     return static_cast<int>(QDir(folder).entryList(QDir::NoDotAndDotDot | QDir::AllEntries).size());
 }
 
-long residentKiB()
-{
+long residentKiB() {
     std::ifstream statm("/proc/self/statm");
     long pages = 0;
     long resident = 0;
@@ -126,8 +119,7 @@ long residentKiB()
     return resident * (sysconf(_SC_PAGESIZE) / 1024);
 }
 
-TEST_F(PlaybackTest, thousandPlaySongsLeaveOneSongAndNoLeaks)
-{
+TEST_F(PlaybackTest, thousandPlaySongsLeaveOneSongAndNoLeaks) {
     audio::Engine::instance().setOutput(std::make_unique<audio::NullOutput>());
     const QString songs[] = {song("tone440-stereo-44k"), song("tone660-mono-22k-vbr")};
     for (int i = 0; i < 50; ++i) // let every lazily made resource exist first
