@@ -6,6 +6,8 @@
 #include "player/Program.h"
 #include "player/Scroller.h"
 #include "player/frmMenu.h"
+#include "player/transparent/TransparentColor.h"
+#include "platform/com/PemrikGuids.h"
 #include "platform/ui/DirList.h"
 #include "platform/ui/DriveList.h"
 #include "platform/ui/ImageControl.h"
@@ -19,6 +21,7 @@
 #include <QGuiApplication>
 #include <QLabel>
 #include <QMenu>
+#include <QSignalBlocker>
 #include <QSlider>
 #include <QTimer>
 #include <QWindow>
@@ -74,6 +77,8 @@ frmMain::frmMain(QWidget* parent) : QWidget(parent) {
     buildStrips();
     connectHandlers();
     setFixedSize(twips::rect(0, 0, kCreatorWidth, 8160).size());
+    TransparentColor::registerBuiltIn();
+    m_hosted = layout::createHostedControls(this, QStringLiteral(":/quiva/frmMain.layout"));
 }
 
 frmMain::~frmMain() { delete m_menu; }
@@ -230,6 +235,7 @@ void frmMain::Form_Load() {
     tmrScroll2->start();
     setHeight(twips::fromPixels(Image1->height()));
     setWidth(twips::fromPixels(Image1->width()));
+    takeVolumeFromControl();
     txtDirPath = ReadIniValue(kSection, QStringLiteral("dir"), settingsFileName());
     Dir1->setPath(txtDirPath);
     AddDirectoryFiles(*lstPls, txtDirPath, QStringLiteral("*.mp3"));
@@ -359,7 +365,21 @@ void frmMain::Image8_MouseMove() {
 }
 void frmMain::Image9_MouseMove() { setHint(QStringLiteral("Clear the entire playlist")); }
 
-void frmMain::SliderVol_Scroll() {}
+// Before the message loop runs, the control still holds its saved volume, not the mixer's.
+void frmMain::takeVolumeFromControl() {
+    com::Variant volume;
+    if (!Dalvex1() || FAILED(com::getProperty(Dalvex1(), pemrik::kDispidVolume, &volume)))
+        return;
+    if (const std::optional<std::int32_t> value = com::toLong(*volume)) {
+        const QSignalBlocker notAScroll(SliderVol);
+        SliderVol->setValue(*value);
+    }
+}
+
+void frmMain::SliderVol_Scroll() {
+    if (Dalvex1())
+        com::putProperty(Dalvex1(), pemrik::kDispidVolume, com::makeI4(SliderVol->value()));
+}
 
 // ---- Popup menu --------------------------------------------------------------------------
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "player/StoredLayout.h"
+
 #include <QString>
 #include <QWidget>
 
@@ -121,15 +123,23 @@ public:
     // The hint strip's caption.
     void setHint(const QString& text);
 
+    // The hosted volume control, bound late; null when it could not be created.
+    IDispatch* Dalvex1() const { return m_hosted.dispatch(QStringLiteral("Dalvex1")); }
+    const layout::HostedControls& hostedControls() const { return m_hosted; }
+
 private:
     void buildSkin();
     void buildControls();
     void buildStrips();
     void connectHandlers();
+    void takeVolumeFromControl();
     void playSelectedEntry();
     void stepSelection(int delta);
     void scroll(Label* label, int frameWidthTwips);
 
+    // Declared last of the members that own widgets' companions: the hosted controls close
+    // (their terminate hooks run) before the window's own children go.
+    layout::HostedControls m_hosted;
     frmMenu* m_menu = nullptr;
     float m_dragOriginX = 0; // twips, where a button last went down on the title strip
     float m_dragOriginY = 0;
