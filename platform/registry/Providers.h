@@ -22,9 +22,11 @@ struct ProvidedValue {
 using KeyProvider = std::function<std::optional<std::vector<ProvidedValue>>()>;
 
 // Makes `path` under `root` a computed key. The provider is consulted only when no store holds
-// the key, once per RegOpenKeyExA (the handle keeps what it returned). A provided key is
-// read-only: an open asking for write rights gets ERROR_ACCESS_DENIED. A later call for the same
-// key (case-insensitive) replaces the provider; an empty provider removes it.
+// the key, once per RegOpenKeyExA (the handle keeps what it returned). A provided key describes
+// the user's own desktop, so an open asking for write rights succeeds (callers that open with a
+// write-capable mask only to read, as the About box does, find it), but every write through it
+// is refused with ERROR_ACCESS_DENIED. A later call for the same key (case-insensitive)
+// replaces the provider; an empty provider removes it.
 // Thread-safe; the provider runs on the caller's thread with no registry lock held.
 void provideKey(HKEY root, std::string path, KeyProvider provider);
 

@@ -170,8 +170,6 @@ LONG RegOpenKeyExA(HKEY key, const char* subKey, DWORD, REGSAM access, HKEY* res
             return ERROR_INVALID_HANDLE;
         path = joinPath(base->path, subKey ? subKey : "");
         if (base->provided && path == base->path) {
-            if (access & kWriteRights)
-                return ERROR_ACCESS_DENIED;
             *result = s.add(OpenKey{base->root, path, access, base->provided});
             return ERROR_SUCCESS;
         }
@@ -186,8 +184,6 @@ LONG RegOpenKeyExA(HKEY key, const char* subKey, DWORD, REGSAM access, HKEY* res
     auto provided = askProvider(path);
     if (!provided)
         return ERROR_FILE_NOT_FOUND;
-    if (access & kWriteRights)
-        return ERROR_ACCESS_DENIED;
     std::lock_guard guard(s.lock);
     *result = s.add(OpenKey{key, path, access, std::move(provided)});
     return ERROR_SUCCESS;

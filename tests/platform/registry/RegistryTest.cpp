@@ -233,8 +233,12 @@ TEST_F(RegistryTest, providedKeyAnswersOnlyWhenNoStoreHoldsItAndIsReadOnly) {
               ERROR_SUCCESS);
     EXPECT_EQ(queryText(key, nullptr), "\"/bin/web\"");
     RegCloseKey(key);
-    EXPECT_EQ(RegOpenKeyExA(HKEY_CLASSES_ROOT, "http\\shell\\open\\command", 0, 0x2003F, &key),
-              ERROR_ACCESS_DENIED);
+    ASSERT_EQ(RegOpenKeyExA(HKEY_CLASSES_ROOT, "http\\shell\\open\\command", 0, 0x2003F, &key),
+              ERROR_SUCCESS)
+        << "a write-capable open finds the key; only writes are refused";
+    const BYTE one = 1;
+    EXPECT_EQ(RegSetValueExA(key, nullptr, 0, REG_SZ, &one, 1), ERROR_ACCESS_DENIED);
+    RegCloseKey(key);
 
     present = false;
     EXPECT_EQ(RegOpenKeyExA(HKEY_CLASSES_ROOT, "http\\shell\\open\\command", 0, KEY_READ, &key),
