@@ -1,0 +1,183 @@
+#include "tests/support/PlayerProcess.h"
+#include "tests/support/PulseServer.h"
+
+#include <QFile>
+#include <QProcess>
+#include <QThread>
+#include <chrono>
+#include <cmath>
+#include <gtest/gtest.h>
+#include <optional>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// What a stretch of the sink's monitor sounded like.
+struct Sound {
+    double level = 0;       // RMS of the left channel
+    double frequencyHz = 0; // of the tone, when there is one
+};
+
+constexpr int kWindowFrames = PulseServer::kRateHz / 10; // 100 ms
+// The test songs are sines at half scale (RMS about 11600 at full volume); the silent sink
+// records exact zeros, so anything under this is silence.
+constexpr double kSilence = 100;
+constexpr double kTone = 2000;
+
+std::string songFile(const char* name) {
+    return qEnvironmentVariable("QUIVA_BUILD_DIR").toStdString() + "/test-mp3s/" + name + ".mp3";
+}
+
+bool isTone(const Sound& s, double hz) {
+    return s.level > kTone && std::abs(s.frequencyHz - hz) < hz * 0.03;
+}
+
+class PlayerSoundTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(pulse.running()) << "cannot start a private PulseAudio server";
+        pulse.exportAddress(); // the player inherits PULSE_SERVER
+        registerVolumeControl();
+        // Listed by name: "high" (1000 Hz, 20 s) is row 0, "low" (440 Hz, 3 s) is row 1.
+        copySong("tone1000-stereo-192k", "high");
+        copySong("tone440-stereo-44k", "low");
+        if (HasFatalFailure())
+            return;
+        tree.file("program/quiva.ini",
+                  "[quiva]\nDIR=" + tree.path("music").toUtf8() + "/\nHEIGHT=5580\n");
+        ASSERT_TRUE(recorder.running()) << "cannot record the sink's monitor";
+        ASSERT_TRUE(player.start()) << "cannot start the player on a private X server";
+        windowId = player.waitForWindow();
+        ASSERT_FALSE(windowId.isEmpty()) << "the main window never showed";
+        ASSERT_EQ(player.geometry(windowId).height(), 372);
+    }
+
+    void registerVolumeControl() {
+        const QString build = qEnvironmentVariable("QUIVA_BUILD_DIR");
+        ASSERT_EQ(QProcess::execute(build + "/bin/quiva-regsvr", {build + "/lib/libDalvex.so"}),
+                  0);
+    }
+
+    void copySong(const char* made, const char* as) {
+        tree.folder("music");
+        ASSERT_TRUE(QFile::copy(QString::fromStdString(songFile(made)),
+                                tree.path("music") + "/" + as + ".mp3"))
+            << songFile(made);
+    }
+
+    // Clicks at a point of the window, in its own pixels.
+    void clickAt(int x, int y, int repeat = 1) {
+        const QRect g = player.geometry(windowId);
+        player.xdotool({"mousemove", QString::number(g.x() + x), QString::number(g.y() + y),
+                        "click", "--repeat", QString::number(repeat), "--delay", "80", "1"});
+    }
+
+    void doubleClickEntry(int row) { clickAt(60, 102 + 11 * row, 2); }
+
+    // The last 100 ms recorded.
+    Sound latest() const {
+        const long long end = recorder.frames();
+        if (end < kWindowFrames) // nothing to judge yet: neither silence nor a tone
+            return {std::nan(""), 0};
+        const auto samples = recorder.left(std::max(0LL, end - kWindowFrames), kWindowFrames);
+        return {rms(samples), toneFrequencyHz(samples, PulseServer::kRateHz)};
+    }
+
+    // Waits up to timeoutMs for the monitor to sound as `wanted` says; the sound heard last.
+    template <typename Wanted> std::optional<Sound> waitFor(Wanted wanted, int timeoutMs) {
+        const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+        Sound heard;
+        while (Clock::now() < deadline) {
+            heard = latest();
+            if (wanted(heard))
+                return heard;
+            QThread::msleep(20);
+        }
+        return std::nullopt;
+    }
+
+    // The level over the next half second, once the monitor has recorded it.
+    double levelOverHalfASecond() {
+        const long long from = recorder.frames();
+        const int frames = PulseServer::kRateHz / 2;
+        if (!recorder.waitForFrames(from, frames, 3000))
+            return -1;
+        return rms(recorder.left(from, frames));
+    }
+
+    static auto toneOf(double hz) {
+        return [hz](const Sound& s) { return isTone(s, hz); };
+    }
+    static bool silent(const Sound& s) { return s.level < kSilence; }
+
+    PulseServer pulse;
+    MonitorRecorder recorder{pulse};
+    TempTree tree;
+    PlayerProcess player{tree};
+    QString windowId;
+};
+
+TEST_F(PlayerSoundTest, DoubleClickPlaysPauseResumesAndStopSilences) {
+    EXPECT_TRUE(waitFor(silent, 1000)) << "the sink is not silent before anything plays";
+
+    doubleClickEntry(1);
+    EXPECT_TRUE(waitFor(toneOf(440), 5000)) << "the 440 Hz song is not heard";
+
+    doubleClickEntry(0);
+    ASSERT_TRUE(waitFor(toneOf(1000), 5000)) << "the 1000 Hz song does not replace it";
+
+    clickAt(67, 45); // pause
+    EXPECT_TRUE(waitFor(silent, 1000)) << "pause does not silence the song";
+    QThread::msleep(300);
+    EXPECT_TRUE(silent(latest())) << "the paused song is heard again";
+
+    clickAt(67, 45); // resume
+    EXPECT_TRUE(waitFor(toneOf(1000), 2000)) << "the paused song does not resume";
+
+    clickAt(97, 45); // stop
+    EXPECT_TRUE(waitFor(silent, 1000)) << "stop does not silence the song";
+    QThread::msleep(300);
+    EXPECT_TRUE(silent(latest())) << "the stopped song is heard again";
+}
+
+TEST_F(PlayerSoundTest, VolumeSliderSetsTheLevelOfThePlayingSong) {
+    doubleClickEntry(0);
+    ASSERT_TRUE(waitFor(toneOf(1000), 5000)) << "the 1000 Hz song is not heard";
+    const double full = levelOverHalfASecond();
+    ASSERT_GT(full, kTone);
+
+    // Focus the slider by clicking its thumb (at the right end, so the value stays 100).
+    player.xdotool({"windowfocus", "--sync", windowId});
+    clickAt(262, 52);
+    player.xdotool({"key", "--delay", "50", "Next", "Next", "Next", "Next", "Next", "Next", "Next",
+                    "Next", "Next", "Next"}); // ten pages of 5: 50
+    const auto half = waitFor([&](const Sound& s) { return s.level < full * 0.8; }, 3000);
+    ASSERT_TRUE(half) << "the level does not fall at volume 50";
+    QThread::msleep(300); // let the level settle
+    const double atHalf = levelOverHalfASecond();
+    EXPECT_LT(atHalf, full * 0.8);
+    EXPECT_GT(atHalf, kSilence) << "volume 50 is silent";
+    EXPECT_TRUE(isTone(latest(), 1000) || latest().level < kTone) << "the tone is distorted";
+
+    player.xdotool({"key", "Home"});
+    EXPECT_TRUE(waitFor(silent, 2000)) << "volume 0 is not silent";
+
+    player.xdotool({"key", "End"});
+    ASSERT_TRUE(waitFor(toneOf(1000), 2000)) << "volume 100 does not bring the song back";
+    QThread::msleep(300);
+    EXPECT_NEAR(levelOverHalfASecond(), full, full * 0.1) << "volume 100 is not the full level";
+}
+
+TEST_F(PlayerSoundTest, ExitFromTheMenuWhilePlayingEndsCleanlyAndSilently) {
+    doubleClickEntry(0);
+    ASSERT_TRUE(waitFor(toneOf(1000), 5000)) << "the 1000 Hz song is not heard";
+
+    clickAt(281, 54); // the round button
+    player.xdotool({"sleep", "0.3", "key", "Up", "Return"}); // the last entry: Exit
+    ASSERT_TRUE(player.waitForExit(5000)) << "the player does not end";
+    EXPECT_EQ(player.exitCode(), 0);
+    EXPECT_TRUE(waitFor(silent, 1000)) << "the song is still heard after the exit";
+}
+
+} // namespace
