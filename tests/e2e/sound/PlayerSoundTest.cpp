@@ -143,6 +143,33 @@ TEST_F(PlayerSoundTest, DoubleClickPlaysPauseResumesAndStopSilences) {
     EXPECT_TRUE(silent(latest())) << "the stopped song is heard again";
 }
 
+// The pause button only toggles its own word: a song started while "paused" plays, the next
+// press resumes (nothing to hear) and only the press after that pauses. Previous and next walk
+// the list; previous from the first entry selects nothing and so plays nothing.
+TEST_F(PlayerSoundTest, PauseWordAndPreviousNextFollowTheList) {
+    doubleClickEntry(1);
+    ASSERT_TRUE(waitFor(toneOf(440), 5000)) << "the 440 Hz song is not heard";
+    clickAt(79, 51); // pause
+    ASSERT_TRUE(waitFor(silent, 1000)) << "pause does not silence the song";
+
+    doubleClickEntry(0);
+    ASSERT_TRUE(waitFor(toneOf(1000), 5000)) << "a song started while paused is not heard";
+    clickAt(79, 51); // resume: the song already plays
+    QThread::msleep(400);
+    EXPECT_TRUE(isTone(latest(), 1000)) << "the press after a paused switch pauses";
+    clickAt(79, 51); // pause
+    EXPECT_TRUE(waitFor(silent, 1000)) << "the second press does not pause";
+
+    clickAt(140, 51); // next: the second entry
+    EXPECT_TRUE(waitFor(toneOf(440), 3000)) << "next does not play the second entry";
+    clickAt(20, 51); // previous: the first entry
+    EXPECT_TRUE(waitFor(toneOf(1000), 3000)) << "previous does not play the first entry";
+    clickAt(20, 51); // previous on the first entry: no entry, no song
+    EXPECT_TRUE(waitFor(silent, 1000)) << "previous on the first entry keeps playing";
+    QThread::msleep(300);
+    EXPECT_TRUE(silent(latest())) << "previous on the first entry plays something";
+}
+
 TEST_F(PlayerSoundTest, VolumeSliderSetsTheLevelOfThePlayingSong) {
     doubleClickEntry(0);
     ASSERT_TRUE(waitFor(toneOf(1000), 5000)) << "the 1000 Hz song is not heard";
