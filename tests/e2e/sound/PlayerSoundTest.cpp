@@ -143,6 +143,24 @@ TEST_F(PlayerSoundTest, DoubleClickPlaysPauseResumesAndStopSilences) {
     EXPECT_TRUE(silent(latest())) << "the stopped song is heard again";
 }
 
+// Timed in recorded frames, so a slow machine does not matter: the 3 s song paused after at
+// least 1.5 s has at most about 1.5 s left when it resumes, where a restart would play 3 s.
+TEST_F(PlayerSoundTest, ResumeContinuesWhereThePauseStopped) {
+    constexpr long long kSecond = PulseServer::kRateHz;
+    doubleClickEntry(1);
+    ASSERT_TRUE(waitFor(toneOf(440), 5000)) << "the 440 Hz song is not heard";
+    ASSERT_TRUE(recorder.waitForFrames(recorder.frames(), kSecond * 3 / 2, 5000));
+    clickAt(79, 51); // pause
+    ASSERT_TRUE(waitFor(silent, 1000)) << "pause does not silence the song";
+
+    clickAt(79, 51); // resume
+    ASSERT_TRUE(waitFor(toneOf(440), 2000)) << "the paused song does not resume";
+    const long long resumedAt = recorder.frames();
+    ASSERT_TRUE(waitFor(silent, 5000)) << "the song does not end";
+    const long long played = recorder.frames() - resumedAt;
+    EXPECT_LT(played, kSecond * 22 / 10) << "the song started again from its beginning";
+}
+
 // The pause button only toggles its own word: a song started while "paused" plays, the next
 // press resumes (nothing to hear) and only the press after that pauses. Previous and next walk
 // the list; previous from the first entry selects nothing and so plays nothing.
