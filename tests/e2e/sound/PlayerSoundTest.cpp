@@ -129,15 +129,15 @@ TEST_F(PlayerSoundTest, DoubleClickPlaysPauseResumesAndStopSilences) {
     doubleClickEntry(0);
     ASSERT_TRUE(waitFor(toneOf(1000), 5000)) << "the 1000 Hz song does not replace it";
 
-    clickAt(67, 45); // pause
+    clickAt(79, 51); // pause
     EXPECT_TRUE(waitFor(silent, 1000)) << "pause does not silence the song";
     QThread::msleep(300);
     EXPECT_TRUE(silent(latest())) << "the paused song is heard again";
 
-    clickAt(67, 45); // resume
+    clickAt(79, 51); // resume
     EXPECT_TRUE(waitFor(toneOf(1000), 2000)) << "the paused song does not resume";
 
-    clickAt(97, 45); // stop
+    clickAt(109, 51); // stop
     EXPECT_TRUE(waitFor(silent, 1000)) << "stop does not silence the song";
     QThread::msleep(300);
     EXPECT_TRUE(silent(latest())) << "the stopped song is heard again";
