@@ -1,5 +1,7 @@
 #include "platform/audio/AlsaOutput.h"
 
+#include "platform/audio/AlsaErrors.h"
+
 #include <alsa/asoundlib.h>
 #include <poll.h>
 #include <sys/eventfd.h>
@@ -20,6 +22,7 @@ AlsaOutput::~AlsaOutput() {
 
 bool AlsaOutput::open(const PcmFormat& format, int bufferMs) {
     close();
+    silenceAlsaErrors();
     if (snd_pcm_open(&m_pcm, m_device, SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK) < 0) {
         m_pcm = nullptr;
         return false;
