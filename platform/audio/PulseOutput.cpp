@@ -86,13 +86,13 @@ bool PulseOutput::open(const PcmFormat& format, int bufferMs) {
     if (!connect())
         return false;
     m_format = format;
-    const pa_sample_spec spec{PA_SAMPLE_S16NE, static_cast<std::uint32_t>(format.rateHz),
-                              static_cast<std::uint8_t>(format.channels)};
-    m_stream = pa_stream_new(m_context, "Quiva", &spec, nullptr);
+    const pa_sample_spec sampleFormat{PA_SAMPLE_S16NE, static_cast<std::uint32_t>(format.rateHz),
+                                      static_cast<std::uint8_t>(format.channels)};
+    m_stream = pa_stream_new(m_context, "Quiva", &sampleFormat, nullptr);
     if (!m_stream)
         return false;
     const auto bufferBytes =
-        static_cast<std::uint32_t>(pa_usec_to_bytes(bufferMs * 1000ULL, &spec));
+        static_cast<std::uint32_t>(pa_usec_to_bytes(bufferMs * 1000ULL, &sampleFormat));
     pa_buffer_attr attr{};
     attr.maxlength = static_cast<std::uint32_t>(-1);
     attr.tlength = bufferBytes;
