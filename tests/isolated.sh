@@ -10,6 +10,8 @@ export HOME="$root/home" XDG_CONFIG_HOME="$root/config" XDG_DATA_HOME="$root/dat
 export XDG_CACHE_HOME="$root/cache" XDG_RUNTIME_DIR="$root/runtime" QUIVA_TEST_ROOT="$root"
 unset PULSE_SERVER DISPLAY WAYLAND_DISPLAY
 # Sanitizer builds: report our leaks, not those of the system libraries (children inherit it).
-export LSAN_OPTIONS="suppressions=$(cd "$(dirname "$0")" && pwd)/lsan.supp:print_suppressions=0"
+here=$(cd "$(dirname "$0")" && pwd)
+export LSAN_OPTIONS="suppressions=$here/lsan.supp:print_suppressions=0"
+export TSAN_OPTIONS="suppressions=$here/tsan.supp:print_suppressions=0"
 cd "$root"
 "$@"
