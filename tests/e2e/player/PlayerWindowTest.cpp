@@ -1,6 +1,5 @@
 #include "tests/support/PlayerProcess.h"
 
-#include <QFile>
 #include <QThread>
 #include <gtest/gtest.h>
 
@@ -52,9 +51,8 @@ TEST_F(PlayerWindowTest, MenuShowsThePlaylistAndExitEndsTheProgram) {
     clickAt(281, 54); // the round button
     player.xdotool({"sleep", "0.3", "key", "Down", "Return"});
     EXPECT_TRUE(eventually([&] { return player.geometry(windowId).height() == 372; }));
-    QFile ini(player.settingsFile());
-    ASSERT_TRUE(ini.open(QIODevice::ReadOnly));
-    EXPECT_TRUE(ini.readAll().contains("HEIGHT=5580"));
+    // The window takes its new height before the handler writes it down.
+    EXPECT_TRUE(eventually([&] { return readAll(player.settingsFile()).contains("HEIGHT=5580"); }));
 
     clickAt(281, 54);
     player.xdotool({"sleep", "0.3", "key", "Up", "Return"}); // the last entry: Exit
