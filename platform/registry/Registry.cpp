@@ -61,6 +61,17 @@ struct State {
             return Key{key.path, {}};
         return store().read(key.path);
     }
+
+    // The values of an open handle that may query them; otherwise the call's error number.
+    LONG readableContent(HKEY handle, std::optional<Key>* content) {
+        const auto open = find(handle);
+        if (!open)
+            return ERROR_INVALID_HANDLE;
+        if (!(open->access & KEY_QUERY_VALUE))
+            return ERROR_ACCESS_DENIED;
+        *content = this->content(*open);
+        return *content ? ERROR_SUCCESS : ERROR_KEY_DELETED;
+    }
 };
 
 State& state() {
@@ -195,14 +206,9 @@ LONG RegEnumValueA(HKEY key, DWORD index, char* name, DWORD* nameChars, DWORD*, 
         return ERROR_INVALID_PARAMETER;
     State& s = state();
     std::lock_guard guard(s.lock);
-    auto open = s.find(key);
-    if (!open)
-        return ERROR_INVALID_HANDLE;
-    if (!(open->access & KEY_QUERY_VALUE))
-        return ERROR_ACCESS_DENIED;
-    auto content = s.content(*open);
-    if (!content)
-        return ERROR_KEY_DELETED;
+    std::optional<Key> content;
+    if (const LONG failure = s.readableContent(key, &content))
+        return failure;
     if (index >= content->values.size())
         return ERROR_NO_MORE_ITEMS;
     const Value& value = content->values[index];
@@ -217,14 +223,9 @@ LONG RegQueryValueExA(HKEY key, const char* valueName, DWORD*, DWORD* type, BYTE
                       DWORD* dataBytes) {
     State& s = state();
     std::lock_guard guard(s.lock);
-    auto open = s.find(key);
-    if (!open)
-        return ERROR_INVALID_HANDLE;
-    if (!(open->access & KEY_QUERY_VALUE))
-        return ERROR_ACCESS_DENIED;
-    auto content = s.content(*open);
-    if (!content)
-        return ERROR_KEY_DELETED;
+    std::optional<Key> content;
+    if (const LONG failure = s.readableContent(key, &content))
+        return failure;
     const Value* value = content->find(valueName ? valueName : "");
     if (!value)
         return ERROR_FILE_NOT_FOUND;
