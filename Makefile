@@ -40,7 +40,9 @@ test-tsan: deps
 	cmake --build build-tsan -j $(JOBS)
 	cd build-tsan && ctest --output-on-failure -L threads --timeout 900
 
+# The peers that bench/peers.sh measures quiva against are installed here only.
 bench: build
+	@tools/install-deps.sh tools/bench-deps.txt
 	bench/run.sh $(BUILD)
 
 # The Debian package build-deb/quiva_<version>_<arch>.deb (a Release build), then the test of the
