@@ -2,9 +2,14 @@
 
 #include "platform/com/Server.h"
 
+#include <cstring>
 #include <dlfcn.h>
+#include <fcntl.h>
+#include <link.h>
 #include <map>
 #include <mutex>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace com {
 
@@ -52,6 +57,35 @@ std::optional<std::string> readDefaultText(const std::string& path) {
     return std::string(buffer);
 }
 
+// dlopen maps a library's segments without asking whether the file holds them, and the first
+// touch of a page past the end of the file kills the process with SIGBUS. So a library cut short
+// (an interrupted copy, a full disk) is caught here, before dlopen; whatever else is wrong with
+// a file (not ELF, another class, unreadable) dlopen reports by itself.
+bool segmentsEndPastTheFile(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    constexpr unsigned char kNativeClass = sizeof(void*) == 8 ? ELFCLASS64 : ELFCLASS32;
+    struct stat info {};
+    ElfW(Ehdr) header{};
+    bool cut = false;
+    if (::fstat(fd, &info) == 0 && ::pread(fd, &header, sizeof header, 0) == sizeof header &&
+        std::memcmp(header.e_ident, ELFMAG, SELFMAG) == 0 &&
+        header.e_ident[EI_CLASS] == kNativeClass && header.e_phentsize == sizeof(ElfW(Phdr))) {
+        const auto size = static_cast<std::uint64_t>(info.st_size);
+        for (unsigned i = 0; i < header.e_phnum && !cut; ++i) {
+            ElfW(Phdr) segment{};
+            const off_t at = static_cast<off_t>(header.e_phoff + i * sizeof segment);
+            if (::pread(fd, &segment, sizeof segment, at) != sizeof segment)
+                break; // dlopen finds the header table short itself
+            cut = segment.p_type == PT_LOAD &&
+                  (segment.p_filesz > size || segment.p_offset > size - segment.p_filesz);
+        }
+    }
+    ::close(fd);
+    return cut;
+}
+
 // The loaded library for a path, loading and checking it on first use. Lock held by caller.
 const Library* libraryFor(const std::string& path, HRESULT* failure) {
     auto& byPath = libraries().byPath;
@@ -77,6 +111,10 @@ void setLastError(std::string text) {
 void* loadServerLibrary(const std::string& path, HRESULT* failure) {
     HRESULT ignored;
     HRESULT& result = failure ? *failure : ignored;
+    if (segmentsEndPastTheFile(path)) {
+        result = fail(CO_E_ERRORINDLL, "cannot load " + path + ": the file is cut short");
+        return nullptr;
+    }
     dlerror();
     void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (!handle) {

@@ -8,6 +8,7 @@
 #include "platform/com/Sinks.h"
 #include "platform/registry/Stores.h"
 #include "tests/platform/testcontrol/TestControl.h"
+#include "tests/support/TempTree.h"
 
 #include <QProcess>
 #include <QTest>
@@ -235,6 +236,15 @@ TEST_F(LoadFailureTest, eachFailureHasItsOwnResultAndMessage) {
 
     registerPath(QUIVA_TESTCONTROL); // a real library that does not serve this class
     EXPECT_EQ(createOther(), CLASS_E_CLASSNOTAVAILABLE);
+}
+
+// A library cut inside its code would crash dlopen with SIGBUS: it is refused before that.
+TEST_F(LoadFailureTest, aLibraryCutShortIsRefusedWithoutLoadingIt) {
+    TempTree tree;
+    const QString cut = tree.file("libcut.so", readAll(QUIVA_TESTCONTROL).left(4096));
+    registerPath(cut.toStdString());
+    EXPECT_EQ(createOther(), CO_E_ERRORINDLL);
+    EXPECT_NE(com::lastError().find("cut short"), std::string::npos) << com::lastError();
 }
 
 TEST_F(LoadFailureTest, regsvrReportsRefusedLibrariesAndUsage) {
