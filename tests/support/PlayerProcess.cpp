@@ -26,7 +26,12 @@ bool PlayerProcess::start() {
     env.insert("DISPLAY", m_x.display());
     env.insert("QT_QPA_PLATFORM", "xcb");
     m_process.setProcessEnvironment(env);
-    m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    if (m_errorFile.isEmpty()) {
+        m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    } else {
+        m_process.setProcessChannelMode(QProcess::ForwardedOutputChannel);
+        m_process.setStandardErrorFile(m_errorFile);
+    }
     m_process.start(m_programDir + "/quiva", {});
     return m_process.waitForStarted(5000);
 }
@@ -46,6 +51,10 @@ QRect PlayerProcess::geometry(const QString& windowId) const {
     };
     return QRect(field("Absolute upper-left X"), field("Absolute upper-left Y"), field("Width"),
                  field("Height"));
+}
+
+bool PlayerProcess::alive() {
+    return m_process.state() != QProcess::NotRunning && !m_process.waitForFinished(0);
 }
 
 bool PlayerProcess::waitForExit(int milliseconds) {

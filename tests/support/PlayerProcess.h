@@ -16,7 +16,11 @@ public:
 
     QString programDir() const { return m_programDir; }
     QString settingsFile() const { return m_programDir + "/quiva.ini"; }
+    // Sends the player's standard error to `path` instead of the test's own (call before start).
+    void setErrorFile(const QString& path) { m_errorFile = path; }
     bool start();
+    // Whether the player still runs: a crash or an early exit shows here at once.
+    bool alive();
     // The X window id of the main window, once it is mapped; empty after a time-out.
     QString waitForWindow();
     // The window's geometry as the X server has it.
@@ -31,5 +35,6 @@ public:
 private:
     Xvfb m_x;
     QString m_programDir;
+    QString m_errorFile;
     QProcess m_process;
 };

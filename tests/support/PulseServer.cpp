@@ -82,6 +82,12 @@ PulseServer::PulseServer() {
         QDir().mkpath(m_root.filePath(dir));
     QFile::setPermissions(m_root.filePath("runtime"),
                           QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    start();
+}
+
+bool PulseServer::start() {
+    if (!m_root.isValid() || running())
+        return false;
     const std::string socket = socketPath(m_root).toStdString();
     const std::vector<std::string> env = {
         "XDG_RUNTIME_DIR=" + m_root.filePath("runtime").toStdString(),
@@ -98,18 +104,27 @@ PulseServer::PulseServer() {
          "--load=module-always-sink"},
         env);
     if (pid < 0)
-        return;
+        return false;
     const auto deadline = Clock::now() + std::chrono::seconds(5);
     while (Clock::now() < deadline) {
         if (socketAnswers(socket)) {
             m_pid = pid;
-            return;
+            return true;
         }
         if (waitpid(pid, nullptr, WNOHANG) == pid)
-            return;
+            return false;
         QThread::msleep(10);
     }
     stopChild(pid);
+    return false;
+}
+
+void PulseServer::kill() {
+    if (!running())
+        return;
+    ::kill(m_pid, SIGKILL);
+    waitpid(m_pid, nullptr, 0);
+    m_pid = -1;
 }
 
 PulseServer::~PulseServer() {

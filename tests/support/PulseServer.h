@@ -9,7 +9,8 @@
 // A private PulseAudio server for tests that listen to what is played: one null sink
 // "quiva_test" (44.1 kHz stereo) whose monitor records everything, anonymous access on a
 // socket in its own runtime folder, no state shared with any other server. Started in the
-// constructor (ready, or running() false), stopped by its PID in the destructor.
+// constructor (ready, or running() false), stopped by its PID in the destructor. kill() and
+// start() let a test crash it and bring up a fresh one at the same address.
 class PulseServer {
 public:
     static constexpr const char* kSinkName = "quiva_test";
@@ -23,6 +24,11 @@ public:
     PulseServer& operator=(const PulseServer&) = delete;
 
     bool running() const { return m_pid > 0; }
+    // Ends the server with SIGKILL, as a crash would (clients see their connection drop, the
+    // socket file stays behind), and waits until it is gone.
+    void kill();
+    // Starts a fresh server at the same address once none runs; true when it answers there.
+    bool start();
     // The server's address for clients, "unix:/.../pulse/native".
     QString address() const;
     // Points this process's clients (and programs it starts) at the server: sets PULSE_SERVER.
