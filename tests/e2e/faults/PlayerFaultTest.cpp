@@ -1,0 +1,428 @@
+#include "tests/support/PlayerProcess.h"
+#include "tests/support/PulseServer.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QThread>
+#include <cerrno>
+#include <chrono>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <memory>
+#include <optional>
+#include <sched.h>
+#include <sys/mount.h>
+#include <unistd.h>
+
+// The real player under the faults a desktop throws at it. Each ends in a quiet, clear outcome
+// and a player that still works: it plays what can be played, answers its menu and exits with
+// code 0 from it.
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr int kTenthFrames = PulseServer::kRateHz / 10;
+// The test songs are sines at half scale (RMS about 11600 at full volume).
+constexpr double kTone = 2000;
+// Click points in window pixels.
+constexpr int kRoundButtonX = 281, kRoundButtonY = 54;
+constexpr int kNextX = 140, kNextY = 51;
+constexpr int kSliderThumbX = 262, kSliderThumbY = 52;
+constexpr int kBarHeightPx = 66, kPanelHeightPx = 372;
+
+QString buildDir() {
+    return qEnvironmentVariable("QUIVA_BUILD_DIR");
+}
+
+// Polls every 20 ms until `done` holds or timeoutMs have passed.
+template <typename Condition> bool eventually(Condition done, int timeoutMs) {
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (!done()) {
+        if (Clock::now() >= deadline)
+            return false;
+        QThread::msleep(20);
+    }
+    return true;
+}
+
+// Whether `done` holds at every poll for the whole of periodMs.
+template <typename Condition> bool throughout(Condition done, int periodMs) {
+    return !eventually([&] { return !done(); }, periodMs);
+}
+
+// The left channel of the last 100 ms the monitor recorded; empty before it has that much.
+std::vector<std::int16_t> lastTenth(const MonitorRecorder& recorder) {
+    const long long end = recorder.frames();
+    return end < kTenthFrames ? std::vector<std::int16_t>{}
+                              : recorder.left(end - kTenthFrames, kTenthFrames);
+}
+
+// Whether the last 100 ms are the clean tone of `hz` at a clear level.
+bool soundsLike(const MonitorRecorder& recorder, double hz) {
+    const auto samples = lastTenth(recorder);
+    return rms(samples) > kTone &&
+           std::abs(toneFrequencyHz(samples, PulseServer::kRateHz) - hz) < hz * 0.03;
+}
+
+// The silent sink records exact zeros; anything under this is silence.
+bool silent(const MonitorRecorder& recorder) {
+    const auto samples = lastTenth(recorder);
+    return !samples.empty() && rms(samples) < 100;
+}
+
+QStringList linesOf(const QByteArray& text) {
+    return QString::fromUtf8(text).split('\n', Qt::SkipEmptyParts);
+}
+
+class PlayerFaultTest : public ::testing::Test {
+protected:
+    // The playlist: "high" (1000 Hz, 20 s) is row 0, "low" (440 Hz, 3 s) is row 1. The window
+    // starts with its playlist shown, so that the rows can be double-clicked.
+    void SetUp() override {
+        // Each case has a registry of its own, and no sound server unless it starts one.
+        qputenv("XDG_DATA_HOME", tree.folder("data").toUtf8());
+        qunsetenv("PULSE_SERVER");
+        copySong("tone1000-stereo-192k", "high");
+        copySong("tone440-stereo-44k", "low");
+        settings = "[quiva]\nDIR=" + tree.path("music").toUtf8() + "/\nHEIGHT=5580\n";
+    }
+
+    void copySong(const char* made, const QString& as) {
+        const QString song = buildDir() + "/test-mp3s/" + made + ".mp3";
+        tree.folder("music");
+        ASSERT_TRUE(QFile::copy(song, tree.path("music/" + as + ".mp3"))) << qPrintable(song);
+    }
+
+    static QString builtLibrary() { return buildDir() + "/lib/libDalvex.so"; }
+    QString registryFile() const { return tree.path("data/quiva/registry.reg"); }
+
+    void registerVolumeControl(const QString& library) {
+        ASSERT_EQ(QProcess::execute(buildDir() + "/bin/quiva-regsvr", {library}), 0);
+        ASSERT_TRUE(QFileInfo::exists(registryFile()));
+    }
+
+    // Starts the player with `settings`, its standard error kept for reports().
+    void startPlayer() {
+        player = std::make_unique<PlayerProcess>(tree);
+        tree.file("program/quiva.ini", settings);
+        player->setErrorFile(tree.path("player-errors.txt"));
+        ASSERT_TRUE(player->start()) << "cannot start the player on a private X server";
+        windowId = player->waitForWindow();
+        ASSERT_FALSE(windowId.isEmpty()) << "the main window never showed";
+    }
+
+    // A private server the player plays to, with a recorder of its monitor.
+    void startSoundServer() {
+        ASSERT_TRUE(pulse.running() || pulse.start()) << "cannot start a private sound server";
+        pulse.exportAddress();
+        listen();
+    }
+
+    // A fresh recorder of the server's monitor (one of a killed server records no more).
+    void listen() {
+        recorder.emplace(pulse);
+        ASSERT_TRUE(recorder->running()) << "cannot record the sink's monitor";
+        ASSERT_TRUE(recorder->waitForFrames(0, kTenthFrames, 10000)) << "the monitor is mute";
+    }
+
+    bool hears(double hz, int timeoutMs = 5000) {
+        return eventually([&] { return soundsLike(*recorder, hz); }, timeoutMs);
+    }
+
+    // Clicks at a point of the window, in its own pixels.
+    void clickAt(int x, int y, int repeat = 1) {
+        const QRect g = player->geometry(windowId);
+        player->xdotool({"mousemove", QString::number(g.x() + x), QString::number(g.y() + y),
+                         "click", "--repeat", QString::number(repeat), "--delay", "80", "1"});
+    }
+
+    void doubleClickEntry(int row) { clickAt(60, 102 + 11 * row, 2); }
+
+    QStringList visibleWindows() const {
+        return player->xdotool({"search", "--onlyvisible", "--class", "quiva"})
+            .split('\n', Qt::SkipEmptyParts);
+    }
+
+    // Opens the popup menu and waits until it shows: proof that the window still answers.
+    bool openMenu() {
+        const qsizetype before = visibleWindows().size();
+        clickAt(kRoundButtonX, kRoundButtonY);
+        return eventually([&] { return visibleWindows().size() > before; }, 5000);
+    }
+
+    bool closeMenu() {
+        player->xdotool({"key", "Escape"});
+        return eventually([&] { return visibleWindows() == QStringList{windowId}; }, 5000);
+    }
+
+    // Exit, the menu's last entry: the program must end by itself with code 0.
+    void exitFromMenu() {
+        ASSERT_TRUE(openMenu()) << "the menu does not open";
+        player->xdotool({"key", "Up", "Return"});
+        ASSERT_TRUE(player->waitForExit(10000)) << "Exit does not end the player";
+        EXPECT_EQ(player->exitCode(), 0) << "a failed shutdown or a sanitizer report";
+    }
+
+    // The program's visible windows other than the main window, while its menu is closed: the
+    // message boxes (they carry titles of their own, so they are not found by name).
+    QStringList messageBoxes() const {
+        QStringList others = visibleWindows();
+        others.removeAll(windowId);
+        return others;
+    }
+
+    // What the player reported on standard error: its own lines, which start with "quiva: ".
+    QStringList reports() const {
+        return linesOf(readAll(tree.path("player-errors.txt")))
+            .filter(QRegularExpression("^quiva: "));
+    }
+
+    // Focuses the volume slider by clicking its thumb at the right end (value 100), then moves
+    // it to 0.
+    void turnTheSliderDown() {
+        player->xdotool({"windowfocus", "--sync", windowId});
+        clickAt(kSliderThumbX, kSliderThumbY);
+        player->xdotool({"key", "Home"});
+    }
+
+    TempTree tree;
+    QByteArray settings;
+    PulseServer pulse;
+    std::optional<MonitorRecorder> recorder;
+    std::unique_ptr<PlayerProcess> player;
+    QString windowId;
+};
+
+TEST_F(PlayerFaultTest, SoundServerKilledMidSongThenRestartedPlaysTheNextSongThroughTheNewOne) {
+    registerVolumeControl(builtLibrary());
+    startSoundServer();
+    startPlayer();
+    doubleClickEntry(0);
+    ASSERT_TRUE(hears(1000)) << "the 1000 Hz song is not heard";
+
+    pulse.kill();
+    ASSERT_TRUE(pulse.start()) << "cannot start the sound server again";
+    listen();
+    ASSERT_TRUE(player->alive()) << "the player died with its sound server";
+
+    clickAt(kNextX, kNextY); // the second entry
+    EXPECT_TRUE(hears(440)) << "the next song is not heard through the new server";
+    EXPECT_TRUE(messageBoxes().isEmpty()) << "the lost server was reported in a message box";
+    exitFromMenu();
+}
+
+// Without a server (and without a sound card) a song plays to nowhere, silently, as a failed
+// open plays nothing: no message, no hang. A server that appears later is used by the next song.
+TEST_F(PlayerFaultTest, WithNoSoundServerASongPlaysSilentlyAndTheNextServerIsUsed) {
+    registerVolumeControl(builtLibrary());
+    pulse.kill(); // nothing answers at its address from now on
+    pulse.exportAddress();
+    startPlayer();
+
+    doubleClickEntry(0);
+    EXPECT_TRUE(throughout([&] { return messageBoxes().isEmpty(); }, 1000))
+        << "the missing server was reported in a message box";
+    ASSERT_TRUE(openMenu()) << "the window stopped answering after the double click";
+    ASSERT_TRUE(closeMenu());
+    ASSERT_TRUE(player->alive());
+
+    startSoundServer();
+    doubleClickEntry(1);
+    EXPECT_TRUE(hears(440)) << "the server that came later is not used";
+    exitFromMenu();
+    EXPECT_EQ(reports(), QStringList()) << "no sound is not a fault worth a message";
+}
+
+enum class LibraryDamage { Missing, Garbage, CutShort };
+
+std::string damageName(const ::testing::TestParamInfo<LibraryDamage>& info) {
+    switch (info.param) {
+    case LibraryDamage::Missing:
+        return "Missing";
+    case LibraryDamage::Garbage:
+        return "Garbage";
+    case LibraryDamage::CutShort:
+        return "CutShort";
+    }
+    return "Unknown";
+}
+
+class VolumeControlLibraryFault : public PlayerFaultTest,
+                                  public ::testing::WithParamInterface<LibraryDamage> {
+protected:
+    // Registers a copy of the library, then does the damage to the copy.
+    void registerDamagedLibrary() {
+        const QString library = tree.folder("lib") + "/libDalvex.so";
+        ASSERT_TRUE(QFile::copy(builtLibrary(), library));
+        registerVolumeControl(library);
+        const QByteArray whole = readAll(library);
+        ASSERT_TRUE(QFile::remove(library));
+        if (GetParam() == LibraryDamage::Garbage)
+            tree.file("lib/libDalvex.so", QByteArray(64 * 1024, '\x5a'));
+        else if (GetParam() == LibraryDamage::CutShort)
+            tree.file("lib/libDalvex.so", whole.left(4096)); // an interrupted copy
+    }
+};
+
+// The player goes on without the control: it says so once on standard error (no message box
+// at every start), plays, and its slider, which drives nothing now, changes nothing.
+TEST_P(VolumeControlLibraryFault, ThePlayerSaysSoOnceAndPlaysWithoutTheSlider) {
+    registerDamagedLibrary();
+    startSoundServer();
+    startPlayer();
+
+    doubleClickEntry(0);
+    ASSERT_TRUE(hears(1000)) << "the player without its volume control plays nothing";
+    turnTheSliderDown();
+    EXPECT_TRUE(throughout([&] { return soundsLike(*recorder, 1000); }, 1000))
+        << "the slider changed the volume without its control";
+    EXPECT_TRUE(messageBoxes().isEmpty());
+    exitFromMenu();
+
+    const QStringList lines = reports();
+    ASSERT_EQ(lines.size(), 1) << qPrintable(lines.join('\n'));
+    EXPECT_TRUE(lines[0].contains("Dalvex1") && lines[0].contains(tree.path("lib/libDalvex.so")))
+        << qPrintable(lines[0]);
+}
+
+INSTANTIATE_TEST_SUITE_P(, VolumeControlLibraryFault,
+                         ::testing::Values(LibraryDamage::Missing, LibraryDamage::Garbage,
+                                           LibraryDamage::CutShort),
+                         damageName);
+
+// Binary garbage where the registry file's header belongs: nothing in it can be trusted, so the
+// control is not found; the file is only read, never replaced by what little was understood.
+TEST_F(PlayerFaultTest, RegistryFileDamagedFromItsFirstLineLeavesTheControlOutAndTheFileAlone) {
+    registerVolumeControl(builtLibrary());
+    QByteArray damaged = readAll(registryFile());
+    damaged.replace(0, damaged.indexOf('\n'), QByteArray("\x00\xff\x13garbage\xfe", 11));
+    tree.file("data/quiva/registry.reg", damaged);
+    startSoundServer();
+    startPlayer();
+
+    doubleClickEntry(1);
+    EXPECT_TRUE(hears(440)) << "the player with a damaged registry plays nothing";
+    EXPECT_TRUE(messageBoxes().isEmpty());
+    exitFromMenu();
+
+    EXPECT_EQ(readAll(registryFile()), damaged) << "the damaged registry file was rewritten";
+    const QStringList lines = reports();
+    ASSERT_EQ(lines.size(), 2) << qPrintable(lines.join('\n'));
+    EXPECT_TRUE(lines[0].contains(registryFile()) && lines[0].contains("damaged"))
+        << qPrintable(lines[0]);
+    EXPECT_TRUE(lines[1].contains("Dalvex1")) << qPrintable(lines[1]);
+}
+
+// Garbage after the registration: what comes before it is read, the control loads and its
+// slider drives the volume as ever.
+TEST_F(PlayerFaultTest, RegistryFileDamagedAfterTheRegistrationStillLoadsTheControl) {
+    registerVolumeControl(builtLibrary());
+    const QByteArray damaged = readAll(registryFile()) + "[HKEY_CLASSES_ROOT\\half\n\x01\x02\xff\n";
+    tree.file("data/quiva/registry.reg", damaged);
+    startSoundServer();
+    startPlayer();
+
+    doubleClickEntry(0);
+    ASSERT_TRUE(hears(1000));
+    turnTheSliderDown();
+    EXPECT_TRUE(eventually([&] { return silent(*recorder); }, 3000))
+        << "the slider does not drive the volume";
+    exitFromMenu();
+
+    EXPECT_EQ(readAll(registryFile()), damaged) << "the damaged registry file was rewritten";
+    const QStringList lines = reports();
+    ASSERT_EQ(lines.size(), 1) << qPrintable(lines.join('\n'));
+    EXPECT_TRUE(lines[0].contains(registryFile()) && lines[0].contains("damaged"))
+        << qPrintable(lines[0]);
+}
+
+// A small tmpfs mounted over a folder in a mount namespace of this test process's own (and so
+// of the programs it starts), so that nothing outside sees it and it goes with the process.
+class SmallDisk {
+public:
+    SmallDisk(const QString& folder, qint64 bytes) : m_folder(folder.toLocal8Bit()) {
+        static const bool ownNamespace =
+            ::unshare(CLONE_NEWNS) == 0 &&
+            ::mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
+        if (!ownNamespace) {
+            m_failure = QString("no private mount namespace: %1").arg(std::strerror(errno));
+            return;
+        }
+        const QByteArray options = "size=" + QByteArray::number(bytes);
+        if (::mount("tmpfs", m_folder.constData(), "tmpfs", 0, options.constData()) != 0)
+            m_failure = QString("cannot mount a tmpfs: %1").arg(std::strerror(errno));
+    }
+    ~SmallDisk() {
+        if (m_failure.isEmpty())
+            ::umount2(m_folder.constData(), MNT_DETACH);
+    }
+    SmallDisk(const SmallDisk&) = delete;
+    SmallDisk& operator=(const SmallDisk&) = delete;
+
+    // Why the disk could not be made; empty when it is mounted.
+    QString failure() const { return m_failure; }
+
+    // Takes the disk's last free byte with one file; true once a write fails for want of space.
+    bool fill() const {
+        const int fd = ::open((m_folder + "/filler").constData(), O_WRONLY | O_CREAT, 0644);
+        const QByteArray block(64 * 1024, '\0');
+        ssize_t written = 0;
+        do {
+            written = ::write(fd, block.constData(), block.size());
+        } while (written > 0);
+        const bool full = written < 0 && errno == ENOSPC;
+        ::close(fd);
+        return full;
+    }
+
+private:
+    QByteArray m_folder;
+    QString m_failure;
+};
+
+class DiskFullTest : public PlayerFaultTest {
+protected:
+    void SetUp() override {
+        PlayerFaultTest::SetUp();
+        // Room for the program and its settings, then nothing.
+        const qint64 programBytes = QFileInfo(buildDir() + "/bin/quiva").size();
+        disk.emplace(tree.folder("program"), programBytes + 1024 * 1024);
+        if (!disk->failure().isEmpty())
+            GTEST_SKIP() << qPrintable(disk->failure());
+    }
+    void TearDown() override {
+        player.reset(); // off the disk before it goes
+        disk.reset();
+    }
+
+    std::optional<SmallDisk> disk;
+};
+
+TEST_F(DiskFullTest, ShowingThePlaylistOnAFullDiskKeepsThePreviousSettingsFile) {
+    settings = "[quiva]\r\n; written by hand\r\nDIR=" + tree.path("music").toUtf8() +
+               "/\r\nHEIGHT=990\r\n";
+    registerVolumeControl(builtLibrary());
+    startPlayer();
+    ASSERT_EQ(player->geometry(windowId).height(), kBarHeightPx);
+    ASSERT_TRUE(disk->fill()) << "the disk does not fill up";
+
+    ASSERT_TRUE(openMenu());
+    player->xdotool({"key", "Down", "Return"}); // Show Playlist, which writes HEIGHT=5580
+    EXPECT_TRUE(
+        eventually([&] { return player->geometry(windowId).height() == kPanelHeightPx; }, 5000))
+        << "the playlist does not show";
+    exitFromMenu();
+
+    EXPECT_EQ(readAll(player->settingsFile()), settings) << "the settings file was damaged";
+    EXPECT_EQ(QDir(player->programDir()).entryList(QDir::Files | QDir::Hidden),
+              QStringList({"filler", "quiva", "quiva.ini"}))
+        << "the failed write left a file behind";
+}
+
+} // namespace
