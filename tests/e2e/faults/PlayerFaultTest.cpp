@@ -166,7 +166,9 @@ protected:
         ASSERT_TRUE(openMenu()) << "the menu does not open";
         player->xdotool({"key", "Up", "Return"});
         ASSERT_TRUE(player->waitForExit(10000)) << "Exit does not end the player";
-        EXPECT_EQ(player->exitCode(), 0) << "a failed shutdown or a sanitizer report";
+        EXPECT_EQ(player->exitCode(), 0)
+            << "a failed shutdown or a sanitizer report; standard error:\n"
+            << readAll(tree.path("player-errors.txt")).right(8000).constData();
     }
 
     // The program's visible windows other than the main window, while its menu is closed: the
@@ -200,19 +202,24 @@ protected:
 };
 
 TEST_F(PlayerFaultTest, SoundServerKilledMidSongThenRestartedPlaysTheNextSongThroughTheNewOne) {
-    registerVolumeControl(builtLibrary());
-    startSoundServer();
-    startPlayer();
+    ASSERT_NO_FATAL_FAILURE(registerVolumeControl(builtLibrary()));
+    ASSERT_NO_FATAL_FAILURE(startSoundServer());
+    ASSERT_NO_FATAL_FAILURE(startPlayer());
     doubleClickEntry(0);
     ASSERT_TRUE(hears(1000)) << "the 1000 Hz song is not heard";
 
     pulse.kill();
     ASSERT_TRUE(pulse.start()) << "cannot start the sound server again";
-    listen();
+    ASSERT_NO_FATAL_FAILURE(listen());
     ASSERT_TRUE(player->alive()) << "the player died with its sound server";
 
     clickAt(kNextX, kNextY); // the second entry
-    EXPECT_TRUE(hears(440)) << "the next song is not heard through the new server";
+    ASSERT_TRUE(hears(440)) << "the next song is not heard through the new server";
+    doubleClickEntry(0); // the long song again, to hear the slider work on it
+    ASSERT_TRUE(hears(1000));
+    turnTheSliderDown();
+    EXPECT_TRUE(eventually([&] { return silent(*recorder); }, 3000))
+        << "the slider no longer drives the volume";
     EXPECT_TRUE(messageBoxes().isEmpty()) << "the lost server was reported in a message box";
     exitFromMenu();
 }
@@ -220,10 +227,10 @@ TEST_F(PlayerFaultTest, SoundServerKilledMidSongThenRestartedPlaysTheNextSongThr
 // Without a server (and without a sound card) a song plays to nowhere, silently, as a failed
 // open plays nothing: no message, no hang. A server that appears later is used by the next song.
 TEST_F(PlayerFaultTest, WithNoSoundServerASongPlaysSilentlyAndTheNextServerIsUsed) {
-    registerVolumeControl(builtLibrary());
+    ASSERT_NO_FATAL_FAILURE(registerVolumeControl(builtLibrary()));
     pulse.kill(); // nothing answers at its address from now on
     pulse.exportAddress();
-    startPlayer();
+    ASSERT_NO_FATAL_FAILURE(startPlayer());
 
     doubleClickEntry(0);
     EXPECT_TRUE(throughout([&] { return messageBoxes().isEmpty(); }, 1000))
@@ -232,7 +239,7 @@ TEST_F(PlayerFaultTest, WithNoSoundServerASongPlaysSilentlyAndTheNextServerIsUse
     ASSERT_TRUE(closeMenu());
     ASSERT_TRUE(player->alive());
 
-    startSoundServer();
+    ASSERT_NO_FATAL_FAILURE(startSoundServer());
     doubleClickEntry(1);
     EXPECT_TRUE(hears(440)) << "the server that came later is not used";
     exitFromMenu();
@@ -260,7 +267,7 @@ protected:
     void registerDamagedLibrary() {
         const QString library = tree.folder("lib") + "/libDalvex.so";
         ASSERT_TRUE(QFile::copy(builtLibrary(), library));
-        registerVolumeControl(library);
+        ASSERT_NO_FATAL_FAILURE(registerVolumeControl(library));
         const QByteArray whole = readAll(library);
         ASSERT_TRUE(QFile::remove(library));
         if (GetParam() == LibraryDamage::Garbage)
@@ -273,9 +280,9 @@ protected:
 // The player goes on without the control: it says so once on standard error (no message box
 // at every start), plays, and its slider, which drives nothing now, changes nothing.
 TEST_P(VolumeControlLibraryFault, ThePlayerSaysSoOnceAndPlaysWithoutTheSlider) {
-    registerDamagedLibrary();
-    startSoundServer();
-    startPlayer();
+    ASSERT_NO_FATAL_FAILURE(registerDamagedLibrary());
+    ASSERT_NO_FATAL_FAILURE(startSoundServer());
+    ASSERT_NO_FATAL_FAILURE(startPlayer());
 
     doubleClickEntry(0);
     ASSERT_TRUE(hears(1000)) << "the player without its volume control plays nothing";
@@ -299,12 +306,12 @@ INSTANTIATE_TEST_SUITE_P(, VolumeControlLibraryFault,
 // Binary garbage where the registry file's header belongs: nothing in it can be trusted, so the
 // control is not found; the file is only read, never replaced by what little was understood.
 TEST_F(PlayerFaultTest, RegistryFileDamagedFromItsFirstLineLeavesTheControlOutAndTheFileAlone) {
-    registerVolumeControl(builtLibrary());
+    ASSERT_NO_FATAL_FAILURE(registerVolumeControl(builtLibrary()));
     QByteArray damaged = readAll(registryFile());
     damaged.replace(0, damaged.indexOf('\n'), QByteArray("\x00\xff\x13garbage\xfe", 11));
     tree.file("data/quiva/registry.reg", damaged);
-    startSoundServer();
-    startPlayer();
+    ASSERT_NO_FATAL_FAILURE(startSoundServer());
+    ASSERT_NO_FATAL_FAILURE(startPlayer());
 
     doubleClickEntry(1);
     EXPECT_TRUE(hears(440)) << "the player with a damaged registry plays nothing";
@@ -322,11 +329,11 @@ TEST_F(PlayerFaultTest, RegistryFileDamagedFromItsFirstLineLeavesTheControlOutAn
 // Garbage after the registration: what comes before it is read, the control loads and its
 // slider drives the volume as ever.
 TEST_F(PlayerFaultTest, RegistryFileDamagedAfterTheRegistrationStillLoadsTheControl) {
-    registerVolumeControl(builtLibrary());
+    ASSERT_NO_FATAL_FAILURE(registerVolumeControl(builtLibrary()));
     const QByteArray damaged = readAll(registryFile()) + "[HKEY_CLASSES_ROOT\\half\n\x01\x02\xff\n";
     tree.file("data/quiva/registry.reg", damaged);
-    startSoundServer();
-    startPlayer();
+    ASSERT_NO_FATAL_FAILURE(startSoundServer());
+    ASSERT_NO_FATAL_FAILURE(startPlayer());
 
     doubleClickEntry(0);
     ASSERT_TRUE(hears(1000));
@@ -407,8 +414,8 @@ protected:
 TEST_F(DiskFullTest, ShowingThePlaylistOnAFullDiskKeepsThePreviousSettingsFile) {
     settings = "[quiva]\r\n; written by hand\r\nDIR=" + tree.path("music").toUtf8() +
                "/\r\nHEIGHT=990\r\n";
-    registerVolumeControl(builtLibrary());
-    startPlayer();
+    ASSERT_NO_FATAL_FAILURE(registerVolumeControl(builtLibrary()));
+    ASSERT_NO_FATAL_FAILURE(startPlayer());
     ASSERT_EQ(player->geometry(windowId).height(), kBarHeightPx);
     ASSERT_TRUE(disk->fill()) << "the disk does not fill up";
 
