@@ -37,8 +37,9 @@
 #   CPU            CPU time of all the program's threads (/proc/PID/task/*/schedstat, ns) from
 #                  10 s to 30 s of that playback, scaled to one minute; the spread is that of
 #                  the four 5 s stretches. Threads that end inside the stretch would be missed;
-#                  players keep their threads while playing. The sound server's CPU over the same
-#                  stretch is shown too: a player that writes in tiny pieces shifts work there.
+#                  players keep their threads while playing. The main thread's share is shown
+#                  (the GUI's timers and painting run there), and so is the sound server's CPU
+#                  over the same stretch: a player that writes in tiny pieces shifts work there.
 #   10,000 files   a directory of 10,000 MP3 files (hard links to one 1 s file) handed to each
 #                  player the way it takes one: quiva through "DIR" in its quiva.ini, which its
 #                  start-up lists before showing the window (the ADD DIR flow lists the same way);
@@ -46,7 +47,8 @@
 #                  window is mapped and the program has then settled, i.e. it has finished
 #                  listing (and, for qmmp and audacious, reading every file's tags); mpv has no
 #                  list view and counts once it has expanded the directory and settled playing.
-#                  Median of 3; a peer still busy after 60 s is reported as such.
+#                  Median of up to 3: no new start once the runs took 60 s; a program still
+#                  busy 60 s after its window was mapped is reported as such.
 #   click to sound quiva only: xdotool presses once on the playlist entry, the clock starts, a
 #                  second xdotool presses again (the double click); the clock stops when a
 #                  recorder of the sink's monitor (parec, 5 ms fragments, read by a small perl
@@ -66,6 +68,7 @@ click_runs=10
 list_files=10000
 map_timeout_s=20
 list_timeout_s=60
+list_budget_s=60
 play_warmup_s=10
 cpu_stretches=4
 cpu_stretch_s=5
@@ -139,9 +142,11 @@ cpu_snapshot() {
         cpu_base[${tid##*/}]=$ns
     done
 }
-# Nanoseconds the process's threads ran since cpu_snapshot; starts the next stretch.
+# Nanoseconds the process's threads ran since cpu_snapshot, and in main_thread_ns those of its
+# main thread (where the GUI toolkits run); starts the next stretch.
 cpu_since_snapshot() {
     local file tid ns sum=0
+    main_thread_ns=0
     declare -A now=()
     for file in /proc/"$1"/task/*/schedstat; do
         read -r ns _ <"$file" 2>/dev/null || continue
@@ -149,6 +154,7 @@ cpu_since_snapshot() {
         tid=${tid##*/}
         now[$tid]=$ns
         sum=$((sum + ns - ${cpu_base[$tid]:-0}))
+        [ "$tid" = "$1" ] && main_thread_ns=$((ns - ${cpu_base[$tid]:-0}))
     done
     cpu_base=()
     for tid in "${!now[@]}"; do cpu_base[$tid]=${now[$tid]}; done
@@ -284,8 +290,10 @@ command_for() {
 }
 
 # Starts a program in a fresh copy of its warmed-up HOME; sets program_pid and start_us.
+# Every start also notes the machine's 1-minute load average, which goes with the figures.
 launch() {
-    local name=$1 mode=$2 home=$work/runs/$1
+    local name=$1 mode=$2 home=$work/runs/$1 load
+    read -r load _ </proc/loadavg && echo "$load" >>"$work/load"
     rm -rf "$home"
     cp -a "$work/homes/$name" "$home"
     command_for "$name" "$mode" "$home"
@@ -415,7 +423,7 @@ measure_startup() {
 
 # Plays the 60 s file: RSS at 10 s and every 5 s after, CPU per 5 s stretch from 10 s on.
 measure_playback() {
-    local name=$1 stretch total=0 server_start
+    local name=$1 stretch total=0 main_total=0 server_start
     launch "$name" play
     if [ "$name" = quiva ]; then
         wait_for_map && wait_settled 10 && double_click_entry || {
@@ -433,6 +441,7 @@ measure_playback() {
         kill -0 "$program_pid" 2>/dev/null || break
         cpu_since_snapshot "$program_pid"
         total=$((total + REPLY))
+        main_total=$((main_total + main_thread_ns))
         record "$name" cpu_stretch_ms_per_min "$((REPLY * 60 / cpu_stretch_s / 1000000))"
         rss_kb_of "$program_pid" && record "$name" rss_play_kb "$REPLY"
     done
@@ -440,8 +449,9 @@ measure_playback() {
         cpu_total_ns "$pulse_pid"
         local seconds=$((cpu_stretches * cpu_stretch_s))
         record "$name" cpu_ms_per_min "$((total * 60 / seconds / 1000000))"
+        record "$name" main_cpu_ms_per_min "$((main_total * 60 / seconds / 1000000))"
         record "$name" server_cpu_ms_per_min "$(((REPLY - server_start) * 60 / seconds / 1000000))"
-        pactl list short sink-inputs 2>/dev/null | grep -q . || record "$name" silent 1
+        pactl list short sink-inputs 2>/dev/null | grep -q . || record "$name" no_stream 1
     fi
     stop_program
 }
@@ -461,18 +471,22 @@ double_click_entry() {
     xdotool mousemove $((origin_x + 60)) $((origin_y + 102)) click --repeat 2 --delay 80 1
 }
 
+# Up to list_runs starts with the directory; no new start once the runs so far took
+# list_budget_s, so that a slow peer does not stretch the bench past a few minutes.
 measure_list() {
-    local name=$1
+    local name=$1 began_us
+    now_us
+    began_us=$REPLY
     for _ in $(seq "$list_runs"); do
         launch "$name" list
         if wait_for_map && wait_settled "$list_timeout_s"; then
             record "$name" list_ms "$(((settled_us - start_us) / 1000))"
         else
-            record "$name" list_unfinished 1
-            stop_program
-            break # a program that did not finish once would only spend the bench's time again
+            record "$name" list_ms_missed 1
         fi
         stop_program
+        now_us
+        ((REPLY - began_us < list_budget_s * 1000000)) || break
     done
 }
 
@@ -502,14 +516,14 @@ start_sound_detector() {
 }
 
 measure_click_to_sound() {
-    parec --raw --latency-msec=5 -d bench.monitor >/dev/null 2>&1 &
-    keeper_pid=$!
     launch quiva play
     wait_for_map && wait_settled 10 && window_origin || {
         stop_program
         return 1
     }
-    nap 2 # the null sink shortens its blocks to the keeper's latency within its current block
+    parec --raw --latency-msec=5 -d bench.monitor >/dev/null 2>&1 &
+    keeper_pid=$!
+    nap 2.5 # the null sink takes the keeper's latency once its current block (up to 2 s) ends
     for _ in $(seq "$click_runs"); do
         xdotool mousemove $((origin_x + 109)) $((origin_y + 51)) click 1 # stop: silence
         start_sound_detector
@@ -526,12 +540,13 @@ measure_click_to_sound() {
         stop_pid "$recorder_pid"
         recorder_pid=""
         wait "$detector_pid" 2>/dev/null
+        detector_pid=""
         read -r heard <"$work/heard" 2>/dev/null
         if [ -n "$heard" ]; then
             record quiva click_ms "$(awk -v h="$heard" -v c="$click_us" \
                 'BEGIN { printf "%.1f", h * 1000 - c / 1000 }')"
         else
-            record quiva click_unheard 1
+            record quiva click_ms_missed 1
         fi
     done
     stop_program
@@ -583,10 +598,15 @@ at_most() { awk -v a="$1" -v b="$2" 'BEGIN { exit !(a <= b) }'; }
 # ("name median" of the metric, as leanest prints it).
 table_row() {
     local label=$1 metric=$2 spread_metric=$3 divisor=$4 unit=$5 format=$6 reference=$7
-    local line="| $label |" name text
+    local line="| $label |" name text missed
     for name in quiva "${peers[@]}"; do
         if text=$(cell "$name" "$metric" "$spread_metric" "$divisor" "$unit" "$format"); then
-            [ "$(count_of "$name" silent)" -gt 0 ] && text+=" (no stream at the end)"
+            missed=$(count_of "$name" "${metric}_missed")
+            [ "$missed" -gt 0 ] && text+=", $missed missed"
+            [ "$metric" = list_ms ] && [ "$(count_of "$name" list_ms)" -lt "$list_runs" ] &&
+                text+=", $(count_of "$name" list_ms) of $list_runs runs"
+            [[ $metric == *cpu* || $metric == rss_play* ]] &&
+                [ "$(count_of "$name" no_stream)" -gt 0 ] && text+=" (no stream at the end)"
         else
             text=$(why_missing "$name" "$metric")
         fi
@@ -606,9 +626,9 @@ why_missing() {
         echo "not installed"
     elif [ "$metric" = click_ms ] && [ "$name" != quiva ]; then
         echo "-"
-    elif [ "$name" = mpg123 ] && [[ $metric != cpu* && $metric != server* && $metric != rss_play* ]]; then
+    elif [ "$name" = mpg123 ] && [[ $metric != *cpu* && $metric != rss_play* ]]; then
         echo "no window"
-    elif [ "$metric" = list_ms ] && [ "$(count_of "$name" list_unfinished)" -gt 0 ]; then
+    elif [ "$metric" = list_ms ] && [ "$(count_of "$name" list_ms_missed)" -gt 0 ]; then
         echo "busy after ${list_timeout_s} s"
     elif [ -f "$work/results/$name.unprepared" ]; then
         echo "did not start"
@@ -618,8 +638,10 @@ why_missing() {
 }
 
 side_by_side_table() {
-    echo "Side by side, $(date -u '+%Y-%m-%d %H:%M UTC'), $(nproc) cores, load average" \
-        "$load_before at the start and $(cut -d' ' -f1-3 /proc/loadavg) at the end."
+    local load
+    load=$(summary <"$work/load" | awk '{ printf "%s (%s–%s)", $1, $2, $3 }')
+    echo "Side by side, $(date -u '+%Y-%m-%d %H:%M UTC'), $(nproc) cores; 1-minute load" \
+        "average at the program starts: median $load."
     echo
     local name header="| metric | quiva |" rule="|---|---|"
     for name in "${peers[@]}"; do
@@ -636,6 +658,8 @@ side_by_side_table() {
         %.1f "$ref_rss_play"
     table_row "CPU per minute of playback, over 20 s (min–max of its 5 s stretches)" \
         cpu_ms_per_min cpu_stretch_ms_per_min 1 ms %.0f "$ref_cpu"
+    table_row "of which the main thread (the GUI's in Qt and GTK)" main_cpu_ms_per_min \
+        main_cpu_ms_per_min 1 ms %.0f ""
     table_row "sound server CPU per minute over the same 20 s" server_cpu_ms_per_min \
         server_cpu_ms_per_min 1 ms %.0f ""
     table_row "$list_files MP3 files in a directory until listed, median of $list_runs (min–max)" \
@@ -690,7 +714,6 @@ target_rows() {
 }
 
 main() {
-    load_before=$(cut -d' ' -f1-3 /proc/loadavg)
     setup
     mkdir -p "$work/results"
     local name
