@@ -161,20 +161,14 @@ cpu_since_snapshot() {
     REPLY=$sum
 }
 
-# CPU nanoseconds of every thread of a process that runs now, summed.
-cpu_total_ns() {
-    local file ns sum=0
-    for file in /proc/"$1"/task/*/schedstat; do
-        read -r ns _ <"$file" 2>/dev/null && sum=$((sum + ns))
-    done
-    REPLY=$sum
-}
-
-# Nanoseconds the threads of a process that run now have spent running or waiting to run.
-busy_ns_of() {
+# Nanoseconds that the threads of a process that run now have spent running, plus, with a
+# second argument "waiting", the time they spent ready to run but waiting for a CPU.
+threads_ns() {
     local file run wait sum=0
     for file in /proc/"$1"/task/*/schedstat; do
-        read -r run wait _ <"$file" 2>/dev/null && sum=$((sum + run + wait))
+        read -r run wait _ <"$file" 2>/dev/null || continue
+        sum=$((sum + run))
+        [ "${2:-}" = waiting ] && sum=$((sum + wait))
     done
     REPLY=$sum
 }
@@ -264,28 +258,28 @@ have() {
     [ "$1" = quiva ] || command -v "$1" >/dev/null
 }
 
-# The command line of a program in one mode (idle, play, list) into the array `cmd`, and its
-# settings for that mode written into the run's HOME ($1 run home).
+# The command line of a program in one mode (idle, play, list) into the array `cmd`; quiva,
+# which takes no arguments, gets the directory to list in the quiva.ini of the run's HOME ($3).
 command_for() {
-    local name=$1 mode=$2 home=$3
-    local file=$work/music/bench.mp3 dir=$work/tenk
+    local name=$1 mode=$2 home=$3 argument=()
+    case $mode in
+    play) argument=("$work/music/bench.mp3") ;;
+    list) argument=("$work/tenk") ;;
+    esac
     case $name in
     quiva)
         cmd=("$home/program/quiva")
-        case $mode in
-        play) printf '[quiva]\nDIR=%s/\nHEIGHT=5580\n' "$work/music" >"$home/program/quiva.ini" ;;
-        list) printf '[quiva]\nDIR=%s/\nHEIGHT=5580\n' "$dir" >"$home/program/quiva.ini" ;;
-        esac
+        local listed=$work/tenk
+        [ "$mode" = play ] && listed=$work/music
+        [ "$mode" = idle ] ||
+            printf '[quiva]\nDIR=%s/\nHEIGHT=5580\n' "$listed" >"$home/program/quiva.ini"
         ;;
-    mpg123) cmd=(mpg123 -q -o pulse "$file") ;;
+    mpg123) cmd=(mpg123 -q -o pulse "${argument[@]}") ;;
     mpv)
-        cmd=(mpv --no-config --force-window=yes --idle=yes --vo=x11 --ao=pulse --no-terminal)
-        case $mode in play) cmd+=("$file") ;; list) cmd+=("$dir") ;; esac
+        cmd=(mpv --no-config --force-window=yes --idle=yes --vo=x11 --ao=pulse --no-terminal
+            "${argument[@]}")
         ;;
-    qmmp | audacious)
-        cmd=("$name")
-        case $mode in play) cmd+=("$file") ;; list) cmd+=("$dir") ;; esac
-        ;;
+    qmmp | audacious) cmd=("$name" "${argument[@]}") ;;
     esac
 }
 
@@ -348,7 +342,7 @@ wait_settled() {
     while :; do
         ticks_of "$program_pid" || return 1
         ticks+=("$REPLY")
-        busy_ns_of "$program_pid"
+        threads_ns "$program_pid" waiting
         busy+=("$REPLY")
         now_us
         times+=("$REPLY")
@@ -393,6 +387,9 @@ prepare_home() {
              { print }' "$registry" >"$registry.new" && mv "$registry.new" "$registry"
         rm -rf "$home/.config/audacious/playlists" "$home/.config/audacious/playlist-state"
         warm_up "$name" || return 1
+        # audacious rewrites the registry at exit: the skinned interface must still be the one.
+        awk '/^iface / { plugin = $2 } /^enabled 1/ && plugin ~ /\/skins\.so$/ { found = 1 }
+             END { exit !found }' "$registry"
     fi
 }
 
@@ -434,7 +431,7 @@ measure_playback() {
     nap "$play_warmup_s"
     rss_kb_of "$program_pid" && record "$name" rss_play_kb "$REPLY"
     cpu_snapshot "$program_pid"
-    cpu_total_ns "$pulse_pid"
+    threads_ns "$pulse_pid"
     server_start=$REPLY
     for stretch in $(seq "$cpu_stretches"); do
         nap "$cpu_stretch_s"
@@ -446,7 +443,7 @@ measure_playback() {
         rss_kb_of "$program_pid" && record "$name" rss_play_kb "$REPLY"
     done
     if ((stretch == cpu_stretches)); then
-        cpu_total_ns "$pulse_pid"
+        threads_ns "$pulse_pid"
         local seconds=$((cpu_stretches * cpu_stretch_s))
         record "$name" cpu_ms_per_min "$((total * 60 / seconds / 1000000))"
         record "$name" main_cpu_ms_per_min "$((main_total * 60 / seconds / 1000000))"
