@@ -53,20 +53,23 @@ bool DirList::setPath(const QString& directory) {
 
 void DirList::refresh() {
     clear();
+    // The style decodes every size of a folder picture on each call, which dominated the
+    // player's start-up: fetch each icon once and let the entries share it.
+    const QIcon openIcon = style()->standardIcon(QStyle::SP_DirOpenIcon);
+    const QIcon closedIcon = style()->standardIcon(QStyle::SP_DirIcon);
     const QStringList chain = ancestorsOf(m_path);
     for (int depth = 0; depth < chain.size(); ++depth) {
         const QString label = depth == 0 ? chain[0] : QFileInfo(chain[depth]).fileName();
-        addEntry(label, chain[depth], depth, true);
+        addEntry(openIcon, label, chain[depth], depth);
     }
     setCurrentRow(count() - 1);
     for (const QString& name : visibleSubdirectories(m_path))
-        addEntry(name, joined(m_path, name), chain.size(), false);
+        addEntry(closedIcon, name, joined(m_path, name), chain.size());
 }
 
-void DirList::addEntry(const QString& label, const QString& fullPath, int depth, bool open) {
-    auto* entry = new QListWidgetItem(
-        style()->standardIcon(open ? QStyle::SP_DirOpenIcon : QStyle::SP_DirIcon),
-        QString(depth * 2, ' ') + label, this);
+void DirList::addEntry(const QIcon& icon, const QString& label, const QString& fullPath,
+                       int depth) {
+    auto* entry = new QListWidgetItem(icon, QString(depth * 2, ' ') + label, this);
     entry->setData(Qt::UserRole, fullPath);
 }
 

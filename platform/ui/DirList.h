@@ -29,7 +29,7 @@ protected:
 
 private:
     void openEntry(QListWidgetItem* entry);
-    void addEntry(const QString& label, const QString& fullPath, int depth, bool open);
+    void addEntry(const QIcon& icon, const QString& label, const QString& fullPath, int depth);
 
     QString m_path;
 };
