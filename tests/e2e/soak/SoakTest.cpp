@@ -1,23 +1,37 @@
 #include "tests/support/PlayerProcess.h"
+#include "tests/support/PulseServer.h"
 
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QProcess>
 #include <QThread>
 #include <algorithm>
 #include <gtest/gtest.h>
 #include <numeric>
 #include <random>
 
-// Thousands of clicks in random order on everything the player offers, for a few minutes; then
-// the program must still answer, its memory must have stopped growing, and Exit must end it
-// cleanly. QUIVA_SOAK_SECONDS sets the duration (default 180), QUIVA_SOAK_SEED the order.
+// Thousands of clicks in random order on everything the player offers, for a few minutes, with
+// the volume control registered and sound going to a private PulseAudio server; then the
+// program must still answer, at most one of its streams may play, its memory must have stopped
+// growing, and Exit must end it cleanly. QUIVA_SOAK_SECONDS sets the duration (default 180),
+// QUIVA_SOAK_SEED the order.
+//
+// Keys are only ever sent through the server (XTEST), once the window meant to take them is
+// mapped. A key chained to a window found by `xdotool search` goes out as a synthetic event
+// whenever that window lacks the focus; the question CLEAR asks closes on the press, so the
+// release would be aimed at a window that is gone, xdotool would die of BadWindow, and the
+// server would keep Return held down, swallowing the next Return press.
 
 namespace {
 
 constexpr int kBarWidth = 293;
 constexpr int kPanelHeight = 372;
 constexpr int kSampleIntervalMs = 10000;
+constexpr int kWaitMs = 10000;
+const QString kMainTitle = QStringLiteral("^Quiva Media Player$");
+const QString kClearTitle = QStringLiteral("^Quiva - Clear Playlist\\?$");
+const QString kAboutTitle = QStringLiteral("^About Quiva$");
 
 struct Area {
     int x, y, width, height;
@@ -84,12 +98,18 @@ protected:
         // A freed-memory quarantine (ASan) would look like growth: keep it small.
         const QByteArray asan = qgetenv("ASAN_OPTIONS");
         qputenv("ASAN_OPTIONS", asan + (asan.isEmpty() ? "" : ":") + "quarantine_size_mb=4");
+        ASSERT_TRUE(pulse.running()) << "cannot start a private PulseAudio server";
+        pulse.exportAddress(); // the player, the volume control and pactl all use it
+        registerVolumeControl();
         const QString music = tree.folder("music");
         const QDir tones(qEnvironmentVariable("QUIVA_BUILD_DIR") + "/test-mp3s");
         for (const QString& name : tones.entryList({"*.mp3"}, QDir::Files))
             QFile::copy(tones.filePath(name), music + "/" + name);
         ASSERT_FALSE(QDir(music).isEmpty()) << "no tones: build the target quiva-test-mp3s";
         tree.file("program/quiva.ini", "[quiva]\nDIR=" + music.toUtf8() + "/\nHEIGHT=5580\n");
+        installBrowser();
+        if (HasFatalFailure())
+            return;
         ASSERT_TRUE(player.start()) << "cannot start the player on a private X server";
         windowId = player.waitForWindow();
         ASSERT_FALSE(windowId.isEmpty()) << "the main window never showed";
@@ -97,6 +117,35 @@ protected:
         ASSERT_FALSE(pid.isEmpty());
         window = player.geometry(windowId);
     }
+
+    void registerVolumeControl() {
+        const QString build = qEnvironmentVariable("QUIVA_BUILD_DIR");
+        ASSERT_EQ(QProcess::execute(build + "/bin/quiva-regsvr", {build + "/lib/libDalvex.so"}), 0);
+    }
+
+    // The menu's Information opens the desktop's web browser: here a script that notes the
+    // address it was given.
+    void installBrowser() {
+        const QString script = tree.file("browser", "#!/bin/sh\necho \"$1\" >> \"$0.log\"\n");
+        QFile::setPermissions(script, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        const QDir config(qEnvironmentVariable("XDG_CONFIG_HOME"));
+        const QDir data(qEnvironmentVariable("XDG_DATA_HOME"));
+        ASSERT_TRUE(config.exists() && data.mkpath("applications"));
+        writeFile(config.filePath("mimeapps.list"),
+                  "[Default Applications]\nx-scheme-handler/http=soak-browser.desktop\n");
+        writeFile(data.filePath("applications/soak-browser.desktop"),
+                  "[Desktop Entry]\nType=Application\nName=Browser\nExec=" + script.toUtf8() +
+                      " %u\n");
+        browserLog = script + ".log";
+    }
+
+    static void writeFile(const QString& path, const QByteArray& content) {
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(content) == content.size())
+            << path.toStdString();
+    }
+
+    int browserStarts() const { return int(readAll(browserLog).count('\n')); }
 
     QPoint pointIn(const Area& a) {
         std::uniform_int_distribution<int> dx(0, a.width - 1), dy(0, a.height - 1);
@@ -116,22 +165,25 @@ protected:
                 "1"};
     }
 
-    // The actions the window offers at its present size.
+    // The actions the window offers at its present size. Plain clicks cost little, the others
+    // wait for the window to answer: plain ones are made likelier, so that thousands fit.
     std::vector<Action> available() const {
-        std::vector<Action> all{Action::Title,     Action::Transport, Action::Transport,
-                                Action::Transport, Action::Slider,    Action::Menu};
+        std::vector<Action> all{Action::Title,     Action::Title,     Action::Transport,
+                                Action::Transport, Action::Transport, Action::Transport,
+                                Action::Transport, Action::Slider,    Action::Slider,
+                                Action::Menu};
         if (window.height() >= kPanelHeight)
             all.insert(all.end(), {Action::Add, Action::Remove, Action::Clear, Action::ListClick,
-                                   Action::ListClick, Action::ListDouble, Action::ListDouble});
+                                   Action::ListClick, Action::ListClick, Action::ListDouble,
+                                   Action::ListDouble, Action::ListDouble});
         if (window.width() > kBarWidth && window.height() >= kPanelHeight)
-            all.insert(all.end(), {Action::AddDir, Action::Done});
+            all.insert(all.end(), {Action::AddDir, Action::AddDir, Action::Done});
         return all;
     }
 
     // Plain clicks change nothing about the window's size: they are sent in batches, so that
     // thousands fit in a few minutes.
     void perform(Action action) {
-        ++clicks;
         switch (action) {
         case Action::Menu:
             flush();
@@ -148,7 +200,9 @@ protected:
         default:
             break;
         }
-        pending += clickArgs(plainArea(action), action == Action::ListDouble ? 2 : 1);
+        const int count = action == Action::ListDouble ? 2 : 1;
+        pending += clickArgs(plainArea(action), count);
+        clicks += count;
         if (++pendingCount >= kBatch)
             flush();
     }
@@ -172,49 +226,159 @@ protected:
     }
 
     void flush() {
-        if (!pending.isEmpty())
+        if (!pending.isEmpty()) {
             player.xdotool(pending);
+            countStreams();
+        }
         pending.clear();
         pendingCount = 0;
     }
 
-    // Opens the menu and either takes its first entry (Hide/Show Playlist) or closes it.
+    // The window under the mouse pointer, as xdotool numbers windows.
+    QString windowUnderPointer() const {
+        const QString shell = player.xdotool({"getmouselocation", "--shell"});
+        for (const QString& line : shell.split('\n'))
+            if (line.startsWith("WINDOW="))
+                return line.mid(7);
+        return {};
+    }
+
+    // Polls (xdotool's own --sync polls only twice a second) until done() holds; false after a
+    // time-out.
+    template <typename Done> static bool waitUntil(Done done) {
+        QElapsedTimer waited;
+        waited.start();
+        while (!done()) {
+            if (waited.elapsed() > kWaitMs)
+                return false;
+            QThread::msleep(20);
+        }
+        return true;
+    }
+
+    bool waitForWindowUnderPointer(bool mainWindow) const {
+        return waitUntil([&] { return (windowUnderPointer() == windowId) == mainWindow; });
+    }
+
+    // The first visible window whose title matches, or empty.
+    QString visibleWindow(const QString& title) const {
+        return player.xdotool({"search", "--onlyvisible", "--name", title}).section('\n', 0, 0);
+    }
+
+    QString waitForVisible(const QString& title) const {
+        QString found;
+        waitUntil([&] { return !(found = visibleWindow(title)).isEmpty(); });
+        return found;
+    }
+
+    bool waitUntilGone(const QString& title) const {
+        return waitUntil([&] { return visibleWindow(title).isEmpty(); });
+    }
+
+    // Opens the menu with the round button and presses keys in it. The menu opens at the
+    // pointer, so it is mapped once the pointer is over a window other than the main one.
+    bool openMenuAndPress(const QStringList& keys) {
+        ++clicks;
+        player.xdotool(clickArgs(kRoundButton));
+        if (!waitForWindowUnderPointer(false)) {
+            ADD_FAILURE() << "the menu did not open";
+            return false;
+        }
+        player.xdotool(QStringList{"key"} + keys);
+        return true;
+    }
+
+    // The menu has closed once the pointer is over the main window again.
+    bool chooseFromMenu(const QStringList& keys) {
+        if (!openMenuAndPress(keys))
+            return false;
+        if (!waitForWindowUnderPointer(true)) {
+            ADD_FAILURE() << "the menu stayed open after " << keys.join(' ').toStdString();
+            return false;
+        }
+        return true;
+    }
+
+    // One of the menu's entries but Exit (Hide/Show Playlist, Information, About), or none.
     void toggleOrCloseMenu() {
-        const bool toggle = std::bernoulli_distribution(0.5)(random);
-        player.xdotool(clickArgs(kRoundButton) + QStringList{"sleep", "0.3", "key"} +
-                       (toggle ? QStringList{"Down", "Return"} : QStringList{"Escape"}));
-        if (toggle)
-            refreshGeometry();
+        switch (std::uniform_int_distribution<int>(0, 5)(random)) {
+        case 0:
+        case 1:
+            chooseFromMenu({"Down", "Return"});
+            return refreshGeometry();
+        case 2:
+        case 3:
+            chooseFromMenu({"Escape"});
+            return;
+        case 4:
+            if (chooseFromMenu({"Down", "Down", "Return"}))
+                ++informationChosen;
+            return;
+        default:
+            return showAndCloseAbout();
+        }
+    }
+
+    // About stands in front of the main window until Escape (its OK) closes it.
+    void showAndCloseAbout() {
+        if (!openMenuAndPress({"Down", "Down", "Down", "Return"}))
+            return;
+        const QString about = waitForVisible(kAboutTitle);
+        if (about.isEmpty())
+            return ADD_FAILURE() << "About did not show";
+        player.xdotool({"windowfocus", "--sync", about});
+        player.xdotool({"key", "Escape"});
+        if (!waitUntilGone(kAboutTitle))
+            return ADD_FAILURE() << "About stayed open after Escape";
+        EXPECT_FALSE(waitForVisible(kMainTitle).isEmpty())
+            << "the window stayed hidden after About";
+        refreshGeometry();
     }
 
     void resizingClick(const Area& a) {
+        ++clicks;
         player.xdotool(clickArgs(a));
         refreshGeometry();
     }
 
-    // CLEAR hides the window behind a modal question; answer it and wait for the window. While
-    // the main window is hidden, the question is the one visible window of the program.
+    // CLEAR hides the window behind a modal question; it is answered Yes (Return) or No
+    // (Escape) once it is focused, and the window must come back.
     void clearAndAnswer() {
+        ++clicks;
         player.xdotool(clickArgs(kClear));
-        bool shown = false;
-        for (int attempt = 0; attempt < 5 && !shown; ++attempt) {
-            runOnDisplay(player.x().display(), "timeout",
-                         {"4", "xdotool", "search", "--sync", "--onlyvisible", "--class", "quiva",
-                          "windowfocus", "sleep", "0.2", "key", "Return"});
-            QThread::msleep(300);
-            shown = !player.xdotool({"search", "--onlyvisible", "--name", "^Quiva Media Player$"})
-                         .isEmpty();
-        }
-        EXPECT_TRUE(shown) << "the window stayed hidden after CLEAR";
+        const QString question = waitForVisible(kClearTitle);
+        if (question.isEmpty())
+            return ADD_FAILURE() << "CLEAR asked nothing";
+        const bool yes = std::bernoulli_distribution(0.5)(random);
+        player.xdotool({"windowfocus", "--sync", question});
+        player.xdotool({"key", yes ? "Return" : "Escape"});
+        EXPECT_FALSE(waitForVisible(kMainTitle).isEmpty())
+            << "the window stayed hidden after CLEAR";
         refreshGeometry();
     }
 
-    void refreshGeometry() {
-        QThread::msleep(150);
-        window = player.geometry(windowId);
+    void refreshGeometry() { window = player.geometry(windowId); }
+
+    // Streams connected to the test server (the player's), or -1 when pactl cannot tell.
+    static int playbackStreams() {
+        QProcess pactl;
+        pactl.start("pactl", {"list", "short", "sink-inputs"});
+        if (!pactl.waitForFinished(5000) || pactl.exitCode() != 0)
+            return -1;
+        const QString out = QString::fromUtf8(pactl.readAllStandardOutput()).trimmed();
+        return out.isEmpty() ? 0 : int(out.count('\n')) + 1;
+    }
+
+    void countStreams() {
+        const int streams = playbackStreams();
+        EXPECT_GE(streams, 0) << "pactl cannot list the streams";
+        EXPECT_LE(streams, 1) << "several songs play at once after " << clicks << " clicks";
+        if (streams == 1)
+            ++timesPlaying;
     }
 
     TempTree tree;
+    PulseServer pulse;
     PlayerProcess player{tree};
     QString windowId;
     QString pid;
@@ -223,6 +387,9 @@ protected:
     int clicks = 0;
     QStringList pending;
     int pendingCount = 0;
+    int timesPlaying = 0;
+    int informationChosen = 0;
+    QString browserLog;
     static constexpr int kBatch = 12;
 };
 
@@ -235,21 +402,30 @@ TEST_F(SoakTest, ThousandsOfRandomClicksLeaveTheProgramAliveAndItsMemoryFlat) {
     QElapsedTimer elapsed, sinceSample;
     elapsed.start();
     sinceSample.start();
-    while (elapsed.elapsed() < durationSeconds() * 1000LL) {
+    while (elapsed.elapsed() < durationSeconds() * 1000LL && !HasFailure()) {
         const std::vector<Action> choices = available();
         std::uniform_int_distribution<size_t> pick(0, choices.size() - 1);
         perform(choices[pick(random)]);
         if (sinceSample.elapsed() >= kSampleIntervalMs) {
             rss.push_back(residentKb(pid));
-            ASSERT_GT(rss.back(), 0) << "the player died after " << clicks << " actions";
+            ASSERT_GT(rss.back(), 0) << "the player died after " << clicks << " clicks";
             sinceSample.start();
         }
     }
     flush();
-    std::printf("%d actions; RSS samples (kB):", clicks);
+    std::printf("%d clicks (Information %d times); a song played at %d of the checks; RSS "
+                "samples (kB):",
+                clicks, informationChosen, timesPlaying);
     for (long kb : rss)
         std::printf(" %ld", kb);
     std::printf("\n");
+    ASSERT_FALSE(HasFailure()) << "seed " << chosenSeed;
+
+    ASSERT_GT(residentKb(pid), 0) << "the player died";
+    countStreams();
+    EXPECT_GT(timesPlaying, 0) << "no song ever played into the test server";
+    waitUntil([&] { return browserStarts() >= informationChosen; });
+    EXPECT_EQ(browserStarts(), informationChosen) << "Information did not always start the browser";
 
     ASSERT_GE(rss.size(), 3u);
     const size_t third = rss.size() / 3;
@@ -257,25 +433,13 @@ TEST_F(SoakTest, ThousandsOfRandomClicksLeaveTheProgramAliveAndItsMemoryFlat) {
     const double last = mean(rss, 2 * third, rss.size());
     EXPECT_LE(last, middle * 1.10 + 8 * 1024) << "memory still grows";
 
-    // Still answering: the menu shows or hides the playlist, then Exit ends the program. The
-    // menu is given time to map, so that the keys do not reach the playlist behind it.
-    player.xdotool({"key", "Escape"});
-    ASSERT_FALSE(player.waitForWindow().isEmpty());
-    refreshGeometry();
-    if (window.width() > kBarWidth && window.height() >= kPanelHeight)
-        resizingClick(kDone); // the closing checks run on the plain player
+    // Still answering: the menu shows or hides the playlist, then Exit ends the program.
     const int heightBefore = window.height();
-    player.xdotool(clickArgs(kRoundButton) + QStringList{"sleep", "1.5", "key", "Down", "Return"});
-    bool resized = false;
-    for (int i = 0; i < 100 && !resized; ++i) {
-        QThread::msleep(50);
-        resized = player.geometry(windowId).height() != heightBefore;
-    }
-    EXPECT_TRUE(resized) << "the menu no longer works; windows on the display:\n"
-                         << qPrintable(
-                                runOnDisplay(player.x().display(), "xwininfo", {"-root", "-tree"}));
+    ASSERT_TRUE(chooseFromMenu({"Down", "Return"}));
+    EXPECT_TRUE(waitUntil([&] { return player.geometry(windowId).height() != heightBefore; }))
+        << "the menu's Hide/Show Playlist did nothing";
     refreshGeometry();
-    player.xdotool(clickArgs(kRoundButton) + QStringList{"sleep", "1.5", "key", "Up", "Return"});
+    ASSERT_TRUE(openMenuAndPress({"Up", "Return"}));
     ASSERT_TRUE(player.waitForExit(15000)) << "Exit did not end the program";
     EXPECT_EQ(player.exitCode(), 0) << "a sanitizer error or a failed shutdown";
 }
