@@ -8,9 +8,34 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstring>
 #include <vector>
 
 namespace audio {
+namespace {
+
+// Whether ALSA's configuration makes `device` the PulseAudio plugin, as desktops with a running
+// server do for "default". That is the server the engine's own Pulse output tried first and
+// failed with; through the plugin it would only be tried again, with no timeout of ours (a hung
+// server holds its open for half a minute) and free to start a server of its own.
+bool routesToPulse(const char* device) {
+    snd_config_t* top = nullptr;
+    if (snd_config_update_ref(&top) < 0)
+        return false;
+    snd_config_t* pcm = nullptr;
+    snd_config_t* type = nullptr;
+    const char* typeName = nullptr;
+    bool pulse = false;
+    if (snd_config_search_definition(top, "pcm", device, &pcm) >= 0) {
+        pulse = snd_config_search(pcm, "type", &type) >= 0 &&
+                snd_config_get_string(type, &typeName) >= 0 && std::strcmp(typeName, "pulse") == 0;
+        snd_config_delete(pcm);
+    }
+    snd_config_unref(top);
+    return pulse;
+}
+
+} // namespace
 
 AlsaOutput::AlsaOutput(const char* device)
     : m_device(device), m_wakeFd(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
@@ -23,6 +48,8 @@ AlsaOutput::~AlsaOutput() {
 bool AlsaOutput::open(const PcmFormat& format, int bufferMs) {
     close();
     silenceAlsaErrors();
+    if (routesToPulse(m_device))
+        return false;
     if (snd_pcm_open(&m_pcm, m_device, SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK) < 0) {
         m_pcm = nullptr;
         return false;

@@ -7,6 +7,7 @@ struct _snd_pcm;
 namespace audio {
 
 // Plays through an ALSA device ("default" unless told otherwise) when no sound server answers.
+// A device that ALSA routes to PulseAudio is refused: that server is the Pulse output's.
 // Pause uses the device's own pause; a device that cannot pause drops what it holds instead,
 // so up to one buffer (at most kMaxBufferMs) of the song is skipped there. Volume is left to
 // the engine.

@@ -15,6 +15,7 @@ namespace {
 
 // About 90 ms of CD-quality sound per decoding step.
 constexpr std::size_t kChunkBytes = 16 * 1024;
+constexpr auto kRetryInterval = std::chrono::seconds(1);
 
 std::atomic<Engine*> g_engine{nullptr};
 
@@ -138,6 +139,7 @@ void Engine::step() {
 }
 
 void Engine::playStep(Stream& stream) {
+    retryRealOutput(stream.decoder->format());
     if (!ensureOutput(stream.decoder->format())) {
         if (!hasPendingCommand()) // nothing can play it: the song ends silently
             stream.mode = StreamMode::Stopped;
@@ -170,10 +172,8 @@ bool Engine::ensureOutput(const PcmFormat& format) {
 
 bool Engine::openOutput(const PcmFormat& format) {
     std::vector<Output*> candidates;
-    int bufferMs = 0;
     {
         std::lock_guard lock(m_mutex);
-        bufferMs = m_bufferMs;
         if (m_injected)
             candidates.push_back(m_injected.get());
     }
@@ -187,20 +187,51 @@ bool Engine::openOutput(const PcmFormat& format) {
             candidates.push_back(output.get());
     }
     for (Output* output : candidates) {
-        {
-            std::lock_guard lock(m_mutex);
-            m_interruptible = output;
-        }
-        m_softwareGain = !output->setVolume(waveline::volume(), waveline::muted());
-        if (output->open(format, bufferMs)) {
-            m_output = output;
-            m_outputOpen = true;
-            m_outputPaused = false;
-            m_outputFormat = format;
+        if (tryOutput(output, format)) {
+            m_nextRetry = std::chrono::steady_clock::now() + kRetryInterval;
             return true;
         }
     }
     return false;
+}
+
+// Opens `output` and makes it the one in use; the one in use before (if open) stays open.
+bool Engine::tryOutput(Output* output, const PcmFormat& format) {
+    int bufferMs = 0;
+    {
+        std::lock_guard lock(m_mutex);
+        bufferMs = m_bufferMs;
+        m_interruptible = output;
+    }
+    m_softwareGain = !output->setVolume(waveline::volume(), waveline::muted());
+    if (!output->open(format, bufferMs))
+        return false;
+    m_output = output;
+    m_outputOpen = true;
+    m_outputPaused = false;
+    m_outputFormat = format;
+    return true;
+}
+
+// On the automatic null output, tries the real ones again once in a while; what the null output
+// still holds is dropped for the switch.
+void Engine::retryRealOutput(const PcmFormat& format) {
+    const auto now = std::chrono::steady_clock::now();
+    if (!m_outputOpen || m_automatic.empty() || m_output != m_automatic.back().get() ||
+        now < m_nextRetry)
+        return;
+    m_nextRetry = now + kRetryInterval;
+    Output* fallback = m_output;
+    for (std::size_t i = 0; i + 1 < m_automatic.size(); ++i) {
+        if (tryOutput(m_automatic[i].get(), format)) {
+            fallback->drop();
+            fallback->close();
+            return;
+        }
+    }
+    m_softwareGain = !fallback->setVolume(waveline::volume(), waveline::muted());
+    std::lock_guard lock(m_mutex);
+    m_interruptible = fallback;
 }
 
 void Engine::closeOutput() {

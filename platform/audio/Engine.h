@@ -3,6 +3,7 @@
 #include "platform/audio/Decoder.h"
 #include "platform/audio/Output.h"
 
+#include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <functional>
@@ -21,7 +22,9 @@
 //
 // Only one stream sounds at a time: playing a stream stops the one that was sounding.
 // The output is chosen at each song's start, first that works: PulseAudio (also PipeWire),
-// ALSA "default", then a null output that takes audio in real time. Tests may put their own.
+// ALSA "default", then a null output that takes audio in real time. A song on the null output
+// tries the others again about once a second, so that it is heard again as soon as a server
+// (back after a crash, or started late) answers. Tests may put their own.
 namespace audio {
 
 using StreamId = int; // 0 is no stream
@@ -86,6 +89,8 @@ private:
     void playStep(Stream& stream);
     bool ensureOutput(const PcmFormat& format);
     bool openOutput(const PcmFormat& format);
+    bool tryOutput(Output* output, const PcmFormat& format);
+    void retryRealOutput(const PcmFormat& format);
     void closeOutput();
     long writeScaled(const std::uint8_t* data, std::size_t bytes);
     void applyGain();
@@ -107,7 +112,8 @@ private:
     PcmFormat m_outputFormat;
     bool m_softwareGain = true;
     std::vector<std::uint8_t> m_scratch;
-    std::vector<std::unique_ptr<Output>> m_automatic; // pulse, alsa, null, made when first needed
+    std::vector<std::unique_ptr<Output>> m_automatic;  // pulse, alsa, null, made when first needed
+    std::chrono::steady_clock::time_point m_nextRetry; // of the real outputs, while on null
 
     // Shared with callers, under m_mutex.
     std::mutex m_mutex;

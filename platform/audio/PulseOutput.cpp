@@ -111,12 +111,14 @@ bool PulseOutput::open(const PcmFormat& format, int bufferMs) {
         close();
         return false;
     }
-    runUntil(
+    const bool answered = runUntil(
         [this] {
             const auto state = pa_stream_get_state(m_stream);
             return state == PA_STREAM_READY || !PA_STREAM_IS_GOOD(state) || !connected();
         },
         kConnectTimeoutMs);
+    if (!answered)
+        disconnect(); // a hung server: see finish()
     if (!streamGood()) {
         close();
         return false;
@@ -164,6 +166,11 @@ bool PulseOutput::finish(pa_operation* operation, bool interruptible) {
     if (pa_operation_get_state(operation) == PA_OPERATION_RUNNING)
         pa_operation_cancel(operation);
     pa_operation_unref(operation);
+    // A server that let a request time out hangs (stopped, deadlocked) and is likely to hang
+    // again: let go of it, so that the next calls fail at once and the engine moves on to the
+    // next output instead of making every command wait out the same timeout.
+    if (!done && !interruptible)
+        disconnect();
     return succeeded;
 }
 

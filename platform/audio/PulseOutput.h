@@ -16,7 +16,8 @@ namespace audio {
 // flushes it, both heard at once. The wave-line volume is the stream's own volume on the server
 // (its per-application volume), so a change reaches even what is already queued. The
 // connection is driven by the engine's thread itself (no thread of libpulse's own); it is
-// made at the first open() and made again after the server went away.
+// made at the first open() and made again after the server went away; a server that lets a
+// request time out is let go of as if it had gone, so that it costs one timeout, not one each.
 class PulseOutput final : public Output {
 public:
     PulseOutput();
