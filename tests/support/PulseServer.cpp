@@ -127,7 +127,13 @@ void PulseServer::kill() {
     m_pid = -1;
 }
 
+void PulseServer::freeze(bool frozen) {
+    if (running())
+        ::kill(m_pid, frozen ? SIGSTOP : SIGCONT);
+}
+
 PulseServer::~PulseServer() {
+    freeze(false); // a stopped server would not see the request to end
     stopChild(m_pid);
 }
 

@@ -29,6 +29,8 @@ public:
     void kill();
     // Starts a fresh server at the same address once none runs; true when it answers there.
     bool start();
+    // Stops (SIGSTOP) or continues (SIGCONT) the server: a hung server, as its clients see it.
+    void freeze(bool frozen);
     // The server's address for clients, "unix:/.../pulse/native".
     QString address() const;
     // Points this process's clients (and programs it starts) at the server: sets PULSE_SERVER.
