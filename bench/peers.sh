@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Quiva side by side with players installed from Debian (tools/bench-deps.txt): mpg123, mpv,
-# qmmp and audacious, all measured in one run, one after the other, on one private Xvfb and one
-# private PulseAudio server whose only sink is a null sink. Prints a table of every program's
+# qmmp and audacious, all measured in one run on one private Xvfb and one private PulseAudio
+# server whose only sink is a null sink. Start-ups and directory runs take turns between the
+# programs, so that a change in the machine's load falls on all of them alike. Prints a table of every program's
 # figures (median and min-max), then rows "| what | measured | target |" that state whether each
 # target is met. Env: QUIVA_BUILD_DIR (default: build); QUIVA_BENCH_NOTES, when set, names a
 # file that receives the side-by-side table (bench/run.sh prints it after its own table).
@@ -26,9 +27,11 @@
 #                  SubstructureNotify for the whole bench, and the clock stops when bash reads
 #                  a MapNotify of a window that is not override-redirect (no window manager
 #                  runs, so top-level windows are children of the root). Median of 10.
-#   settled        a program has settled once its utime+stime (/proc/PID/stat, 10 ms ticks)
-#                  grew by at most 2 ticks over 0.5 s (at most 4 % of a core); the moment is the
-#                  start of that half second. Sampled every 0.1 s without forking.
+#   settled        a program has settled once, over one second, its utime+stime (/proc/PID/stat,
+#                  10 ms ticks) grew by at most 4 ticks and its threads ran or waited for a CPU
+#                  (/proc/PID/task/*/schedstat) at most 40 ms: at most 4 % of a core, even on a
+#                  busy machine. The moment is the start of that second. Sampled every 0.1 s
+#                  without forking.
 #   RSS idle       VmRSS of /proc/PID/status once the started program has settled (median of
 #                  the 10 start-ups).
 #   RSS playing    VmRSS sampled at 10, 15, 20, 25 and 30 s of playback of a 60 s, 192 kbit/s
@@ -117,7 +120,7 @@ now_us() { REPLY=${EPOCHREALTIME/[.,]/}; }
 # utime + stime of a process in clock ticks, without forking; fails once the process is gone.
 ticks_of() {
     local line
-    read -r line <"/proc/$1/stat" 2>/dev/null || return 1
+    read -r line 2>/dev/null <"/proc/$1/stat" || return 1
     line=${line##*) }
     local -a field=($line)
     REPLY=$((field[11] + field[12]))
@@ -127,7 +130,7 @@ rss_kb_of() {
     local key value
     while read -r key value _; do
         [ "$key" = VmRSS: ] && { REPLY=$value; return 0; }
-    done <"/proc/$1/status" 2>/dev/null
+    done 2>/dev/null <"/proc/$1/status"
     return 1
 }
 
@@ -137,7 +140,7 @@ cpu_snapshot() {
     local file tid ns
     cpu_base=()
     for file in /proc/"$1"/task/*/schedstat; do
-        read -r ns _ <"$file" 2>/dev/null || continue
+        read -r ns _ 2>/dev/null <"$file" || continue
         tid=${file%/schedstat}
         cpu_base[${tid##*/}]=$ns
     done
@@ -149,7 +152,7 @@ cpu_since_snapshot() {
     main_thread_ns=0
     declare -A now=()
     for file in /proc/"$1"/task/*/schedstat; do
-        read -r ns _ <"$file" 2>/dev/null || continue
+        read -r ns _ 2>/dev/null <"$file" || continue
         tid=${file%/schedstat}
         tid=${tid##*/}
         now[$tid]=$ns
@@ -166,7 +169,7 @@ cpu_since_snapshot() {
 threads_ns() {
     local file run wait sum=0
     for file in /proc/"$1"/task/*/schedstat; do
-        read -r run wait _ <"$file" 2>/dev/null || continue
+        read -r run wait _ 2>/dev/null <"$file" || continue
         sum=$((sum + run))
         [ "${2:-}" = waiting ] && sum=$((sum + wait))
     done
@@ -347,8 +350,8 @@ wait_settled() {
         now_us
         times+=("$REPLY")
         i=$((${#ticks[@]} - 1))
-        if ((i >= 5 && ticks[i] - ticks[i - 5] <= 2 && busy[i] - busy[i - 5] <= 25000000)); then
-            settled_us=${times[i - 5]}
+        if ((i >= 10 && ticks[i] - ticks[i - 10] <= 4 && busy[i] - busy[i - 10] <= 40000000)); then
+            settled_us=${times[i - 10]}
             return 0
         fi
         ((times[i] < limit_us)) || return 1
@@ -534,7 +537,7 @@ measure_click_to_sound() {
         recorder_pid=""
         wait "$detector_pid" 2>/dev/null
         detector_pid=""
-        read -r heard <"$work/heard" 2>/dev/null
+        read -r heard 2>/dev/null <"$work/heard"
         if [ -n "$heard" ]; then
             record quiva click_ms "$(awk -v h="$heard" -v c="$click_us" \
                 'BEGIN { printf "%.1f", h * 1000 - c / 1000 }')"
@@ -718,8 +721,6 @@ main() {
             touch "$work/results/$name.unprepared"
         fi
     done
-    # Start-ups and directory runs take turns between the programs, so that a change in the
-    # machine's load falls on all of them alike.
     for _ in $(seq "$startup_runs"); do
         for name in "${ready[@]}"; do [ "$name" = mpg123 ] || measure_startup "$name"; done
     done
