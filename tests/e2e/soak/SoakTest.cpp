@@ -27,7 +27,6 @@ namespace {
 
 constexpr int kBarWidth = 293;
 constexpr int kPanelHeight = 372;
-constexpr int kSampleIntervalMs = 10000;
 constexpr int kWaitMs = 10000;
 const QString kMainTitle = QStringLiteral("^Quiva Media Player$");
 const QString kClearTitle = QStringLiteral("^Quiva - Clear Playlist\\?$");
@@ -69,6 +68,11 @@ int durationSeconds() {
     bool ok = false;
     const int seconds = qEnvironmentVariableIntValue("QUIVA_SOAK_SECONDS", &ok);
     return ok && seconds > 0 ? seconds : 180;
+}
+
+// Memory is sampled every 10 s, more often in short runs so that they too give several samples.
+qint64 sampleIntervalMs() {
+    return std::min(10000LL, durationSeconds() * 1000LL / 6);
 }
 
 unsigned seed() {
@@ -406,7 +410,7 @@ TEST_F(SoakTest, ThousandsOfRandomClicksLeaveTheProgramAliveAndItsMemoryFlat) {
         const std::vector<Action> choices = available();
         std::uniform_int_distribution<size_t> pick(0, choices.size() - 1);
         perform(choices[pick(random)]);
-        if (sinceSample.elapsed() >= kSampleIntervalMs) {
+        if (sinceSample.elapsed() >= sampleIntervalMs()) {
             rss.push_back(residentKb(pid));
             ASSERT_GT(rss.back(), 0) << "the player died after " << clicks << " clicks";
             sinceSample.start();
