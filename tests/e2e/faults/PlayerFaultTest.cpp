@@ -134,8 +134,14 @@ protected:
         ASSERT_TRUE(recorder->waitForFrames(0, kTenthFrames, 10000)) << "the monitor is mute";
     }
 
-    bool hears(double hz, int timeoutMs = 5000) {
-        return eventually([&] { return soundsLike(*recorder, hz); }, timeoutMs);
+    // Whether the tone comes within the time; a failure says what was heard last.
+    ::testing::AssertionResult hears(double hz, int timeoutMs = 5000) {
+        if (eventually([&] { return soundsLike(*recorder, hz); }, timeoutMs))
+            return ::testing::AssertionSuccess();
+        const auto samples = lastTenth(*recorder);
+        return ::testing::AssertionFailure() << "heard level " << rms(samples) << " at "
+                                             << toneFrequencyHz(samples, PulseServer::kRateHz)
+                                             << " Hz after " << recorder->frames() << " frames";
     }
 
     // Clicks at a point of the window, in its own pixels.
@@ -146,6 +152,16 @@ protected:
     }
 
     void doubleClickEntry(int row) { clickAt(60, 102 + 11 * row, 2); }
+
+    // Double-clicks the entry until its tone is heard, twice at most: on a loaded machine the
+    // two clicks can reach the list too far apart to count as one double click.
+    ::testing::AssertionResult play(int row, double hz) {
+        doubleClickEntry(row);
+        if (hears(hz))
+            return ::testing::AssertionSuccess();
+        doubleClickEntry(row);
+        return hears(hz);
+    }
 
     QStringList visibleWindows() const {
         return player->xdotool({"search", "--onlyvisible", "--class", "quiva"})
@@ -208,8 +224,7 @@ TEST_F(PlayerFaultTest, SoundServerKilledMidSongAndRestartedIsPlayedToAgain) {
     ASSERT_NO_FATAL_FAILURE(registerVolumeControl(builtLibrary()));
     ASSERT_NO_FATAL_FAILURE(startSoundServer());
     ASSERT_NO_FATAL_FAILURE(startPlayer());
-    doubleClickEntry(0);
-    ASSERT_TRUE(hears(1000)) << "the 1000 Hz song is not heard";
+    ASSERT_TRUE(play(0, 1000)) << "the 1000 Hz song is not heard";
 
     pulse.kill();
     ASSERT_TRUE(pulse.start()) << "cannot start the sound server again";
@@ -219,8 +234,7 @@ TEST_F(PlayerFaultTest, SoundServerKilledMidSongAndRestartedIsPlayedToAgain) {
 
     clickAt(kNextX, kNextY); // the second entry
     ASSERT_TRUE(hears(440)) << "the next song is not heard through the new server";
-    doubleClickEntry(0); // the long song again, to hear the slider work on it
-    ASSERT_TRUE(hears(1000));
+    ASSERT_TRUE(play(0, 1000)) << "the long song again, to hear the slider work on it";
     turnTheSliderDown();
     EXPECT_TRUE(eventually([&] { return silent(*recorder); }, 3000))
         << "the slider no longer drives the volume";
@@ -245,8 +259,7 @@ TEST_F(PlayerFaultTest, WithNoSoundServerASongPlaysSilentlyUntilAServerAnswers) 
 
     ASSERT_NO_FATAL_FAILURE(startSoundServer());
     EXPECT_TRUE(hears(1000)) << "the song is not heard through the server that came later";
-    doubleClickEntry(1);
-    EXPECT_TRUE(hears(440)) << "the next song is not heard through the server that came later";
+    EXPECT_TRUE(play(1, 440)) << "the next song is not heard through the server that came later";
     exitFromMenu();
     EXPECT_EQ(reports(), QStringList()) << "no sound is not a fault worth a message";
 }
@@ -257,8 +270,7 @@ TEST_F(PlayerFaultTest, SoundServerHungMidSongLeavesTheWindowAnswering) {
     ASSERT_NO_FATAL_FAILURE(registerVolumeControl(builtLibrary()));
     ASSERT_NO_FATAL_FAILURE(startSoundServer());
     ASSERT_NO_FATAL_FAILURE(startPlayer());
-    doubleClickEntry(0);
-    ASSERT_TRUE(hears(1000)) << "the 1000 Hz song is not heard";
+    ASSERT_TRUE(play(0, 1000)) << "the 1000 Hz song is not heard";
 
     pulse.freeze(true);
     for (const int row : {1, 0}) {
@@ -310,8 +322,7 @@ TEST_P(VolumeControlLibraryFault, ThePlayerSaysSoOnceAndPlaysWithoutTheSlider) {
     ASSERT_NO_FATAL_FAILURE(startSoundServer());
     ASSERT_NO_FATAL_FAILURE(startPlayer());
 
-    doubleClickEntry(0);
-    ASSERT_TRUE(hears(1000)) << "the player without its volume control plays nothing";
+    ASSERT_TRUE(play(0, 1000)) << "the player without its volume control plays nothing";
     turnTheSliderDown();
     EXPECT_TRUE(throughout([&] { return soundsLike(*recorder, 1000); }, 1000))
         << "the slider changed the volume without its control";
@@ -339,8 +350,7 @@ TEST_F(PlayerFaultTest, RegistryFileDamagedFromItsFirstLineLeavesTheControlOutAn
     ASSERT_NO_FATAL_FAILURE(startSoundServer());
     ASSERT_NO_FATAL_FAILURE(startPlayer());
 
-    doubleClickEntry(1);
-    EXPECT_TRUE(hears(440)) << "the player with a damaged registry plays nothing";
+    EXPECT_TRUE(play(1, 440)) << "the player with a damaged registry plays nothing";
     EXPECT_TRUE(messageBoxes().isEmpty());
     exitFromMenu();
 
@@ -361,8 +371,7 @@ TEST_F(PlayerFaultTest, RegistryFileDamagedAfterTheRegistrationStillLoadsTheCont
     ASSERT_NO_FATAL_FAILURE(startSoundServer());
     ASSERT_NO_FATAL_FAILURE(startPlayer());
 
-    doubleClickEntry(0);
-    ASSERT_TRUE(hears(1000));
+    ASSERT_TRUE(play(0, 1000));
     turnTheSliderDown();
     EXPECT_TRUE(eventually([&] { return silent(*recorder); }, 3000))
         << "the slider does not drive the volume";
