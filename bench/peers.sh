@@ -14,13 +14,17 @@
 #   quiva      the built binary copied into a program folder, which gets its quiva.ini; the
 #              volume control is registered in the private HOME, as `make run` does.
 #   mpg123     `mpg123 -q -o pulse FILE`. It has no window: no start-up, idle or list figure.
-#   mpv        `mpv --no-config --force-window=yes --idle=yes --vo=x11 [FILE|DIR]`. Its default
-#              video output renders OpenGL in software (llvmpipe) on Xvfb, which would bill mpv
-#              for a GPU it does not have; x11 is its plain X output. Not a skinned player.
-#   qmmp       `qmmp [FILE|DIR]` with its default skinned interface and the PulseAudio output
-#              chosen in ~/.qmmp/qmmprc (its default is ALSA).
-#   audacious  `audacious [FILE|DIR]` in its default GTK mode with the Winamp Classic (skinned)
-#              interface enabled in place of the GTK one in its private plugin-registry.
+#   mpv        `mpv --no-config --force-window=yes --idle=yes --vo=x11 --ao=pulse [FILE]`, and
+#              with `--pause DIR` for the directory. Its default video output renders OpenGL
+#              in software (llvmpipe) on Xvfb, which would bill mpv for a GPU it does not have;
+#              x11 is its plain X output. Not a skinned player.
+#   qmmp       `qmmp [FILE]`, `qmmp -e DIR`, with its default skinned interface and the
+#              PulseAudio output chosen in ~/.qmmp/qmmprc (its default is ALSA).
+#   audacious  `audacious [FILE]`, `audacious -e DIR`, in its default GTK mode with the Winamp
+#              Classic (skinned) interface enabled in place of the GTK one in its private
+#              plugin-registry.
+#   The directory goes to the peers to be listed without playing (-e: enqueue; --pause), as
+#   quiva lists it.
 #
 # What is measured.
 #   start-up       exec to the first top-level window mapped: one xev listens for the root's
@@ -49,7 +53,8 @@
 #                  the peers on their command line. The clock runs from exec until the first
 #                  window is mapped and the program has then settled, i.e. it has finished
 #                  listing (and, for qmmp and audacious, reading every file's tags); mpv has no
-#                  list view and counts once it has expanded the directory and settled playing.
+#                  list view and counts once it has expanded the directory and opened its first
+#                  file, paused.
 #                  Median of up to 3: no new start once the runs took 60 s; a program still
 #                  busy 60 s after its window was mapped is reported as such.
 #   click to sound quiva only: xdotool presses once on the playlist entry, the clock starts, a
@@ -279,10 +284,15 @@ command_for() {
         ;;
     mpg123) cmd=(mpg123 -q -o pulse "${argument[@]}") ;;
     mpv)
-        cmd=(mpv --no-config --force-window=yes --idle=yes --vo=x11 --ao=pulse --no-terminal
-            "${argument[@]}")
+        cmd=(mpv --no-config --force-window=yes --idle=yes --vo=x11 --ao=pulse --no-terminal)
+        [ "$mode" = list ] && cmd+=(--pause) # lists, as quiva does, without playing
+        cmd+=("${argument[@]}")
         ;;
-    qmmp | audacious) cmd=("$name" "${argument[@]}") ;;
+    qmmp | audacious)
+        cmd=("$name")
+        [ "$mode" = list ] && cmd+=(-e) # enqueue: lists without playing
+        cmd+=("${argument[@]}")
+        ;;
     esac
 }
 
