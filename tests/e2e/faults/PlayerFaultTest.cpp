@@ -175,9 +175,16 @@ protected:
         return eventually([&] { return visibleWindows().size() > before; }, timeoutMs);
     }
 
+    // A popup that is mapped may not hold the keyboard yet (its grab follows the map, later
+    // still while the window waits on a hung server): an Escape that came too early went to
+    // the main window, so it is sent again until the menu is gone.
     bool closeMenu() {
-        player->xdotool({"key", "Escape"});
-        return eventually([&] { return visibleWindows() == QStringList{windowId}; }, 5000);
+        for (int attempt = 0; attempt < 4; ++attempt) {
+            player->xdotool({"key", "Escape"});
+            if (eventually([&] { return visibleWindows() == QStringList{windowId}; }, 2500))
+                return true;
+        }
+        return false;
     }
 
     // Exit, the menu's last entry: the program must end by itself with code 0.
