@@ -4,7 +4,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QKeyEvent>
-#include <QStyle>
+#include <QPixmap>
 #include <algorithm>
 
 namespace {
@@ -25,13 +25,23 @@ QStringList visibleSubdirectories(const QString& path) {
     return names;
 }
 
+// Our own folder pictures rather than the style's: those come from the desktop's icon theme,
+// whose first lookup reads and parses the theme's index, and the style decodes each of them in
+// several sizes. Both weighed heavily on the player's start-up. The format is named so that no
+// image plug-in is asked to recognise the file.
+QIcon folderIcon(const char* name) {
+    return QIcon(QPixmap(QStringLiteral(":/platform/") + QLatin1String(name), "png"));
+}
+
 QString joined(const QString& parent, const QString& name) {
     return parent.endsWith('/') ? parent + name : parent + '/' + name;
 }
 
 } // namespace
 
-DirList::DirList(QWidget* parent) : QListWidget(parent) {
+DirList::DirList(QWidget* parent)
+    : QListWidget(parent), m_openFolder(folderIcon("folder-open.png")),
+      m_closedFolder(folderIcon("folder-closed.png")) {
     setSelectionMode(QAbstractItemView::SingleSelection);
     setUniformItemSizes(true);
     connect(this, &QListWidget::itemDoubleClicked, this, &DirList::openEntry);
@@ -53,18 +63,14 @@ bool DirList::setPath(const QString& directory) {
 
 void DirList::refresh() {
     clear();
-    // The style decodes every size of a folder picture on each call, which dominated the
-    // player's start-up: fetch each icon once and let the entries share it.
-    const QIcon openIcon = style()->standardIcon(QStyle::SP_DirOpenIcon);
-    const QIcon closedIcon = style()->standardIcon(QStyle::SP_DirIcon);
     const QStringList chain = ancestorsOf(m_path);
     for (int depth = 0; depth < chain.size(); ++depth) {
         const QString label = depth == 0 ? chain[0] : QFileInfo(chain[depth]).fileName();
-        addEntry(openIcon, label, chain[depth], depth);
+        addEntry(m_openFolder, label, chain[depth], depth);
     }
     setCurrentRow(count() - 1);
     for (const QString& name : visibleSubdirectories(m_path))
-        addEntry(closedIcon, name, joined(m_path, name), chain.size());
+        addEntry(m_closedFolder, name, joined(m_path, name), chain.size());
 }
 
 void DirList::addEntry(const QIcon& icon, const QString& label, const QString& fullPath,

@@ -32,4 +32,6 @@ private:
     void addEntry(const QIcon& icon, const QString& label, const QString& fullPath, int depth);
 
     QString m_path;
+    QIcon m_openFolder;
+    QIcon m_closedFolder;
 };

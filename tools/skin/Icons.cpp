@@ -204,6 +204,42 @@ void drawSmallSpeaker(QImage& image, int x, int y) {
 }
 // clang-format on
 
+// clang-format off
+void drawClosedFolder(QImage& image) {
+    drawPixelMap(image, 0, 2, {
+        "..OOOOO.........",
+        ".OYWYWYO........",
+        "OOOOOOOOOOOOOO..",
+        "OWYYYYYYYYYYYOK.",
+        "OYYYYYYYYYYYYOK.",
+        "OWYYYYYYYYYYYOK.",
+        "OYYYYYYYYYYYYOK.",
+        "OWYYYYYYYYYYYOK.",
+        "OYYYYYYYYYYYYOK.",
+        "OWYYYYYYYYYYYOK.",
+        "OOOOOOOOOOOOOOK.",
+        ".KKKKKKKKKKKKKK.",
+    });
+}
+
+void drawOpenFolder(QImage& image) {
+    drawPixelMap(image, 0, 2, {
+        "..OOOOO.........",
+        ".OYWYWYO........",
+        "OYWYYYYOOOOOO...",
+        "OWYYYYYYYYYYO...",
+        "OYYYOOOOOOOOOOOK",
+        "OWYOYYYYYYYYYYOK",
+        "OYOYYYYYYYYYYOK.",
+        "OWOYYYYYYYYYYOK.",
+        "OOYYYYYYYYYYOK..",
+        "OOYYYYYYYYYYOK..",
+        "OOOOOOOOOOOOK...",
+        ".KKKKKKKKKKKK...",
+    });
+}
+// clang-format on
+
 // A fader slot with a knob of the given width centred on it at knobY.
 void drawFader(QImage& image, int x, int top, int bottom, int knobY, int knobWidth) {
     drawVLine(image, x, top, bottom, classic::kBlack);
@@ -270,6 +306,20 @@ QImage drawDalvexToolbox() {
     drawFader(image, 11, 2, 11, 8, 4);
     drawSmallSpeaker(image, 0, 8);
     return image;
+}
+
+QImage drawClosedFolderIcon() {
+    QImage image(16, 16, QImage::Format_ARGB32);
+    image.fill(Qt::transparent);
+    drawClosedFolder(image);
+    return toClassicIndexed(image);
+}
+
+QImage drawOpenFolderIcon() {
+    QImage image(16, 16, QImage::Format_ARGB32);
+    image.fill(Qt::transparent);
+    drawOpenFolder(image);
+    return toClassicIndexed(image);
 }
 
 } // namespace skin

@@ -2,7 +2,7 @@
 
 #include <QImage>
 
-// The program's icons and the volume control's pictures.
+// The program's icons, the volume control's pictures and the directory list's folders.
 namespace skin {
 
 QImage drawWindowIcon16();  // 16 x 16, at most 256 colours, one-bit transparency
@@ -10,5 +10,9 @@ QImage drawWindowIcon48();  // 48 x 48, full colour with alpha
 QImage drawAboutIcon();     // 32 x 32, the 16 colours of the classic palette
 QImage drawDalvexFace();    // 32 x 32, 16 colours, transparent background
 QImage drawDalvexToolbox(); // 16 x 15, 24-bit
+// The directory list's folders, 16 x 16, 16 colours, transparent background: an open one for
+// the current directory and its ancestors, a closed one for the subdirectories.
+QImage drawOpenFolderIcon();
+QImage drawClosedFolderIcon();
 
 } // namespace skin

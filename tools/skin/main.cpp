@@ -1,5 +1,6 @@
 // quiva-skin-gen ROOT: draws the skin pictures and icons and writes them below ROOT
-// (player/resources/ and volume/resources/). Exits with 1 if any file cannot be written.
+// (player/resources/, volume/resources/ and platform/ui/resources/). Exits with 1 if any file
+// cannot be written.
 
 #include "tools/skin/Icons.h"
 #include "tools/skin/Skins.h"
@@ -47,6 +48,8 @@ int main(int argc, char** argv) {
         {"player/resources/about-icon.png", skin::drawAboutIcon},
         {"volume/resources/dalvex-face.png", skin::drawDalvexFace},
         {"volume/resources/dalvex-toolbox.png", skin::drawDalvexToolbox},
+        {"platform/ui/resources/folder-open.png", skin::drawOpenFolderIcon},
+        {"platform/ui/resources/folder-closed.png", skin::drawClosedFolderIcon},
     };
     int status = 0;
     for (const Output& output : outputs) {

@@ -20,10 +20,11 @@ const QRgb kKey = qRgb(255, 128, 0);
 const QRgb kField = qRgb(126, 152, 161);
 
 const char* const kGenerated[] = {
-    "player/resources/skin-bar.png",     "player/resources/skin-playlist.png",
-    "player/resources/skin-creator.png", "player/resources/quiva-16.png",
-    "player/resources/quiva-48.png",     "player/resources/about-icon.png",
-    "volume/resources/dalvex-face.png",  "volume/resources/dalvex-toolbox.png",
+    "player/resources/skin-bar.png",         "player/resources/skin-playlist.png",
+    "player/resources/skin-creator.png",     "player/resources/quiva-16.png",
+    "player/resources/quiva-48.png",         "player/resources/about-icon.png",
+    "volume/resources/dalvex-face.png",      "volume/resources/dalvex-toolbox.png",
+    "platform/ui/resources/folder-open.png", "platform/ui/resources/folder-closed.png",
 };
 
 QString sourcePath(const QString& relative) {
