@@ -3,9 +3,32 @@
 #include "platform/ui/Label.h"
 #include "player/Scroller.h"
 
+#include <QImage>
+#include <QLabel>
 #include <QTimer>
 
 using ScrollerTest = MainWindowTest;
+
+namespace {
+
+// What a plain label with the strip label's caption, font and place draws in a copy of its frame.
+QImage plainStrip(const QWidget& frame, const Label& label) {
+    QWidget copy;
+    copy.setPalette(frame.palette());
+    copy.setAutoFillBackground(true);
+    copy.resize(frame.size());
+    QLabel plain(label.caption(), &copy);
+    plain.setFont(label.font());
+    plain.adjustSize();
+    plain.move(label.pos());
+    return copy.grab().toImage().convertToFormat(QImage::Format_RGB32);
+}
+
+QImage shown(QWidget& frame) {
+    return frame.grab().toImage().convertToFormat(QImage::Format_RGB32);
+}
+
+} // namespace
 
 TEST(ScrollStep, TitleWrapsOnlyOnceItsRightEdgeHasPassed) {
     // The design caption is 885 twips wide in a 3255-twip frame, starting at 3120.
@@ -58,4 +81,25 @@ TEST_F(ScrollerTest, TimersRunEveryHundredMilliseconds) {
     EXPECT_TRUE(w.tmrScroll2->isActive());
     EXPECT_EQ(w.tmrScroll->interval(), 100);
     EXPECT_EQ(w.tmrScroll2->interval(), 100);
+}
+
+TEST_F(ScrollerTest, StripsLookLikePlainLabelsAtEveryStepAndAfterCaptionChanges) {
+    frmMain& w = load();
+    w.show();
+    for (int tick = 0; tick < 25; ++tick) {
+        ASSERT_EQ(shown(*w.pic), plainStrip(*w.pic, *w.lbl)) << "tick " << tick;
+        ASSERT_EQ(shown(*w.pic2), plainStrip(*w.pic2, *w.lbl2)) << "tick " << tick;
+        w.tmrScroll_Timer();
+        w.tmrScroll2_Timer();
+    }
+    // A new caption of another width, then one of the same width, shows at once.
+    for (const QString& caption : {QStringLiteral("WM"), QStringLiteral("MW")}) {
+        w.lbl->setCaption(caption);
+        w.setHint(caption);
+        EXPECT_EQ(shown(*w.pic), plainStrip(*w.pic, *w.lbl)) << caption.toStdString();
+        EXPECT_EQ(shown(*w.pic2), plainStrip(*w.pic2, *w.lbl2)) << caption.toStdString();
+    }
+    w.lbl->setFont(QFont(w.lbl->font().family(), 14));
+    w.lbl->setCaption(w.lbl->caption());
+    EXPECT_EQ(shown(*w.pic), plainStrip(*w.pic, *w.lbl));
 }
