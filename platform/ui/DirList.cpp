@@ -3,6 +3,7 @@
 #include <QCollator>
 #include <QDir>
 #include <QFileInfo>
+#include <QImageReader>
 #include <QKeyEvent>
 #include <QPixmap>
 #include <algorithm>
@@ -27,10 +28,13 @@ QStringList visibleSubdirectories(const QString& path) {
 
 // Our own folder pictures rather than the style's: those come from the desktop's icon theme,
 // whose first lookup reads and parses the theme's index, and the style decodes each of them in
-// several sizes. Both weighed heavily on the player's start-up. The format is named so that no
-// image plug-in is asked to recognise the file.
+// several sizes. Both weighed heavily on the player's start-up. Without format detection the
+// reader goes straight to the built-in PNG decoder; with it, every image plug-in is loaded
+// and asked first.
 QIcon folderIcon(const char* name) {
-    return QIcon(QPixmap(QStringLiteral(":/platform/") + QLatin1String(name), "png"));
+    QImageReader reader(QStringLiteral(":/platform/") + QLatin1String(name), "png");
+    reader.setAutoDetectImageFormat(false);
+    return QIcon(QPixmap::fromImage(reader.read()));
 }
 
 QString joined(const QString& parent, const QString& name) {
