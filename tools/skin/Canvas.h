@@ -35,7 +35,8 @@ public:
     // inside it (light towards the top left, dark towards the bottom right).
     void frameShape();
 
-    // The finished opaque RGB picture.
+    // The finished opaque picture: indexed on exactly its colours when they fit in 256,
+    // else RGB.
     QImage finish() const;
 
 private:
@@ -46,6 +47,10 @@ private:
 };
 
 QColor mix(const QColor& a, const QColor& b, double amountOfB);
+
+// An indexed copy with a table of exactly the colours used, in ascending order; fails (null
+// image) when the picture has more than 256 of them.
+QImage toExactIndexed(const QImage& image);
 
 // Fills rect with a top-to-bottom gradient.
 void fillGradient(QImage& image, const QRect& rect, const QColor& top, const QColor& bottom);

@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <initializer_list>
-#include <set>
 #include <string_view>
 
 namespace skin {
@@ -250,26 +249,6 @@ void drawFader(QImage& image, int x, int top, int bottom, int knobY, int knobWid
         drawBevelBox(image, knob, classic::kSilver);
     else
         fillRect(image, knob, classic::kBlack);
-}
-
-// An indexed copy with a table of exactly the colours used, in ascending order; fails (null
-// image) when the picture has more than 256 of them.
-QImage toExactIndexed(const QImage& image) {
-    std::set<QRgb> colours;
-    for (int y = 0; y < image.height(); ++y) {
-        for (int x = 0; x < image.width(); ++x)
-            colours.insert(image.pixel(x, y));
-    }
-    if (colours.size() > 256)
-        return {};
-    const QVector<QRgb> table(colours.begin(), colours.end());
-    QImage indexed(image.size(), QImage::Format_Indexed8);
-    indexed.setColorTable(table);
-    for (int y = 0; y < image.height(); ++y) {
-        for (int x = 0; x < image.width(); ++x)
-            indexed.setPixel(x, y, static_cast<uint>(table.indexOf(image.pixel(x, y))));
-    }
-    return indexed;
 }
 
 } // namespace
