@@ -142,7 +142,7 @@ void frmMain::buildControls() {
 }
 
 void frmMain::buildStrips() {
-    pic = new QFrame(this);
+    pic = new QWidget(this);
     pic->setGeometry(twips::rect(120, 360, kPicWidth, 200));
     paintBackground(pic, kFieldBlue);
     lbl = new Label(QString::fromUtf8("Quiva \u00B9\u00B7\u00B9"), pic);
@@ -150,7 +150,7 @@ void frmMain::buildStrips() {
     lbl->setCaption(lbl->caption());
     lbl->setLeftTwips(3120);
 
-    pic2 = new QFrame(this);
+    pic2 = new QWidget(this);
     pic2->setGeometry(twips::rect(220, 5090, kPic2Width, 240));
     paintBackground(pic2, kFieldBlue);
     lbl2 = new Label(QStringLiteral("You can add music to the playlist by selecting 'Add' and "

@@ -102,9 +102,9 @@ public:
     DriveList* Drive1 = nullptr;
     DirList* Dir1 = nullptr;
     QLabel* Label1 = nullptr;
-    QFrame* pic = nullptr;
+    QWidget* pic = nullptr; // picture boxes: a plain fill, no frame to paint
     Label* lbl = nullptr;
-    QFrame* pic2 = nullptr;
+    QWidget* pic2 = nullptr;
     Label* lbl2 = nullptr;
     QSlider* SliderVol = nullptr;
     QFrame* Line1 = nullptr;
