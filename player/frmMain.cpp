@@ -290,7 +290,17 @@ void frmMain::tmrScroll2_Timer() { scroll(lbl2, kPic2Width); }
 
 void frmMain::scroll(Label* label, int frameWidthTwips) {
     label->setLeftTwips(
-        nextScrollLeft(label->leftTwips(), label->widthTwips(), frameWidthTwips, speed.toDouble()));
+        nextScrollLeft(label->leftTwips(), label->widthTwips(), frameWidthTwips, speedFactor()));
+}
+
+// Both strips read the factor twenty times a second; the text is parsed again only when it
+// changed, since number parsing showed in the playing player's profile.
+double frmMain::speedFactor() {
+    if (speed != m_parsedSpeed || m_parsedSpeed.isNull()) {
+        m_parsedSpeed = speed;
+        m_speedFactor = speed.toDouble();
+    }
+    return m_speedFactor;
 }
 
 // ---- Playlist building -------------------------------------------------------------------

@@ -136,11 +136,14 @@ private:
     void playSelectedEntry();
     void stepSelection(int delta);
     void scroll(Label* label, int frameWidthTwips);
+    double speedFactor();
 
     // Declared last of the members that own widgets' companions: the hosted controls close
     // (their terminate hooks run) before the window's own children go.
     layout::HostedControls m_hosted;
     frmMenu* m_menu = nullptr;
+    QString m_parsedSpeed; // the `speed` text that m_speedFactor was read from
+    double m_speedFactor = 0;
     float m_dragOriginX = 0; // twips, where a button last went down on the title strip
     float m_dragOriginY = 0;
 };

@@ -75,6 +75,18 @@ TEST_F(ScrollerTest, BothStripsMoveFiftyTwipsATickAndWrapAtTheirFrames) {
     EXPECT_GT(ticks * 50, width); // the whole caption left the frame first
 }
 
+TEST_F(ScrollerTest, ANewSpeedTextTakesEffectOnTheNextTick) {
+    frmMain& w = load();
+    w.tmrScroll_Timer();
+    EXPECT_EQ(w.lbl->leftTwips(), 3070);
+    w.speed = QStringLiteral("2");
+    w.tmrScroll_Timer();
+    EXPECT_EQ(w.lbl->leftTwips(), 3060);
+    w.speed = QStringLiteral("10");
+    w.tmrScroll2_Timer();
+    EXPECT_EQ(w.lbl2->leftTwips(), 3790);
+}
+
 TEST_F(ScrollerTest, TimersRunEveryHundredMilliseconds) {
     frmMain& w = load();
     EXPECT_TRUE(w.tmrScroll->isActive());
