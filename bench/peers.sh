@@ -81,24 +81,10 @@ play_warmup_s=10
 cpu_stretches=4
 cpu_stretch_s=5
 
-row() { printf '| %s | %s | %s |\n' "$1" "$2" "$3"; }
+source "$(dirname "$0")/lib/harness.bash"
 
 work=""
 xvfb_pid="" pulse_pid="" xev_pid="" program_pid="" keeper_pid="" recorder_pid="" detector_pid=""
-
-# Stops one process we started, by its PID: politely first, then for sure.
-stop_pid() {
-    local pid=$1
-    [ -n "$pid" ] || return 0
-    kill -TERM "$pid" 2>/dev/null || { wait "$pid" 2>/dev/null; return 0; }
-    for _ in $(seq 100); do
-        kill -0 "$pid" 2>/dev/null || break
-        nap 0.02
-    done
-    kill -KILL "$pid" 2>/dev/null
-    wait "$pid" 2>/dev/null
-    return 0
-}
 
 cleanup() {
     stop_pid "$program_pid"
@@ -201,22 +187,10 @@ setup() {
     printf 'autospawn = no\n' >"$work/client.conf"
     export PULSE_CLIENTCONFIG="$work/client.conf" QT_QPA_PLATFORM=xcb
     unset WAYLAND_DISPLAY DBUS_SESSION_BUS_ADDRESS SESSION_MANAGER
-    start_x_server
+    start_x_server 1280x1024x24
     start_sound_server
     start_map_listener
     make_media
-}
-
-start_x_server() {
-    Xvfb -displayfd 3 -nolisten tcp -screen 0 1280x1024x24 3>"$work/display" 2>/dev/null &
-    xvfb_pid=$!
-    for _ in $(seq 250); do
-        [ -s "$work/display" ] && break
-        kill -0 "$xvfb_pid" 2>/dev/null || not_available "Xvfb did not start"
-        nap 0.02
-    done
-    [ -s "$work/display" ] || not_available "Xvfb did not start"
-    export DISPLAY=":$(head -n1 "$work/display")"
 }
 
 start_sound_server() {
@@ -239,15 +213,6 @@ EOF
         nap 0.02
     done
     not_available "PulseAudio did not start"
-}
-
-start_map_listener() {
-    mkfifo "$work/events"
-    stdbuf -oL xev -root -event substructure >"$work/events" 2>/dev/null &
-    xev_pid=$!
-    exec {events_fd}<"$work/events"
-    nap 0.5 # xev selects its events right after connecting
-    kill -0 "$xev_pid" 2>/dev/null || not_available "xev did not start"
 }
 
 make_media() {
@@ -304,7 +269,7 @@ launch() {
     rm -rf "$home"
     cp -a "$work/homes/$name" "$home"
     command_for "$name" "$mode" "$home"
-    drain_events
+    drain_events 0.05
     now_us
     start_us=$REPLY
     (
@@ -319,11 +284,6 @@ launch() {
 stop_program() {
     stop_pid "$program_pid"
     program_pid=""
-}
-
-drain_events() {
-    local line
-    while read -r -t 0.05 -u "$events_fd" line; do :; done
 }
 
 # Waits for the running program's first top-level window to be mapped; map_us is the moment.

@@ -23,32 +23,18 @@ time_target="< 150 ms"
 rss_target="< 40 MB"
 clock_ticks=$(getconf CLK_TCK)
 
-row() { printf '| %s | %s | %s |\n' "$1" "$2" "$3"; }
+source "$(dirname "$0")/lib/harness.bash"
 
 work=""
 xvfb_pid=""
 xev_pid=""
 player_pid=""
 
-# Stops one process we started, by its PID: politely first, then for sure.
-stop_pid() {
-    local pid=$1
-    [ -n "$pid" ] || return 0
-    kill -TERM "$pid" 2>/dev/null || return 0
-    for _ in $(seq 50); do
-        kill -0 "$pid" 2>/dev/null || break
-        sleep 0.02
-    done
-    kill -KILL "$pid" 2>/dev/null
-    wait "$pid" 2>/dev/null
-    return 0
-}
-
 cleanup() {
     stop_pid "$player_pid"
     stop_pid "$xev_pid"
     stop_pid "$xvfb_pid"
-    exec 4<&- 2>/dev/null
+    [ -n "${events_fd:-}" ] && exec {events_fd}<&- 2>/dev/null
     [ -n "$work" ] && rm -rf "$work"
 }
 trap cleanup EXIT
@@ -97,41 +83,12 @@ setup() {
         "$build/bin/quiva-regsvr" "$build/lib/libDalvex.so" >/dev/null 2>&1
     fi
 
-    start_x_server
+    start_x_server 1024x768x24
     start_map_listener
-}
-
-start_x_server() {
-    # -displayfd: the server picks a free display itself and writes its number once ready.
-    Xvfb -displayfd 3 -nolisten tcp -screen 0 1024x768x24 3>"$work/display" 2>/dev/null &
-    xvfb_pid=$!
-    for _ in $(seq 250); do
-        [ -s "$work/display" ] && break
-        kill -0 "$xvfb_pid" 2>/dev/null || not_available "Xvfb did not start"
-        sleep 0.02
-    done
-    [ -s "$work/display" ] || not_available "Xvfb did not start"
-    export DISPLAY=":$(head -n1 "$work/display")"
-}
-
-start_map_listener() {
-    mkfifo "$work/events"
-    stdbuf -oL xev -root -event substructure >"$work/events" 2>/dev/null &
-    xev_pid=$!
-    exec 4<"$work/events"
-    # xev selects its events right after connecting; give it that moment once.
-    sleep 0.5
-    kill -0 "$xev_pid" 2>/dev/null || not_available "xev did not start"
 }
 
 main_window_visible() {
     [ -n "$(xdotool search --onlyvisible --name "^$title\$" 2>/dev/null)" ]
-}
-
-# Drops events left over from the previous run.
-drain_events() {
-    local line
-    while read -r -t 0.2 line <&4; do :; done
 }
 
 # Starts the player once; prints "<microseconds to map> <RSS kB> <CPU ms to map> <1 if the
@@ -140,7 +97,7 @@ drain_events() {
 # on every path.
 measure_once() {
     local start_us deadline_us line now
-    drain_events
+    drain_events 0.2
     start_us=$(now_us)
     "$work/program/quiva" >/dev/null 2>&1 &
     player_pid=$!
@@ -160,7 +117,7 @@ measure_once() {
         fi
         # A MapNotify stops the clock; without one, look again every 50 ms in case the title
         # was set after mapping (the clock then stops at that look).
-        if read -r -t 0.05 line <&4; then
+        if read -r -t 0.05 -u "$events_fd" line; then
             [[ $line == MapNotify* ]] || continue
         elif (($? <= 128)); then
             sleep 0.05 # the listener is gone: end of file, not a time-out
