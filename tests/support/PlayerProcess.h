@@ -24,6 +24,9 @@ public:
     bool alive();
     // The X window id of the main window, once it is mapped; empty after a time-out.
     QString waitForWindow();
+    // The top-level window that holds the given one: the window manager's frame around it, the
+    // window itself when unmanaged. In xdotool's decimal form, as the pointer location gives it.
+    QString topLevel(const QString& windowId) const;
     // The window's geometry as the X server has it.
     QRect geometry(const QString& windowId) const;
     bool waitForExit(int milliseconds);
