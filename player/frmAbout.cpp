@@ -157,6 +157,7 @@ frmAbout* frmAbout::mnuAbout_Click(QWidget* mainWindow) {
         mainWindow->setWindowState(Qt::WindowMinimized);
     if (!g_openBox)
         g_openBox = new frmAbout(mainWindow);
+    g_openBox->setWindowState(g_openBox->windowState() & ~Qt::WindowMinimized);
     g_openBox->show();
     g_openBox->raise();
     g_openBox->activateWindow();

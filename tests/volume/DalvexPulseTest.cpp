@@ -10,7 +10,6 @@
 #include "tests/support/PulseServer.h"
 #include "volume/Dalvex.h"
 
-#include <QProcess>
 #include <QTest>
 #include <gtest/gtest.h>
 
@@ -19,14 +18,6 @@
 namespace {
 
 using namespace std::chrono_literals;
-
-QString defaultSinkVolume() {
-    QProcess pactl;
-    pactl.start(QStringLiteral("pactl"), {"get-sink-volume", "@DEFAULT_SINK@"});
-    if (!pactl.waitForFinished(10000))
-        return QStringLiteral("<pactl did not finish>");
-    return QString::fromLocal8Bit(pactl.readAllStandardOutput());
-}
 
 TEST(DalvexPulse, puttingTheMasterVolumeSetsTheDefaultOutput) {
     PulseServer server;
@@ -43,7 +34,8 @@ TEST(DalvexPulse, puttingTheMasterVolumeSetsTheDefaultOutput) {
               S_OK);
     ASSERT_EQ(com::putProperty(control.get(), pemrik::kDispidVolume, com::makeI4(50)), S_OK);
 
-    const QString answer = defaultSinkVolume();
+    QString answer;
+    ASSERT_TRUE(server.pactl({"get-sink-volume", "@DEFAULT_SINK@"}, &answer));
     EXPECT_TRUE(answer.contains("front-left: 32750 /")) << answer.toStdString();
     control.reset();
 }
