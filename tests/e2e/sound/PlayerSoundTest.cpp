@@ -225,6 +225,26 @@ TEST_F(PlayerSoundTest, VolumeSliderSetsTheLevelOfThePlayingSong) {
     EXPECT_TRUE(waitFor(toneOf(440), 2000)) << "volume 100 does not bring the next song in";
 }
 
+// The desktop's mixer turns the player's stream down to 80 % of the server's norm (still well
+// heard); the next song's stream starts there instead of at the slider's 100.
+TEST_F(PlayerSoundTest, VolumeSetInTheDesktopsMixerHoldsForTheNextSong) {
+    doubleClickEntry(0);
+    ASSERT_TRUE(waitFor(toneOf(1000), 5000)) << "the 1000 Hz song is not heard";
+    const auto first = pulse.sinkInputs();
+    ASSERT_EQ(first.size(), 1u);
+    ASSERT_TRUE(
+        pulse.pactl({"set-sink-input-volume", QString::number(first.front().index), "52429"}));
+
+    doubleClickEntry(1);
+    ASSERT_TRUE(waitFor(toneOf(440), 5000)) << "the 440 Hz song is not heard";
+    const auto second = pulse.sinkInputs();
+    ASSERT_EQ(second.size(), 1u);
+    EXPECT_NE(second.front().index, first.front().index);
+    // Within the rounding of the player's linear volume scale.
+    EXPECT_NEAR(second.front().volume, 52429, 2)
+        << "the next song went back to the player's volume";
+}
+
 TEST_F(PlayerSoundTest, ExitFromTheMenuWhilePlayingEndsCleanlyAndSilently) {
     doubleClickEntry(0);
     ASSERT_TRUE(waitFor(toneOf(1000), 5000)) << "the 1000 Hz song is not heard";
