@@ -20,7 +20,7 @@ QString defaultSinkVolume() {
     return QString::fromLocal8Bit(pactl.readAllStandardOutput());
 }
 
-TEST(DalvexPulse, puttingTheMasterVolumeSetsTheDefaultOutput) {
+TEST(DalvexPulse, PuttingTheMasterVolumeSetsTheDefaultOutput) {
     PulseServer server;
     ASSERT_TRUE(server.running());
     server.exportAddress();

@@ -68,20 +68,20 @@ protected:
     audio::WavFileOutput* m_output = nullptr;
 };
 
-TEST_F(BadInputTest, zeroByteFileIsNotPlayable) {
+TEST_F(BadInputTest, ZeroByteFileIsNotPlayable) {
     EXPECT_EQ(playFile(m_tree.file("empty.mp3")), MCIERR_INVALID_FILE);
     EXPECT_EQ(m_output->framesWritten(), 0);
     expectGoodSongPlaysNext();
 }
 
-TEST_F(BadInputTest, truncatedFilePlaysItsWholeFramesAndEnds) {
+TEST_F(BadInputTest, TruncatedFilePlaysItsWholeFramesAndEnds) {
     ASSERT_EQ(playFile(songBytes("half.mp3", 24000)), 0u);
     EXPECT_GT(m_output->framesWritten(), 44100);
     EXPECT_LT(m_output->framesWritten(), 2 * 44100);
     expectGoodSongPlaysNext();
 }
 
-TEST_F(BadInputTest, textOrRandomBytesPlayNothingOrEndWithoutHanging) {
+TEST_F(BadInputTest, TextOrRandomBytesPlayNothingOrEndWithoutHanging) {
     QByteArray text;
     for (int i = 0; i < 2000; ++i)
         text += "This is a letter, not a song. ";
@@ -97,7 +97,7 @@ TEST_F(BadInputTest, textOrRandomBytesPlayNothingOrEndWithoutHanging) {
     expectGoodSongPlaysNext();
 }
 
-TEST_F(BadInputTest, hugeId3TagIsSkippedAndTheSongPlaysWhole) {
+TEST_F(BadInputTest, HugeId3TagIsSkippedAndTheSongPlaysWhole) {
     QByteArray tag("ID3\x03\x00\x00", 6);
     const int size = 5 * 1024 * 1024;
     for (int shift : {21, 14, 7, 0}) // synch-safe size
@@ -110,7 +110,7 @@ TEST_F(BadInputTest, hugeId3TagIsSkippedAndTheSongPlaysWhole) {
     expectGoodSongPlaysNext();
 }
 
-TEST_F(BadInputTest, folderOrPipeNamedLikeASongIsNotFound) {
+TEST_F(BadInputTest, FolderOrPipeNamedLikeASongIsNotFound) {
     EXPECT_EQ(playFile(m_tree.folder("x.mp3")), MCIERR_FILE_NOT_FOUND);
     const QString pipe = m_tree.path("pipe.mp3");
     ASSERT_EQ(mkfifo(pipe.toLocal8Bit().constData(), 0600), 0);
@@ -118,7 +118,7 @@ TEST_F(BadInputTest, folderOrPipeNamedLikeASongIsNotFound) {
     expectGoodSongPlaysNext();
 }
 
-TEST_F(BadInputTest, unreadableFileIsNotFound) {
+TEST_F(BadInputTest, UnreadableFileIsNotFound) {
     if (geteuid() == 0)
         GTEST_SKIP() << "root reads every file";
     const QString path = songBytes("secret.mp3");
@@ -127,7 +127,7 @@ TEST_F(BadInputTest, unreadableFileIsNotFound) {
     expectGoodSongPlaysNext();
 }
 
-TEST_F(BadInputTest, fileDeletedBetweenSelectionAndPlayIsNotFound) {
+TEST_F(BadInputTest, FileDeletedBetweenSelectionAndPlayIsNotFound) {
     const QString path = songBytes("gone soon.mp3");
     const std::string selected = shortPath(path);
     ASSERT_FALSE(selected.empty());

@@ -48,7 +48,7 @@ protected:
     audio::WavFileOutput* m_output = nullptr;
 };
 
-TEST_F(EngineTest, everyShapeOfSongReachesTheOutputSampleForSample) {
+TEST_F(EngineTest, EveryShapeOfSongReachesTheOutputSampleForSample) {
     // One output for all songs: the format (rate, channels) changes from one song to the next.
     for (const char* name : {"tone440-stereo-44k", "tone660-mono-22k-vbr", "tone330-mono-8k",
                              "tone550-stereo-48k-id3", "tone880-stereo-44k"}) {
@@ -63,12 +63,12 @@ TEST_F(EngineTest, everyShapeOfSongReachesTheOutputSampleForSample) {
     }
 }
 
-TEST_F(EngineTest, gaplessDecodingDropsTheEncoderDelayAndPadding) {
+TEST_F(EngineTest, GaplessDecodingDropsTheEncoderDelayAndPadding) {
     // Made from exactly 3 s of sound at 44.1 kHz stereo.
     EXPECT_EQ(playToEnd("tone440-stereo-44k").samples.size(), 3u * 44100 * 2);
 }
 
-TEST_F(EngineTest, pauseHoldsTheExactSampleAndResumeGoesOnFromIt) {
+TEST_F(EngineTest, PauseHoldsTheExactSampleAndResumeGoesOnFromIt) {
     const Pcm expected = referenceDecode(testSong("tone440-stereo-44k"));
     m_output->setFrameBudget(30001); // an odd place, in the middle of a decoded block
     const auto id = openSong("tone440-stereo-44k");
@@ -89,7 +89,7 @@ TEST_F(EngineTest, pauseHoldsTheExactSampleAndResumeGoesOnFromIt) {
     EXPECT_TRUE(played.samples == expected.samples);
 }
 
-TEST_F(EngineTest, stopSilencesAndPlayGoesOnWithoutStartingOver) {
+TEST_F(EngineTest, StopSilencesAndPlayGoesOnWithoutStartingOver) {
     m_output->setFrameBudget(20000);
     const auto id = openSong("tone440-stereo-44k");
     engine().play(id);
@@ -106,7 +106,7 @@ TEST_F(EngineTest, stopSilencesAndPlayGoesOnWithoutStartingOver) {
     EXPECT_LE(total, 3 * 44100); // went on, did not start again from the beginning
 }
 
-TEST_F(EngineTest, aSongThatEndedStaysOpenAtItsEnd) {
+TEST_F(EngineTest, ASongThatEndedStaysOpenAtItsEnd) {
     const auto id = openSong("tone330-mono-8k");
     engine().play(id);
     ASSERT_TRUE(waitUntil([&] { return engine().mode(id) == StreamMode::Stopped; }));
@@ -119,7 +119,7 @@ TEST_F(EngineTest, aSongThatEndedStaysOpenAtItsEnd) {
     EXPECT_FALSE(engine().play(id));
 }
 
-TEST_F(EngineTest, waveLineVolumeAndMuteScaleWhatPlays) {
+TEST_F(EngineTest, WaveLineVolumeAndMuteScaleWhatPlays) {
     const Pcm expected = referenceDecode(testSong("tone880-stereo-44k"));
     waveline::setVolume(32768); // set while nothing plays: holds for the next song
     m_output->setFrameBudget(10000);

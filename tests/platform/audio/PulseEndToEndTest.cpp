@@ -28,7 +28,7 @@ long long waitForWindow(const MonitorRecorder& recorder, long long from, Test te
     return -1;
 }
 
-TEST(PulseEndToEndTest, toneIsHeardAtTheSinkAndSilenceFollowsStop) {
+TEST(PulseEndToEndTest, ToneIsHeardAtTheSinkAndSilenceFollowsStop) {
     PulseServer server;
     ASSERT_TRUE(server.running());
     server.exportAddress();
@@ -64,7 +64,7 @@ TEST(PulseEndToEndTest, toneIsHeardAtTheSinkAndSilenceFollowsStop) {
     recorder.stop();
 }
 
-TEST(PulseEndToEndTest, songGoesOnThroughTheNextServerWhenItsServerGoesAway) {
+TEST(PulseEndToEndTest, SongGoesOnThroughTheNextServerWhenItsServerGoesAway) {
     auto& engine = audio::Engine::instance();
     engine.setBufferMs(50);
     auto first = std::make_unique<PulseServer>();

@@ -17,7 +17,7 @@ QByteArray songBytes(const std::string& name) {
     return file.readAll();
 }
 
-TEST(ShortPathTest, awkwardNamesOpenAsTheSameFile) {
+TEST(ShortPathTest, AwkwardNamesOpenAsTheSameFile) {
     TempTree tree;
     auto output = std::make_unique<audio::WavFileOutput>(tree.path("take-").toStdString());
     audio::WavFileOutput* wav = output.get();
@@ -56,7 +56,7 @@ TEST(ShortPathTest, awkwardNamesOpenAsTheSameFile) {
     audio::Engine::instance().setOutput(nullptr);
 }
 
-TEST(ShortPathTest, missingOrEmptyPathGivesZeroAndLeavesTheBuffer) {
+TEST(ShortPathTest, MissingOrEmptyPathGivesZeroAndLeavesTheBuffer) {
     char buffer[16] = "untouched";
     EXPECT_EQ(GetShortPathNameA("/no/such/file.mp3", buffer, sizeof buffer), 0u);
     EXPECT_EQ(GetShortPathNameA("", buffer, sizeof buffer), 0u);
@@ -64,7 +64,7 @@ TEST(ShortPathTest, missingOrEmptyPathGivesZeroAndLeavesTheBuffer) {
     EXPECT_STREQ(buffer, "untouched");
 }
 
-TEST(ShortPathTest, tooSmallBufferGetsTheNeededSizeAndNoPath) {
+TEST(ShortPathTest, TooSmallBufferGetsTheNeededSizeAndNoPath) {
     TempTree tree;
     const QByteArray path = tree.file("a b.mp3", "x").toUtf8();
     const DWORD needed = GetShortPathNameA(path.constData(), nullptr, 0);

@@ -17,7 +17,7 @@ using namespace std::chrono_literals;
 
 // The test runs with a private runtime directory and no server address, so no sound server
 // answers, and the machine has no sound card.
-TEST(MixerService, withoutServerOrCardThereIsNoDevice) {
+TEST(MixerService, WithoutServerOrCardThereIsNoDevice) {
     mixer::Service& service = mixer::service();
     EXPECT_EQ(service.deviceCount(), 0);
     mixer::Handle handle = 0;
@@ -26,7 +26,7 @@ TEST(MixerService, withoutServerOrCardThereIsNoDevice) {
     EXPECT_EQ(service.close(1), mixer::kInvalidHandle);
 }
 
-TEST(MixerService, alsaWithoutCardsRefusesEveryIndex) {
+TEST(MixerService, AlsaWithoutCardsRefusesEveryIndex) {
     auto alsa = mixer::makeAlsaService();
     ASSERT_EQ(alsa->deviceCount(), 0) << "this test expects a machine without sound cards";
     mixer::Handle handle = 0;
@@ -36,7 +36,7 @@ TEST(MixerService, alsaWithoutCardsRefusesEveryIndex) {
     EXPECT_EQ(alsa->getValue(1, 1, &value), mixer::kInvalidHandle);
 }
 
-TEST(MixerService, absentServerIsNotChosen) {
+TEST(MixerService, AbsentServerIsNotChosen) {
     TempTree tree;
     const std::string address = "unix:" + tree.path("no-server").toStdString();
     EXPECT_EQ(mixer::connectPulseService(address.c_str(), 2000ms), nullptr);
@@ -44,7 +44,7 @@ TEST(MixerService, absentServerIsNotChosen) {
 
 // A socket that accepts connections but never says a word: the client must give up at its
 // timeout instead of waiting for the server for good.
-TEST(MixerService, silentServerCostsOneTimeoutAndNoHang) {
+TEST(MixerService, SilentServerCostsOneTimeoutAndNoHang) {
     TempTree tree;
     const std::string path = tree.path("silent").toStdString();
     const int listener = socket(AF_UNIX, SOCK_STREAM, 0);

@@ -42,7 +42,7 @@ protected:
     TempTree m_tree;
 };
 
-TEST_F(CommandsTest, playSongSendsStopCloseOpenPlayWithTheShortPath) {
+TEST_F(CommandsTest, PlaySongSendsStopCloseOpenPlayWithTheShortPath) {
     const QString path = m_tree.file("My Songs/first song.mp3", "x");
     MP3Play::PlaySong(path);
     char shortPath[255] = {};
@@ -51,7 +51,7 @@ TEST_F(CommandsTest, playSongSendsStopCloseOpenPlayWithTheShortPath) {
     EXPECT_EQ(m_sent, playCommands(shortPath));
 }
 
-TEST_F(CommandsTest, playSongWithEmptyOrMissingPathOpensNoFile) {
+TEST_F(CommandsTest, PlaySongWithEmptyOrMissingPathOpensNoFile) {
     MP3Play::PlaySong("");
     MP3Play::PlaySong(m_tree.path("not there.mp3"));
     const Commands once = playCommands("");
@@ -61,7 +61,7 @@ TEST_F(CommandsTest, playSongWithEmptyOrMissingPathOpensNoFile) {
     EXPECT_EQ(m_sent[2], "open  type mpegvideo alias mp3play");
 }
 
-TEST_F(CommandsTest, shortPathLongerThanTheBufferOpensNoFile) {
+TEST_F(CommandsTest, ShortPathLongerThanTheBufferOpensNoFile) {
     // 240 characters of name: fits the file system, but its short form (with %20s) does not
     // fit 255 characters.
     const QString path = m_tree.file(QString("a b ").repeated(60) + ".mp3", "x");
@@ -69,7 +69,7 @@ TEST_F(CommandsTest, shortPathLongerThanTheBufferOpensNoFile) {
     EXPECT_EQ(m_sent, playCommands(""));
 }
 
-TEST_F(CommandsTest, pauseResumeAndStopAllSendTheirCommands) {
+TEST_F(CommandsTest, PauseResumeAndStopAllSendTheirCommands) {
     MP3Play::PauseSong();
     MP3Play::ResumeSong();
     MP3Play::StopAll();
@@ -85,7 +85,7 @@ protected:
     TempTree m_tree;
 };
 
-TEST_F(PlaybackTest, secondPlaySongLeavesOnlyTheSecondSong) {
+TEST_F(PlaybackTest, SecondPlaySongLeavesOnlyTheSecondSong) {
     auto output = std::make_unique<audio::WavFileOutput>(m_tree.path("take-").toStdString());
     audio::WavFileOutput* wav = output.get();
     audio::Engine::instance().setOutput(std::move(output));
@@ -119,7 +119,7 @@ long residentKiB() {
     return resident * (sysconf(_SC_PAGESIZE) / 1024);
 }
 
-TEST_F(PlaybackTest, thousandPlaySongsLeaveOneSongAndNoLeaks) {
+TEST_F(PlaybackTest, ThousandPlaySongsLeaveOneSongAndNoLeaks) {
     audio::Engine::instance().setOutput(std::make_unique<audio::NullOutput>());
     const QString songs[] = {song("tone440-stereo-44k"), song("tone660-mono-22k-vbr")};
     for (int i = 0; i < 50; ++i) // let every lazily made resource exist first
