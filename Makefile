@@ -49,7 +49,7 @@ bench: build
 # its maintainer scripts run by dpkg on throw-away overlays of /usr, /etc and /var.
 deb: deps
 	cmake -S . -B build-deb -DCMAKE_BUILD_TYPE=Release -DCMAKE_SKIP_INSTALL_ALL_DEPENDENCY=ON >/dev/null
-	cmake --build build-deb -j $(JOBS) --target quiva quiva-platform Dalvex quiva-regsvr e2e-package
+	cmake --build build-deb -j $(JOBS) --target quiva quiva-platform Dalvex quiva-regsvr PackageTest
 	cd build-deb && rm -f quiva_*.deb && cpack -G DEB
 	cd build-deb && QUIVA_DEB="$$(ls $(CURDIR)/build-deb/quiva_*.deb)" ctest -L package --output-on-failure
 	packaging/check-maintainer-scripts.sh build-deb/quiva_*.deb
