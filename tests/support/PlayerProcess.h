@@ -21,7 +21,8 @@ public:
     bool start();
     // Whether the player still runs: a crash or an early exit shows here at once.
     bool alive();
-    // The X window id of the main window, once it is mapped; empty after a time-out.
+    // The X window id of the main window, once it is mapped; empty after a time-out. The
+    // clicks below go to this window.
     QString waitForWindow();
     // The window's geometry as the X server has it.
     QRect geometry(const QString& windowId) const;
@@ -29,6 +30,10 @@ public:
     int exitCode() const { return m_process.exitCode(); }
     // Runs xdotool with the given arguments on the private display.
     QString xdotool(const QStringList& args) const;
+    // Clicks the left button `repeat` times at a point of the main window, in its own pixels.
+    void clickAt(int x, int y, int repeat = 1) const;
+    // Double-clicks the playlist's entry in `row` (0 the first) while the playlist shows.
+    void doubleClickEntry(int row) const;
 
     Xvfb& x() { return m_x; }
 
@@ -36,5 +41,6 @@ private:
     Xvfb m_x;
     QString m_programDir;
     QString m_errorFile;
+    QString m_windowId;
     QProcess m_process;
 };

@@ -1,4 +1,5 @@
 #include "tests/support/PlayerProcess.h"
+#include "tests/support/Poll.h"
 #include "tests/support/PulseServer.h"
 
 #include <QDir>
@@ -249,16 +250,7 @@ protected:
 
     // Polls (xdotool's own --sync polls only twice a second) until done() holds; false after a
     // time-out.
-    template <typename Done> static bool waitUntil(Done done) {
-        QElapsedTimer waited;
-        waited.start();
-        while (!done()) {
-            if (waited.elapsed() > kWaitMs)
-                return false;
-            QThread::msleep(20);
-        }
-        return true;
-    }
+    template <typename Done> static bool waitUntil(Done done) { return eventually(done, kWaitMs); }
 
     bool waitForWindowUnderPointer(bool mainWindow) const {
         return waitUntil([&] { return (windowUnderPointer() == windowId) == mainWindow; });

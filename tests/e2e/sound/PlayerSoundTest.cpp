@@ -1,4 +1,5 @@
 #include "tests/support/PlayerProcess.h"
+#include "tests/support/Poll.h"
 #include "tests/support/PulseServer.h"
 
 #include <QFile>
@@ -10,8 +11,6 @@
 #include <optional>
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
 
 // What a stretch of the sink's monitor sounded like.
 struct Sound {
@@ -68,15 +67,6 @@ protected:
             << songFile(made);
     }
 
-    // Clicks at a point of the window, in its own pixels.
-    void clickAt(int x, int y, int repeat = 1) {
-        const QRect g = player.geometry(windowId);
-        player.xdotool({"mousemove", QString::number(g.x() + x), QString::number(g.y() + y),
-                        "click", "--repeat", QString::number(repeat), "--delay", "80", "1"});
-    }
-
-    void doubleClickEntry(int row) { clickAt(60, 102 + 11 * row, 2); }
-
     // The last 100 ms recorded.
     Sound latest() const {
         const long long end = recorder.frames();
@@ -88,14 +78,9 @@ protected:
 
     // Waits up to timeoutMs for the monitor to sound as `wanted` says; the sound heard last.
     template <typename Wanted> std::optional<Sound> waitFor(Wanted wanted, int timeoutMs) {
-        const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
         Sound heard;
-        while (Clock::now() < deadline) {
-            heard = latest();
-            if (wanted(heard))
-                return heard;
-            QThread::msleep(20);
-        }
+        if (eventually([&] { return wanted(heard = latest()); }, timeoutMs))
+            return heard;
         return std::nullopt;
     }
 
@@ -123,21 +108,21 @@ protected:
 TEST_F(PlayerSoundTest, DoubleClickPlaysPauseResumesAndStopSilences) {
     EXPECT_TRUE(waitFor(silent, 1000)) << "the sink is not silent before anything plays";
 
-    doubleClickEntry(1);
+    player.doubleClickEntry(1);
     EXPECT_TRUE(waitFor(toneOf(440), 5000)) << "the 440 Hz song is not heard";
 
-    doubleClickEntry(0);
+    player.doubleClickEntry(0);
     ASSERT_TRUE(waitFor(toneOf(1000), 5000)) << "the 1000 Hz song does not replace it";
 
-    clickAt(79, 51); // pause
+    player.clickAt(79, 51); // pause
     EXPECT_TRUE(waitFor(silent, 1000)) << "pause does not silence the song";
     QThread::msleep(300);
     EXPECT_TRUE(silent(latest())) << "the paused song is heard again";
 
-    clickAt(79, 51); // resume
+    player.clickAt(79, 51); // resume
     EXPECT_TRUE(waitFor(toneOf(1000), 2000)) << "the paused song does not resume";
 
-    clickAt(109, 51); // stop
+    player.clickAt(109, 51); // stop
     EXPECT_TRUE(waitFor(silent, 1000)) << "stop does not silence the song";
     QThread::msleep(300);
     EXPECT_TRUE(silent(latest())) << "the stopped song is heard again";
@@ -147,13 +132,13 @@ TEST_F(PlayerSoundTest, DoubleClickPlaysPauseResumesAndStopSilences) {
 // least 1.5 s has at most about 1.5 s left when it resumes, where a restart would play 3 s.
 TEST_F(PlayerSoundTest, ResumeContinuesWhereThePauseStopped) {
     constexpr long long kSecond = PulseServer::kRateHz;
-    doubleClickEntry(1);
+    player.doubleClickEntry(1);
     ASSERT_TRUE(waitFor(toneOf(440), 5000)) << "the 440 Hz song is not heard";
     ASSERT_TRUE(recorder.waitForFrames(recorder.frames(), kSecond * 3 / 2, 5000));
-    clickAt(79, 51); // pause
+    player.clickAt(79, 51); // pause
     ASSERT_TRUE(waitFor(silent, 1000)) << "pause does not silence the song";
 
-    clickAt(79, 51); // resume
+    player.clickAt(79, 51); // resume
     ASSERT_TRUE(waitFor(toneOf(440), 2000)) << "the paused song does not resume";
     const long long resumedAt = recorder.frames();
     ASSERT_TRUE(waitFor(silent, 5000)) << "the song does not end";
@@ -165,38 +150,38 @@ TEST_F(PlayerSoundTest, ResumeContinuesWhereThePauseStopped) {
 // press resumes (nothing to hear) and only the press after that pauses. Previous and next walk
 // the list; previous from the first entry selects nothing and so plays nothing.
 TEST_F(PlayerSoundTest, PauseWordAndPreviousNextFollowTheList) {
-    doubleClickEntry(1);
+    player.doubleClickEntry(1);
     ASSERT_TRUE(waitFor(toneOf(440), 5000)) << "the 440 Hz song is not heard";
-    clickAt(79, 51); // pause
+    player.clickAt(79, 51); // pause
     ASSERT_TRUE(waitFor(silent, 1000)) << "pause does not silence the song";
 
-    doubleClickEntry(0);
+    player.doubleClickEntry(0);
     ASSERT_TRUE(waitFor(toneOf(1000), 5000)) << "a song started while paused is not heard";
-    clickAt(79, 51); // resume: the song already plays
+    player.clickAt(79, 51); // resume: the song already plays
     QThread::msleep(400);
     EXPECT_TRUE(isTone(latest(), 1000)) << "the press after a paused switch pauses";
-    clickAt(79, 51); // pause
+    player.clickAt(79, 51); // pause
     EXPECT_TRUE(waitFor(silent, 1000)) << "the second press does not pause";
 
-    clickAt(140, 51); // next: the second entry
+    player.clickAt(140, 51); // next: the second entry
     EXPECT_TRUE(waitFor(toneOf(440), 3000)) << "next does not play the second entry";
-    clickAt(20, 51); // previous: the first entry
+    player.clickAt(20, 51); // previous: the first entry
     EXPECT_TRUE(waitFor(toneOf(1000), 3000)) << "previous does not play the first entry";
-    clickAt(20, 51); // previous on the first entry: no entry, no song
+    player.clickAt(20, 51); // previous on the first entry: no entry, no song
     EXPECT_TRUE(waitFor(silent, 1000)) << "previous on the first entry keeps playing";
     QThread::msleep(300);
     EXPECT_TRUE(silent(latest())) << "previous on the first entry plays something";
 }
 
 TEST_F(PlayerSoundTest, VolumeSliderSetsTheLevelOfThePlayingSong) {
-    doubleClickEntry(0);
+    player.doubleClickEntry(0);
     ASSERT_TRUE(waitFor(toneOf(1000), 5000)) << "the 1000 Hz song is not heard";
     const double full = levelOverHalfASecond();
     ASSERT_GT(full, kTone);
 
     // Focus the slider by clicking its thumb (at the right end, so the value stays 100).
     player.xdotool({"windowfocus", "--sync", windowId});
-    clickAt(262, 52);
+    player.clickAt(262, 52);
     player.xdotool({"key", "--delay", "50", "Next", "Next", "Next", "Next", "Next", "Next", "Next",
                     "Next", "Next", "Next"}); // ten pages of 5: 50
     const auto half = waitFor([&](const Sound& s) { return s.level < full * 0.8; }, 3000);
@@ -217,19 +202,19 @@ TEST_F(PlayerSoundTest, VolumeSliderSetsTheLevelOfThePlayingSong) {
     // The volume belongs to the player, not to one song: 0 still holds for the next one.
     player.xdotool({"key", "Home"});
     ASSERT_TRUE(waitFor(silent, 2000)) << "volume 0 is not silent";
-    doubleClickEntry(1);
+    player.doubleClickEntry(1);
     QThread::msleep(500);
     EXPECT_TRUE(silent(latest())) << "the next song ignores volume 0";
-    clickAt(262, 52); // the slider again (the list took the focus): pages up from 0
+    player.clickAt(262, 52); // the slider again (the list took the focus): pages up from 0
     player.xdotool({"key", "End"});
     EXPECT_TRUE(waitFor(toneOf(440), 2000)) << "volume 100 does not bring the next song in";
 }
 
 TEST_F(PlayerSoundTest, ExitFromTheMenuWhilePlayingEndsCleanlyAndSilently) {
-    doubleClickEntry(0);
+    player.doubleClickEntry(0);
     ASSERT_TRUE(waitFor(toneOf(1000), 5000)) << "the 1000 Hz song is not heard";
 
-    clickAt(281, 54);                                        // the round button
+    player.clickAt(281, 54);                                 // the round button
     player.xdotool({"sleep", "0.3", "key", "Up", "Return"}); // the last entry: Exit
     ASSERT_TRUE(player.waitForExit(5000)) << "the player does not end";
     EXPECT_EQ(player.exitCode(), 0);

@@ -1,9 +1,10 @@
 #include "platform/audio/Engine.h"
-#include "platform/audio/WavFileOutput.h"
 #include "platform/mci/Mci.h"
 #include "tests/platform/audio/PcmHelpers.h"
 #include "tests/platform/audio/TestSongs.h"
+#include "tests/support/Poll.h"
 #include "tests/support/TempTree.h"
+#include "tests/support/WavCapture.h"
 
 #include <QFile>
 #include <gtest/gtest.h>
@@ -26,15 +27,7 @@ std::string shortPath(const QString& path) {
 // Every case ends the same way: whatever happened, a good song plays next, to its end.
 class BadInputTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        auto output = std::make_unique<audio::WavFileOutput>(m_tree.path("take-").toStdString());
-        m_output = output.get();
-        audio::Engine::instance().setOutput(std::move(output));
-    }
-    void TearDown() override {
-        send("close all");
-        audio::Engine::instance().setOutput(nullptr);
-    }
+    void TearDown() override { send("close all"); }
 
     // Opens and plays a file the way the player does; returns the open command's result and,
     // when it opened, waits for the song to end (a hang fails here).
@@ -44,7 +37,7 @@ protected:
             send("open " + shortPath(path) + " type mpegvideo alias mp3play");
         send("play mp3play");
         if (result == 0) {
-            EXPECT_TRUE(waitUntil([] { return !audio::Engine::instance().playing(); }))
+            EXPECT_TRUE(eventually([] { return !audio::Engine::instance().playing(); }))
                 << path.toStdString();
         }
         return result;
@@ -65,7 +58,7 @@ protected:
     }
 
     TempTree m_tree;
-    audio::WavFileOutput* m_output = nullptr;
+    WavCapture m_output{m_tree.path("take-")};
 };
 
 TEST_F(BadInputTest, ZeroByteFileIsNotPlayable) {

@@ -1,9 +1,10 @@
 #include "platform/audio/Engine.h"
-#include "platform/audio/WavFileOutput.h"
 #include "platform/audio/WaveLine.h"
 #include "tests/platform/audio/PcmHelpers.h"
 #include "tests/platform/audio/TestSongs.h"
+#include "tests/support/Poll.h"
 #include "tests/support/TempTree.h"
+#include "tests/support/WavCapture.h"
 
 #include <gtest/gtest.h>
 
@@ -14,16 +15,10 @@ namespace {
 
 class EngineTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        auto output = std::make_unique<audio::WavFileOutput>(m_tree.path("take-").toStdString());
-        m_output = output.get();
-        engine().setOutput(std::move(output));
-    }
     void TearDown() override {
         engine().closeAll();
         waveline::setVolume(waveline::kMaxVolume);
         waveline::setMuted(false);
-        engine().setOutput(nullptr);
     }
 
     static Engine& engine() { return Engine::instance(); }
@@ -39,13 +34,13 @@ protected:
     Pcm playToEnd(const std::string& name) {
         const auto id = openSong(name);
         engine().play(id);
-        EXPECT_TRUE(waitUntil([&] { return engine().mode(id) == StreamMode::Stopped; }));
+        EXPECT_TRUE(eventually([&] { return engine().mode(id) == StreamMode::Stopped; }));
         engine().close(id);
         return readWav(m_output->files().back());
     }
 
     TempTree m_tree;
-    audio::WavFileOutput* m_output = nullptr;
+    WavCapture m_output{m_tree.path("take-")};
 };
 
 TEST_F(EngineTest, EveryShapeOfSongReachesTheOutputSampleForSample) {
@@ -82,7 +77,7 @@ TEST_F(EngineTest, PauseHoldsTheExactSampleAndResumeGoesOnFromIt) {
     EXPECT_EQ(engine().mode(id), StreamMode::Paused);
 
     engine().resume(id);
-    ASSERT_TRUE(waitUntil([&] { return engine().mode(id) == StreamMode::Stopped; }));
+    ASSERT_TRUE(eventually([&] { return engine().mode(id) == StreamMode::Stopped; }));
     engine().close(id);
     const Pcm played = readWav(m_output->files().back());
     EXPECT_EQ(played.samples.size(), expected.samples.size());
@@ -100,7 +95,7 @@ TEST_F(EngineTest, StopSilencesAndPlayGoesOnWithoutStartingOver) {
     EXPECT_FALSE(m_output->waitForFrames(20001, std::chrono::milliseconds(200)));
 
     engine().play(id);
-    ASSERT_TRUE(waitUntil([&] { return engine().mode(id) == StreamMode::Stopped; }));
+    ASSERT_TRUE(eventually([&] { return engine().mode(id) == StreamMode::Stopped; }));
     const long long total = m_output->framesWritten();
     EXPECT_GT(total, 20000);
     EXPECT_LE(total, 3 * 44100); // went on, did not start again from the beginning
@@ -109,7 +104,7 @@ TEST_F(EngineTest, StopSilencesAndPlayGoesOnWithoutStartingOver) {
 TEST_F(EngineTest, ASongThatEndedStaysOpenAtItsEnd) {
     const auto id = openSong("tone330-mono-8k");
     engine().play(id);
-    ASSERT_TRUE(waitUntil([&] { return engine().mode(id) == StreamMode::Stopped; }));
+    ASSERT_TRUE(eventually([&] { return engine().mode(id) == StreamMode::Stopped; }));
     const long long frames = m_output->framesWritten();
     EXPECT_EQ(engine().streamCount(), 1);
     engine().play(id); // at its end: nothing more sounds
@@ -128,7 +123,7 @@ TEST_F(EngineTest, WaveLineVolumeAndMuteScaleWhatPlays) {
     ASSERT_TRUE(m_output->waitForFrames(10000, std::chrono::seconds(10)));
     waveline::setMuted(true); // a change while playing applies to what is written next
     m_output->setFrameBudget(std::nullopt);
-    ASSERT_TRUE(waitUntil([&] { return engine().mode(id) == StreamMode::Stopped; }));
+    ASSERT_TRUE(eventually([&] { return engine().mode(id) == StreamMode::Stopped; }));
     const Pcm played = readWav(m_output->files().back());
     ASSERT_EQ(played.samples.size(), expected.samples.size());
     for (std::size_t i = 0; i < 20000; ++i)

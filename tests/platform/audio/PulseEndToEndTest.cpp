@@ -1,9 +1,9 @@
 #include "platform/audio/Engine.h"
 #include "platform/mci/Mci.h"
 #include "tests/platform/audio/TestSongs.h"
+#include "tests/support/Poll.h"
 #include "tests/support/PulseServer.h"
 
-#include <QThread>
 #include <chrono>
 #include <gtest/gtest.h>
 
@@ -18,14 +18,14 @@ std::uint32_t send(const std::string& command) {
 // Waits until the last 50 ms recorded pass the test; returns the frame where they end, or -1.
 template <typename Test>
 long long waitForWindow(const MonitorRecorder& recorder, long long from, Test test) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    while (std::chrono::steady_clock::now() < deadline) {
-        const long long end = recorder.frames();
-        if (end - from >= kRate / 20 && test(recorder.left(end - kRate / 20, kRate / 20)))
-            return end;
-        QThread::msleep(10);
-    }
-    return -1;
+    long long end = 0;
+    const bool passed = eventually(
+        [&] {
+            end = recorder.frames();
+            return end - from >= kRate / 20 && test(recorder.left(end - kRate / 20, kRate / 20));
+        },
+        5000, 10);
+    return passed ? end : -1;
 }
 
 TEST(PulseEndToEndTest, ToneIsHeardAtTheSinkAndSilenceFollowsStop) {

@@ -1,9 +1,10 @@
 #include "platform/audio/Engine.h"
-#include "platform/audio/WavFileOutput.h"
 #include "platform/mci/Mci.h"
 #include "tests/platform/audio/PcmHelpers.h"
 #include "tests/platform/audio/TestSongs.h"
+#include "tests/support/Poll.h"
 #include "tests/support/TempTree.h"
+#include "tests/support/WavCapture.h"
 
 #include <gtest/gtest.h>
 
@@ -22,15 +23,7 @@ std::string shortOf(const std::string& path) {
 
 class InterpreterTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        auto output = std::make_unique<audio::WavFileOutput>(m_tree.path("take-").toStdString());
-        m_output = output.get();
-        audio::Engine::instance().setOutput(std::move(output));
-    }
-    void TearDown() override {
-        send("close all");
-        audio::Engine::instance().setOutput(nullptr);
-    }
+    void TearDown() override { send("close all"); }
 
     static int openDevices() { return audio::Engine::instance().streamCount(); }
     static bool sounding() { return audio::Engine::instance().playing(); }
@@ -43,7 +36,7 @@ protected:
     }
 
     TempTree m_tree;
-    audio::WavFileOutput* m_output = nullptr;
+    WavCapture m_output{m_tree.path("take-")};
 };
 
 TEST_F(InterpreterTest, EachVerbDrivesItsDevice) {
@@ -132,7 +125,7 @@ TEST_F(InterpreterTest, ErrorsAreDistinctAndChangeNothing) {
 
     // The first song is the one that still plays, from where it was, to its end.
     m_output->setFrameBudget(std::nullopt);
-    ASSERT_TRUE(waitUntil([] { return !sounding(); }));
+    ASSERT_TRUE(eventually([] { return !sounding(); }));
     EXPECT_TRUE(readWav(m_output->files().back()).samples ==
                 referenceDecode(testSong("tone440-stereo-44k")).samples);
 }

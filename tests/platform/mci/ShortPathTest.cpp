@@ -1,9 +1,10 @@
 #include "platform/audio/Engine.h"
-#include "platform/audio/WavFileOutput.h"
 #include "platform/mci/Mci.h"
 #include "tests/platform/audio/PcmHelpers.h"
 #include "tests/platform/audio/TestSongs.h"
+#include "tests/support/Poll.h"
 #include "tests/support/TempTree.h"
+#include "tests/support/WavCapture.h"
 
 #include <QFile>
 #include <cstring>
@@ -19,9 +20,7 @@ QByteArray songBytes(const std::string& name) {
 
 TEST(ShortPathTest, AwkwardNamesOpenAsTheSameFile) {
     TempTree tree;
-    auto output = std::make_unique<audio::WavFileOutput>(tree.path("take-").toStdString());
-    audio::WavFileOutput* wav = output.get();
-    audio::Engine::instance().setOutput(std::move(output));
+    WavCapture wav(tree.path("take-"));
     const QByteArray song = songBytes("tone330-mono-8k");
     const auto expected = referenceDecode(testSong("tone330-mono-8k")).samples;
 
@@ -49,11 +48,10 @@ TEST(ShortPathTest, AwkwardNamesOpenAsTheSameFile) {
                            nullptr, 0, nullptr),
             0u);
         mciSendStringA("play s", nullptr, 0, nullptr);
-        ASSERT_TRUE(waitUntil([] { return !audio::Engine::instance().playing(); }));
+        ASSERT_TRUE(eventually([] { return !audio::Engine::instance().playing(); }));
         mciSendStringA("close s", nullptr, 0, nullptr);
         EXPECT_TRUE(readWav(wav->files().back()).samples == expected);
     }
-    audio::Engine::instance().setOutput(nullptr);
 }
 
 TEST(ShortPathTest, MissingOrEmptyPathGivesZeroAndLeavesTheBuffer) {

@@ -2,11 +2,12 @@
 
 #include "platform/audio/Engine.h"
 #include "platform/audio/NullOutput.h"
-#include "platform/audio/WavFileOutput.h"
 #include "platform/mci/Mci.h"
 #include "tests/platform/audio/PcmHelpers.h"
 #include "tests/platform/audio/TestSongs.h"
+#include "tests/support/Poll.h"
 #include "tests/support/TempTree.h"
+#include "tests/support/WavCapture.h"
 
 #include <QDir>
 #include <fstream>
@@ -86,15 +87,13 @@ protected:
 };
 
 TEST_F(PlaybackTest, SecondPlaySongLeavesOnlyTheSecondSong) {
-    auto output = std::make_unique<audio::WavFileOutput>(m_tree.path("take-").toStdString());
-    audio::WavFileOutput* wav = output.get();
-    audio::Engine::instance().setOutput(std::move(output));
+    WavCapture wav(m_tree.path("take-"));
     wav->setFrameBudget(10000);
     MP3Play::PlaySong(song("tone440-stereo-44k"));
     ASSERT_TRUE(wav->waitForFrames(10000, 10s));
     MP3Play::PlaySong(song("tone880-stereo-44k"));
     wav->setFrameBudget(std::nullopt);
-    ASSERT_TRUE(waitUntil([] { return !audio::Engine::instance().playing(); }));
+    ASSERT_TRUE(eventually([] { return !audio::Engine::instance().playing(); }));
     EXPECT_EQ(audio::Engine::instance().streamCount(), 1);
 
     const auto files = wav->files();
