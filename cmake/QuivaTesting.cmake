@@ -1,6 +1,6 @@
 # quiva_add_test(<Name>.cpp [VARIANT <variant>] [LIBS <targets...>] [LABELS <labels...>]
 #                [DEPENDS <targets...>] [DEFINITIONS <definitions...>] [TIMEOUT <seconds>]
-#                [QT_MAIN] [SERIAL])
+#                [QT_MAIN] [SERIAL] [UNPRIVILEGED])
 # One test program per test file, named after it: tests/platform/mixer/PulseMixerTest.cpp is the
 # program and the CTest test PulseMixerTest, whose cases are PulseMixerTest.*. A file built once
 # per VARIANT is named <Name>-<variant>. The name is left in QUIVA_TEST_NAME for the caller.
@@ -10,11 +10,13 @@
 # QApplication first. LABELS name what else the test starts for itself (x11, wayland, pulse,
 # dbus) and what it is (e2e, soak, threads...); `make check` runs the tests that start nothing.
 # SERIAL runs the test alone: it judges timing (sound heard within a window) that a loaded
-# machine would upset. TIMEOUT (default 600 s) is multiplied by QUIVA_TIMEOUT_SCALE.
+# machine would upset. UNPRIVILEGED runs it as the user nobody when the suite runs as root: its
+# cases are about permissions that root would override. TIMEOUT (default 600 s) is multiplied
+# by QUIVA_TIMEOUT_SCALE.
 set(QUIVA_TIMEOUT_SCALE 1 CACHE STRING "Factor on every test's time limit (slow sanitizer builds)")
 
 function(quiva_add_test source)
-    cmake_parse_arguments(T "QT_MAIN;SERIAL" "VARIANT;TIMEOUT" "LIBS;LABELS;DEPENDS;DEFINITIONS"
+    cmake_parse_arguments(T "QT_MAIN;SERIAL;UNPRIVILEGED" "VARIANT;TIMEOUT" "LIBS;LABELS;DEPENDS;DEFINITIONS"
         ${ARGN})
     get_filename_component(name ${source} NAME_WE)
     if(T_VARIANT)
@@ -33,7 +35,11 @@ function(quiva_add_test source)
     if(T_DEFINITIONS)
         target_compile_definitions(${name} PRIVATE ${T_DEFINITIONS})
     endif()
-    add_test(NAME ${name} COMMAND ${PROJECT_SOURCE_DIR}/tests/isolated.sh $<TARGET_FILE:${name}>)
+    set(isolated ${PROJECT_SOURCE_DIR}/tests/isolated.sh)
+    if(T_UNPRIVILEGED)
+        list(APPEND isolated --unprivileged)
+    endif()
+    add_test(NAME ${name} COMMAND ${isolated} $<TARGET_FILE:${name}>)
     if(NOT T_TIMEOUT)
         set(T_TIMEOUT 600)
     endif()
