@@ -1,5 +1,6 @@
 #include "tests/support/PlayerProcess.h"
 #include "tests/support/Poll.h"
+#include "tests/support/Progress.h"
 #include "tests/support/PulseServer.h"
 
 #include <QDir>
@@ -406,6 +407,10 @@ TEST_F(SoakTest, ThousandsOfRandomClicksLeaveTheProgramAliveAndItsMemoryFlat) {
             rss.push_back(residentKb(pid));
             ASSERT_GT(rss.back(), 0) << "the player died after " << clicks << " clicks";
             sinceSample.start();
+            reportProgress(QStringLiteral("%1 of %2 s, %3 clicks")
+                               .arg(elapsed.elapsed() / 1000)
+                               .arg(durationSeconds())
+                               .arg(clicks));
         }
     }
     flush();
