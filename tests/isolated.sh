@@ -36,6 +36,12 @@ export XDG_CACHE_HOME="$root/cache" XDG_RUNTIME_DIR="$root/runtime" TMPDIR="$roo
 export QUIVA_TEST_ROOT="$root"
 unset DISPLAY WAYLAND_DISPLAY XAUTHORITY XDG_SESSION_TYPE DBUS_SESSION_BUS_ADDRESS
 unset "${!PULSE_@}" "${!PIPEWIRE_@}"
+# The desktop's own settings: its name, the extra folders it adds to the system's data and
+# configuration, and what it tells Qt (theme, style, scaling). The platform is the test's.
+unset XDG_CURRENT_DESKTOP XDG_SESSION_DESKTOP XDG_DATA_DIRS XDG_CONFIG_DIRS
+for variable in "${!QT_@}"; do
+    [ "$variable" = QT_QPA_PLATFORM ] || unset "$variable"
+done
 # libpulse reads no other client configuration: it looks for a server only in the private runtime
 # folder (not in a system-wide one) and never starts one on its own.
 export PULSE_CLIENTCONFIG="$root/pulse-client.conf"
