@@ -70,6 +70,7 @@ inline constexpr HRESULT E_NOINTERFACE = hresultFrom(0x80004002);
 inline constexpr HRESULT E_POINTER = hresultFrom(0x80004003);
 inline constexpr HRESULT E_FAIL = hresultFrom(0x80004005);
 inline constexpr HRESULT E_UNEXPECTED = hresultFrom(0x8000FFFF);
+inline constexpr HRESULT E_ACCESSDENIED = hresultFrom(0x80070005);
 inline constexpr HRESULT E_OUTOFMEMORY = hresultFrom(0x8007000E);
 inline constexpr HRESULT E_INVALIDARG = hresultFrom(0x80070057);
 inline constexpr HRESULT DISP_E_UNKNOWNINTERFACE = hresultFrom(0x80020001);

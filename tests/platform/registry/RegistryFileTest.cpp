@@ -3,6 +3,7 @@
 
 #include "platform/registry/Registry.h"
 #include "platform/registry/Stores.h"
+#include "tests/support/ChildProcess.h"
 #include "tests/support/TempTree.h"
 
 #include <QDir>
@@ -10,54 +11,16 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <csignal>
-#include <cstdlib>
 #include <fcntl.h>
 #include <functional>
 #include <optional>
 #include <pwd.h>
 #include <string>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
-#include <thread>
 #include <unistd.h>
 
 namespace {
-
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-constexpr bool kSanitized = true; // the sanitizers reserve more address space than any limit
-#else
-constexpr bool kSanitized = false;
-#endif
-
-// Runs `body` in a child process whose standard error goes to `errorFile`, and returns its exit
-// code; -1 when it died or did not end in time (it is then killed): a read that blocks or eats
-// memory must fail the case, not take the whole test program with it.
-int exitCodeInChild(const std::function<int()>& body, const QString& errorFile) {
-    const pid_t child = fork();
-    if (child == 0) {
-        const int fd =
-            ::open(errorFile.toLocal8Bit().constData(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        ::dup2(fd, STDERR_FILENO);
-        const rlimit memory{1ull << 30, 1ull << 30};
-        if (!kSanitized)
-            ::setrlimit(RLIMIT_AS, &memory);
-        _exit(body());
-    }
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    int status = 0;
-    while (::waitpid(child, &status, WNOHANG) == 0) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            ::kill(child, SIGKILL);
-            ::waitpid(child, &status, 0);
-            return -1;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
 
 QStringList linesOf(const QByteArray& text) {
     return QString::fromLocal8Bit(text).split('\n', Qt::SkipEmptyParts);
