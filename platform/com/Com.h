@@ -4,7 +4,7 @@
 // component interfaces use. Everything here is a plain value type, safe to pass between the
 // player and a library it loads.
 
-#include "platform/registry/Registry.h" // DWORD, LONG, BYTE
+#include "platform/BasicTypes.h"
 
 #include <cstdint>
 #include <optional>
@@ -12,10 +12,6 @@
 #include <string_view>
 
 using HRESULT = std::int32_t;
-using ULONG = std::uint32_t;
-using UINT = std::uint32_t;
-using WORD = std::uint16_t;
-using BOOL = std::int32_t;
 using DISPID = std::int32_t;
 
 struct GUID {

@@ -1,6 +1,7 @@
 #include "platform/com/Runtime.h"
 
 #include "platform/com/Server.h"
+#include "platform/registry/Registry.h"
 
 #include <cerrno>
 #include <climits>

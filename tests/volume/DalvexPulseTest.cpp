@@ -1,9 +1,9 @@
 // The control on a real sound server: the master line is the server's default output.
 
-#include "platform/com/PemrikGuids.h"
 #include "platform/mixer/Backends.h"
 #include "tests/support/PulseServer.h"
 #include "volume/Dalvex.h"
+#include "volume/PemrikGuids.h"
 
 #include <QProcess>
 #include <gtest/gtest.h>
