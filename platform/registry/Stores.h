@@ -53,6 +53,11 @@ void useFileStores(const FileStorePaths& paths);
 // (and changes nothing) when this process may not write that file's folder.
 bool setSystemWideInstall(bool on);
 
+// Forgets every provided key (Providers.h), as a fresh process has none.
+void clearProvidedKeys();
+
+// ---- for tests only: defined in the library quiva-platform-testing, not in the installed one ----
+
 // An empty store in memory, every root writable, nothing persisted. Values put in by the test
 // itself (through the ordinary calls) are what the code under test reads.
 void useInMemoryStore();
@@ -70,8 +75,5 @@ public:
     ScopedInMemoryStore(const ScopedInMemoryStore&) = delete;
     ScopedInMemoryStore& operator=(const ScopedInMemoryStore&) = delete;
 };
-
-// Forgets every provided key (tests).
-void clearProvidedKeys();
 
 } // namespace registry
