@@ -8,7 +8,7 @@
 #include "player/Settings.h"
 #include "player/frmMenu.h"
 #include "player/transparent/TransparentColor.h"
-#include "platform/com/PemrikGuids.h"
+#include "volume/PemrikGuids.h"
 #include "platform/ui/DirList.h"
 #include "platform/ui/DriveList.h"
 #include "platform/ui/ImageControl.h"

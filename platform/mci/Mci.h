@@ -14,12 +14,12 @@
 // Thread rule: any thread; calls are carried out one at a time, in the order they arrive.
 // Results: 0 on success, otherwise one of the error numbers below, and then nothing changed.
 
+#include "platform/BasicTypes.h"
+
 #include <cstdint>
 #include <functional>
 #include <optional>
 #include <string_view>
-
-using DWORD = std::uint32_t;
 
 inline constexpr std::uint32_t MCIERR_UNRECOGNIZED_KEYWORD = 259;   // a word out of place
 inline constexpr std::uint32_t MCIERR_UNRECOGNIZED_COMMAND = 261;   // unknown verb

@@ -10,16 +10,14 @@
 //
 // Thread rule: UI thread only. The state lives on the widget and goes away with it.
 
+#include "platform/BasicTypes.h"
+
 #include <QtGlobal>
 #include <cstdint>
 
 class QWidget;
 
-using LONG = std::int32_t;
-using DWORD = std::uint32_t;
-using BYTE = std::uint8_t;
 using COLORREF = std::uint32_t; // 0x00BBGGRR
-using BOOL = int;
 
 inline constexpr int GWL_EXSTYLE = -20;
 inline constexpr LONG WS_EX_LAYERED = 0x00080000;

@@ -3,12 +3,12 @@
 
 #include "platform/audio/Engine.h"
 #include "platform/audio/WaveLine.h"
-#include "platform/com/PemrikGuids.h"
 #include "platform/com/Sinks.h"
 #include "platform/mixer/Backends.h"
 #include "tests/platform/audio/TestSongs.h"
 #include "tests/support/PulseServer.h"
 #include "volume/Dalvex.h"
+#include "volume/PemrikGuids.h"
 
 #include <QTest>
 #include <gtest/gtest.h>

@@ -183,10 +183,11 @@ protected:
         return others;
     }
 
-    // What the player reported on standard error: its own lines, which start with "quiva: ".
+    // What the player reported on standard error: its own lines, which start with "quiva: ",
+    // but for the line that names a component library about to be loaded.
     QStringList reports() const {
         return linesOf(readAll(tree.path("player-errors.txt")))
-            .filter(QRegularExpression("^quiva: "));
+            .filter(QRegularExpression("^quiva: (?!loading component library )"));
     }
 
     // Focuses the volume slider by clicking its thumb at the right end (value 100), then moves
