@@ -19,8 +19,6 @@
 
 namespace {
 
-constexpr std::size_t kLongestForm = 20;
-
 bool isCommandSafe(std::string_view form) {
     return std::none_of(form.begin(), form.end(), [](char c) {
         const auto byte = static_cast<unsigned char>(c);
@@ -59,7 +57,7 @@ void checkShortPathOfFile(std::string_view name) {
 
     char tooSmall[2] = {'x', 'x'};
     const DWORD needed = GetShortPathNameA(path.c_str(), tooSmall, sizeof tooSmall);
-    FUZZ_CHECK(needed > sizeof tooSmall && needed <= kLongestForm + 1);
+    FUZZ_CHECK(needed > sizeof tooSmall && needed <= mci::detail::kLongestShortForm + 1);
     FUZZ_CHECK(tooSmall[0] == '\0');
 
     std::string exact(needed + 1, '\x7f'); // one guard byte past the size given
@@ -72,7 +70,7 @@ void checkShortPathOfFile(std::string_view name) {
     FUZZ_CHECK(isSameFile(mci::detail::pathOfElement(form), path));
 
     const std::string otherCase = fuzz::scratchDir() + "/" + withOtherCase(name);
-    char found[kLongestForm + 1] = {};
+    char found[mci::detail::kLongestShortForm + 1] = {};
     if (GetShortPathNameA(otherCase.c_str(), found, sizeof found) > 0)
         FUZZ_CHECK(isSameFile(mci::detail::pathOfElement(found), path));
     else

@@ -18,9 +18,8 @@
 
 namespace {
 
-// Short forms are this mark and a number. Paths that commands carry are never rewritten into
-// this shape, so an element of it can only be a form given out here (or a relative name that
-// the player never sends as it is).
+// Short forms are this mark and a number. The open command takes an element of that shape that
+// was given out here for its path; a file whose own name has that shape gets a form like any other.
 constexpr char kFormMark = '~';
 
 // The short forms given out in this process. A path keeps its form for the life of the process,
@@ -36,7 +35,8 @@ public:
     }
 
     std::optional<std::string> pathOf(std::string_view form) {
-        if (form.size() < 2 || form.size() > 20 || form[0] != kFormMark || form[1] == '0')
+        if (form.size() < 2 || form.size() > mci::detail::kLongestShortForm ||
+            form[0] != kFormMark || form[1] == '0')
             return std::nullopt;
         std::size_t number = 0;
         for (const char c : form.substr(1)) {
@@ -45,7 +45,7 @@ public:
             number = number * 10 + std::size_t(c - '0');
         }
         std::lock_guard lock(m_mutex);
-        if (number > m_paths.size()) // 19 digits at most: the number cannot wrap around
+        if (number > m_paths.size()) // 19 digits at most: the number did not wrap around
             return std::nullopt;
         return *m_paths[number - 1];
     }
