@@ -22,6 +22,7 @@
 #include <QGuiApplication>
 #include <QLabel>
 #include <QMenu>
+#include <QRegularExpression>
 #include <QSignalBlocker>
 #include <QSlider>
 #include <QTimer>
@@ -218,11 +219,20 @@ frmMenu& frmMain::menu() {
 
 namespace {
 
-// The height stored by hand may be anything; only a number the window can take is applied.
-bool parseHeight(const QString& text, int* twipsValue) {
-    bool ok = false;
-    const double value = text.trimmed().toDouble(&ok);
-    if (!ok || value <= 0 || value > settings::kMaxHeight)
+// X11 carries window coordinates in 16 signed bits, and Qt clamps its windows to them.
+constexpr int kTallestWindowTwips = 32767 * twips::kPerPixel;
+
+// The height stored by hand may be anything. Only a plain decimal number (digits, perhaps with a
+// fraction) from the bar's height up to the tallest window is applied, unchanged; anything else is
+// ignored like text: a lower one would leave the window without its menu button, or with no
+// visible window at all, and "nan", "1e-300" or "0x1000" are no height a user writes.
+bool parseHeight(const QString& text, int barHeight, int* twipsValue) {
+    static const QRegularExpression plainDecimal(QStringLiteral("^[0-9]+(\\.[0-9]+)?$"));
+    const QString number = text.trimmed();
+    if (!plainDecimal.match(number).hasMatch())
+        return false;
+    const double value = number.toDouble();
+    if (value < barHeight || value > kTallestWindowTwips)
         return false;
     *twipsValue = static_cast<int>(value);
     return true;
@@ -233,7 +243,8 @@ bool parseHeight(const QString& text, int* twipsValue) {
 void frmMain::Form_Load() {
     tmrScroll->start();
     tmrScroll2->start();
-    setHeight(twips::fromPixels(Image1->height()));
+    const int barHeight = twips::fromPixels(Image1->height());
+    setHeight(barHeight);
     setWidth(twips::fromPixels(Image1->width()));
     takeVolumeFromControl();
     txtDirPath = ReadIniValue(settings::kSection, settings::kDirKey, settingsFileName());
@@ -241,7 +252,7 @@ void frmMain::Form_Load() {
     AddDirectoryFiles(*lstPls, txtDirPath, QStringLiteral("*.mp3"));
     StripListExtension(*lstPls, QStringLiteral(".mp3"));
     lblheight = ReadIniValue(settings::kSection, settings::kHeightKey, settingsFileName());
-    if (int stored = 0; parseHeight(lblheight, &stored))
+    if (int stored = 0; parseHeight(lblheight, barHeight, &stored))
         setHeight(stored);
     menu().mnuPls->setText(Height() == settings::kPlaylistHeight ? QStringLiteral("Hide Playlist")
                                             : QStringLiteral("Show Playlist"));

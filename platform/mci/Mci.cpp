@@ -88,7 +88,7 @@ private:
             return MCIERR_DUPLICATE_ALIAS;
         audio::OpenStatus status = audio::OpenStatus::NotFound;
         const audio::StreamId stream =
-            audio::Engine::instance().open(mci::detail::unescapePath(words[1]), &status);
+            audio::Engine::instance().open(mci::detail::pathOfElement(words[1]), &status);
         if (stream == 0)
             return status == audio::OpenStatus::NotPlayable ? MCIERR_INVALID_FILE
                                                             : MCIERR_FILE_NOT_FOUND;
