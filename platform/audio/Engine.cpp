@@ -30,6 +30,8 @@ void scaleSamples(std::uint8_t* data, std::size_t bytes, std::uint16_t gain) {
 
 struct Engine::Stream {
     std::unique_ptr<Decoder> decoder;
+    std::string path;
+    long long playedFrames = 0;
     std::vector<std::uint8_t> pcm; // decoded, not yet taken by the output from `offset` on
     std::size_t offset = 0;
     StreamMode mode = StreamMode::Stopped;
@@ -92,6 +94,7 @@ void Engine::run() {
             m_commands.pop_front();
             lock.unlock();
             command();
+            reportChange();
             lock.lock();
         }
         if (m_quit)
@@ -103,6 +106,7 @@ void Engine::run() {
         } else if (hasWork()) {
             lock.unlock();
             step();
+            reportChange();
             lock.lock();
         } else {
             m_wake.wait(lock, [this] { return !m_commands.empty() || m_quit || m_gainChanged; });
@@ -153,6 +157,7 @@ void Engine::playStep(Stream& stream) {
         return;
     }
     stream.offset += static_cast<std::size_t>(taken);
+    stream.playedFrames += taken / stream.decoder->format().bytesPerFrame();
 }
 
 bool Engine::hasPendingCommand() {
@@ -291,6 +296,7 @@ StreamId Engine::open(const std::string& path, OpenStatus* status) {
             return 0;
         const StreamId id = m_nextId++;
         m_streams[id].decoder = std::move(decoder);
+        m_streams[id].path = path;
         return id;
     });
 }
@@ -392,6 +398,31 @@ int Engine::streamCount() {
 
 bool Engine::playing() {
     return ask<bool>([&] { return hasWork(); });
+}
+
+std::optional<StreamInfo> Engine::currentStream() {
+    return ask<std::optional<StreamInfo>>([&]() -> std::optional<StreamInfo> {
+        const Stream* stream = find(m_current);
+        if (!stream)
+            return std::nullopt;
+        return StreamInfo{stream->mode, stream->path, stream->decoder->info(),
+                          stream->decoder->format().rateHz, stream->playedFrames};
+    });
+}
+
+void Engine::setChangeListener(std::function<void()> listener) {
+    call([&] { m_changeListener = std::move(listener); });
+}
+
+// Engine thread, after each command and decoding step: a cheap look at what listeners see.
+void Engine::reportChange() {
+    const Stream* current = find(m_current);
+    const std::pair seen{current ? m_current : 0, current ? current->mode : StreamMode::Stopped};
+    if (seen == m_reported)
+        return;
+    m_reported = seen;
+    if (m_changeListener)
+        m_changeListener();
 }
 
 void Engine::setOutput(std::unique_ptr<Output> output) {
