@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/audio/Engine.h"
+#include "player/mpris/MprisNames.h"
 
 #include <QString>
 #include <QVariantMap>
@@ -10,11 +11,6 @@
 // the window without any bus, so that it can be checked on its own.
 namespace mpris {
 
-// The bus name, the one object and the installed desktop entry (share/applications/quiva.desktop)
-// that the desktop matches the player with.
-inline constexpr char kServiceName[] = "org.mpris.MediaPlayer2.quiva";
-inline constexpr char kObjectPath[] = "/org/mpris/MediaPlayer2";
-inline constexpr char kDesktopEntry[] = "quiva";
 // The extension the playlist takes off its entries and puts back to play them.
 inline constexpr char kSongExtension[] = ".mp3";
 
