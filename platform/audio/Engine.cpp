@@ -71,6 +71,7 @@ void Engine::call(const std::function<void()>& command) {
         std::lock_guard lock(m_mutex);
         m_commands.emplace_back([&] {
             command();
+            reportChange(); // published before the caller goes on
             done.set_value();
         });
         m_wake.notify_one();
@@ -94,7 +95,6 @@ void Engine::run() {
             m_commands.pop_front();
             lock.unlock();
             command();
-            reportChange();
             lock.lock();
         }
         if (m_quit)
@@ -158,6 +158,7 @@ void Engine::playStep(Stream& stream) {
     }
     stream.offset += static_cast<std::size_t>(taken);
     stream.playedFrames += taken / stream.decoder->format().bytesPerFrame();
+    m_playedFrames.store(stream.playedFrames, std::memory_order_relaxed);
 }
 
 bool Engine::hasPendingCommand() {
@@ -401,26 +402,33 @@ bool Engine::playing() {
 }
 
 std::optional<StreamInfo> Engine::currentStream() {
-    return ask<std::optional<StreamInfo>>([&]() -> std::optional<StreamInfo> {
-        const Stream* stream = find(m_current);
-        if (!stream)
-            return std::nullopt;
-        return StreamInfo{stream->mode, stream->path, stream->decoder->info(),
-                          stream->decoder->format().rateHz, stream->playedFrames};
-    });
+    std::lock_guard lock(m_publishedMutex);
+    std::optional<StreamInfo> info = m_published;
+    if (info)
+        info->playedFrames = m_playedFrames.load(std::memory_order_relaxed);
+    return info;
 }
 
 void Engine::setChangeListener(std::function<void()> listener) {
     call([&] { m_changeListener = std::move(listener); });
 }
 
-// Engine thread, after each command and decoding step: a cheap look at what listeners see.
+// Engine thread, after each command and decoding step: a cheap look at what readers see, and
+// when it changed, a copy for them and a word to the listener.
 void Engine::reportChange() {
     const Stream* current = find(m_current);
     const std::pair seen{current ? m_current : 0, current ? current->mode : StreamMode::Stopped};
     if (seen == m_reported)
         return;
     m_reported = seen;
+    {
+        std::lock_guard lock(m_publishedMutex);
+        m_published.reset();
+        if (current)
+            m_published = StreamInfo{current->mode, current->path, current->decoder->info(),
+                                     current->decoder->format().rateHz, current->playedFrames};
+        m_playedFrames.store(current ? current->playedFrames : 0, std::memory_order_relaxed);
+    }
     if (m_changeListener)
         m_changeListener();
 }
