@@ -1,6 +1,6 @@
 #include "tests/support/PulseServer.h"
 
-#include "tests/support/ChildProcess.h"
+#include "tests/support/ServerProcess.h"
 
 #include <QDir>
 #include <QFile>
@@ -49,7 +49,7 @@ bool PulseServer::start() {
         "HOME=" + m_root.filePath("home").toStdString(),
         "PULSE_SERVER=unix:" + socket,
     };
-    const pid_t pid = childprocess::spawn(
+    const pid_t pid = serverprocess::spawn(
         {"pulseaudio", "-n", "--daemonize=no", "--exit-idle-time=-1", "--realtime=no",
          "--high-priority=no",
          "--load=module-native-protocol-unix auth-anonymous=1 socket=" + socket,
@@ -58,7 +58,7 @@ bool PulseServer::start() {
         env);
     if (pid < 0)
         return false;
-    if (!childprocess::waitForSocket(pid, socket, 5000))
+    if (!serverprocess::waitForSocket(pid, socket, 5000))
         return false;
     m_pid = pid;
     return true;
@@ -79,7 +79,7 @@ void PulseServer::freeze(bool frozen) {
 
 PulseServer::~PulseServer() {
     freeze(false); // a stopped server would not see the request to end
-    childprocess::stop(m_pid);
+    serverprocess::stop(m_pid);
 }
 
 QString PulseServer::address() const {
@@ -94,11 +94,11 @@ MonitorRecorder::MonitorRecorder(const PulseServer& server) {
     if (!m_dir.isValid() || !server.running())
         return;
     m_path = m_dir.filePath("monitor.raw");
-    m_pid = childprocess::spawn({"parecord", "--server=" + server.address().toStdString(),
-                                 std::string("--device=") + PulseServer::kMonitorName, "--raw",
-                                 "--format=s16le", "--rate=44100", "--channels=2",
-                                 "--latency-msec=20", m_path.toStdString()},
-                                {});
+    m_pid = serverprocess::spawn({"parecord", "--server=" + server.address().toStdString(),
+                                  std::string("--device=") + PulseServer::kMonitorName, "--raw",
+                                  "--format=s16le", "--rate=44100", "--channels=2",
+                                  "--latency-msec=20", m_path.toStdString()},
+                                 {});
 }
 
 MonitorRecorder::~MonitorRecorder() {
@@ -106,7 +106,7 @@ MonitorRecorder::~MonitorRecorder() {
 }
 
 void MonitorRecorder::stop() {
-    childprocess::stop(m_pid);
+    serverprocess::stop(m_pid);
     m_pid = -1;
 }
 

@@ -1,6 +1,6 @@
 #include "tests/support/SessionBus.h"
 
-#include "tests/support/ChildProcess.h"
+#include "tests/support/ServerProcess.h"
 
 #include <QFile>
 #include <cstdlib>
@@ -34,14 +34,14 @@ SessionBus::SessionBus() {
     if (!file.open(QIODevice::WriteOnly) || file.write(configuration(m_root.filePath("bus"))) < 0)
         return;
     file.close();
-    const pid_t pid = childprocess::spawn(
+    const pid_t pid = serverprocess::spawn(
         {"dbus-daemon", "--config-file=" + config.toStdString(), "--nofork", "--nopidfile"}, {});
-    if (pid > 0 && childprocess::waitForSocket(pid, m_root.filePath("bus").toStdString(), 5000))
+    if (pid > 0 && serverprocess::waitForSocket(pid, m_root.filePath("bus").toStdString(), 5000))
         m_pid = pid;
 }
 
 SessionBus::~SessionBus() {
-    childprocess::stop(m_pid);
+    serverprocess::stop(m_pid);
 }
 
 QString SessionBus::address() const {

@@ -1,5 +1,5 @@
-#include "tests/support/Eventually.h"
 #include "tests/support/PlayerProcess.h"
+#include "tests/support/Poll.h"
 #include "tests/support/PulseServer.h"
 #include "tests/support/SessionBus.h"
 

@@ -6,7 +6,7 @@
 
 // Private servers that tests start for themselves: started without a shell, with their output
 // thrown away, and stopped by their PID only.
-namespace childprocess {
+namespace serverprocess {
 
 // Starts a program (looked up in PATH) with extra environment entries, which win over the
 // test's own; standard output and error go to /dev/null. Returns its PID, or -1.
@@ -22,4 +22,4 @@ bool socketAnswers(const std::string& path);
 // the time ran out; the child is gone (reaped, or stopped) either way then.
 bool waitForSocket(pid_t pid, const std::string& path, int timeoutMs);
 
-} // namespace childprocess
+} // namespace serverprocess

@@ -1,4 +1,4 @@
-#include "tests/support/ChildProcess.h"
+#include "tests/support/ServerProcess.h"
 
 #include <QThread>
 #include <chrono>
@@ -12,7 +12,7 @@
 
 extern char** environ;
 
-namespace childprocess {
+namespace serverprocess {
 
 pid_t spawn(const std::vector<std::string>& args, const std::vector<std::string>& extraEnv) {
     std::vector<char*> argv;
@@ -72,4 +72,4 @@ bool waitForSocket(pid_t pid, const std::string& path, int timeoutMs) {
     return false;
 }
 
-} // namespace childprocess
+} // namespace serverprocess
