@@ -106,11 +106,20 @@ bool sessionBusAnnounced() {
     return !runtime.isEmpty() && QFileInfo::exists(runtime + QStringLiteral("/bus"));
 }
 
+// A second running player takes the name MPRIS reserves for further instances of one player.
 bool takeName(QDBusConnection& bus) {
     const QString name = QString::fromLatin1(kServiceName);
     return bus.registerService(name) ||
            bus.registerService(name + QStringLiteral(".instance") +
                                QString::number(QCoreApplication::applicationPid()));
+}
+
+void announce(QDBusConnection& bus, const QVariantMap& changed) {
+    QDBusMessage signal = QDBusMessage::createSignal(
+        QString::fromLatin1(kObjectPath), QStringLiteral("org.freedesktop.DBus.Properties"),
+        QStringLiteral("PropertiesChanged"));
+    signal << kPlayerInterface << changed << QStringList();
+    bus.send(signal);
 }
 
 } // namespace
@@ -131,13 +140,7 @@ void startOnSessionBus(frmMain& window) {
         return;
     }
     QObject::connect(player, &Player::propertiesChanged, player,
-                     [bus, path](const QVariantMap& changed) mutable {
-                         QDBusMessage signal = QDBusMessage::createSignal(
-                             path, QStringLiteral("org.freedesktop.DBus.Properties"),
-                             QStringLiteral("PropertiesChanged"));
-                         signal << kPlayerInterface << changed << QStringList();
-                         bus.send(signal);
-                     });
+                     [bus](const QVariantMap& changed) mutable { announce(bus, changed); });
 }
 
 } // namespace mpris
