@@ -1,5 +1,6 @@
 #include "player/mpris/MprisService.h"
 
+#include "player/frmMain.h"
 #include "player/mpris/MprisPlayer.h"
 
 #include <QCoreApplication>
@@ -7,8 +8,10 @@
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusObjectPath>
+#include <QEvent>
 #include <QFileInfo>
 #include <QStringList>
+#include <QTimer>
 
 namespace mpris {
 namespace {
@@ -122,11 +125,7 @@ void announce(QDBusConnection& bus, const QVariantMap& changed) {
     bus.send(signal);
 }
 
-} // namespace
-
-void startOnSessionBus(frmMain& window) {
-    if (!sessionBusAnnounced())
-        return;
+void registerOnSessionBus(frmMain& window) {
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected())
         return;
@@ -141,6 +140,35 @@ void startOnSessionBus(frmMain& window) {
     }
     QObject::connect(player, &Player::propertiesChanged, player,
                      [bus](const QVariantMap& changed) mutable { announce(bus, changed); });
+}
+
+// Connecting loads libdbus and waits for the bus: tens of milliseconds on a busy machine, which
+// the window's first appearance need not wait for.
+class AfterFirstPaint : public QObject {
+public:
+    explicit AfterFirstPaint(frmMain& window) : QObject(&window), m_window(window) {
+        window.installEventFilter(this);
+    }
+
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() == QEvent::Paint) {
+            m_window.removeEventFilter(this);
+            QTimer::singleShot(0, &m_window,
+                               [&window = m_window] { registerOnSessionBus(window); });
+            deleteLater();
+        }
+        return false;
+    }
+
+private:
+    frmMain& m_window;
+};
+
+} // namespace
+
+void startOnSessionBus(frmMain& window) {
+    if (sessionBusAnnounced())
+        new AfterFirstPaint(window);
 }
 
 } // namespace mpris

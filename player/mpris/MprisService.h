@@ -7,8 +7,9 @@ class frmMain;
 namespace mpris {
 
 // Registers the player's media controls for `window` (which then owns them) when a session
-// bus exists; with none, or when it refuses, does nothing, quietly. UI thread, once, after
-// Form_Load. A second running player takes org.mpris.MediaPlayer2.quiva.instance<pid>.
+// bus exists, once the window has been painted the first time; with none, or when it refuses,
+// does nothing, quietly. UI thread, once, after Form_Load. A second running player takes
+// org.mpris.MediaPlayer2.quiva.instance<pid>.
 void startOnSessionBus(frmMain& window);
 
 } // namespace mpris
