@@ -76,6 +76,8 @@ protected:
         ASSERT_TRUE(QFile::copy(song, tree.path("music/") + as + ".mp3")) << qPrintable(song);
     }
 
+    // One click at a point of the window (its own pixels), placed by the geometry read once at
+    // the start: a timed click then costs one xdotool run and nothing else.
     void clickAt(int x, int y) {
         player.xdotool({"mousemove", QString::number(window.x() + x),
                         QString::number(window.y() + y), "click", "1"});
