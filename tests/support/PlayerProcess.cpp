@@ -20,7 +20,7 @@ PlayerProcess::~PlayerProcess() {
 }
 
 bool PlayerProcess::start() {
-    if (!m_x.running())
+    if (!m_x.running() || !m_windowManager.running())
         return false;
     auto env = QProcessEnvironment::systemEnvironment();
     env.insert("DISPLAY", m_x.display());
@@ -51,6 +51,19 @@ QRect PlayerProcess::geometry(const QString& windowId) const {
     };
     return QRect(field("Absolute upper-left X"), field("Absolute upper-left Y"), field("Width"),
                  field("Height"));
+}
+
+QString PlayerProcess::topLevel(const QString& windowId) const {
+    const QRegularExpression parentLine("Parent window id: (0x[0-9a-f]+)( \\(the root window\\))?");
+    QString id = windowId;
+    for (int depth = 0; depth < 8; ++depth) {
+        const auto parent =
+            parentLine.match(runOnDisplay(m_x.display(), "xwininfo", {"-tree", "-id", id}));
+        if (!parent.hasMatch() || !parent.captured(2).isEmpty())
+            return id;
+        id = QString::number(parent.captured(1).toULongLong(nullptr, 16));
+    }
+    return id;
 }
 
 bool PlayerProcess::alive() {

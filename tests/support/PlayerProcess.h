@@ -8,7 +8,8 @@
 #include <QString>
 
 // The real quiva binary, copied into a temporary program directory (so that its settings file
-// lands there) and run on a private X server. Stopped by its PID when the object goes away.
+// lands there) and run on a private X server under a window manager, as on a desktop. Stopped by
+// its PID when the object goes away.
 class PlayerProcess {
 public:
     explicit PlayerProcess(TempTree& tree);
@@ -23,6 +24,9 @@ public:
     bool alive();
     // The X window id of the main window, once it is mapped; empty after a time-out.
     QString waitForWindow();
+    // The top-level window that holds the given one: the window manager's frame around it, the
+    // window itself when unmanaged. In xdotool's decimal form, as the pointer location gives it.
+    QString topLevel(const QString& windowId) const;
     // The window's geometry as the X server has it.
     QRect geometry(const QString& windowId) const;
     bool waitForExit(int milliseconds);
@@ -34,6 +38,7 @@ public:
 
 private:
     Xvfb m_x;
+    WindowManager m_windowManager{m_x.display()};
     QString m_programDir;
     QString m_errorFile;
     QProcess m_process;

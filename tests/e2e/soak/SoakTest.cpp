@@ -119,7 +119,7 @@ protected:
         ASSERT_FALSE(windowId.isEmpty()) << "the main window never showed";
         pid = player.xdotool({"getwindowpid", windowId});
         ASSERT_FALSE(pid.isEmpty());
-        window = player.geometry(windowId);
+        refreshGeometry();
     }
 
     void registerVolumeControl() {
@@ -261,7 +261,7 @@ protected:
     }
 
     bool waitForWindowUnderPointer(bool mainWindow) const {
-        return waitUntil([&] { return (windowUnderPointer() == windowId) == mainWindow; });
+        return waitUntil([&] { return (windowUnderPointer() == frameId) == mainWindow; });
     }
 
     // The first visible window whose title matches, or empty.
@@ -361,7 +361,11 @@ protected:
         refreshGeometry();
     }
 
-    void refreshGeometry() { window = player.geometry(windowId); }
+    // The window manager frames the window anew each time it is shown again.
+    void refreshGeometry() {
+        window = player.geometry(windowId);
+        frameId = player.topLevel(windowId);
+    }
 
     // Streams connected to the test server (the player's), or -1 when pactl cannot tell.
     static int playbackStreams() {
@@ -385,6 +389,7 @@ protected:
     PulseServer pulse;
     PlayerProcess player{tree};
     QString windowId;
+    QString frameId; // what the pointer reports over the main window
     QString pid;
     QRect window;
     std::mt19937 random;

@@ -2,6 +2,7 @@
 #include "tests/support/PulseServer.h"
 
 #include <QFile>
+#include <QImage>
 #include <QProcess>
 #include <QThread>
 #include <chrono>
@@ -24,6 +25,19 @@ constexpr int kWindowFrames = PulseServer::kRateHz / 10; // 100 ms
 // records exact zeros, so anything under this is silence.
 constexpr double kSilence = 100;
 constexpr double kTone = 2000;
+constexpr int kListRows = 18;     // rows the playlist shows
+constexpr int kRightOfText = 250; // a column of the playlist that no short title reaches
+
+// Polls until `done` holds or about five seconds have passed.
+template <typename Condition> bool waitUntil(Condition done) {
+    const auto deadline = Clock::now() + std::chrono::seconds(5);
+    while (Clock::now() < deadline) {
+        if (done())
+            return true;
+        QThread::msleep(50);
+    }
+    return done();
+}
 
 std::string songFile(const char* name) {
     return qEnvironmentVariable("QUIVA_BUILD_DIR").toStdString() + "/test-mp3s/" + name + ".mp3";
@@ -39,9 +53,11 @@ protected:
         ASSERT_TRUE(pulse.running()) << "cannot start a private PulseAudio server";
         pulse.exportAddress(); // the player inherits PULSE_SERVER
         registerVolumeControl();
-        // Listed by name: "high" (1000 Hz, 20 s) is row 0, "low" (440 Hz, 3 s) is row 1.
+        // Listed by name: "high" (1000 Hz, 20 s) is row 0, "low" (440 Hz, 3 s) is row 1, "mid"
+        // (880 Hz, 3 s) is row 2.
         copySong("tone1000-stereo-192k", "high");
         copySong("tone440-stereo-44k", "low");
+        copySong("tone880-stereo-44k", "mid");
         if (HasFatalFailure())
             return;
         tree.file("program/quiva.ini",
@@ -68,14 +84,43 @@ protected:
             << songFile(made);
     }
 
-    // Clicks at a point of the window, in its own pixels.
-    void clickAt(int x, int y, int repeat = 1) {
+    // Clicks at a point of the window, in its own pixels; button 3 is the right one.
+    void clickAt(int x, int y, int repeat = 1, const char* button = "1") {
         const QRect g = player.geometry(windowId);
         player.xdotool({"mousemove", QString::number(g.x() + x), QString::number(g.y() + y),
-                        "click", "--repeat", QString::number(repeat), "--delay", "80", "1"});
+                        "click", "--repeat", QString::number(repeat), "--delay", "80", button});
     }
 
-    void doubleClickEntry(int row) { clickAt(60, 102 + 11 * row, 2); }
+    static int rowY(int row) { return 102 + 11 * row; }
+    void doubleClickEntry(int row) { clickAt(60, rowY(row), 2); }
+    void clickRemove() { clickAt(142, 323); }
+    void clickNext() { clickAt(140, 51); }
+
+    // Has the window manager activate the window, as it does when it maps one; the playlist
+    // takes the focus.
+    void giveFocus() {
+        player.xdotool({"windowactivate", "--sync", windowId});
+        ASSERT_TRUE(waitUntil([&] { return player.xdotool({"getwindowfocus"}) == windowId; }))
+            << "the window does not get the focus";
+    }
+
+    // The window as the X server shows it.
+    QImage screenshot() {
+        const QString file = tree.path("shot.png");
+        QFile::remove(file);
+        runOnDisplay(player.x().display(), "import", {"-window", windowId, file});
+        return QImage(file);
+    }
+
+    // The playlist rows shown in `highlight`, judged right of their text.
+    std::vector<int> rowsIn(const QColor& highlight) {
+        const QImage shot = screenshot();
+        std::vector<int> rows;
+        for (int row = 0; row < kListRows; ++row)
+            if (shot.pixelColor(kRightOfText, rowY(row)) == highlight)
+                rows.push_back(row);
+        return rows;
+    }
 
     // The last 100 ms recorded.
     Sound latest() const {
@@ -188,6 +233,39 @@ TEST_F(PlayerSoundTest, PauseWordAndPreviousNextFollowTheList) {
     EXPECT_TRUE(silent(latest())) << "previous on the first entry plays something";
 }
 
+// Focused by the window manager, the playlist has a caret on its first entry but nothing
+// selected: REMOVE has nothing to take, and next starts the first entry.
+TEST_F(PlayerSoundTest, WithFocusAndNothingSelectedRemoveTakesNothingAndNextPlaysTheFirst) {
+    giveFocus();
+    clickRemove();
+    clickNext();
+    EXPECT_TRUE(waitFor(toneOf(1000), 5000)) << "next does not play the first entry";
+}
+
+// Neither a click on the empty area below the entries nor a right click moves the selection.
+// REMOVE takes exactly the entry chosen and leaves nothing highlighted, so a second REMOVE takes
+// nothing and next starts from the first entry again.
+TEST_F(PlayerSoundTest, OneRemoveTakesExactlyTheSelectedEntryAndHighlightsNothing) {
+    giveFocus();
+    clickAt(60, rowY(1)); // "low"
+    const QImage chosen = screenshot();
+    const QColor highlight = chosen.pixelColor(kRightOfText, rowY(1));
+    ASSERT_NE(highlight, chosen.pixelColor(kRightOfText, rowY(kListRows - 1)))
+        << "the chosen entry is not highlighted";
+    clickAt(60, rowY(kListRows - 2)); // the empty area below the entries
+    clickAt(60, rowY(0), 1, "3");     // a right click on "high"
+    EXPECT_EQ(rowsIn(highlight), std::vector<int>{1}) << "the highlight moved";
+
+    clickRemove();
+    EXPECT_TRUE(waitUntil([&] { return rowsIn(highlight).empty(); }))
+        << "an entry is still highlighted after REMOVE";
+    clickRemove();
+    clickNext();
+    EXPECT_TRUE(waitFor(toneOf(1000), 5000)) << "next does not play the first entry";
+    clickNext();
+    EXPECT_TRUE(waitFor(toneOf(880), 5000)) << "the entry after the removed one is gone";
+}
+
 TEST_F(PlayerSoundTest, VolumeSliderSetsTheLevelOfThePlayingSong) {
     doubleClickEntry(0);
     ASSERT_TRUE(waitFor(toneOf(1000), 5000)) << "the 1000 Hz song is not heard";
@@ -223,6 +301,26 @@ TEST_F(PlayerSoundTest, VolumeSliderSetsTheLevelOfThePlayingSong) {
     clickAt(262, 52); // the slider again (the list took the focus): pages up from 0
     player.xdotool({"key", "End"});
     EXPECT_TRUE(waitFor(toneOf(440), 2000)) << "volume 100 does not bring the next song in";
+}
+
+// The desktop's mixer turns the player's stream down to 80 % of the server's norm (still well
+// heard); the next song's stream starts there instead of at the slider's 100.
+TEST_F(PlayerSoundTest, VolumeSetInTheDesktopsMixerHoldsForTheNextSong) {
+    doubleClickEntry(0);
+    ASSERT_TRUE(waitFor(toneOf(1000), 5000)) << "the 1000 Hz song is not heard";
+    const auto first = pulse.sinkInputs();
+    ASSERT_EQ(first.size(), 1u);
+    ASSERT_TRUE(
+        pulse.pactl({"set-sink-input-volume", QString::number(first.front().index), "52429"}));
+
+    doubleClickEntry(1);
+    ASSERT_TRUE(waitFor(toneOf(440), 5000)) << "the 440 Hz song is not heard";
+    const auto second = pulse.sinkInputs();
+    ASSERT_EQ(second.size(), 1u);
+    EXPECT_NE(second.front().index, first.front().index);
+    // Within the rounding of the player's linear volume scale.
+    EXPECT_NEAR(second.front().volume, 52429, 2)
+        << "the next song went back to the player's volume";
 }
 
 TEST_F(PlayerSoundTest, ExitFromTheMenuWhilePlayingEndsCleanlyAndSilently) {

@@ -2,7 +2,6 @@
 #include "platform/mixer/Backends.h"
 #include "tests/support/PulseServer.h"
 
-#include <QProcess>
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -13,25 +12,22 @@ using namespace std::chrono_literals;
 using mixer::ComponentType;
 using mixer::ControlType;
 
-// pactl's answer about the test server's default sink, e.g. "Volume: front-left: 32768 / ...".
-QString pactl(const QStringList& arguments) {
-    QProcess process;
-    process.start(QStringLiteral("pactl"), arguments);
-    if (!process.waitForFinished(10000))
-        return QStringLiteral("<pactl did not finish>");
-    return QString::fromLocal8Bit(process.readAllStandardOutput());
-}
-
 // The mixer on a private sound server whose default sink is a stereo null sink.
 class PulseMixerTest : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(m_server.running());
-        m_server.exportAddress(); // for pactl
         m_mixer = mixer::connectPulseService(m_server.address().toLocal8Bit().constData(), 2000ms);
         ASSERT_NE(m_mixer, nullptr);
         ASSERT_EQ(m_mixer->deviceCount(), 1);
         ASSERT_EQ(m_mixer->open(0, &m_handle), mixer::kNoError);
+    }
+
+    // pactl's answer about the test server, e.g. "Volume: front-left: 32768 / ...".
+    QString pactl(const QStringList& arguments) const {
+        QString answer;
+        m_server.pactl(arguments, &answer);
+        return answer;
     }
 
     mixer::ControlInfo control(ComponentType line, ControlType type) {
