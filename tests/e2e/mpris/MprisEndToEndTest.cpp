@@ -44,6 +44,14 @@ Answer playerctl(const QStringList& args) {
     return run("playerctl", QStringList{"--player=quiva"} + args);
 }
 
+// Calls a method of the player's root interface (playerctl has no word for these).
+int callRoot(const char* method) {
+    return run("dbus-send",
+               {"--session", "--print-reply", "--dest=org.mpris.MediaPlayer2.quiva",
+                "/org/mpris/MediaPlayer2", QStringLiteral("org.mpris.MediaPlayer2.") + method})
+        .exitCode;
+}
+
 class MprisEndToEndTest : public ::testing::Test {
 protected:
     // The playlist: "a" (440 Hz, 3 s) is row 0, "b" (1000 Hz, 20 s) is row 1.
@@ -81,6 +89,11 @@ protected:
     void clickAt(int x, int y) {
         player.xdotool({"mousemove", QString::number(window.x() + x),
                         QString::number(window.y() + y), "click", "1"});
+    }
+
+    bool viewable() {
+        return runOnDisplay(player.x().display(), "xwininfo", {"-id", windowId})
+            .contains("Map State: IsViewable");
     }
 
     ::testing::AssertionResult hears(double hz, int timeoutMs = 5000) {
@@ -196,11 +209,14 @@ TEST_F(MprisEndToEndTest, PlayerctlDrivesThePlayerAndReadsItBack) {
         ASSERT_TRUE(s.expect());
     }
 
+    // Raise brings the window back from the window manager's minimised state.
+    player.xdotool({"windowminimize", "--sync", windowId});
+    ASSERT_FALSE(viewable()) << "the window manager does not minimise the window";
+    EXPECT_EQ(callRoot("Raise"), 0);
+    EXPECT_TRUE(eventually([&] { return viewable(); }, 5000)) << "Raise does not show the window";
+
     // Quit: the menu's Exit, which ends the program with code 0.
-    EXPECT_EQ(run("dbus-send", {"--session", "--print-reply", "--dest=org.mpris.MediaPlayer2.quiva",
-                                "/org/mpris/MediaPlayer2", "org.mpris.MediaPlayer2.Quit"})
-                  .exitCode,
-              0);
+    EXPECT_EQ(callRoot("Quit"), 0);
     ASSERT_TRUE(player.waitForExit(5000)) << "the player does not end";
     EXPECT_EQ(player.exitCode(), 0);
 }
