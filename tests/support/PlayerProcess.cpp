@@ -40,7 +40,8 @@ QString PlayerProcess::waitForWindow() {
     const QString found = runOnDisplay(
         m_x.display(), "timeout",
         {"10", "xdotool", "search", "--sync", "--onlyvisible", "--name", "^Quiva Media Player$"});
-    return found.section('\n', 0, 0);
+    m_windowId = found.section('\n', 0, 0);
+    return m_windowId;
 }
 
 QRect PlayerProcess::geometry(const QString& windowId) const {
@@ -76,4 +77,14 @@ bool PlayerProcess::waitForExit(int milliseconds) {
 
 QString PlayerProcess::xdotool(const QStringList& args) const {
     return runOnDisplay(m_x.display(), "xdotool", args);
+}
+
+void PlayerProcess::clickAt(int x, int y, int repeat, int button) const {
+    const QRect g = geometry(m_windowId);
+    xdotool({"mousemove", QString::number(g.x() + x), QString::number(g.y() + y), "click",
+             "--repeat", QString::number(repeat), "--delay", "80", QString::number(button)});
+}
+
+void PlayerProcess::doubleClickEntry(int row) const {
+    clickAt(60, entryY(row), 2);
 }

@@ -19,7 +19,7 @@ namespace {
 
 using namespace std::chrono_literals;
 
-TEST(DalvexPulse, puttingTheMasterVolumeSetsTheDefaultOutput) {
+TEST(DalvexPulse, PuttingTheMasterVolumeSetsTheDefaultOutput) {
     PulseServer server;
     ASSERT_TRUE(server.running());
     server.exportAddress();
@@ -42,7 +42,7 @@ TEST(DalvexPulse, puttingTheMasterVolumeSetsTheDefaultOutput) {
 
 // The desktop's mixer turns this program's stream down to 50 % of the server's norm (the
 // line's linear 8192, 13 on the control's scale) while a song plays.
-TEST(DalvexPulse, waveLineChangedInTheDesktopsMixerRaisesVolumeChanged) {
+TEST(DalvexPulse, WaveLineChangedInTheDesktopsMixerRaisesVolumeChanged) {
     PulseServer server;
     ASSERT_TRUE(server.running());
     server.exportAddress();

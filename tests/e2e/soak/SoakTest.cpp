@@ -1,4 +1,6 @@
 #include "tests/support/PlayerProcess.h"
+#include "tests/support/Poll.h"
+#include "tests/support/Progress.h"
 #include "tests/support/PulseServer.h"
 
 #include <QDir>
@@ -249,16 +251,7 @@ protected:
 
     // Polls (xdotool's own --sync polls only twice a second) until done() holds; false after a
     // time-out.
-    template <typename Done> static bool waitUntil(Done done) {
-        QElapsedTimer waited;
-        waited.start();
-        while (!done()) {
-            if (waited.elapsed() > kWaitMs)
-                return false;
-            QThread::msleep(20);
-        }
-        return true;
-    }
+    template <typename Done> static bool waitUntil(Done done) { return eventually(done, kWaitMs); }
 
     bool waitForWindowUnderPointer(bool mainWindow) const {
         return waitUntil([&] { return (windowUnderPointer() == frameId) == mainWindow; });
@@ -419,6 +412,10 @@ TEST_F(SoakTest, ThousandsOfRandomClicksLeaveTheProgramAliveAndItsMemoryFlat) {
             rss.push_back(residentKb(pid));
             ASSERT_GT(rss.back(), 0) << "the player died after " << clicks << " clicks";
             sinceSample.start();
+            reportProgress(QStringLiteral("%1 of %2 s, %3 clicks")
+                               .arg(elapsed.elapsed() / 1000)
+                               .arg(durationSeconds())
+                               .arg(clicks));
         }
     }
     flush();

@@ -3,9 +3,9 @@
 #include "platform/mci/Mci.h"
 #include "platform/mixer/Backends.h"
 #include "tests/platform/audio/TestSongs.h"
+#include "tests/support/Poll.h"
 #include "tests/support/PulseServer.h"
 
-#include <QThread>
 #include <chrono>
 #include <gtest/gtest.h>
 #include <memory>
@@ -22,17 +22,17 @@ std::uint32_t send(const std::string& command) {
 // Waits until the last 50 ms recorded pass the test; returns the frame where they end, or -1.
 template <typename Test>
 long long waitForWindow(const MonitorRecorder& recorder, long long from, Test test) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    while (std::chrono::steady_clock::now() < deadline) {
-        const long long end = recorder.frames();
-        if (end - from >= kRate / 20 && test(recorder.left(end - kRate / 20, kRate / 20)))
-            return end;
-        QThread::msleep(10);
-    }
-    return -1;
+    long long end = 0;
+    const bool passed = eventually(
+        [&] {
+            end = recorder.frames();
+            return end - from >= kRate / 20 && test(recorder.left(end - kRate / 20, kRate / 20));
+        },
+        5000, 10);
+    return passed ? end : -1;
 }
 
-TEST(PulseEndToEndTest, toneIsHeardAtTheSinkAndSilenceFollowsStop) {
+TEST(PulseEndToEndTest, ToneIsHeardAtTheSinkAndSilenceFollowsStop) {
     PulseServer server;
     ASSERT_TRUE(server.running());
     server.exportAddress();
@@ -68,7 +68,7 @@ TEST(PulseEndToEndTest, toneIsHeardAtTheSinkAndSilenceFollowsStop) {
     recorder.stop();
 }
 
-TEST(PulseEndToEndTest, songGoesOnThroughTheNextServerWhenItsServerGoesAway) {
+TEST(PulseEndToEndTest, SongGoesOnThroughTheNextServerWhenItsServerGoesAway) {
     auto& engine = audio::Engine::instance();
     engine.setBufferMs(50);
     auto first = std::make_unique<PulseServer>();
@@ -134,14 +134,14 @@ std::optional<PulseServer::SinkInput> playLongSong(const PulseServer& server, co
         send(std::string("open ") + shortPath + " type mpegvideo alias " + alias) != 0 ||
         send(std::string("play ") + alias) != 0)
         return std::nullopt;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    while (std::chrono::steady_clock::now() < deadline) {
+    std::optional<PulseServer::SinkInput> found;
+    eventually([&] {
         for (const auto& input : server.sinkInputs())
             if (input.index != previous)
-                return input;
-        QThread::msleep(10);
-    }
-    return std::nullopt;
+                found = input;
+        return found.has_value();
+    });
+    return found;
 }
 
 } // namespace
@@ -149,7 +149,7 @@ std::optional<PulseServer::SinkInput> playLongSong(const PulseServer& server, co
 // The desktop's mixer sets this program's stream to 50 % (the line's 8192, read as 13 on the
 // control's scale) and mutes it; the line follows, and so does the next song's stream. The
 // server's norm is 65536; the line is linear, the server's scale cubic.
-TEST(PulseEndToEndTest, waveLineIsThePlayingStreamAsTheServerHoldsIt) {
+TEST(PulseEndToEndTest, WaveLineIsThePlayingStreamAsTheServerHoldsIt) {
     PulseServer server;
     ASSERT_TRUE(server.running());
     server.exportAddress();
@@ -184,10 +184,7 @@ TEST(PulseEndToEndTest, waveLineIsThePlayingStreamAsTheServerHoldsIt) {
     // A change of the line wins over what the stream held before it arrived there.
     line.setVolume(waveline::kMaxVolume);
     EXPECT_EQ(line.volume(), waveline::kMaxVolume);
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    while (server.sinkInputs().front().volume != 65536u &&
-           std::chrono::steady_clock::now() < deadline)
-        QThread::msleep(10);
+    eventually([&] { return server.sinkInputs().front().volume == 65536u; });
     EXPECT_EQ(server.sinkInputs().front().volume, 65536u);
     EXPECT_EQ(line.volume(), waveline::kMaxVolume);
 

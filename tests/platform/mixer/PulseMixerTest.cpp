@@ -49,7 +49,7 @@ protected:
     mixer::Handle m_handle = 0;
 };
 
-TEST_F(PulseMixerTest, speakersLineIsTheDefaultSink) {
+TEST_F(PulseMixerTest, SpeakersLineIsTheDefaultSink) {
     const mixer::ControlInfo volume = control(ComponentType::Speakers, ControlType::Volume);
     EXPECT_EQ(volume.minimum, 0);
     EXPECT_EQ(volume.maximum, 65536);
@@ -68,7 +68,7 @@ TEST_F(PulseMixerTest, speakersLineIsTheDefaultSink) {
     EXPECT_EQ(read(mute), 0);
 }
 
-TEST_F(PulseMixerTest, waveLineIsThisProgramsOwnPlayback) {
+TEST_F(PulseMixerTest, WaveLineIsThisProgramsOwnPlayback) {
     const mixer::ControlInfo volume = control(ComponentType::WaveOut, ControlType::Volume);
     EXPECT_EQ(volume.maximum, 65535);
     ASSERT_EQ(m_mixer->setValue(m_handle, volume.controlId, 1000), mixer::kNoError);
@@ -84,7 +84,7 @@ TEST_F(PulseMixerTest, waveLineIsThisProgramsOwnPlayback) {
     waveline::setVolume(waveline::kMaxVolume);
 }
 
-TEST_F(PulseMixerTest, linesWithoutCounterpartAreAbsent) {
+TEST_F(PulseMixerTest, LinesWithoutCounterpartAreAbsent) {
     std::uint32_t lineId = 0;
     for (ComponentType line :
          {ComponentType::LineIn, ComponentType::Microphone, ComponentType::Synthesizer,
@@ -94,7 +94,7 @@ TEST_F(PulseMixerTest, linesWithoutCounterpartAreAbsent) {
     EXPECT_EQ(m_mixer->open(1, &other), mixer::kBadDeviceId);
 }
 
-TEST(PulseMixerGone, requestsFailWithinTheTimeoutOnceTheServerIsGone) {
+TEST(PulseMixerGone, RequestsFailWithinTheTimeoutOnceTheServerIsGone) {
     auto server = std::make_unique<PulseServer>();
     ASSERT_TRUE(server->running());
     auto mixer = mixer::connectPulseService(server->address().toLocal8Bit().constData(), 500ms);
