@@ -30,6 +30,8 @@ void scaleSamples(std::uint8_t* data, std::size_t bytes, std::uint16_t gain) {
 
 struct Engine::Stream {
     std::unique_ptr<Decoder> decoder;
+    std::string path;
+    long long playedFrames = 0;
     std::vector<std::uint8_t> pcm; // decoded, not yet taken by the output from `offset` on
     std::size_t offset = 0;
     StreamMode mode = StreamMode::Stopped;
@@ -69,6 +71,7 @@ void Engine::call(const std::function<void()>& command) {
         std::lock_guard lock(m_mutex);
         m_commands.emplace_back([&] {
             command();
+            reportChange(); // published before the caller goes on
             done.set_value();
         });
         m_wake.notify_one();
@@ -103,6 +106,7 @@ void Engine::run() {
         } else if (hasWork()) {
             lock.unlock();
             step();
+            reportChange();
             lock.lock();
         } else {
             m_wake.wait(lock, [this] { return !m_commands.empty() || m_quit || m_gainChanged; });
@@ -153,6 +157,8 @@ void Engine::playStep(Stream& stream) {
         return;
     }
     stream.offset += static_cast<std::size_t>(taken);
+    stream.playedFrames += taken / stream.decoder->format().bytesPerFrame();
+    m_playedFrames.store(stream.playedFrames, std::memory_order_relaxed);
 }
 
 bool Engine::hasPendingCommand() {
@@ -291,6 +297,7 @@ StreamId Engine::open(const std::string& path, OpenStatus* status) {
             return 0;
         const StreamId id = m_nextId++;
         m_streams[id].decoder = std::move(decoder);
+        m_streams[id].path = path;
         return id;
     });
 }
@@ -392,6 +399,38 @@ int Engine::streamCount() {
 
 bool Engine::playing() {
     return ask<bool>([&] { return hasWork(); });
+}
+
+std::optional<StreamInfo> Engine::currentStream() {
+    std::lock_guard lock(m_publishedMutex);
+    std::optional<StreamInfo> info = m_published;
+    if (info)
+        info->playedFrames = m_playedFrames.load(std::memory_order_relaxed);
+    return info;
+}
+
+void Engine::setChangeListener(std::function<void()> listener) {
+    call([&] { m_changeListener = std::move(listener); });
+}
+
+// Engine thread, after each command and decoding step: a cheap look at what readers see, and
+// when it changed, a copy for them and a word to the listener.
+void Engine::reportChange() {
+    const Stream* current = find(m_current);
+    const std::pair seen{current ? m_current : 0, current ? current->mode : StreamMode::Stopped};
+    if (seen == m_reported)
+        return;
+    m_reported = seen;
+    {
+        std::lock_guard lock(m_publishedMutex);
+        m_published.reset();
+        if (current)
+            m_published = StreamInfo{current->mode, current->path, current->decoder->info(),
+                                     current->decoder->format().rateHz, current->playedFrames};
+        m_playedFrames.store(current ? current->playedFrames : 0, std::memory_order_relaxed);
+    }
+    if (m_changeListener)
+        m_changeListener();
 }
 
 void Engine::setOutput(std::unique_ptr<Output> output) {

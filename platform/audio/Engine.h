@@ -3,6 +3,7 @@
 #include "platform/audio/Decoder.h"
 #include "platform/audio/Output.h"
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <deque>
@@ -10,6 +11,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -33,6 +35,15 @@ enum class StreamMode {
     Stopped, // opened, or stopped, or played to its end
     Playing,
     Paused,
+};
+
+// The stream the output holds (sounding, or the last to sound and still open), for display.
+struct StreamInfo {
+    StreamMode mode = StreamMode::Stopped;
+    std::string path;
+    SongInfo song;
+    int rateHz = 0;
+    long long playedFrames = 0; // handed to the output so far (its buffer is still ahead)
 };
 
 class Engine {
@@ -61,6 +72,16 @@ public:
     int streamCount();
     // Whether a stream is sounding now (playing, not paused, not yet at its end).
     bool playing();
+    // The stream the output holds; nullopt when none is open (nothing played, or it was closed).
+    // Answered at once from what the engine last published, which a command's change is by the
+    // time the command returns: it neither waits for the engine nor interrupts its output.
+    std::optional<StreamInfo> currentStream();
+    // `listener` is called on the engine thread whenever the stream the output holds, or its
+    // mode, changed (by a command, before it returns, or by a song that played to its end),
+    // once currentStream() tells the change. It must return at once and must not call the
+    // engine. Once this returns, the listener before it is not running and is never called
+    // again. Empty: none.
+    void setChangeListener(std::function<void()> listener);
 
     // Puts an output of the caller's choice in place of the automatic choice, from the next
     // song on; null goes back to the automatic choice.
@@ -101,6 +122,7 @@ private:
     bool hasPendingCommand();
     static void onWaveLineChanged();
     void interruptOutput();
+    void reportChange();
 
     // Engine thread only.
     std::map<StreamId, Stream> m_streams;
@@ -114,6 +136,8 @@ private:
     std::vector<std::uint8_t> m_scratch;
     std::vector<std::unique_ptr<Output>> m_automatic;  // pulse, alsa, null, made when first needed
     std::chrono::steady_clock::time_point m_nextRetry; // of the real outputs, while on null
+    std::function<void()> m_changeListener;
+    std::pair<StreamId, StreamMode> m_reported{0, StreamMode::Stopped}; // published last
 
     // Shared with callers, under m_mutex.
     std::mutex m_mutex;
@@ -126,6 +150,11 @@ private:
     int m_bufferMs = kDefaultBufferMs;
     Output* m_interruptible = nullptr; // output the engine thread may block in
     bool m_gainChanged = false;
+
+    // What currentStream() answers: written by the engine thread, read by any.
+    std::mutex m_publishedMutex;
+    std::optional<StreamInfo> m_published;
+    std::atomic<long long> m_playedFrames{0}; // of the published stream, kept current
 
     std::thread m_thread;
 };
