@@ -15,6 +15,7 @@
 #include "platform/ui/ListBox.h"
 #include "platform/ui/MessageBox.h"
 #include "platform/ui/Twips.h"
+#include "platform/ui/WindowMove.h"
 
 #include <QCursor>
 #include <QFrame>
@@ -337,20 +338,17 @@ void frmMain::Dir1_Change() { txtDir = Dir1->path() + "/"; }
 
 // ---- Window chrome, hints and volume -----------------------------------------------------
 
-namespace {
-// Wayland does not let a program place its own window; the compositor moves it instead.
-bool compositorMovesWindows() { return QGuiApplication::platformName() == "wayland"; }
-} // namespace
-
+// Where the compositor places windows (Wayland), the left button's press hands the drag over
+// to it, and the moves that follow leave the window to the compositor.
 void frmMain::Image2_MouseDown(int button, double x, double y) {
     m_dragOriginX = static_cast<float>(x);
     m_dragOriginY = static_cast<float>(y);
-    if (button == 1 && compositorMovesWindows() && windowHandle())
-        windowHandle()->startSystemMove();
+    if (button == 1 && windowmove::compositorMoves())
+        windowmove::startSystemMove(this);
 }
 
 void frmMain::Image2_MouseMove(int buttons, double x, double y) {
-    if ((buttons & 1) == 0 || compositorMovesWindows())
+    if ((buttons & 1) == 0 || windowmove::compositorMoves())
         return;
     setLeft(static_cast<int>(Left() + x - m_dragOriginX));
     setTop(static_cast<int>(Top() + y - m_dragOriginY));
