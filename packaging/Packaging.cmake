@@ -45,6 +45,9 @@ set(CPACK_DEBIAN_PACKAGE_MAINTAINER "Quiva developers <maintainers@quiva.example
 set(CPACK_DEBIAN_PACKAGE_SECTION sound)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE https://quiva.example.org/)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# Qt's platform plugins are loaded at run time, so the library scan does not see them: the
+# player runs natively on Wayland sessions and on X11.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-wayland, qt6-qpa-plugins")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "pulseaudio | pipewire-pulse")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
     ${CMAKE_CURRENT_LIST_DIR}/debian/postinst ${CMAKE_CURRENT_LIST_DIR}/debian/prerm)
