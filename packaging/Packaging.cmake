@@ -25,8 +25,11 @@ install(FILES ${CMAKE_CURRENT_LIST_DIR}/quiva.desktop
     DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 install(FILES ${CMAKE_CURRENT_LIST_DIR}/org.example.quiva.metainfo.xml
     DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
-foreach(size 16 48)
-    install(FILES ${PROJECT_SOURCE_DIR}/player/resources/quiva-${size}.png
+# Every size the skin generator draws the icon at (quiva-SIZE.png).
+file(GLOB quiva_icons ${PROJECT_SOURCE_DIR}/player/resources/quiva-*.png)
+foreach(icon ${quiva_icons})
+    string(REGEX REPLACE ".*quiva-([0-9]+)\\.png$" "\\1" size ${icon})
+    install(FILES ${icon}
         DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size}x${size}/apps
         RENAME quiva.png)
 endforeach()

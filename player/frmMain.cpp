@@ -68,11 +68,20 @@ QFrame* line(QWidget* parent, const QRect& pixels) {
     return frame;
 }
 
+// The 16-pixel icon of the design, and the same mark at the sizes taskbars and window lists
+// ask for on larger screens. Each file is read only when a size is asked for.
+QIcon windowIcon() {
+    QIcon icon;
+    for (const int size : {16, 24, 32, 48, 64})
+        icon.addFile(QStringLiteral(":/quiva/quiva-%1.png").arg(size), QSize(size, size));
+    return icon;
+}
+
 } // namespace
 
 frmMain::frmMain(QWidget* parent) : QWidget(parent) {
     paintBackground(this, kOrange);
-    setWindowIcon(QIcon(QStringLiteral(":/quiva/quiva-16.png")));
+    setWindowIcon(windowIcon());
     buildSkin();
     buildControls();
     buildStrips();
@@ -86,11 +95,9 @@ frmMain::~frmMain() { delete m_menu; }
 
 // The skin pictures first, the click areas over them: siblings made later lie on top.
 void frmMain::buildSkin() {
-    Image1 = place(new ImageControl(this, QPixmap(":/quiva/skin-bar.png")), 0, 0, 4395, 990);
-    Image6 = place(new ImageControl(this, QPixmap(":/quiva/skin-playlist.png")), 0, 1010, 4395,
-                   4500);
-    Image10 = place(new ImageControl(this, QPixmap(":/quiva/skin-creator.png")), 4410, 0, 4500,
-                    3000);
+    Image1 = place(new ImageControl(this, ":/quiva/skin-bar.png"), 0, 0, 4395, 990);
+    Image6 = place(new ImageControl(this, ":/quiva/skin-playlist.png"), 0, 1010, 4395, 4500);
+    Image10 = place(new ImageControl(this, ":/quiva/skin-creator.png"), 4410, 0, 4500, 3000);
     Label1 = new QLabel(this);
     Label1->setGeometry(twips::rect(5260, 2580, 1335, 375));
     paintBackground(Label1, kPanelGrey);

@@ -1,12 +1,76 @@
 #include "platform/ui/ImageControl.h"
 
+#include "platform/ui/LayeredWindow.h"
 #include "platform/ui/Twips.h"
 
+#include <QImageReader>
 #include <QMouseEvent>
 #include <QPainter>
 
-ImageControl::ImageControl(QWidget* parent, const QPixmap& picture)
-    : QWidget(parent), m_picture(picture) {
+#include <cmath>
+
+namespace {
+
+// The PNG decoder straight away: format detection would load and ask every image plug-in first.
+QPixmap readPng(const QString& file) {
+    QImageReader reader(file, "png");
+    reader.setAutoDetectImageFormat(false);
+    return QPixmap::fromImage(reader.read());
+}
+
+QString doubleSizedName(const QString& file) {
+    const qsizetype dot = file.lastIndexOf(QLatin1Char('.'));
+    return dot < 0 ? QString() : file.left(dot) + QStringLiteral("@2x") + file.mid(dot);
+}
+
+// Each key-coloured pixel takes the colour of a neighbour that is not the key, a few rings deep,
+// so that smoothing, which mixes neighbours, mixes in no key colour.
+QImage keyGrownOver(QImage image, QRgb key) {
+    for (int ring = 0; ring < 3; ++ring) {
+        const QImage before = image;
+        for (int y = 0; y < image.height(); ++y) {
+            for (int x = 0; x < image.width(); ++x) {
+                if (before.pixel(x, y) != key)
+                    continue;
+                for (const QPoint step :
+                     {QPoint(-1, 0), QPoint(1, 0), QPoint(0, -1), QPoint(0, 1)}) {
+                    const QPoint n(x + step.x(), y + step.y());
+                    if (before.rect().contains(n) && before.pixel(n) != key) {
+                        image.setPixel(x, y, before.pixel(n));
+                        break;
+                    }
+                }
+            }
+        }
+    }
+    return image;
+}
+
+// `source` scaled smoothly to `size`; wherever the nearest source pixel is the key, the result
+// is exactly the key, so the see-through pixels stay where they are at every scale.
+QImage smoothlyScaled(const QImage& source, QSize size, std::optional<QRgb> key) {
+    if (!key)
+        return source.scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    QImage result = keyGrownOver(source, *key)
+                        .scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
+                        .convertToFormat(QImage::Format_RGB32);
+    for (int y = 0; y < result.height(); ++y) {
+        const int sy = std::min(source.height() - 1, y * source.height() / result.height());
+        for (int x = 0; x < result.width(); ++x) {
+            const int sx = std::min(source.width() - 1, x * source.width() / result.width());
+            if (source.pixel(sx, sy) == *key)
+                result.setPixel(x, y, *key);
+        }
+    }
+    return result;
+}
+
+} // namespace
+
+ImageControl::ImageControl(QWidget* parent, const QString& pictureFile)
+    : QWidget(parent), m_doubleSizedFile(doubleSizedName(pictureFile)) {
+    if (!pictureFile.isEmpty())
+        m_picture = readPng(pictureFile);
     // Hover hints need moves without a button held.
     setMouseTracking(true);
     if (m_picture.isNull())
@@ -18,13 +82,40 @@ int ImageControl::buttonMask(Qt::MouseButtons buttons) {
            (buttons & Qt::MiddleButton ? 4 : 0);
 }
 
+const QPixmap& ImageControl::doubleSized() {
+    if (!m_doubleSized) {
+        m_doubleSized = m_doubleSizedFile.isEmpty() ? QPixmap() : readPng(m_doubleSizedFile);
+        m_doubleSized->setDevicePixelRatio(2);
+    }
+    return *m_doubleSized;
+}
+
+QPixmap ImageControl::pictureFor(qreal ratio) {
+    if (m_picture.isNull() || qFuzzyCompare(ratio, 1.0) || doubleSized().isNull())
+        return m_picture;
+    if (qFuzzyCompare(ratio, 2.0))
+        return doubleSized();
+    const QSize size(qRound(m_picture.width() * ratio), qRound(m_picture.height() * ratio));
+    const std::optional<QRgb> key = layered::colourKey(window());
+    if (m_smoothed.size() != size || m_smoothedKey != key) {
+        m_smoothed = QPixmap::fromImage(smoothlyScaled(
+            doubleSized().toImage().convertToFormat(QImage::Format_RGB32), size, key));
+        m_smoothed.setDevicePixelRatio(ratio);
+        m_smoothedKey = key;
+    }
+    return m_smoothed;
+}
+
 void ImageControl::paintEvent(QPaintEvent*) {
     if (m_picture.isNull())
         return;
     QPainter painter(this);
-    // Nearest-neighbour keeps the pixel art crisp at any device pixel ratio.
+    // The ratio of the device painted on: the screen's, or 1 where the window is rendered into
+    // a plain image (as for its shape).
+    const qreal ratio = painter.deviceTransform().m11();
+    // Whole pixels at 1 and 2; the smoothed picture already has the device's size.
     painter.setRenderHint(QPainter::SmoothPixmapTransform, false);
-    painter.drawPixmap(rect(), m_picture);
+    painter.drawPixmap(rect(), pictureFor(ratio));
 }
 
 void ImageControl::mousePressEvent(QMouseEvent* event) {

@@ -179,7 +179,7 @@ public:
         window->installEventFilter(this);
     }
 
-    static LayeredState* of(QWidget* window) {
+    static LayeredState* of(const QWidget* window) {
         for (QObject* child : window->children())
             if (auto* state = dynamic_cast<LayeredState*>(child))
                 return state;
@@ -197,6 +197,9 @@ public:
         m_keyed = true;
         if (m_window->isVisible())
             reshape();
+    }
+    std::optional<QRgb> colourKey() const {
+        return m_keyed ? std::optional<QRgb>(m_key) : std::nullopt;
     }
     void dropColourKey() {
         m_keyed = false;
@@ -288,6 +291,11 @@ void invalidateLayeredWindow(QWidget* hwnd) {
         return;
     if (LayeredState* state = LayeredState::of(hwnd))
         state->scheduleReshape();
+}
+
+std::optional<QRgb> colourKey(const QWidget* hwnd) {
+    const LayeredState* state = hwnd ? LayeredState::of(hwnd) : nullptr;
+    return state ? state->colourKey() : std::nullopt;
 }
 
 bool shapingSupported() {

@@ -14,8 +14,10 @@
 //
 // Thread rule: UI thread only. The state lives on the widget and goes away with it.
 
+#include <QRgb>
 #include <QtGlobal>
 #include <cstdint>
+#include <optional>
 
 class QWidget;
 
@@ -51,6 +53,9 @@ namespace layered {
 // a size change (a new skin picture, a panel shown). Coalesced: runs once at the next pass of
 // the event loop. No effect on other windows.
 void invalidateLayeredWindow(QWidget* hwnd);
+
+// The colour key of a layered, colour-keyed window (as an opaque QRgb), if it has one.
+std::optional<QRgb> colourKey(const QWidget* hwnd);
 
 // Whether this window system can show colour-keyed windows (X11, Wayland; the offscreen platform
 // keeps the shape as the widget's mask, which is how tests look at it).

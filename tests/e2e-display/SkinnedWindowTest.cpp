@@ -275,7 +275,8 @@ int main(int argc, char** argv) {
         qputenv("WAYLAND_DISPLAY", weston->socket().toLocal8Bit());
         qputenv("QT_QPA_PLATFORM", "wayland");
     } else {
-        xvfb = std::make_unique<Xvfb>();
+        // Room for the widest window at the largest scale.
+        xvfb = std::make_unique<Xvfb>(QSize(1280, 800) * scale());
         if (!xvfb->running()) {
             std::fprintf(stderr, "Xvfb could not be started\n");
             return 1;

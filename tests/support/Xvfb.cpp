@@ -5,8 +5,8 @@
 #include <QStringList>
 #include <QThread>
 #include <csignal>
-#include <fcntl.h>
 #include <cstdlib>
+#include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -20,10 +20,12 @@ bool displayTaken(int n) {
            QFile::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(n));
 }
 
-pid_t spawnXvfb(int n) {
+pid_t spawnXvfb(int n, QSize screen) {
     const std::string display = ":" + std::to_string(n);
-    const char* argv[] = {"Xvfb", display.c_str(), "-screen", "0", "1024x768x24",
-                          "-nolisten", "tcp", nullptr};
+    const std::string geometry =
+        std::to_string(screen.width()) + "x" + std::to_string(screen.height()) + "x24";
+    const char* argv[] = {"Xvfb",           display.c_str(), "-screen", "0",
+                          geometry.c_str(), "-nolisten",     "tcp",     nullptr};
     pid_t pid = -1;
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
@@ -36,11 +38,11 @@ pid_t spawnXvfb(int n) {
 
 } // namespace
 
-Xvfb::Xvfb() {
+Xvfb::Xvfb(QSize screen) {
     for (int n = 20; n < 120 && m_pid < 0; ++n) {
         if (displayTaken(n))
             continue;
-        const pid_t pid = spawnXvfb(n);
+        const pid_t pid = spawnXvfb(n, screen);
         if (pid < 0)
             return;
         for (int i = 0; i < 100; ++i) { // up to 5 s for the socket to appear
