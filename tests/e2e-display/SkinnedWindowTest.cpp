@@ -7,7 +7,9 @@
 // Xvfb) and QUIVA_TEST_SCALE the scale (weston's output scale, or QT_SCALE_FACTOR on X11). The
 // server must exist before the application connects to it, so this program has its own main().
 
+#include "platform/ui/MessageBox.h"
 #include "player/IniFile.h"
+#include "player/Program.h"
 #include "player/frmMain.h"
 #include "player/frmMenu.h"
 #include "tests/support/TempTree.h"
@@ -16,6 +18,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QMenu>
 #include <QProcess>
 #include <QScreen>
 #include <QTest>
@@ -217,6 +220,97 @@ TEST_F(SkinnedWindow, ShowsTheSkinDrawnForItsScale) {
                                QRect(QPoint(), inPicture.size()))
             << " pixels";
     }
+}
+
+// What the chrome, the menu and the dialogs put on the screen. No pointer is needed: the
+// handlers are called as the click areas would call them (a headless weston has no input
+// devices at all).
+TEST_F(SkinnedWindow, MenuDialogsAndChromeShowOnThisServer) {
+    resizeTo(kSizes[1]);
+    ASSERT_TRUE(waitForWindow(kSizes[1].visible));
+
+    // The clear question hides the window while it asks; it comes back see-through.
+    msgbox::setAnswerer([](const QString&, int, const QString&) { return int(msgbox::kIdNo); });
+    window->Image9_Click();
+    msgbox::setAnswerer({});
+    const auto back = waitForWindow(kSizes[1].visible);
+    ASSERT_TRUE(back) << "the window did not come back after the clear question";
+    EXPECT_EQ(countColour(back->first, kOrange), 0);
+
+    // The popup menu shows beside the window, not instead of it.
+    window->menu().mnuMenu->popup(window->mapToGlobal(QPoint(281, 54)));
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return changedArea(screenshot(), s_empty).width() > back->second.width(); }, 10000))
+        << "no menu appeared";
+    window->menu().mnuMenu->hide();
+
+    // About minimises the main window and shows the About box in its stead: all that shows is
+    // the box.
+    window->menu().mnuAbout_Click();
+    QWidget* about = QApplication::activeModalWidget();
+    for (QWidget* top : QApplication::topLevelWidgets())
+        if (top != window.get() && top->isVisible() && top->inherits("frmAbout"))
+            about = top;
+    ASSERT_NE(about, nullptr) << "no About box";
+    EXPECT_TRUE(window->isMinimized());
+    // Only a window manager hides a minimised window on X11; the bare test server has none.
+    QRect seen;
+    if (weston)
+        EXPECT_TRUE(QTest::qWaitFor(
+            [&] {
+                seen = changedArea(screenshot(), s_empty);
+                return seen.size() == about->frameGeometry().size() * scale();
+            },
+            10000))
+            << "the screen changed at " << seen.width() << "x" << seen.height() << ", the box is "
+            << about->frameGeometry().width() << "x" << about->frameGeometry().height();
+
+    // The cross ends the program; its window leaves the screen.
+    for (QWidget* top : QApplication::topLevelWidgets())
+        if (top != window.get())
+            top->close();
+    int ends = 0;
+    program::setEndHook([&] { ++ends; });
+    window->Image4_Click();
+    program::setEndHook({});
+    EXPECT_EQ(ends, 1);
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] {
+            seen = changedArea(screenshot(), s_empty);
+            return seen.isEmpty();
+        },
+        10000))
+        << "the screen still changed at " << seen.x() << "," << seen.y() << " " << seen.width()
+        << "x" << seen.height();
+    for (QWidget* top : QApplication::topLevelWidgets())
+        if (top->isVisible())
+            ADD_FAILURE() << "still shown: " << top->metaObject()->className() << " "
+                          << top->objectName().toStdString();
+}
+
+// Real clicks through the server land on the click areas over the painted buttons: ADD opens
+// the creator panel, DONE closes it. Clicks go to the middle of each button as the picture of
+// this scale paints it.
+TEST_F(SkinnedWindow, ClicksOnThePaintedButtonsReachTheirClickAreas) {
+    if (weston)
+        GTEST_SKIP() << "a headless weston has no pointer to click with";
+    resizeTo(kSizes[1]);
+    const auto seen = waitForWindow(kSizes[1].visible);
+    ASSERT_TRUE(seen);
+    const QPoint origin = seen->second.topLeft();
+    const auto clickAt = [&](QPoint windowPixel) {
+        const QPoint at = origin + windowPixel * scale();
+        QProcess xdotool;
+        xdotool.start("xdotool", {"mousemove", QString::number(at.x()), QString::number(at.y()),
+                                  "click", "1"});
+        return QTest::qWaitFor([&] { return xdotool.state() == QProcess::NotRunning; }, 10000) &&
+               xdotool.exitCode() == 0;
+    };
+    // Button middles in window pixels: ADD on the playlist panel, DONE on the creator panel.
+    ASSERT_TRUE(clickAt({73, 67 + 256}));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return window->Width() == 8910; }, 10000));
+    ASSERT_TRUE(clickAt({294 + 259, 187}));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return window->Width() == 4395; }, 10000));
 }
 
 // The real program as a new user starts it in a Wayland session: Qt's own choice of platform,
