@@ -255,7 +255,7 @@ TEST_F(SkinnedWindow, MenuDialogsAndChromeShowOnThisServer) {
     EXPECT_TRUE(window->isMinimized());
     // Only a window manager hides a minimised window on X11; the bare test server has none.
     QRect seen;
-    if (weston)
+    if (weston) {
         EXPECT_TRUE(QTest::qWaitFor(
             [&] {
                 seen = changedArea(screenshot(), s_empty);
@@ -264,6 +264,7 @@ TEST_F(SkinnedWindow, MenuDialogsAndChromeShowOnThisServer) {
             10000))
             << "the screen changed at " << seen.width() << "x" << seen.height() << ", the box is "
             << about->frameGeometry().width() << "x" << about->frameGeometry().height();
+    }
 
     // The cross ends the program; its window leaves the screen.
     for (QWidget* top : QApplication::topLevelWidgets())
