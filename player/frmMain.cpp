@@ -19,13 +19,11 @@
 
 #include <QCursor>
 #include <QFrame>
-#include <QGuiApplication>
 #include <QLabel>
 #include <QMenu>
 #include <QSignalBlocker>
 #include <QSlider>
 #include <QTimer>
-#include <QWindow>
 
 namespace {
 

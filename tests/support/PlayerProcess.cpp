@@ -20,7 +20,7 @@ PlayerProcess::~PlayerProcess() {
 }
 
 bool PlayerProcess::start() {
-    if (!m_x.running())
+    if (!m_x.running() || !m_windowManager.running())
         return false;
     auto env = QProcessEnvironment::systemEnvironment();
     env.insert("DISPLAY", m_x.display());

@@ -8,7 +8,8 @@
 #include <QString>
 
 // The real quiva binary, copied into a temporary program directory (so that its settings file
-// lands there) and run on a private X server. Stopped by its PID when the object goes away.
+// lands there) and run on a private X server under a window manager, as on a desktop. Stopped by
+// its PID when the object goes away.
 class PlayerProcess {
 public:
     explicit PlayerProcess(TempTree& tree);
@@ -34,6 +35,7 @@ public:
 
 private:
     Xvfb m_x;
+    WindowManager m_windowManager{m_x.display()};
     QString m_programDir;
     QString m_errorFile;
     QProcess m_process;
