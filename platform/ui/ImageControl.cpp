@@ -7,7 +7,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 
-#include <cmath>
+#include <vector>
 
 namespace {
 
@@ -23,46 +23,43 @@ QString doubleSizedName(const QString& file) {
     return dot < 0 ? QString() : file.left(dot) + QStringLiteral("@2x") + file.mid(dot);
 }
 
-// Each key-coloured pixel takes the colour of a neighbour that is not the key, a few rings deep,
-// so that smoothing, which mixes neighbours, mixes in no key colour.
-QImage keyGrownOver(QImage image, QRgb key) {
-    for (int ring = 0; ring < 3; ++ring) {
-        const QImage before = image;
-        for (int y = 0; y < image.height(); ++y) {
-            for (int x = 0; x < image.width(); ++x) {
-                if (before.pixel(x, y) != key)
+// Every key-coloured pixel takes the colour of the nearest pixel that is not the key (nearest in
+// steps between neighbours), so that smoothing, which mixes neighbours, mixes in no key colour.
+QImage keyCoveredOver(QImage image, QRgb key) {
+    const int width = image.width();
+    std::vector<QPoint> front;
+    std::vector<bool> settled(size_t(width) * size_t(image.height()));
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < width; ++x)
+            if (image.pixel(x, y) != key) {
+                settled[size_t(y) * size_t(width) + size_t(x)] = true;
+                front.emplace_back(x, y);
+            }
+    while (!front.empty()) {
+        std::vector<QPoint> next;
+        for (const QPoint from : front) {
+            for (const QPoint step : {QPoint(-1, 0), QPoint(1, 0), QPoint(0, -1), QPoint(0, 1)}) {
+                const QPoint to = from + step;
+                const size_t at = size_t(to.y()) * size_t(width) + size_t(to.x());
+                if (!image.rect().contains(to) || settled[at])
                     continue;
-                for (const QPoint step :
-                     {QPoint(-1, 0), QPoint(1, 0), QPoint(0, -1), QPoint(0, 1)}) {
-                    const QPoint n(x + step.x(), y + step.y());
-                    if (before.rect().contains(n) && before.pixel(n) != key) {
-                        image.setPixel(x, y, before.pixel(n));
-                        break;
-                    }
-                }
+                settled[at] = true;
+                image.setPixel(to, image.pixel(from));
+                next.push_back(to);
             }
         }
+        front = std::move(next);
     }
     return image;
 }
 
-// `source` scaled smoothly to `size`; wherever the nearest source pixel is the key, the result
-// is exactly the key, so the see-through pixels stay where they are at every scale.
+// `source` scaled smoothly to `size`. The key is covered over first, so no pixel of the result is
+// the key or tinted by it: at a fractional ratio the window's shape, computed in window pixels,
+// does not fall on the picture's pixel edges, and a pixel it leaves on the screen must not be
+// orange-ish. What is see-through stays the shape's business.
 QImage smoothlyScaled(const QImage& source, QSize size, std::optional<QRgb> key) {
-    if (!key)
-        return source.scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
-    QImage result = keyGrownOver(source, *key)
-                        .scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
-                        .convertToFormat(QImage::Format_RGB32);
-    for (int y = 0; y < result.height(); ++y) {
-        const int sy = std::min(source.height() - 1, y * source.height() / result.height());
-        for (int x = 0; x < result.width(); ++x) {
-            const int sx = std::min(source.width() - 1, x * source.width() / result.width());
-            if (source.pixel(sx, sy) == *key)
-                result.setPixel(x, y, *key);
-        }
-    }
-    return result;
+    const QImage grown = key ? keyCoveredOver(source, *key) : source;
+    return grown.scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
 }
 
 } // namespace

@@ -13,7 +13,9 @@
 // A picture may come at two scales: NAME.png in window pixels and NAME@2x.png drawn for two
 // device pixels a window pixel. Each paint picks by the device pixel ratio it paints at: 1 the
 // picture itself, 2 the @2x one pixel for pixel, any other ratio (125%, 150%) the @2x one scaled
-// smoothly, with the colour key of a layered window never blended into its neighbours.
+// smoothly, the colour key of a layered window first covered by its neighbours' colours so that
+// none of it is blended in (the window's shape, computed at ratio 1, keeps those parts
+// see-through).
 class ImageControl : public QWidget {
     Q_OBJECT
 public:

@@ -10,7 +10,9 @@
 // a plain background (kBackground) and no panel. It runs with --debug, without which weston
 // refuses weston-screenshooter. Stopped by its PID when the object goes away.
 //
-// A headless weston has no input devices: nothing can click, type or drag on it.
+// A headless weston has no input devices: nothing can click, type or drag on it. It places a
+// new window where an unseeded random number says (the same spots in every run, for the same
+// windows in the same order); a window that grows later may reach beyond the output.
 class Weston {
 public:
     static constexpr QRgb kBackground = qRgb(32, 64, 96);
