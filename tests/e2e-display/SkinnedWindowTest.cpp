@@ -126,9 +126,12 @@ protected:
     void SetUp() override {
         ASSERT_FALSE(s_empty.isNull()) << "no screenshot of the empty screen";
         setSettingsDirForTests(tree.folder("program"));
-        tree.file("program/quiva.ini", "[quiva]\nHEIGHT=990\n");
+        tree.file("program/quiva.ini", "[quiva]\nHEIGHT=5580\n");
         window = std::make_unique<frmMain>();
         window->Form_Load();
+        // Shown first at its largest: a compositor places a new window where it fits, and the
+        // smaller sizes then fit where it was placed.
+        window->Image7_Click();
         window->show();
     }
     void TearDown() override {
