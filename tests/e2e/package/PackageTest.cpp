@@ -206,7 +206,7 @@ TEST_F(InstalledRoot, PackageDependsOnItsLibrariesAndRegistersTheControlSystemWi
         GTEST_SKIP() << "no package given (QUIVA_DEB); `make deb` builds one and runs this";
     const QString depends = runToEnd("dpkg-deb", {"-f", packageFile(), "Depends"}).output;
     for (const char* library :
-         {"libc6", "libqt6widgets6", "libmpg123-0", "libpulse0", "libasound2"})
+         {"libc6", "libqt6widgets6", "libmpg123-0", "libpulse0", "libasound2", "qt6-wayland"})
         EXPECT_TRUE(depends.contains(library))
             << library << " missing from " << depends.toStdString();
 
