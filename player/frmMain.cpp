@@ -1,6 +1,7 @@
 #include "player/frmMain.h"
 
 #include "player/IniFile.h"
+#include "player/Layout.h"
 #include "player/ListUtils.h"
 #include "player/MP3Play.h"
 #include "player/Program.h"
@@ -34,9 +35,6 @@ const QColor kPanelGrey(206, 206, 206);
 const QColor kFieldBlue(126, 152, 161);
 const QString kTitle = QStringLiteral("Quiva Media Player");
 const QString kFontFace = QStringLiteral("Verdana");
-constexpr int kCreatorWidth = 8910; // twips: the player column with the creator panel
-constexpr int kPicWidth = 3255;     // twips: the frames the two strips scroll through
-constexpr int kPic2Width = 3920;
 
 void paintBackground(QWidget* widget, const QColor& colour) {
     QPalette palette = widget->palette();
@@ -55,14 +53,15 @@ QFont verdana(double points, bool bold = false) {
     return font;
 }
 
-ImageControl* place(ImageControl* control, int left, int top, int width, int height) {
-    control->setGeometry(twips::rect(left, top, width, height));
+template <typename Control>
+Control* place(Control* control, const layout::Area& area) {
+    control->setGeometry(layout::pixels(area));
     return control;
 }
 
-QFrame* line(QWidget* parent, const QRect& pixels) {
+QFrame* line(QWidget* parent, const layout::Line& twipsLine) {
     auto* frame = new QFrame(parent);
-    frame->setGeometry(pixels);
+    frame->setGeometry(layout::pixels(twipsLine));
     paintBackground(frame, parent->palette().color(QPalette::WindowText));
     return frame;
 }
@@ -85,7 +84,7 @@ frmMain::frmMain(QWidget* parent) : QWidget(parent) {
     buildControls();
     buildStrips();
     connectHandlers();
-    setFixedSize(twips::rect(0, 0, kCreatorWidth, settings::kMaxHeight).size());
+    setFixedSize(twips::rect(0, 0, layout::kCreatorWidth, settings::kMaxHeight).size());
     TransparentColor::registerBuiltIn();
     m_hosted = layout::createHostedControls(this, QStringLiteral(":/quiva/frmMain.layout"));
 }
@@ -94,48 +93,47 @@ frmMain::~frmMain() { delete m_menu; }
 
 // The skin pictures first, the click areas over them: siblings made later lie on top.
 void frmMain::buildSkin() {
-    Image1 = place(new ImageControl(this, ":/quiva/skin-bar.png"), 0, 0, 4395, 990);
-    Image6 = place(new ImageControl(this, ":/quiva/skin-playlist.png"), 0, 1010, 4395, 4500);
-    Image10 = place(new ImageControl(this, ":/quiva/skin-creator.png"), 4410, 0, 4500, 3000);
-    Label1 = new QLabel(this);
-    Label1->setGeometry(twips::rect(5260, 2580, 1335, 375));
+    Image1 = place(new ImageControl(this, ":/quiva/skin-bar.png"), layout::Image1);
+    Image6 = place(new ImageControl(this, ":/quiva/skin-playlist.png"), layout::Image6);
+    Image10 = place(new ImageControl(this, ":/quiva/skin-creator.png"), layout::Image10);
+    Label1 = place(new QLabel(this), layout::Label1);
     paintBackground(Label1, kPanelGrey);
 
-    Image2 = place(new ImageControl(this), 0, 0, 3855, 255);
-    Image3 = place(new ImageControl(this), 3940, 0, 100, 255);
-    Image4 = place(new ImageControl(this), 4110, 0, 135, 255);
-    Image5 = place(new ImageControl(this), 4120, 720, 200, 200);
-    Image13 = place(new ImageControl(this), 120, 675, 375, 195);
-    Image14 = place(new ImageControl(this), 560, 680, 375, 195);
-    Image15 = place(new ImageControl(this), 1000, 680, 375, 195);
-    Image16 = place(new ImageControl(this), 1460, 680, 375, 195);
-    Image17 = place(new ImageControl(this), 1920, 680, 375, 195);
-    Image7 = place(new ImageControl(this), 620, 4730, 975, 255);
-    Image8 = place(new ImageControl(this), 1680, 4730, 900, 255);
-    Image9 = place(new ImageControl(this), 2700, 4730, 975, 255);
-    Image12 = place(new ImageControl(this), 6600, 2700, 1095, 255);
-    Image11 = place(new ImageControl(this), 7750, 2680, 1095, 255);
+    Image2 = place(new ImageControl(this), layout::Image2);
+    Image3 = place(new ImageControl(this), layout::Image3);
+    Image4 = place(new ImageControl(this), layout::Image4);
+    Image5 = place(new ImageControl(this), layout::Image5);
+    Image13 = place(new ImageControl(this), layout::Image13);
+    Image14 = place(new ImageControl(this), layout::Image14);
+    Image15 = place(new ImageControl(this), layout::Image15);
+    Image16 = place(new ImageControl(this), layout::Image16);
+    Image17 = place(new ImageControl(this), layout::Image17);
+    Image7 = place(new ImageControl(this), layout::Image7);
+    Image8 = place(new ImageControl(this), layout::Image8);
+    Image9 = place(new ImageControl(this), layout::Image9);
+    Image12 = place(new ImageControl(this), layout::Image12);
+    Image11 = place(new ImageControl(this), layout::Image11);
 }
 
 void frmMain::buildControls() {
     lstPls = new ListBox(this);
-    lstPls->setGeometry(twips::rect(240, 1440, 3885, 3120));
+    lstPls->setGeometry(layout::pixels(layout::lstPls));
     lstPls->setFont(verdana(6.75));
     lstPls->setFrameShape(QFrame::NoFrame);
     paintBackground(lstPls, kFieldBlue);
 
     Drive1 = new DriveList(this);
-    Drive1->setGeometry(twips::rect(4560, 360, 4215, 315));
+    Drive1->setGeometry(layout::pixels(layout::Drive1));
     paintBackground(Drive1, kFieldBlue);
 
     Dir1 = new DirList(this);
-    Dir1->setGeometry(twips::rect(4560, 690, 4215, 1890));
+    Dir1->setGeometry(layout::pixels(layout::Dir1));
     Dir1->setFont(verdana(8.25));
     Dir1->setFrameShape(QFrame::NoFrame);
     paintBackground(Dir1, kFieldBlue);
 
     SliderVol = new QSlider(Qt::Horizontal, this);
-    SliderVol->setGeometry(twips::rect(2400, 720, 1575, 135));
+    SliderVol->setGeometry(layout::pixels(layout::SliderVol));
     SliderVol->setRange(0, 100);
     SliderVol->setSingleStep(1);
     SliderVol->setPageStep(5);
@@ -144,29 +142,29 @@ void frmMain::buildControls() {
         "QSlider::handle:horizontal { width: 7px; margin: -3px 0; background: #e8e8e8;"
         " border: 1px solid #505050; border-radius: 2px; }"));
 
-    Line2 = line(this, QRect(0, twips::toPixels(1000), twips::toPixels(4395), 1));
-    Line1 = line(this, QRect(0, twips::toPixels(960), 1, twips::toPixels(1320 - 960)));
+    Line2 = line(this, layout::Line2);
+    Line1 = line(this, layout::Line1);
 }
 
 void frmMain::buildStrips() {
     pic = new QWidget(this);
-    pic->setGeometry(twips::rect(120, 360, kPicWidth, 200));
+    pic->setGeometry(layout::pixels(layout::pic));
     paintBackground(pic, kFieldBlue);
     lbl = new Label(QString::fromUtf8("Quiva \u00B9\u00B7\u00B9"), pic);
     lbl->setFont(verdana(8.25, true));
     lbl->setCaption(lbl->caption());
-    lbl->setLeftTwips(3120);
+    lbl->setLeftTwips(layout::lbl.left);
 
     pic2 = new QWidget(this);
-    pic2->setGeometry(twips::rect(220, 5090, kPic2Width, 240));
+    pic2->setGeometry(layout::pixels(layout::pic2));
     paintBackground(pic2, kFieldBlue);
     lbl2 = new Label(QStringLiteral("You can add music to the playlist by selecting 'Add' and "
                                     "select a directory."),
                      pic2);
     lbl2->setFont(verdana(8.25, true));
     lbl2->setCaption(lbl2->caption());
-    lbl2->setLeftTwips(3840);
-    lbl2->setTopTwips(30);
+    lbl2->setLeftTwips(layout::lbl2.left);
+    lbl2->setTopTwips(layout::lbl2.top);
 
     tmrScroll = new QTimer(this);
     tmrScroll->setInterval(100);
@@ -302,8 +300,8 @@ void frmMain::Command1_Click() { MP3Play::StopAll(); }
 
 // ---- Scrollers ---------------------------------------------------------------------------
 
-void frmMain::tmrScroll_Timer() { scroll(lbl, kPicWidth); }
-void frmMain::tmrScroll2_Timer() { scroll(lbl2, kPic2Width); }
+void frmMain::tmrScroll_Timer() { scroll(lbl, layout::pic.width); }
+void frmMain::tmrScroll2_Timer() { scroll(lbl2, layout::pic2.width); }
 
 void frmMain::scroll(Label* label, int frameWidthTwips) {
     label->setLeftTwips(
@@ -322,7 +320,7 @@ double frmMain::speedFactor() {
 
 // ---- Playlist building -------------------------------------------------------------------
 
-void frmMain::Image7_Click() { setWidth(kCreatorWidth); }
+void frmMain::Image7_Click() { setWidth(layout::kCreatorWidth); }
 void frmMain::Image11_Click() { setWidth(twips::fromPixels(Image1->width())); }
 void frmMain::Image8_Click() { lstPls->removeItem(lstPls->listIndex()); }
 

@@ -1,5 +1,7 @@
 #include "tests/player/frmmain/MainWindowFixture.h"
 
+#include "player/Layout.h"
+
 #include "platform/ui/DirList.h"
 #include "platform/ui/DriveList.h"
 #include "platform/ui/ImageControl.h"
@@ -54,13 +56,31 @@ TEST_F(LayoutTest, CreatorOpenShowsBothListsCutAtTheBarHeight) {
 
 TEST_F(LayoutTest, ControlsSitAtTheirDesignPositions) {
     frmMain& w = load();
-    EXPECT_EQ(w.Image1->geometry(), QRect(0, 0, 293, 66));
-    EXPECT_EQ(w.Image6->geometry(), QRect(0, 67, 293, 300));
-    EXPECT_EQ(w.Image10->geometry(), QRect(294, 0, 300, 200));
-    EXPECT_EQ(w.Image5->geometry(), QRect(275, 48, 13, 13));
-    EXPECT_EQ(w.Image14->geometry(), QRect(37, 45, 25, 13));
-    EXPECT_EQ(w.lstPls->geometry(), QRect(16, 96, 259, 208));
-    EXPECT_EQ(w.pic->geometry(), QRect(8, 24, 217, 13));
+    const struct {
+        const char* name;
+        const QWidget* control;
+        layout::Area area;
+    } placed[] = {
+        {"Image1", w.Image1, layout::Image1},   {"Image6", w.Image6, layout::Image6},
+        {"Image10", w.Image10, layout::Image10}, {"Image2", w.Image2, layout::Image2},
+        {"Image3", w.Image3, layout::Image3},   {"Image4", w.Image4, layout::Image4},
+        {"Image5", w.Image5, layout::Image5},   {"Image13", w.Image13, layout::Image13},
+        {"Image14", w.Image14, layout::Image14}, {"Image15", w.Image15, layout::Image15},
+        {"Image16", w.Image16, layout::Image16}, {"Image17", w.Image17, layout::Image17},
+        {"Image7", w.Image7, layout::Image7},   {"Image8", w.Image8, layout::Image8},
+        {"Image9", w.Image9, layout::Image9},   {"Image12", w.Image12, layout::Image12},
+        {"Image11", w.Image11, layout::Image11}, {"lstPls", w.lstPls, layout::lstPls},
+        {"Drive1", w.Drive1, layout::Drive1},   {"Dir1", w.Dir1, layout::Dir1},
+        {"Label1", w.Label1, layout::Label1},   {"pic", w.pic, layout::pic},
+        {"pic2", w.pic2, layout::pic2},         {"SliderVol", w.SliderVol, layout::SliderVol},
+    };
+    for (const auto& [name, control, area] : placed)
+        EXPECT_EQ(control->geometry(), layout::pixels(area)) << name;
+    // The lines are one pixel thick: the separator spans the bar, the edge line stands at its
+    // left.
+    EXPECT_EQ(w.Line2->geometry(), QRect(0, w.Line2->y(), w.Image1->width(), 1));
+    EXPECT_EQ(w.Line1->geometry().left(), 0);
+    EXPECT_EQ(w.Line1->width(), 1);
     EXPECT_EQ(w.SliderVol->minimum(), 0);
     EXPECT_EQ(w.SliderVol->maximum(), 100);
     EXPECT_EQ(w.SliderVol->singleStep(), 1);
