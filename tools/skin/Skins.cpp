@@ -1,5 +1,6 @@
 #include "tools/skin/Skins.h"
 
+#include "player/Layout.h"
 #include "tools/skin/Canvas.h"
 #include "tools/skin/PixelFont.h"
 
@@ -13,30 +14,41 @@ namespace {
 constexpr int kTitleHeight = 17;
 constexpr int kCornerRadius = 5;
 
+using layout::pixelsIn;
+
 // Positions on the player bar (pixels from its top-left corner).
-const QRect kMinusArea(263, 0, 7, 17);   // Image3
-const QRect kCrossArea(274, 0, 9, 17);   // Image4
-const QRect kTitleField(8, 24, 217, 13); // pic
+const QRect kBar(QPoint(), layout::pixels(layout::Image1).size());
+const QRect kMinusArea = pixelsIn(layout::Image3, layout::Image1);
+const QRect kCrossArea = pixelsIn(layout::Image4, layout::Image1);
+const QRect kTitleField = pixelsIn(layout::pic, layout::Image1);
 const QRect kShortField(233, 24, 50, 13);
 const QRect kTransport[] = {
-    {8, 45, 25, 13},   // Image13, previous
-    {37, 45, 25, 13},  // Image14, play
-    {67, 45, 25, 13},  // Image15, pause
-    {97, 45, 25, 13},  // Image16, stop
-    {128, 45, 25, 13}, // Image17, next
+    pixelsIn(layout::Image13, layout::Image1), // previous
+    pixelsIn(layout::Image14, layout::Image1), // play
+    pixelsIn(layout::Image15, layout::Image1), // pause
+    pixelsIn(layout::Image16, layout::Image1), // stop
+    pixelsIn(layout::Image17, layout::Image1), // next
 };
-const QRect kVolumeGroove(160, 48, 105, 9); // SliderVol
-const QRect kMenuButton(275, 48, 13, 13);   // Image5
+const QRect kVolumeGroove = pixelsIn(layout::SliderVol, layout::Image1);
+const QRect kMenuButton = pixelsIn(layout::Image5, layout::Image1);
 
 // Positions on the playlist panel.
-const QRect kListField(16, 29, 259, 208); // lstPls
-const QRect kHintField(15, 272, 261, 16); // pic2
+const QRect kPlaylist(QPoint(), layout::pixels(layout::Image6).size());
+const QRect kListField = pixelsIn(layout::lstPls, layout::Image6);
+const QRect kHintField = pixelsIn(layout::pic2, layout::Image6);
+const QRect kPlaylistButtons[] = {
+    pixelsIn(layout::Image7, layout::Image6), // ADD
+    pixelsIn(layout::Image8, layout::Image6), // REMOVE
+    pixelsIn(layout::Image9, layout::Image6), // CLEAR
+};
 
-// Positions on the creator panel (relative to its left edge at 294 pixels).
-const QRect kBrowseArea(10, 24, 281, 148); // Drive1 and Dir1
-const QRect kAddFileButton(65, 180, 73, 17);
-const QRect kAddDirButton(146, 180, 73, 17); // Image12
-const QRect kDoneButton(223, 179, 73, 17);   // Image11
+// Positions on the creator panel.
+const QRect kCreator(QPoint(), layout::pixels(layout::Image10).size());
+const QRect kBrowseArea =
+    pixelsIn(layout::Drive1, layout::Image10) | pixelsIn(layout::Dir1, layout::Image10);
+const QRect kAddFileButton(65, 180, 73, 17); // under Label1, which hides it at run time
+const QRect kAddDirButton = pixelsIn(layout::Image12, layout::Image10);
+const QRect kDoneButton = pixelsIn(layout::Image11, layout::Image10);
 
 // A triangle seven pixels high and four wide, pointing right or left, at (x, y).
 void drawTriangle(QImage& image, int x, int y, bool pointsRight, const QColor& colour) {
@@ -126,11 +138,11 @@ void drawMenuButton(QImage& image) {
 } // namespace
 
 QImage drawPlayerBar(int scale) {
-    Canvas canvas(QSize(293, 66), scale);
-    canvas.addToShape(QRect(0, 0, 293, 66), kCornerRadius);
+    Canvas canvas(kBar.size(), scale);
+    canvas.addToShape(kBar, kCornerRadius);
     // Square at the top: the drag area reaches into the top-left corner, and every pixel
     // under a click area must stay opaque.
-    canvas.addToShape(QRect(0, 0, 293, kTitleHeight), 0);
+    canvas.addToShape(QRect(0, 0, kBar.width(), kTitleHeight), 0);
     QImage& image = canvas.image();
     fillRect(image, QRect(0, 0, canvas.width(), canvas.height()), kPanelGrey);
     drawTitleStrip(image, canvas.width(), kTitleHeight, QStringLiteral("Quiva"),
@@ -150,10 +162,10 @@ QImage drawPlayerBar(int scale) {
 }
 
 QImage drawPlaylistPanel(int scale) {
-    Canvas canvas(QSize(293, 300), scale);
+    Canvas canvas(kPlaylist.size(), scale);
     const QRect tab(6, 0, 80, 22);
     canvas.addToShape(tab, 4);
-    canvas.addToShape(QRect(0, 8, 293, 292), kCornerRadius);
+    canvas.addToShape(kPlaylist.adjusted(0, 8, 0, 0), kCornerRadius);
     QImage& image = canvas.image();
     fillRect(image, QRect(0, 0, canvas.width(), canvas.height()), kPanelGrey);
     fillGradient(image, tab.adjusted(0, 0, 0, -2), QColor(112, 134, 145), QColor(84, 102, 112));
@@ -168,17 +180,16 @@ QImage drawPlaylistPanel(int scale) {
     drawSunkenField(image, kListField.adjusted(-1, -1, 1, 1), kFieldBlue);
     const QString labels[] = {QStringLiteral("ADD"), QStringLiteral("REMOVE"),
                               QStringLiteral("CLEAR")};
-    const QRect buttons[] = {{41, 248, 65, 17}, {112, 248, 60, 17}, {180, 248, 65, 17}};
     for (int i = 0; i < 3; ++i)
-        drawLabelButton(image, buttons[i], labels[i]);
+        drawLabelButton(image, kPlaylistButtons[i], labels[i]);
     drawSunkenField(image, kHintField, kFieldBlue);
     canvas.frameShape();
     return canvas.finish();
 }
 
 QImage drawCreatorPanel(int scale) {
-    Canvas canvas(QSize(300, 200), scale);
-    canvas.addToShape(QRect(0, 0, 300, 200), kCornerRadius);
+    Canvas canvas(kCreator.size(), scale);
+    canvas.addToShape(kCreator, kCornerRadius);
     QImage& image = canvas.image();
     fillRect(image, QRect(0, 0, canvas.width(), canvas.height()), kPanelGrey);
     const QRect minusArea(269, 0, 7, 17);

@@ -3,7 +3,7 @@
 #include <QImage>
 
 // The three skin pictures of the main window. Every button and field lies exactly under the
-// click area or control that the window places over it (window positions in twips / 15).
+// click area or control that the window places over it (both read player/Layout.h).
 // Drawn at scale 1 or 2 (the picture is then twice as wide and high, for screens of two device
 // pixels a window pixel); the see-through parts are the same window pixels at both scales.
 namespace skin {

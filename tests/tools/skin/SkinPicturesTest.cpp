@@ -2,6 +2,7 @@
 // sizes and colour depths the windows expect, and show buttons and fields where the window's
 // click areas and controls lie.
 
+#include "player/Layout.h"
 #include "tests/support/TempTree.h"
 
 #include <QImage>
@@ -52,16 +53,15 @@ QImage checkedIn(const char* relative, int scale) {
 // whole pixels on every side, so the check holds whether the window rounds or truncates.
 struct Picture {
     const char* file;
-    int leftTwips;
-    int topTwips;
+    layout::Area area;
 };
 
-QRect pixelsUnder(const Picture& picture, int left, int top, int width, int height, int scale = 1) {
-    const int x1 = static_cast<int>(std::floor(left / 15.0));
-    const int y1 = static_cast<int>(std::floor(top / 15.0));
-    const int x2 = static_cast<int>(std::ceil((left + width) / 15.0));
-    const int y2 = static_cast<int>(std::ceil((top + height) / 15.0));
-    const QPoint origin(picture.leftTwips / 15, picture.topTwips / 15);
+QRect pixelsUnder(const Picture& picture, const layout::Area& area, int scale = 1) {
+    const int x1 = static_cast<int>(std::floor(area.left / 15.0));
+    const int y1 = static_cast<int>(std::floor(area.top / 15.0));
+    const int x2 = static_cast<int>(std::ceil((area.left + area.width) / 15.0));
+    const int y2 = static_cast<int>(std::ceil((area.top + area.height) / 15.0));
+    const QPoint origin(picture.area.left / 15, picture.area.top / 15);
     const QRect inWindowPixels(QPoint(x1, y1) - origin, QPoint(x2 - 1, y2 - 1) - origin);
     return QRect(inWindowPixels.topLeft() * scale, inWindowPixels.size() * scale);
 }
@@ -84,40 +84,33 @@ std::set<QRgb> coloursOf(const QImage& image) {
     return colours;
 }
 
-const Picture kBar{"player/resources/skin-bar.png", 0, 0};
-const Picture kPlaylist{"player/resources/skin-playlist.png", 0, 1010};
-const Picture kCreator{"player/resources/skin-creator.png", 4410, 0};
+const Picture kBar{"player/resources/skin-bar.png", layout::Image1};
+const Picture kPlaylist{"player/resources/skin-playlist.png", layout::Image6};
+const Picture kCreator{"player/resources/skin-creator.png", layout::Image10};
 
 struct Area {
     const Picture* picture;
     const char* name;
-    int left, top, width, height;
+    layout::Area area;
 };
 
-// Click areas, and the labels that stand in for one, in window twips.
+// Click areas, and the labels that stand in for one.
 const Area kClickAreas[] = {
-    {&kBar, "Image2", 0, 0, 3855, 255},
-    {&kBar, "Image3", 3940, 0, 100, 255},
-    {&kBar, "Image4", 4110, 0, 135, 255},
-    {&kBar, "Image5", 4120, 720, 200, 200},
-    {&kBar, "Image13", 120, 675, 375, 195},
-    {&kBar, "Image14", 560, 680, 375, 195},
-    {&kBar, "Image15", 1000, 680, 375, 195},
-    {&kBar, "Image16", 1460, 680, 375, 195},
-    {&kBar, "Image17", 1920, 680, 375, 195},
-    {&kPlaylist, "Image7", 620, 4730, 975, 255},
-    {&kPlaylist, "Image8", 1680, 4730, 900, 255},
-    {&kPlaylist, "Image9", 2700, 4730, 975, 255},
-    {&kCreator, "Image12", 6600, 2700, 1095, 255},
-    {&kCreator, "Image11", 7750, 2680, 1095, 255},
-    {&kCreator, "Label1", 5260, 2580, 1335, 375},
+    {&kBar, "Image2", layout::Image2},       {&kBar, "Image3", layout::Image3},
+    {&kBar, "Image4", layout::Image4},       {&kBar, "Image5", layout::Image5},
+    {&kBar, "Image13", layout::Image13},     {&kBar, "Image14", layout::Image14},
+    {&kBar, "Image15", layout::Image15},     {&kBar, "Image16", layout::Image16},
+    {&kBar, "Image17", layout::Image17},     {&kPlaylist, "Image7", layout::Image7},
+    {&kPlaylist, "Image8", layout::Image8},  {&kPlaylist, "Image9", layout::Image9},
+    {&kCreator, "Image12", layout::Image12}, {&kCreator, "Image11", layout::Image11},
+    {&kCreator, "Label1", layout::Label1},
 };
 
 // Controls drawn over a field of their own background colour.
 const Area kFields[] = {
-    {&kBar, "pic", 120, 360, 3255, 200},
-    {&kPlaylist, "lstPls", 240, 1440, 3885, 3120},
-    {&kPlaylist, "pic2", 220, 5090, 3920, 240},
+    {&kBar, "pic", layout::pic},
+    {&kPlaylist, "lstPls", layout::lstPls},
+    {&kPlaylist, "pic2", layout::pic2},
 };
 
 } // namespace
@@ -184,8 +177,7 @@ TEST(SkinPictures, NoClickAreaShowsTheSeeThroughColourAtEitherScale) {
     for (const int scale : {1, 2}) {
         for (const Area& area : kClickAreas) {
             const QImage image = checkedIn(area.picture->file, scale);
-            const QRect rect =
-                pixelsUnder(*area.picture, area.left, area.top, area.width, area.height, scale);
+            const QRect rect = pixelsUnder(*area.picture, area.area, scale);
             ASSERT_TRUE(image.rect().contains(rect)) << area.name << " at " << scale;
             EXPECT_EQ(countPixels(image, rect, kKey), 0) << area.name << " at " << scale;
         }
@@ -199,8 +191,7 @@ TEST(SkinPictures, ButtonsArePaintedUnderTheirClickAreasAtEitherScale) {
             if (QByteArray(area.name) == "Image2" || QByteArray(area.name) == "Label1")
                 continue;
             const QImage image = checkedIn(area.picture->file, scale);
-            const QImage under = image.copy(
-                pixelsUnder(*area.picture, area.left, area.top, area.width, area.height, scale));
+            const QImage under = image.copy(pixelsUnder(*area.picture, area.area, scale));
             EXPECT_GE(coloursOf(under).size(), 4u) << area.name << " at " << scale;
         }
     }
@@ -226,8 +217,7 @@ TEST(SkinPictures, FieldsLieUnderTheControlsThatShowThem) {
     for (const Area& field : kFields) {
         const QImage image = checkedIn(field.picture->file);
         // The control's own pixels, rounded inwards.
-        const QRect outer =
-            pixelsUnder(*field.picture, field.left, field.top, field.width, field.height);
+        const QRect outer = pixelsUnder(*field.picture, field.area);
         const QRect inner = outer.adjusted(1, 1, -1, -1);
         EXPECT_EQ(countPixels(image, inner, kField), inner.width() * inner.height()) << field.name;
     }
