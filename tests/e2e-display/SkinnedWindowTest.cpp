@@ -10,6 +10,7 @@
 
 #include "platform/ui/MessageBox.h"
 #include "player/IniFile.h"
+#include "player/Layout.h"
 #include "player/Program.h"
 #include "player/frmMain.h"
 #include "player/frmMenu.h"
@@ -209,8 +210,10 @@ TEST_F(SkinnedWindow, ShowsTheSkinDrawnForItsScale) {
         QPoint pictureOrigin; // window pixels
         QRect part;           // picture pixels
     } parts[] = {
-        {"skin-bar", {0, 0}, {35, 43, 29, 17}},
-        {"skin-creator", {294, 0}, {221, 177, 77, 21}},
+        {"skin-bar", layout::pixels(layout::Image1).topLeft(),
+         layout::pixelsIn(layout::Image14, layout::Image1).adjusted(-2, -2, 2, 2)},
+        {"skin-creator", layout::pixels(layout::Image10).topLeft(),
+         layout::pixelsIn(layout::Image11, layout::Image10).adjusted(-2, -2, 2, 2)},
     };
     for (const auto& [name, origin, part] : parts) {
         SCOPED_TRACE(name);
@@ -243,7 +246,7 @@ TEST_F(SkinnedWindow, MenuDialogsAndChromeShowOnThisServer) {
     EXPECT_EQ(countColour(back->first, kOrange), 0);
 
     // The popup menu shows beside the window, not instead of it.
-    window->menu().mnuMenu->popup(window->mapToGlobal(QPoint(281, 54)));
+    window->menu().mnuMenu->popup(window->mapToGlobal(layout::centre(layout::Image5)));
     EXPECT_TRUE(QTest::qWaitFor(
         [&] { return changedArea(screenshot(), s_empty).width() > back->second.width(); }, 10000))
         << "no menu appeared";
@@ -313,10 +316,10 @@ TEST_F(SkinnedWindow, ClicksOnThePaintedButtonsReachTheirClickAreas) {
         return QTest::qWaitFor([&] { return xdotool.state() == QProcess::NotRunning; }, 10000) &&
                xdotool.exitCode() == 0;
     };
-    // Button middles in window pixels: ADD on the playlist panel, DONE on the creator panel.
-    ASSERT_TRUE(clickAt({73, 67 + 256}));
+    // Button middles: ADD on the playlist panel, DONE on the creator panel.
+    ASSERT_TRUE(clickAt(layout::centre(layout::Image7)));
     EXPECT_TRUE(QTest::qWaitFor([&] { return window->Width() == 8910; }, 10000));
-    ASSERT_TRUE(clickAt({294 + 259, 187}));
+    ASSERT_TRUE(clickAt(layout::centre(layout::Image11)));
     EXPECT_TRUE(QTest::qWaitFor([&] { return window->Width() == 4395; }, 10000));
 }
 

@@ -86,5 +86,5 @@ void PlayerProcess::clickAt(int x, int y, int repeat, int button) const {
 }
 
 void PlayerProcess::doubleClickEntry(int row) const {
-    clickAt(60, entryY(row), 2);
+    clickAt(entryPoint(row), 2);
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "player/Layout.h"
 #include "tests/support/TempTree.h"
 #include "tests/support/Xvfb.h"
 
@@ -37,8 +38,27 @@ public:
     // Clicks `button` (1 the left, 3 the right) `repeat` times at a point of the main window, in
     // its own pixels.
     void clickAt(int x, int y, int repeat = 1, int button = 1) const;
-    // The height in the window, in pixels, of the middle of the playlist's entry in `row`.
-    static int entryY(int row) { return 102 + 11 * row; }
+    void clickAt(QPoint point, int repeat = 1, int button = 1) const {
+        clickAt(point.x(), point.y(), repeat, button);
+    }
+    // Clicks the middle of a click area or control of the main window.
+    void clickAt(const layout::Area& area, int repeat = 1, int button = 1) const {
+        clickAt(layout::centre(area), repeat, button);
+    }
+    // The middle of the playlist's entry in `row` (0 the first), in window pixels: one entry is
+    // a line of the list's font.
+    static constexpr int kEntryHeight = 11;
+    static QPoint entryPoint(int row) {
+        const QRect list = layout::pixels(layout::lstPls);
+        return {list.center().x(), list.top() + kEntryHeight * row + kEntryHeight / 2};
+    }
+    static int entryY(int row) { return entryPoint(row).y(); }
+    // A point on the volume slider's thumb while the volume is 100: at the slider's right end,
+    // so that a click there focuses it and leaves the value as it was.
+    static QPoint volumeThumbAtFull() {
+        const QRect slider = layout::pixels(layout::SliderVol);
+        return {slider.right() - 2, slider.center().y()};
+    }
     // Double-clicks the playlist's entry in `row` (0 the first) while the playlist shows.
     void doubleClickEntry(int row) const;
 

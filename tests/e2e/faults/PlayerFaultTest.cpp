@@ -1,3 +1,4 @@
+#include "player/Settings.h"
 #include "tests/support/PlayerProcess.h"
 #include "tests/support/Poll.h"
 #include "tests/support/PulseServer.h"
@@ -29,11 +30,9 @@ namespace {
 constexpr int kTenthFrames = PulseServer::kRateHz / 10;
 // The test songs are sines at half scale (RMS about 11600 at full volume).
 constexpr double kTone = 2000;
-// Click points in window pixels.
-constexpr int kRoundButtonX = 281, kRoundButtonY = 54;
-constexpr int kNextX = 140, kNextY = 51;
-constexpr int kSliderThumbX = 262, kSliderThumbY = 52;
-constexpr int kBarHeightPx = 66, kPanelHeightPx = 372;
+// Window heights in pixels: the bar alone, and with the playlist panel.
+const int kBarHeightPx = layout::pixels(layout::Image1).height();
+const int kPanelHeightPx = twips::toPixels(settings::kPlaylistHeight);
 // How long an action may take while the sound server hangs: a moment, not the half minute that
 // a library waiting for the server on its own terms would take.
 constexpr int kHungServerPatienceMs = 8000;
@@ -150,7 +149,7 @@ protected:
     // Opens the popup menu and waits until it shows: proof that the window still answers.
     bool openMenu(int timeoutMs = 5000) {
         const qsizetype before = visibleWindows().size();
-        player->clickAt(kRoundButtonX, kRoundButtonY);
+        player->clickAt(layout::Image5);
         return eventually([&] { return visibleWindows().size() > before; }, timeoutMs);
     }
 
@@ -213,7 +212,7 @@ protected:
     // it to 0.
     void turnTheSliderDown() {
         player->xdotool({"windowfocus", "--sync", windowId});
-        player->clickAt(kSliderThumbX, kSliderThumbY);
+        player->clickAt(PlayerProcess::volumeThumbAtFull());
         player->xdotool({"key", "Home"});
     }
 
@@ -237,7 +236,7 @@ TEST_F(PlayerFaultTest, SoundServerKilledMidSongAndRestartedIsPlayedToAgain) {
     ASSERT_TRUE(player->alive()) << "the player died with its sound server";
     EXPECT_TRUE(hears(1000)) << "the song does not go on through the new server";
 
-    player->clickAt(kNextX, kNextY); // the second entry
+    player->clickAt(layout::Image17); // the second entry
     ASSERT_TRUE(hears(440)) << "the next song is not heard through the new server";
     ASSERT_TRUE(play(0, 1000)) << "the long song again, to hear the slider work on it";
     turnTheSliderDown();

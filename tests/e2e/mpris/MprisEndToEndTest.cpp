@@ -17,9 +17,6 @@
 namespace {
 
 constexpr int kSecondFrames = PulseServer::kRateHz;
-// Click points in window pixels.
-constexpr int kEntryX = 60, kFirstEntryY = 102;
-constexpr int kPauseX = 79, kPauseY = 51;
 
 QString buildDir() {
     return qEnvironmentVariable("QUIVA_BUILD_DIR");
@@ -86,9 +83,9 @@ protected:
 
     // One click at a point of the window (its own pixels), placed by the geometry read once at
     // the start: a timed click then costs one xdotool run and nothing else.
-    void clickAt(int x, int y) {
-        player.xdotool({"mousemove", QString::number(window.x() + x),
-                        QString::number(window.y() + y), "click", "1"});
+    void clickAt(QPoint point) {
+        player.xdotool({"mousemove", QString::number(window.x() + point.x()),
+                        QString::number(window.y() + point.y()), "click", "1"});
     }
 
     bool viewable() {
@@ -143,7 +140,7 @@ TEST_F(MprisEndToEndTest, PlayerctlDrivesThePlayerAndReadsItBack) {
                               << "listed: " << listed.output.toStdString();
          }},
         {"play with the first entry selected",
-         [&] { clickAt(kEntryX, kFirstEntryY); },
+         [&] { clickAt(PlayerProcess::entryPoint(0)); },
          {"play"},
          [&] { return hears(440); }},
         {"its title",
@@ -267,7 +264,7 @@ qint64 nowUs() {
 // signal's arrival at dbus-monitor, over several clicks; the median is held to 100 ms, so that
 // one click delayed by a busy machine does not decide.
 TEST_F(MprisEndToEndTest, PropertiesChangedFollowsAButtonClickWithin100Ms) {
-    clickAt(kEntryX, kFirstEntryY + 11); // "b", 20 s
+    clickAt(PlayerProcess::entryPoint(1)); // "b", 20 s
     ASSERT_EQ(playerctl({"play"}).exitCode, 0);
     ASSERT_TRUE(hears(1000));
     SignalWatch watch;
@@ -286,7 +283,7 @@ TEST_F(MprisEndToEndTest, PropertiesChangedFollowsAButtonClickWithin100Ms) {
     std::vector<double> latenciesMs;
     for (int click = 0; click < 5; ++click) {
         const qint64 clicked = nowUs();
-        clickAt(kPauseX, kPauseY); // pause, resume, pause, ...
+        clickAt(layout::centre(layout::Image15)); // pause, resume, pause, ...
         const qint64 signalled = watch.nextUs(3000);
         ASSERT_GT(signalled, 0) << "no PropertiesChanged after click " << click;
         latenciesMs.push_back((signalled - clicked) / 1000.0);

@@ -31,13 +31,13 @@ TEST_F(PlayerWindowTest, MenuShowsThePlaylistAndExitEndsTheProgram) {
     startWith("[quiva]\nHEIGHT=990\n");
     ASSERT_EQ(player.geometry(windowId).height(), 66);
 
-    player.clickAt(281, 54); // the round button
+    player.clickAt(layout::Image5); // the round button
     player.xdotool({"sleep", "0.3", "key", "Down", "Return"});
     EXPECT_TRUE(eventually([&] { return player.geometry(windowId).height() == 372; }));
     // The window takes its new height before the handler writes it down.
     EXPECT_TRUE(eventually([&] { return readAll(player.settingsFile()).contains("HEIGHT=5580"); }));
 
-    player.clickAt(281, 54);
+    player.clickAt(layout::Image5);
     player.xdotool({"sleep", "0.3", "key", "Up", "Return"}); // the last entry: Exit
     ASSERT_TRUE(player.waitForExit(5000));
     EXPECT_EQ(player.exitCode(), 0);

@@ -1,3 +1,4 @@
+#include "player/Settings.h"
 #include "tests/support/PlayerProcess.h"
 #include "tests/support/Poll.h"
 #include "tests/support/Progress.h"
@@ -27,30 +28,27 @@
 
 namespace {
 
-constexpr int kBarWidth = 293;
-constexpr int kPanelHeight = 372;
+const int kBarWidth = layout::pixels(layout::Image1).width();
+const int kPanelHeight = twips::toPixels(settings::kPlaylistHeight);
 constexpr int kWaitMs = 10000;
 const QString kMainTitle = QStringLiteral("^Quiva Media Player$");
 const QString kClearTitle = QStringLiteral("^Quiva - Clear Playlist\\?$");
 const QString kAboutTitle = QStringLiteral("^About Quiva$");
 
-struct Area {
-    int x, y, width, height;
-};
-
 // Click areas in window pixels. The cross, the minus and the menu's Exit are never used while
 // soaking: they end or minimise the program.
-constexpr Area kTitleStrip{0, 0, 257, 17};
-constexpr Area kTransport[] = {
-    {8, 45, 25, 13}, {37, 45, 25, 13}, {67, 45, 25, 13}, {97, 45, 25, 13}, {128, 45, 25, 13}};
-constexpr Area kSlider{160, 48, 105, 9};
-constexpr Area kRoundButton{275, 48, 13, 13};
-constexpr Area kAdd{41, 315, 65, 17};
-constexpr Area kRemove{112, 315, 60, 17};
-constexpr Area kClear{180, 315, 65, 17};
-constexpr Area kList{16, 96, 259, 208};
-constexpr Area kAddDir{440, 180, 73, 17};
-constexpr Area kDone{517, 179, 73, 17};
+const QRect kTitleStrip = layout::pixels(layout::Image2);
+const QRect kTransport[] = {layout::pixels(layout::Image13), layout::pixels(layout::Image14),
+                            layout::pixels(layout::Image15), layout::pixels(layout::Image16),
+                            layout::pixels(layout::Image17)};
+const QRect kSlider = layout::pixels(layout::SliderVol);
+const QRect kRoundButton = layout::pixels(layout::Image5);
+const QRect kAdd = layout::pixels(layout::Image7);
+const QRect kRemove = layout::pixels(layout::Image8);
+const QRect kClear = layout::pixels(layout::Image9);
+const QRect kList = layout::pixels(layout::lstPls);
+const QRect kAddDir = layout::pixels(layout::Image12);
+const QRect kDone = layout::pixels(layout::Image11);
 
 enum class Action {
     Title,
@@ -153,12 +151,12 @@ protected:
 
     int browserStarts() const { return int(readAll(browserLog).count('\n')); }
 
-    QPoint pointIn(const Area& a) {
-        std::uniform_int_distribution<int> dx(0, a.width - 1), dy(0, a.height - 1);
-        return {window.x() + a.x + dx(random), window.y() + a.y + dy(random)};
+    QPoint pointIn(const QRect& a) {
+        std::uniform_int_distribution<int> dx(0, a.width() - 1), dy(0, a.height() - 1);
+        return {window.x() + a.x() + dx(random), window.y() + a.y() + dy(random)};
     }
 
-    QStringList clickArgs(const Area& a, int clicks = 1) {
+    QStringList clickArgs(const QRect& a, int clicks = 1) {
         const QPoint p = pointIn(a);
         return {"mousemove",
                 QString::number(p.x()),
@@ -213,7 +211,7 @@ protected:
             flush();
     }
 
-    Area plainArea(Action action) {
+    QRect plainArea(Action action) {
         switch (action) {
         case Action::Title:
             return kTitleStrip;
@@ -332,7 +330,7 @@ protected:
         refreshGeometry();
     }
 
-    void resizingClick(const Area& a) {
+    void resizingClick(const QRect& a) {
         ++clicks;
         player.xdotool(clickArgs(a));
         refreshGeometry();

@@ -79,8 +79,8 @@ protected:
     }
 
     static int rowY(int row) { return PlayerProcess::entryY(row); }
-    void clickRemove() { player.clickAt(142, 323); }
-    void clickNext() { player.clickAt(140, 51); }
+    void clickRemove() { player.clickAt(layout::Image8); }
+    void clickNext() { player.clickAt(layout::Image17); }
 
     // Has the window manager activate the window, as it does when it maps one; the playlist
     // takes the focus.
@@ -155,15 +155,15 @@ TEST_F(PlayerSoundTest, DoubleClickPlaysPauseResumesAndStopSilences) {
     player.doubleClickEntry(0);
     ASSERT_TRUE(waitFor(toneOf(1000), 5000)) << "the 1000 Hz song does not replace it";
 
-    player.clickAt(79, 51); // pause
+    player.clickAt(layout::Image15); // pause
     EXPECT_TRUE(waitFor(silent, 1000)) << "pause does not silence the song";
     QThread::msleep(300);
     EXPECT_TRUE(silent(latest())) << "the paused song is heard again";
 
-    player.clickAt(79, 51); // resume
+    player.clickAt(layout::Image15); // resume
     EXPECT_TRUE(waitFor(toneOf(1000), 2000)) << "the paused song does not resume";
 
-    player.clickAt(109, 51); // stop
+    player.clickAt(layout::Image16); // stop
     EXPECT_TRUE(waitFor(silent, 1000)) << "stop does not silence the song";
     QThread::msleep(300);
     EXPECT_TRUE(silent(latest())) << "the stopped song is heard again";
@@ -176,10 +176,10 @@ TEST_F(PlayerSoundTest, ResumeContinuesWhereThePauseStopped) {
     player.doubleClickEntry(1);
     ASSERT_TRUE(waitFor(toneOf(440), 5000)) << "the 440 Hz song is not heard";
     ASSERT_TRUE(recorder.waitForFrames(recorder.frames(), kSecond * 3 / 2, 5000));
-    player.clickAt(79, 51); // pause
+    player.clickAt(layout::Image15); // pause
     ASSERT_TRUE(waitFor(silent, 1000)) << "pause does not silence the song";
 
-    player.clickAt(79, 51); // resume
+    player.clickAt(layout::Image15); // resume
     ASSERT_TRUE(waitFor(toneOf(440), 2000)) << "the paused song does not resume";
     const long long resumedAt = recorder.frames();
     ASSERT_TRUE(waitFor(silent, 5000)) << "the song does not end";
@@ -193,22 +193,22 @@ TEST_F(PlayerSoundTest, ResumeContinuesWhereThePauseStopped) {
 TEST_F(PlayerSoundTest, PauseWordAndPreviousNextFollowTheList) {
     player.doubleClickEntry(1);
     ASSERT_TRUE(waitFor(toneOf(440), 5000)) << "the 440 Hz song is not heard";
-    player.clickAt(79, 51); // pause
+    player.clickAt(layout::Image15); // pause
     ASSERT_TRUE(waitFor(silent, 1000)) << "pause does not silence the song";
 
     player.doubleClickEntry(0);
     ASSERT_TRUE(waitFor(toneOf(1000), 5000)) << "a song started while paused is not heard";
-    player.clickAt(79, 51); // resume: the song already plays
+    player.clickAt(layout::Image15); // resume: the song already plays
     QThread::msleep(400);
     EXPECT_TRUE(isTone(latest(), 1000)) << "the press after a paused switch pauses";
-    player.clickAt(79, 51); // pause
+    player.clickAt(layout::Image15); // pause
     EXPECT_TRUE(waitFor(silent, 1000)) << "the second press does not pause";
 
-    player.clickAt(140, 51); // next: the second entry
+    player.clickAt(layout::Image17); // next: the second entry
     EXPECT_TRUE(waitFor(toneOf(440), 3000)) << "next does not play the second entry";
-    player.clickAt(20, 51); // previous: the first entry
+    player.clickAt(layout::Image13); // previous: the first entry
     EXPECT_TRUE(waitFor(toneOf(1000), 3000)) << "previous does not play the first entry";
-    player.clickAt(20, 51); // previous on the first entry: no entry, no song
+    player.clickAt(layout::Image13); // previous on the first entry: no entry, no song
     EXPECT_TRUE(waitFor(silent, 1000)) << "previous on the first entry keeps playing";
     QThread::msleep(300);
     EXPECT_TRUE(silent(latest())) << "previous on the first entry plays something";
@@ -228,13 +228,13 @@ TEST_F(PlayerSoundTest, WithFocusAndNothingSelectedRemoveTakesNothingAndNextPlay
 // nothing and next starts from the first entry again.
 TEST_F(PlayerSoundTest, OneRemoveTakesExactlyTheSelectedEntryAndHighlightsNothing) {
     giveFocus();
-    player.clickAt(60, rowY(1)); // "low"
+    player.clickAt(PlayerProcess::entryPoint(1)); // "low"
     const QImage chosen = screenshot();
     const QColor highlight = chosen.pixelColor(kRightOfText, rowY(1));
     ASSERT_NE(highlight, chosen.pixelColor(kRightOfText, rowY(kListRows - 1)))
         << "the chosen entry is not highlighted";
-    player.clickAt(60, rowY(kListRows - 2)); // the empty area below the entries
-    player.clickAt(60, rowY(0), 1, 3);     // a right click on "high"
+    player.clickAt(PlayerProcess::entryPoint(kListRows - 2)); // the empty area below the entries
+    player.clickAt(PlayerProcess::entryPoint(0), 1, 3);       // a right click on "high"
     EXPECT_EQ(rowsIn(highlight), std::vector<int>{1}) << "the highlight moved";
 
     clickRemove();
@@ -255,7 +255,7 @@ TEST_F(PlayerSoundTest, VolumeSliderSetsTheLevelOfThePlayingSong) {
 
     // Focus the slider by clicking its thumb (at the right end, so the value stays 100).
     player.xdotool({"windowfocus", "--sync", windowId});
-    player.clickAt(262, 52);
+    player.clickAt(PlayerProcess::volumeThumbAtFull());
     player.xdotool({"key", "--delay", "50", "Next", "Next", "Next", "Next", "Next", "Next", "Next",
                     "Next", "Next", "Next"}); // ten pages of 5: 50
     const auto half = waitFor([&](const Sound& s) { return s.level < full * 0.8; }, 3000);
@@ -279,7 +279,7 @@ TEST_F(PlayerSoundTest, VolumeSliderSetsTheLevelOfThePlayingSong) {
     player.doubleClickEntry(1);
     QThread::msleep(500);
     EXPECT_TRUE(silent(latest())) << "the next song ignores volume 0";
-    player.clickAt(262, 52); // the slider again (the list took the focus): pages up from 0
+    player.clickAt(PlayerProcess::volumeThumbAtFull()); // the slider again (the list took the focus): pages up from 0
     player.xdotool({"key", "End"});
     EXPECT_TRUE(waitFor(toneOf(440), 2000)) << "volume 100 does not bring the next song in";
 }
@@ -308,7 +308,7 @@ TEST_F(PlayerSoundTest, ExitFromTheMenuWhilePlayingEndsCleanlyAndSilently) {
     player.doubleClickEntry(0);
     ASSERT_TRUE(waitFor(toneOf(1000), 5000)) << "the 1000 Hz song is not heard";
 
-    player.clickAt(281, 54);                                 // the round button
+    player.clickAt(layout::Image5);                           // the round button
     player.xdotool({"sleep", "0.3", "key", "Up", "Return"}); // the last entry: Exit
     ASSERT_TRUE(player.waitForExit(5000)) << "the player does not end";
     EXPECT_EQ(player.exitCode(), 0);
