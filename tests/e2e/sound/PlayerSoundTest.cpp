@@ -279,7 +279,8 @@ TEST_F(PlayerSoundTest, VolumeSliderSetsTheLevelOfThePlayingSong) {
     player.doubleClickEntry(1);
     QThread::msleep(500);
     EXPECT_TRUE(silent(latest())) << "the next song ignores volume 0";
-    player.clickAt(PlayerProcess::volumeThumbAtFull()); // the slider again (the list took the focus): pages up from 0
+    // The slider again (the list took the focus): pages up from 0.
+    player.clickAt(PlayerProcess::volumeThumbAtFull());
     player.xdotool({"key", "End"});
     EXPECT_TRUE(waitFor(toneOf(440), 2000)) << "volume 100 does not bring the next song in";
 }
@@ -308,7 +309,7 @@ TEST_F(PlayerSoundTest, ExitFromTheMenuWhilePlayingEndsCleanlyAndSilently) {
     player.doubleClickEntry(0);
     ASSERT_TRUE(waitFor(toneOf(1000), 5000)) << "the 1000 Hz song is not heard";
 
-    player.clickAt(layout::Image5);                           // the round button
+    player.clickAt(layout::Image5);                          // the round button
     player.xdotool({"sleep", "0.3", "key", "Up", "Return"}); // the last entry: Exit
     ASSERT_TRUE(player.waitForExit(5000)) << "the player does not end";
     EXPECT_EQ(player.exitCode(), 0);

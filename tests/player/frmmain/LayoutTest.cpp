@@ -61,18 +61,18 @@ TEST_F(LayoutTest, ControlsSitAtTheirDesignPositions) {
         const QWidget* control;
         layout::Area area;
     } placed[] = {
-        {"Image1", w.Image1, layout::Image1},   {"Image6", w.Image6, layout::Image6},
+        {"Image1", w.Image1, layout::Image1},    {"Image6", w.Image6, layout::Image6},
         {"Image10", w.Image10, layout::Image10}, {"Image2", w.Image2, layout::Image2},
-        {"Image3", w.Image3, layout::Image3},   {"Image4", w.Image4, layout::Image4},
-        {"Image5", w.Image5, layout::Image5},   {"Image13", w.Image13, layout::Image13},
+        {"Image3", w.Image3, layout::Image3},    {"Image4", w.Image4, layout::Image4},
+        {"Image5", w.Image5, layout::Image5},    {"Image13", w.Image13, layout::Image13},
         {"Image14", w.Image14, layout::Image14}, {"Image15", w.Image15, layout::Image15},
         {"Image16", w.Image16, layout::Image16}, {"Image17", w.Image17, layout::Image17},
-        {"Image7", w.Image7, layout::Image7},   {"Image8", w.Image8, layout::Image8},
-        {"Image9", w.Image9, layout::Image9},   {"Image12", w.Image12, layout::Image12},
+        {"Image7", w.Image7, layout::Image7},    {"Image8", w.Image8, layout::Image8},
+        {"Image9", w.Image9, layout::Image9},    {"Image12", w.Image12, layout::Image12},
         {"Image11", w.Image11, layout::Image11}, {"lstPls", w.lstPls, layout::lstPls},
-        {"Drive1", w.Drive1, layout::Drive1},   {"Dir1", w.Dir1, layout::Dir1},
-        {"Label1", w.Label1, layout::Label1},   {"pic", w.pic, layout::pic},
-        {"pic2", w.pic2, layout::pic2},         {"SliderVol", w.SliderVol, layout::SliderVol},
+        {"Drive1", w.Drive1, layout::Drive1},    {"Dir1", w.Dir1, layout::Dir1},
+        {"Label1", w.Label1, layout::Label1},    {"pic", w.pic, layout::pic},
+        {"pic2", w.pic2, layout::pic2},          {"SliderVol", w.SliderVol, layout::SliderVol},
     };
     for (const auto& [name, control, area] : placed)
         EXPECT_EQ(control->geometry(), layout::pixels(area)) << name;
