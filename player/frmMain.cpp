@@ -68,7 +68,7 @@ QFrame* line(QWidget* parent, const layout::Line& twipsLine) {
 
 // The 16-pixel icon of the design, and the same mark at the sizes taskbars and window lists
 // ask for on larger screens. Each file is read only when a size is asked for.
-QIcon windowIcon() {
+QIcon designIcon() {
     QIcon icon;
     for (const int size : {16, 24, 32, 48, 64})
         icon.addFile(QStringLiteral(":/quiva/quiva-%1.png").arg(size), QSize(size, size));
@@ -79,7 +79,7 @@ QIcon windowIcon() {
 
 frmMain::frmMain(QWidget* parent) : QWidget(parent) {
     paintBackground(this, kOrange);
-    setWindowIcon(windowIcon());
+    setWindowIcon(designIcon());
     buildSkin();
     buildControls();
     buildStrips();

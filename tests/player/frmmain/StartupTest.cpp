@@ -29,6 +29,8 @@ TEST_F(StartupTest, WithoutSettingsFileListsCurrentDirectoryAtBarHeight) {
     EXPECT_EQ(w.menu().mnuPls->text(), "Show Playlist");
     EXPECT_EQ(w.windowTitle(), "Quiva Media Player");
     EXPECT_TRUE(w.windowFlags() & Qt::FramelessWindowHint);
+    EXPECT_TRUE(w.windowIcon().availableSizes().contains(QSize(64, 64)))
+        << "the window carries no icon of its own";
     EXPECT_EQ(w.txtDirPath, "");
     EXPECT_EQ(w.txtDir, "");
     EXPECT_EQ(w.lblheight, "");
