@@ -19,7 +19,8 @@ mpg123_handle* newHandle() {
     mpg123_handle* handle = mpg123_new(nullptr, nullptr);
     if (!handle)
         return nullptr;
-    mpg123_param(handle, MPG123_ADD_FLAGS, MPG123_QUIET | MPG123_GAPLESS, 0);
+    // An ID3v2 tag would be read whole into memory (pictures and all, any size): seek past it.
+    mpg123_param(handle, MPG123_ADD_FLAGS, MPG123_QUIET | MPG123_GAPLESS | MPG123_SKIP_ID3V2, 0);
     // One sample type for every output; rate and channels stay as the file has them.
     mpg123_format_none(handle);
     const long* rates = nullptr;
