@@ -33,6 +33,7 @@ constexpr std::array<std::uint32_t, 10> kResults = {
     MCIERR_FILE_NOT_FOUND,
     MCIERR_DUPLICATE_ALIAS,
     MCIERR_INVALID_FILE,
+    MCIERR_DEVICE_NOT_READY,
 };
 
 void prepareFolder() {

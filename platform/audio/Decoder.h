@@ -8,11 +8,17 @@
 #include <string>
 
 // An MP3 file being decoded to 16-bit PCM with libmpg123: gapless (encoder delay and padding
-// removed when the file says so), ID3 tags skipped, any MPEG audio rate, mono or stereo.
+// removed when the file says so), ID3 tags skipped unread (seeked over, however large), any
+// MPEG audio rate, mono or stereo.
 // One decoder belongs to one thread at a time (the engine's); it holds the file open.
 namespace audio {
 
-enum class OpenStatus { Ok, NotFound, NotPlayable };
+enum class OpenStatus {
+    Ok,
+    NotFound,    // missing, unreadable, not a regular file
+    NotPlayable, // no MPEG audio in it
+    TimedOut,    // its first reads did not return in time (a hung share): let go of
+};
 
 class Decoder {
 public:

@@ -10,21 +10,27 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
 // The one audio engine of the process. Streams (open songs) are decoded and written to the
-// output on the engine's own thread, the only thread that touches decoders and outputs. The
-// public functions may be called from any thread: each hands a command to the engine thread
-// and returns as soon as the engine has carried it out, which takes a few milliseconds at most,
-// because an output blocked in a write is interrupted for it.
+// output on the engine's own thread, the only thread that touches decoders and outputs once a
+// song is open. The public functions may be called from any thread: each hands a command to
+// the engine thread and waits for it, which takes a few milliseconds, because an output blocked
+// in a write is interrupted for it. The wait is bounded (kCommandWait): when the engine does not
+// take the command up in time (an output or a file that hangs), the command is withdrawn,
+// changes nothing and says TimedOut. A file is opened and read up to its first frame on a
+// thread of its own, so that a file whose reads block holds up neither the caller nor the
+// engine: the open times out and the file is let go of whenever its reads return.
 //
 // Only one stream sounds at a time: playing a stream stops the one that was sounding.
-// The output is chosen at each song's start, first that works: PulseAudio (also PipeWire),
-// ALSA "default", then a null output that takes audio in real time. A song on the null output
-// tries the others again about once a second, so that it is heard again as soon as a server
-// (back after a crash, or started late) answers. Tests may put their own.
+// The output is chosen at each song's start from a priority list, first that opens: by default
+// PulseAudio (also PipeWire), ALSA "default", then a null output that takes audio in real time.
+// A song on the last output of the list (the fallback) tries the others again about once a
+// second, so that it is heard again as soon as a server (back after a crash, or started late)
+// answers. An output that breaks in a write is closed and the list is tried again from the top.
 namespace audio {
 
 using StreamId = int; // 0 is no stream
@@ -35,35 +41,54 @@ enum class StreamMode {
     Paused,
 };
 
+enum class CommandResult {
+    Done,
+    UnknownStream, // no stream by that id: nothing changed
+    TimedOut,      // the engine did not take the command up within kCommandWait: nothing changed
+};
+
 class Engine {
 public:
     static constexpr int kDefaultBufferMs = 2000;
+    static constexpr auto kCommandWait = std::chrono::milliseconds(2000);
+    static constexpr auto kRetryInterval = std::chrono::seconds(1);
+
+    using Clock = std::chrono::steady_clock;
+    using ClockSource = std::function<Clock::time_point()>;
+    using DecoderFactory =
+        std::function<std::unique_ptr<Decoder>(const std::string& path, OpenStatus* status)>;
+    using Outputs = std::vector<std::unique_ptr<Output>>;
 
     static Engine& instance();
 
-    // Opens a song for playing. Returns its id, or 0 and the reason in `status`.
+    // PulseAudio, ALSA "default", null: the list used unless the caller gives one.
+    static Outputs automaticOutputs();
+
+    // Opens a song for playing. Returns its id, or 0 and the reason in `status` (TimedOut when
+    // the file's first reads or the engine take longer than kCommandWait).
     StreamId open(const std::string& path, OpenStatus* status);
-    // Each returns false for an unknown id and changes nothing then.
     // play: from the current position (at the end: nothing sounds). Returns at once.
-    bool play(StreamId id);
+    CommandResult play(StreamId id);
     // pause holds the exact sample; resume goes on from it. Both do nothing in other modes.
-    bool pause(StreamId id);
-    bool resume(StreamId id);
+    CommandResult pause(StreamId id);
+    CommandResult resume(StreamId id);
     // stop silences at once; a later play goes on from about where it stopped.
-    bool stop(StreamId id);
+    CommandResult stop(StreamId id);
     // close stops and releases the song; closeAll does so for every song.
-    bool close(StreamId id);
+    CommandResult close(StreamId id);
     void closeAll();
 
-    // Mode of a stream; Stopped for an unknown one.
+    // Mode of a stream; Stopped for an unknown one (or when the engine does not answer).
     StreamMode mode(StreamId id);
-    // Number of streams open now.
+    // Number of streams open now (0 when the engine does not answer).
     int streamCount();
     // Whether a stream is sounding now (playing, not paused, not yet at its end).
     bool playing();
 
-    // Puts an output of the caller's choice in place of the automatic choice, from the next
-    // song on; null goes back to the automatic choice.
+    // The outputs to choose from, in priority order, from the next song on; an empty list goes
+    // back to automaticOutputs(). The engine owns them until the next call.
+    void setOutputs(Outputs outputs);
+    // The same for a single output (null: the automatic list).
     void setOutput(std::unique_ptr<Output> output);
     // Buffer asked of outputs from the next song on: large keeps playback cheap, small suits
     // tests that listen to the sound (about 50 ms).
@@ -71,61 +96,73 @@ public:
     // Name of the output in use ("pulse", "alsa", "null", "wav"), empty when none is open.
     std::string outputName();
 
+    // For tests: the clock that paces the retries of the better outputs (null: the real one),
+    // and what opens a file (null: Decoder::open), to stand in for files that misbehave.
+    void setClock(ClockSource clock);
+    void setDecoderFactory(DecoderFactory factory);
+
     ~Engine();
     Engine(const Engine&) = delete;
     Engine& operator=(const Engine&) = delete;
 
 private:
     struct Stream;
+    template <typename T> struct Reply;
+    enum class OutputState { Ready, Waiting, Unavailable };
     Engine();
 
-    // Runs `command` on the engine thread and waits for it.
-    void call(const std::function<void()>& command);
-    template <typename T> T ask(const std::function<T()>& question);
+    // Runs `command` on the engine thread and waits for it; configuration only (no bound).
+    void call(std::function<void()> command);
+    // Runs `question` on the engine thread unless the engine does not take it up by `deadline`;
+    // then it never runs.
+    template <typename T>
+    std::optional<T> ask(std::function<T()> question, Clock::time_point deadline);
+    template <typename T> std::optional<T> ask(std::function<T()> question);
+    void post(std::function<void()> command);
+    CommandResult onStream(StreamId id, std::function<void(Stream&)> action);
+    void interruptOutputLocked();
 
     void run();
     bool hasWork() const;
     void step();
     void playStep(Stream& stream);
-    bool ensureOutput(const PcmFormat& format);
+    void finishStream(Stream& stream);
+    OutputState ensureOutput(const PcmFormat& format);
     bool openOutput(const PcmFormat& format);
     bool tryOutput(Output* output, const PcmFormat& format);
-    void retryRealOutput(const PcmFormat& format);
+    void retryBetterOutput(const PcmFormat& format);
     void closeOutput();
     long writeScaled(const std::uint8_t* data, std::size_t bytes);
     void applyGain();
     void silenceCurrent();
     void resumeStream(StreamId id, Stream& stream);
     Stream* find(StreamId id);
-    // Whether something (a command, a volume change) is waiting for the engine thread.
-    bool hasPendingCommand();
+    Clock::time_point now() const;
     static void onWaveLineChanged();
-    void interruptOutput();
 
     // Engine thread only.
     std::map<StreamId, Stream> m_streams;
     StreamId m_nextId = 1;
     StreamId m_current = 0; // the stream whose samples the output holds
+    Outputs m_outputs;      // priority order; made automatically when first needed if empty
     Output* m_output = nullptr;
     bool m_outputOpen = false;
     bool m_outputPaused = false;
     PcmFormat m_outputFormat;
     bool m_softwareGain = true;
     std::vector<std::uint8_t> m_scratch;
-    std::vector<std::unique_ptr<Output>> m_automatic;  // pulse, alsa, null, made when first needed
-    std::chrono::steady_clock::time_point m_nextRetry; // of the real outputs, while on null
+    Clock::time_point m_nextRetry; // of the better outputs, while on the fallback
+    ClockSource m_clock;
 
     // Shared with callers, under m_mutex.
     std::mutex m_mutex;
     std::condition_variable m_wake;
     std::deque<std::function<void()>> m_commands;
     bool m_quit = false;
-    std::unique_ptr<Output> m_injected;
-    std::vector<std::unique_ptr<Output>> m_retired; // kept: a caller may still interrupt them
-    bool m_useInjected = false;
     int m_bufferMs = kDefaultBufferMs;
     Output* m_interruptible = nullptr; // output the engine thread may block in
     bool m_gainChanged = false;
+    DecoderFactory m_decoderFactory;
 
     std::thread m_thread;
 };
