@@ -19,9 +19,10 @@
 // has to cope with an interrupt meant for a command it has carried out already.
 //
 // Scripting: failOpens() makes opens fail; failWriteAt(n) makes the n-th write from now
-// return -1 (broken); a frame budget holds write() at any frame, so that a test controls how
-// far the engine gets; hang() makes write() block, deaf to interrupt(), as a stuck device. The
-// test-side functions may be called from any thread.
+// return -1 (broken), and with `thenGone` every open after it fail, as a server that went away; a
+// frame budget holds write() at any frame, so that a test controls how far the engine gets; hang()
+// makes write() block, deaf to interrupt(), as a stuck device. The test-side functions may be
+// called from any thread.
 class FakeOutput final : public audio::Output {
 public:
     explicit FakeOutput(std::string name) : m_name(std::move(name)) {}
@@ -50,6 +51,7 @@ public:
         }
         if (m_writesUntilFailure && --*m_writesUntilFailure == 0) {
             m_writesUntilFailure.reset();
+            m_failOpens = m_goneAfterFailure;
             return -1;
         }
         // Like a server with room to spare, a write that need not wait leaves an interrupt be.
@@ -109,9 +111,10 @@ public:
         std::lock_guard lock(m_mutex);
         m_failOpens = fail;
     }
-    void failWriteAt(int nth) {
+    void failWriteAt(int nth, bool thenGone = false) {
         std::lock_guard lock(m_mutex);
         m_writesUntilFailure = nth;
+        m_goneAfterFailure = thenGone;
     }
     // write() takes frames only while the total taken stays within `frames` (nullopt: no limit).
     void setFrameBudget(std::optional<long long> frames) {
@@ -173,6 +176,7 @@ private:
     bool m_hung = false;
     bool m_hanging = false;
     std::optional<int> m_writesUntilFailure;
+    bool m_goneAfterFailure = false;
     std::optional<long long> m_budget;
     bool m_interrupted = false;
     bool m_open = false;

@@ -53,6 +53,143 @@ TEST(SongsHeardWholeTest, everySampleOfASongAfterAnotherIsHeard) {
     Engine::instance().setOutput(nullptr);
 }
 
+// The automatic choice's three outputs, played by fakes, on a clock that moves only when told.
+class OutputChoiceTest : public ::testing::Test {
+protected:
+    static constexpr long long kSongFrames = 3 * 44100; // tone440-stereo-44k
+
+    void SetUp() override {
+        Engine::instance().setClock([clock = m_clock] { return clock->load(); });
+    }
+    void TearDown() override {
+        Engine::instance().closeAll();
+        Engine::instance().setOutputs({});
+        Engine::instance().setClock(nullptr);
+    }
+
+    // Gives the engine three fresh fakes, closing every song first.
+    void useFakes() {
+        Engine::instance().closeAll();
+        Engine::Outputs outputs;
+        m_fakes.clear();
+        for (const char* name : {"pulse", "alsa", "null"}) {
+            outputs.push_back(std::make_unique<FakeOutput>(name));
+            m_fakes.push_back(static_cast<FakeOutput*>(outputs.back().get()));
+        }
+        Engine::instance().setOutputs(std::move(outputs));
+    }
+
+    FakeOutput& pulse() { return *m_fakes[0]; }
+    FakeOutput& alsa() { return *m_fakes[1]; }
+    FakeOutput& null() { return *m_fakes[2]; }
+
+    audio::StreamId play(const std::string& name) {
+        audio::OpenStatus status{};
+        const auto id = Engine::instance().open(testSong(name), &status);
+        EXPECT_NE(id, 0);
+        Engine::instance().play(id);
+        return id;
+    }
+    void advanceClockTo(std::chrono::milliseconds sinceStart) {
+        m_clock->store(kStart + sinceStart);
+    }
+
+    static inline const Engine::Clock::time_point kStart{std::chrono::hours(1)};
+    std::shared_ptr<std::atomic<Engine::Clock::time_point>> m_clock =
+        std::make_shared<std::atomic<Engine::Clock::time_point>>(kStart);
+    std::vector<FakeOutput*> m_fakes;
+};
+
+TEST_F(OutputChoiceTest, theFirstOutputThatOpensPlaysInTheOrderGiven) {
+    std::vector<std::string> automatic;
+    for (const auto& output : Engine::automaticOutputs())
+        automatic.push_back(output->name());
+    EXPECT_EQ(automatic, (std::vector<std::string>{"pulse", "alsa", "null"}));
+
+    struct Case {
+        int failing; // the first `failing` outputs cannot open
+        const char* chosen;
+    };
+    for (const Case& c : {Case{0, "pulse"}, Case{1, "alsa"}, Case{2, "null"}, Case{3, ""}}) {
+        SCOPED_TRACE(c.failing);
+        useFakes();
+        for (int i = 0; i < 3; ++i) {
+            m_fakes[i]->failOpens(i < c.failing);
+            m_fakes[i]->setFrameBudget(0); // holds the song at its first write
+        }
+        const auto id = play("tone440-stereo-44k");
+        if (c.failing < 3) {
+            ASSERT_TRUE(waitUntil([&] { return Engine::instance().outputName() == c.chosen; }));
+        } else { // no output: the song ends silently
+            EXPECT_TRUE(waitUntil(
+                [&] { return Engine::instance().mode(id) == audio::StreamMode::Stopped; }));
+        }
+        for (int i = 0; i < 3; ++i)
+            EXPECT_EQ(m_fakes[i]->openAttempts(), i <= c.failing ? 1 : 0) << i;
+    }
+}
+
+TEST_F(OutputChoiceTest, onTheFallbackTheBetterOutputsAreTriedOnceASecond) {
+    useFakes();
+    pulse().failOpens(true);
+    alsa().failOpens(true);
+    long long nullBudget = 1000;
+    null().setFrameBudget(nullBudget);
+    play("tone440-stereo-44k");
+    ASSERT_TRUE(null().waitForFrames(nullBudget));
+
+    struct Step {
+        int atMs;
+        bool pulseOpens;
+        int pulseAttempts;
+        int alsaAttempts;
+    };
+    for (const Step& step : {Step{999, false, 1, 1}, Step{1000, false, 2, 2},
+                             Step{1999, false, 2, 2}, Step{2000, true, 3, 2}}) {
+        SCOPED_TRACE(step.atMs);
+        advanceClockTo(std::chrono::milliseconds(step.atMs));
+        pulse().failOpens(!step.pulseOpens);
+        // The engine may be held in a write that began before the clock moved: let it take two
+        // more steps on the null output (or leave it for pulse).
+        for (int i = 0; i < 2 && !pulse().isOpen(); ++i) {
+            nullBudget += 1000;
+            null().setFrameBudget(nullBudget);
+            ASSERT_TRUE(waitUntil([&] {
+                return null().framesWritten() == nullBudget || pulse().framesWritten() > 0;
+            }));
+        }
+        EXPECT_EQ(pulse().openAttempts(), step.pulseAttempts);
+        EXPECT_EQ(alsa().openAttempts(), step.alsaAttempts);
+    }
+    ASSERT_TRUE(waitUntil([] { return !Engine::instance().playing(); }));
+    EXPECT_FALSE(null().isOpen());
+    // What the null output held when pulse came back is dropped; no sample is written twice.
+    EXPECT_EQ(null().framesWritten() + pulse().framesWritten(), kSongFrames);
+}
+
+TEST_F(OutputChoiceTest, anOutputThatBreaksInAWriteIsReopenedFromTheTopOfTheList) {
+    struct Case {
+        bool pulseComesBack;
+        int pulseAttempts;
+        long long nullFrames; // of the song: the rest is on pulse
+    };
+    for (const Case& c : {Case{true, 2, 0}, Case{false, 2, -1}}) {
+        SCOPED_TRACE(c.pulseComesBack);
+        useFakes();
+        alsa().failOpens(true);
+        pulse().failWriteAt(3, !c.pulseComesBack);
+        play("tone440-stereo-44k");
+        ASSERT_TRUE(waitUntil([] { return !Engine::instance().playing(); }));
+        EXPECT_EQ(pulse().openAttempts(), c.pulseAttempts);
+        if (c.nullFrames == 0)
+            EXPECT_EQ(null().framesWritten(), 0);
+        else
+            EXPECT_GT(null().framesWritten(), 0);
+        // The block the broken write failed to take goes to the output opened after it.
+        EXPECT_EQ(pulse().framesWritten() + null().framesWritten(), kSongFrames);
+    }
+}
+
 TEST(CommandWaitTest, aCommandTheEngineCannotTakeUpFailsInTimeAndNeverRuns) {
     auto output = std::make_unique<FakeOutput>("stuck");
     FakeOutput* stuck = output.get();
