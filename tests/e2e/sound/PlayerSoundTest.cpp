@@ -4,6 +4,7 @@
 #include <QFile>
 #include <QProcess>
 #include <QThread>
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <gtest/gtest.h>
@@ -39,9 +40,11 @@ protected:
         ASSERT_TRUE(pulse.running()) << "cannot start a private PulseAudio server";
         pulse.exportAddress(); // the player inherits PULSE_SERVER
         registerVolumeControl();
-        // Listed by name: "high" (1000 Hz, 20 s) is row 0, "low" (440 Hz, 3 s) is row 1.
+        // Listed by name: "high" (1000 Hz, 20 s) is row 0, "low" (440 Hz, 3 s) is row 1,
+        // "short" (770 Hz, 0.3 s) is row 2.
         copySong("tone1000-stereo-192k", "high");
         copySong("tone440-stereo-44k", "low");
+        copySong("tone770-stereo-44k-short", "short");
         if (HasFatalFailure())
             return;
         tree.file("program/quiva.ini",
@@ -186,6 +189,26 @@ TEST_F(PlayerSoundTest, PauseWordAndPreviousNextFollowTheList) {
     EXPECT_TRUE(waitFor(silent, 1000)) << "previous on the first entry keeps playing";
     QThread::msleep(300);
     EXPECT_TRUE(silent(latest())) << "previous on the first entry plays something";
+}
+
+// A song shorter than the sound server's start threshold, played after another one.
+TEST_F(PlayerSoundTest, ShortSongAfterAnotherIsHeardWhole) {
+    doubleClickEntry(1);
+    ASSERT_TRUE(waitFor(toneOf(440), 5000)) << "the 440 Hz song is not heard";
+    ASSERT_TRUE(waitFor(silent, 5000)) << "the 440 Hz song does not end";
+
+    const long long from = recorder.frames();
+    doubleClickEntry(2);
+    ASSERT_TRUE(recorder.waitForFrames(from, 3 * PulseServer::kRateHz, 10000));
+    const auto heard = recorder.left(from, recorder.frames() - from);
+    const auto loud = [](std::int16_t sample) { return std::abs(sample) > kTone; };
+    const auto first = std::find_if(heard.begin(), heard.end(), loud);
+    ASSERT_TRUE(first != heard.end()) << "the short song is not heard";
+    const auto last = std::find_if(heard.rbegin(), heard.rend(), loud).base();
+    const std::vector<std::int16_t> song(first, last);
+    // The sink's monitor may miss some milliseconds where a stream starts.
+    EXPECT_NEAR(static_cast<double>(song.size()) / PulseServer::kRateHz, 0.3, 0.04);
+    EXPECT_NEAR(toneFrequencyHz(song, PulseServer::kRateHz), 770, 20);
 }
 
 TEST_F(PlayerSoundTest, VolumeSliderSetsTheLevelOfThePlayingSong) {
