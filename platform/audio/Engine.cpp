@@ -101,8 +101,15 @@ void Engine::post(std::function<void()> command) {
     interruptOutputLocked();
 }
 
+bool Engine::stalled() {
+    std::lock_guard lock(m_mutex);
+    return m_stalled;
+}
+
 template <typename T>
 std::optional<T> Engine::ask(std::function<T()> question, Clock::time_point deadline) {
+    if (stalled())
+        return std::nullopt;
     auto reply = std::make_shared<Reply<T>>();
     post([reply, question = std::move(question)] {
         {
@@ -116,16 +123,20 @@ std::optional<T> Engine::ask(std::function<T()> question, Clock::time_point dead
         reply->value = std::move(answer);
         reply->answered.notify_all();
     });
-    std::unique_lock lock(reply->mutex);
-    const auto hasValue = [&] { return reply->value.has_value(); };
-    if (!reply->answered.wait_until(lock, deadline, hasValue)) {
-        if (!reply->started) {
-            reply->withdrawn = true;
-            return std::nullopt;
+    {
+        std::unique_lock lock(reply->mutex);
+        const auto hasValue = [&] { return reply->value.has_value(); };
+        if (reply->answered.wait_until(lock, deadline, hasValue))
+            return reply->value;
+        if (reply->started) { // taken up in time: wait for the command's own work
+            reply->answered.wait(lock, hasValue);
+            return reply->value;
         }
-        reply->answered.wait(lock, hasValue); // taken up in time: one command's own work
+        reply->withdrawn = true;
     }
-    return reply->value;
+    std::lock_guard lock(m_mutex);
+    m_stalled = true;
+    return std::nullopt;
 }
 
 template <typename T> std::optional<T> Engine::ask(std::function<T()> question) {
@@ -147,6 +158,7 @@ void Engine::run() {
         while (!m_commands.empty()) {
             auto command = std::move(m_commands.front());
             m_commands.pop_front();
+            m_stalled = false;
             lock.unlock();
             command();
             command = nullptr; // what it holds (a withdrawn decoder) goes here, unlocked
@@ -339,10 +351,13 @@ void Engine::silenceCurrent() {
 }
 
 StreamId Engine::open(const std::string& path, OpenStatus* status) {
-    const auto deadline = Clock::now() + kCommandWait;
     DecoderFactory factory;
     {
         std::lock_guard lock(m_mutex);
+        if (m_stalled) {
+            *status = OpenStatus::TimedOut;
+            return 0;
+        }
         factory = m_decoderFactory ? m_decoderFactory : DecoderFactory(&Decoder::open);
     }
     auto opening = std::make_shared<Opening>();
@@ -361,7 +376,7 @@ StreamId Engine::open(const std::string& path, OpenStatus* status) {
     auto decoder = std::make_shared<std::unique_ptr<Decoder>>();
     {
         std::unique_lock lock(opening->mutex);
-        if (!opening->done.wait_until(lock, deadline, [&] { return opening->finished; })) {
+        if (!opening->done.wait_for(lock, kOpenWait, [&] { return opening->finished; })) {
             opening->withdrawn = true;
             *status = OpenStatus::TimedOut;
             return 0;
@@ -371,13 +386,11 @@ StreamId Engine::open(const std::string& path, OpenStatus* status) {
     }
     if (!*decoder)
         return 0;
-    const auto id = ask<StreamId>(
-        [this, decoder] {
-            const StreamId id = m_nextId++;
-            m_streams[id].decoder = std::move(*decoder);
-            return id;
-        },
-        deadline);
+    const auto id = ask<StreamId>([this, decoder] {
+        const StreamId id = m_nextId++;
+        m_streams[id].decoder = std::move(*decoder);
+        return id;
+    });
     if (!id)
         *status = OpenStatus::TimedOut;
     return id.value_or(0);

@@ -19,11 +19,13 @@
 // output on the engine's own thread, the only thread that touches decoders and outputs once a
 // song is open. The public functions may be called from any thread: each hands a command to
 // the engine thread and waits for it, which takes a few milliseconds, because an output blocked
-// in a write is interrupted for it. The wait is bounded (kCommandWait): when the engine does not
-// take the command up in time (an output or a file that hangs), the command is withdrawn,
-// changes nothing and says TimedOut. A file is opened and read up to its first frame on a
-// thread of its own, so that a file whose reads block holds up neither the caller nor the
-// engine: the open times out and the file is let go of whenever its reads return.
+// in a write is interrupted for it. The wait is bounded: when the engine does not take the
+// command up within kCommandWait (longer than any one step of its own, which the outputs'
+// timeouts bound), the command is withdrawn, changes nothing and says TimedOut, and until the
+// engine comes back every command says so at once. A file is opened and read up to its first
+// frame on a thread of its own, so that a file whose reads block holds up neither the caller
+// nor the engine: after kOpenWait the open says TimedOut and the file is let go of whenever its
+// reads return.
 //
 // Only one stream sounds at a time: playing a stream stops the one that was sounding.
 // The output is chosen at each song's start from a priority list, first that opens: by default
@@ -50,7 +52,8 @@ enum class CommandResult {
 class Engine {
 public:
     static constexpr int kDefaultBufferMs = 2000;
-    static constexpr auto kCommandWait = std::chrono::milliseconds(2000);
+    static constexpr auto kCommandWait = std::chrono::milliseconds(3000);
+    static constexpr auto kOpenWait = std::chrono::milliseconds(2000);
     static constexpr auto kRetryInterval = std::chrono::seconds(1);
 
     using Clock = std::chrono::steady_clock;
@@ -65,7 +68,7 @@ public:
     static Outputs automaticOutputs();
 
     // Opens a song for playing. Returns its id, or 0 and the reason in `status` (TimedOut when
-    // the file's first reads or the engine take longer than kCommandWait).
+    // the file's first reads take longer than kOpenWait, or the engine does not answer).
     StreamId open(const std::string& path, OpenStatus* status);
     // play: from the current position (at the end: nothing sounds). Returns at once.
     CommandResult play(StreamId id);
@@ -119,6 +122,7 @@ private:
     std::optional<T> ask(std::function<T()> question, Clock::time_point deadline);
     template <typename T> std::optional<T> ask(std::function<T()> question);
     void post(std::function<void()> command);
+    bool stalled();
     CommandResult onStream(StreamId id, std::function<void(Stream&)> action);
     void interruptOutputLocked();
 
@@ -162,6 +166,7 @@ private:
     int m_bufferMs = kDefaultBufferMs;
     Output* m_interruptible = nullptr; // output the engine thread may block in
     bool m_gainChanged = false;
+    bool m_stalled = false; // a command was withdrawn, and the engine has not come back since
     DecoderFactory m_decoderFactory;
 
     std::thread m_thread;

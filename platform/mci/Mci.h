@@ -10,9 +10,10 @@
 //   close all                                    closes every device of the process
 // <element> is a path as GetShortPathNameA returns it; %XX in it stands for the byte XX.
 // play returns at once while the song plays on; a song that ends stays open at its end.
-// No call waits long for the player: a command that the media layer does not take up in about
-// two seconds (a file whose reads hang, an output that hangs) fails with
-// MCIERR_DEVICE_NOT_READY, and is withdrawn.
+// No call waits long for the player: an open whose file does not answer within two seconds (a
+// hung share), or a command that the media layer does not take up within three (an output that
+// hangs), fails with MCIERR_DEVICE_NOT_READY and is withdrawn; until the media layer answers
+// again, further commands fail so at once.
 //
 // Thread rule: any thread; calls are carried out one at a time, in the order they arrive.
 // Results: 0 on success, otherwise one of the error numbers below, and then nothing changed.
