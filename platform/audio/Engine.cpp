@@ -107,8 +107,9 @@ bool Engine::stalled() {
 }
 
 template <typename T>
-std::optional<T> Engine::ask(std::function<T()> question, Clock::time_point deadline) {
-    if (stalled())
+std::optional<T> Engine::ask(std::function<T()> question,
+                             std::optional<Clock::time_point> deadline) {
+    if (deadline && stalled())
         return std::nullopt;
     auto reply = std::make_shared<Reply<T>>();
     post([reply, question = std::move(question)] {
@@ -126,9 +127,9 @@ std::optional<T> Engine::ask(std::function<T()> question, Clock::time_point dead
     {
         std::unique_lock lock(reply->mutex);
         const auto hasValue = [&] { return reply->value.has_value(); };
-        if (reply->answered.wait_until(lock, deadline, hasValue))
-            return reply->value;
-        if (reply->started) { // taken up in time: wait for the command's own work
+        const bool takenUp =
+            !deadline || reply->answered.wait_until(lock, *deadline, hasValue) || reply->started;
+        if (takenUp) { // in time: what is left is the command's own work
             reply->answered.wait(lock, hasValue);
             return reply->value;
         }
@@ -149,7 +150,7 @@ void Engine::call(std::function<void()> command) {
             command();
             return true;
         },
-        Clock::time_point::max());
+        std::nullopt);
 }
 
 void Engine::run() {

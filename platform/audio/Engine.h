@@ -116,10 +116,10 @@ private:
 
     // Runs `command` on the engine thread and waits for it; configuration only (no bound).
     void call(std::function<void()> command);
-    // Runs `question` on the engine thread unless the engine does not take it up by `deadline`;
-    // then it never runs.
+    // Runs `question` on the engine thread unless the engine does not take it up by `deadline`
+    // (none: waits as long as it takes); then it never runs.
     template <typename T>
-    std::optional<T> ask(std::function<T()> question, Clock::time_point deadline);
+    std::optional<T> ask(std::function<T()> question, std::optional<Clock::time_point> deadline);
     template <typename T> std::optional<T> ask(std::function<T()> question);
     void post(std::function<void()> command);
     bool stalled();
