@@ -7,6 +7,7 @@
 #include "platform/audio/WaveLineHook.h"
 
 #include <atomic>
+#include <system_error>
 #include <utility>
 
 namespace audio {
@@ -362,17 +363,22 @@ StreamId Engine::open(const std::string& path, OpenStatus* status) {
         factory = m_decoderFactory ? m_decoderFactory : DecoderFactory(&Decoder::open);
     }
     auto opening = std::make_shared<Opening>();
-    std::thread([opening, factory = std::move(factory), path] {
-        OpenStatus opened = OpenStatus::NotFound;
-        auto decoder = factory(path, &opened);
-        std::lock_guard lock(opening->mutex);
-        if (opening->withdrawn)
-            return; // the caller gave up on this file: it is closed here
-        opening->decoder = std::move(decoder);
-        opening->status = opened;
-        opening->finished = true;
-        opening->done.notify_all();
-    }).detach();
+    try {
+        std::thread([opening, factory = std::move(factory), path] {
+            OpenStatus opened = OpenStatus::NotFound;
+            auto decoder = factory(path, &opened);
+            std::lock_guard lock(opening->mutex);
+            if (opening->withdrawn)
+                return; // the caller gave up on this file: it is closed here
+            opening->decoder = std::move(decoder);
+            opening->status = opened;
+            opening->finished = true;
+            opening->done.notify_all();
+        }).detach();
+    } catch (const std::system_error&) { // no thread to be had (many files hang): as they do
+        *status = OpenStatus::TimedOut;
+        return 0;
+    }
 
     auto decoder = std::make_shared<std::unique_ptr<Decoder>>();
     {
