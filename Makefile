@@ -1,62 +1,88 @@
-# Entry points. Each target installs missing Debian packages first (fast when nothing is missing).
+# Entry points. Each target first installs the Debian packages it is missing (fast when none is):
+# tools/deps.txt for the player, plus tools/deps-<target>.txt for what a target adds.
 JOBS ?= $(shell nproc)
 BUILD ?= build
+MAKEFLAGS += --no-print-directory
 
-.PHONY: deps build run test soak test-asan test-tsan bench deb fuzz clean
+INSTALL = tools/install-deps.sh
+PLAYER_DEPS = tools/deps.txt
+TEST_DEPS = $(PLAYER_DEPS) tools/deps-test.txt
+# What `make run` builds: the player, its platform library, the volume control and the tool
+# that registers it.
+PLAYER_TARGETS = quiva quiva-platform Dalvex quiva-regsvr
+# The tests that start no server of their own and are no end-to-end run of the real player.
+SERVER_LABELS = ^(x11|wayland|pulse|dbus|e2e|package|soak)$$
 
-deps:
-	@tools/install-deps.sh
+.PHONY: player build run check test soak test-asan test-tsan bench deb fuzz clean
 
-build: deps
+player:
+	@$(INSTALL) $(PLAYER_DEPS)
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+	cmake --build $(BUILD) -j $(JOBS) --target $(PLAYER_TARGETS)
+
+build:
+	@$(INSTALL) $(TEST_DEPS)
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUIVA_TESTS=ON >/dev/null
 	cmake --build $(BUILD) -j $(JOBS)
 
 # The volume control is registered (in the per-user store) before the player starts, so that
 # the slider drives it; if that fails, the player says so once and runs without it.
-run: build
+run: player
 	-$(BUILD)/bin/quiva-regsvr $(BUILD)/lib/libDalvex.so
 	$(BUILD)/bin/quiva
 
+# The unit and offscreen widget tests: those that start no server, for the edit-compile-test loop.
+check: build
+	cd $(BUILD) && ctest --output-on-failure -j $(JOBS) -LE '$(SERVER_LABELS)'
+
 # Every test, the soak test among them (label "soak": minutes of random clicks on the real binary).
 test: build
-	cd $(BUILD) && ctest --output-on-failure -j $(JOBS) --timeout 600
+	tools/run-tests.sh $(BUILD) --output-on-failure -j $(JOBS)
 
 # The soak test alone, for SOAK_SECONDS (default 180, at most 780 within its 15-minute limit) in
 # the order of SOAK_SEED (default random; a failed run shows its seed).
 soak: build
-	cd $(BUILD) && QUIVA_SOAK_SECONDS=$(SOAK_SECONDS) QUIVA_SOAK_SEED=$(SOAK_SEED) \
-		ctest --output-on-failure -L soak
+	QUIVA_SOAK_SECONDS=$(SOAK_SECONDS) QUIVA_SOAK_SEED=$(SOAK_SEED) \
+		tools/run-tests.sh $(BUILD) --output-on-failure -L soak
 
-# The whole suite under AddressSanitizer and UndefinedBehaviorSanitizer.
-test-asan: deps
-	cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DQUIVA_SANITIZE=address,undefined >/dev/null
+# The whole suite under AddressSanitizer and UndefinedBehaviorSanitizer, and the tests of code
+# that crosses threads (labelled "threads") under ThreadSanitizer. Every test's time limit is
+# stretched by the slowdown its sanitizer brings.
+test-asan:
+	@$(INSTALL) $(TEST_DEPS)
+	cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DQUIVA_TESTS=ON \
+		-DQUIVA_SANITIZE=address,undefined -DQUIVA_TIMEOUT_SCALE=3 >/dev/null
 	cmake --build build-asan -j $(JOBS)
-	cd build-asan && ctest --output-on-failure -j $(JOBS) --timeout 900
+	tools/run-tests.sh build-asan --output-on-failure -j $(JOBS)
 
-# The tests of code that crosses threads (labelled "threads") under ThreadSanitizer.
-test-tsan: deps
-	cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=Debug -DQUIVA_SANITIZE=thread >/dev/null
+test-tsan:
+	@$(INSTALL) $(TEST_DEPS)
+	cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=Debug -DQUIVA_TESTS=ON \
+		-DQUIVA_SANITIZE=thread -DQUIVA_TIMEOUT_SCALE=5 >/dev/null
 	cmake --build build-tsan -j $(JOBS)
-	cd build-tsan && ctest --output-on-failure -L threads --timeout 900
+	tools/run-tests.sh build-tsan --output-on-failure -L threads
 
 # The peers that bench/peers.sh measures quiva against are installed here only.
 bench: build
-	@tools/install-deps.sh tools/bench-deps.txt
+	@$(INSTALL) tools/deps-bench.txt
 	bench/run.sh $(BUILD)
 
 # The Debian package build-deb/quiva_<version>_<arch>.deb (a Release build), then the test of the
 # installed player run on that package unpacked into a temporary root under a private Xvfb, and
 # its maintainer scripts run by dpkg on throw-away overlays of /usr, /etc and /var.
-deb: deps
-	cmake -S . -B build-deb -DCMAKE_BUILD_TYPE=Release -DCMAKE_SKIP_INSTALL_ALL_DEPENDENCY=ON >/dev/null
-	cmake --build build-deb -j $(JOBS) --target quiva quiva-platform Dalvex quiva-regsvr e2e-package
+deb:
+	@$(INSTALL) $(TEST_DEPS) tools/deps-deb.txt
+	cmake -S . -B build-deb -DCMAKE_BUILD_TYPE=Release -DQUIVA_TESTS=ON \
+		-DCMAKE_SKIP_INSTALL_ALL_DEPENDENCY=ON >/dev/null
+	cmake --build build-deb -j $(JOBS) --target $(PLAYER_TARGETS) PackageTest
 	cd build-deb && rm -f quiva_*.deb && cpack -G DEB
 	cd build-deb && QUIVA_DEB="$$(ls $(CURDIR)/build-deb/quiva_*.deb)" ctest -L package --output-on-failure
 	packaging/check-maintainer-scripts.sh build-deb/quiva_*.deb
 
 # Every fuzz target for FUZZ_SECONDS each (clang, libFuzzer, ASan+UBSan); see fuzz/run.sh.
 FUZZ_SECONDS ?= 60
-fuzz: deps
+fuzz:
+	@$(INSTALL) $(TEST_DEPS) tools/deps-fuzz.txt
 	CC=clang CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 		-DQUIVA_SANITIZE=address,undefined -DCMAKE_C_FLAGS=-fsanitize=fuzzer-no-link \
 		-DCMAKE_CXX_FLAGS=-fsanitize=fuzzer-no-link >/dev/null

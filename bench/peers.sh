@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Quiva side by side with players installed from Debian (tools/bench-deps.txt): mpg123, mpv,
+# Quiva side by side with players installed from Debian (tools/deps-bench.txt): mpg123, mpv,
 # qmmp and audacious, all measured in one run on one private Xvfb and one private PulseAudio
 # server whose only sink is a null sink. Start-ups and directory runs take turns between the
 # programs, so that a change in the machine's load falls on all of them alike. Prints a table of every program's

@@ -1,6 +1,7 @@
 #include "player/IniFile.h"
 
 #include "platform/profile/PrivateProfile.h"
+#include "player/Settings.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -48,11 +49,11 @@ QString ReadIniValue(const QString& section, const QString& key, const QString& 
 
 QString settingsFileName() {
     if (!settingsDirForTests().isEmpty())
-        return settingsDirForTests() + "/quiva.ini";
+        return settingsDirForTests() + "/" + settings::kFileName;
     const QString programDirectory = QCoreApplication::applicationDirPath();
     if (isWritableDirectory(programDirectory))
-        return programDirectory + "/quiva.ini";
-    return userConfigDirectory() + "/quiva.ini";
+        return programDirectory + "/" + settings::kFileName;
+    return userConfigDirectory() + "/" + settings::kFileName;
 }
 
 void setSettingsDirForTests(const QString& directory) {

@@ -185,7 +185,15 @@ std::vector<int> groupEntries(const QStringList& entries, int* groupCount,
 
 struct DuplicateRemoval {
     QStringList kept;
+    std::vector<bool> alive; // per original entry
     int removed = 0;
+
+    // Where original entry `original` ends up, or -1 when it was removed (or is no entry).
+    int positionOf(int original) const {
+        if (original < 0 || original >= int(alive.size()) || !alive[std::size_t(original)])
+            return -1;
+        return int(std::count(alive.begin(), alive.begin() + original, true));
+    }
 };
 
 // Replays the classic pass over a copy of the entries. The search of the list box: given k and a
@@ -212,6 +220,7 @@ public:
         for (qsizetype j = 0; j < m_entries.size(); ++j)
             if (m_alive[std::size_t(j)])
                 result.kept << m_entries[j];
+        result.alive = std::move(m_alive);
         return result;
     }
 
@@ -274,7 +283,7 @@ private:
 DuplicateRemoval removeDuplicates(const QStringList& entries,
                                   const std::function<void()>& keepAlive) {
     if (entries.size() < 3)
-        return {entries, 0};
+        return {entries, std::vector<bool>(std::size_t(entries.size()), true), 0};
     return ClassicPass(entries, keepAlive).run();
 }
 
@@ -316,6 +325,6 @@ qint16 RemoveDuplicateEntries(ListBox& list) {
     if (watch.changed())
         result = removeDuplicates(list.items(), [] {});
     if (result.removed > 0)
-        list.setItems(result.kept);
+        list.setItems(result.kept, result.positionOf(list.listIndex()));
     return qint16(std::min(result.removed, int(std::numeric_limits<qint16>::max())));
 }

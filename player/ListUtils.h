@@ -22,9 +22,10 @@ void StripListExtension(ListBox& list, const QString& extension);
 // survives is exactly what the classic pass built on the list box's exact-string search leaves:
 // for each index i up to the original last index, find the first match b after i, then the first
 // match after b + 1, and remove it while it is another entry than b (e.g. A, B, A gives B, A).
-// That result is worked out in O(n log n) and applied in one replacement, which clears the
-// selection; a list that loses nothing is not touched. Lists of fewer than 3 entries are left as
-// they are.
+// That result is worked out in O(n log n) and applied in one replacement; the selection ends
+// where the classic removals one by one leave it: on the selected entry, moved up, or on nothing
+// when that entry was removed (no click). A list that loses nothing is not touched. Lists of
+// fewer than 3 entries are left as they are.
 //
 // Pending events are processed while the pass runs (at least every 50 ms, once at its start). If
 // an event handler changes the list meanwhile, the pass is worked out once more, without

@@ -13,6 +13,8 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPushButton>
+#include <QStyleOptionButton>
+#include <algorithm>
 #include <array>
 
 namespace {
@@ -50,6 +52,42 @@ const std::array<SeparatorLine, 2> kLine1 = {{
 
 QPoint toPixels(const QPoint& twipPoint) {
     return QPoint(twips::toPixels(twipPoint.x()), twips::toPixels(twipPoint.y()));
+}
+
+// The only box open through the menu: choosing About again brings it back to the front.
+QPointer<frmAbout> g_openBox;
+
+// Whether the control's text, drawn in `font`, fits the room the control gives it.
+bool showsWhole(const QWidget* control, const QFont& font) {
+    const QFontMetrics metrics(font);
+    if (const auto* label = qobject_cast<const QLabel*>(control)) {
+        const QRect room = label->contentsRect();
+        const int flags = int(label->alignment()) | (label->wordWrap() ? Qt::TextWordWrap : 0);
+        const QRect needed = metrics.boundingRect(room, flags, label->text());
+        return needed.width() <= room.width() && needed.height() <= room.height();
+    }
+    const auto* button = qobject_cast<const QPushButton*>(control);
+    QStyleOptionButton option;
+    option.initFrom(button);
+    option.text = button->text();
+    const QRect room =
+        button->style()->subElementRect(QStyle::SE_PushButtonContents, &option, button);
+    const QSize needed = metrics.size(Qt::TextShowMnemonic, button->text());
+    return needed.width() <= room.width() && needed.height() <= room.height();
+}
+
+// The box keeps its fixed layout, drawn for Windows' narrow 8-point dialog font; a desktop's
+// font is often wider or larger. The controls take the largest size, up to the font's own, at
+// which every one of their texts shows whole.
+void fitTexts(const QList<QWidget*>& controls) {
+    constexpr double kStepPoints = 0.25;
+    QFont font = controls.first()->font();
+    while (font.pointSizeF() > kStepPoints &&
+           !std::all_of(controls.begin(), controls.end(),
+                        [&](const QWidget* control) { return showsWhole(control, font); }))
+        font.setPointSizeF(font.pointSizeF() - kStepPoints);
+    for (QWidget* control : controls)
+        control->setFont(font);
 }
 
 } // namespace
@@ -106,6 +144,9 @@ frmAbout::frmAbout(QWidget* mainWindow)
     setTabOrder(lblVersion, Label1);
     cmdOK->setFocus();
 
+    fitTexts({lblTitle, lblVersion, lblDescription, lblDisclaimer, cmdOK, cmdSysInfo});
+    fitTexts({Label1});
+
     connect(cmdOK, &QPushButton::clicked, this, &frmAbout::cmdOK_Click);
     connect(cmdSysInfo, &QPushButton::clicked, this, &frmAbout::cmdSysInfo_Click);
     Form_Load();
@@ -114,9 +155,13 @@ frmAbout::frmAbout(QWidget* mainWindow)
 frmAbout* frmAbout::mnuAbout_Click(QWidget* mainWindow) {
     if (mainWindow)
         mainWindow->setWindowState(Qt::WindowMinimized);
-    auto* about = new frmAbout(mainWindow);
-    about->show();
-    return about;
+    if (!g_openBox)
+        g_openBox = new frmAbout(mainWindow);
+    g_openBox->setWindowState(g_openBox->windowState() & ~Qt::WindowMinimized);
+    g_openBox->show();
+    g_openBox->raise();
+    g_openBox->activateWindow();
+    return g_openBox;
 }
 
 void frmAbout::Form_Load() {
@@ -180,36 +225,43 @@ bool frmAbout::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void frmAbout::StartSysInfo() {
-    QString path;
-    if (GetKeyValue(HKEY_LOCAL_MACHINE, kSysInfoKey, QStringLiteral("PATH"), path)) {
-        if (process::start(path, {}))
-            return;
-    } else if (GetKeyValue(HKEY_LOCAL_MACHINE, kSysInfoLocationKey, QStringLiteral("MSINFO"),
-                           path)) {
+    const bool started = [this] {
+        QString path;
+        const KeyRead first =
+            GetKeyValue(HKEY_LOCAL_MACHINE, kSysInfoKey, QStringLiteral("PATH"), path);
+        if (first == KeyRead::Read)
+            return process::start(path, {});
+        if (first == KeyRead::Error || GetKeyValue(HKEY_LOCAL_MACHINE, kSysInfoLocationKey,
+                                                   QStringLiteral("MSINFO"), path) != KeyRead::Read)
+            return false;
         const QString program = path + QLatin1Char('/') + kSysInfoProgram;
-        if (QFileInfo::exists(program) && process::start(program, {}))
-            return;
-    }
-    msgbox::show(QStringLiteral("System Information Is Unavailable At This Time"), msgbox::kOkOnly);
+        return QFileInfo::exists(program) && process::start(program, {});
+    }();
+    if (!started)
+        msgbox::show(QStringLiteral("System Information Is Unavailable At This Time"),
+                     msgbox::kOkOnly);
 }
 
-bool frmAbout::GetKeyValue(HKEY root, const QString& keyPath, const QString& valueName,
-                           QString& value) {
+frmAbout::KeyRead frmAbout::GetKeyValue(HKEY root, const QString& keyPath, const QString& valueName,
+                                        QString& value) {
     HKEY key = 0;
     if (RegOpenKeyExA(root, keyPath.toLocal8Bit().constData(), 0, kSysInfoAccess, &key) !=
         ERROR_SUCCESS) {
         value.clear();
-        return false;
+        return KeyRead::NotRead;
     }
     std::array<BYTE, kValueBytes> buffer{};
     DWORD length = kValueBytes;
     DWORD type = REG_NONE;
     if (RegQueryValueExA(key, valueName.toLocal8Bit().constData(), nullptr, &type, buffer.data(),
-                         &length) != ERROR_SUCCESS ||
-        length == 0) {
+                         &length) != ERROR_SUCCESS) {
         value.clear();
         RegCloseKey(key);
-        return false;
+        return KeyRead::NotRead;
+    }
+    if (length == 0) {
+        RegCloseKey(key);
+        return KeyRead::Error;
     }
     QByteArray bytes(reinterpret_cast<const char*>(buffer.data()), qsizetype(length));
     if (bytes.endsWith('\0'))
@@ -222,5 +274,5 @@ bool frmAbout::GetKeyValue(HKEY root, const QString& keyPath, const QString& val
         value = QStringLiteral("&h") + QString::number(number, 16).toUpper();
     }
     RegCloseKey(key);
-    return true;
+    return KeyRead::Read;
 }

@@ -18,18 +18,24 @@ public:
     // the dialog's parent, so minimising it leaves the dialog on screen.
     explicit frmAbout(QWidget* mainWindow);
 
-    // The popup menu's About entry: minimises the main window, then shows a new About box
-    // without making it modal. Returns the box (it deletes itself when closed).
+    // The popup menu's About entry: minimises the main window, then shows the About box without
+    // making it modal: a new one, or the one this entry opened before, brought to the front.
+    // Returns the box (it deletes itself when closed).
     static frmAbout* mnuAbout_Click(QWidget* mainWindow);
 
     // Starts the System Information program named by the registry, or says it is unavailable.
     void StartSysInfo();
 
+    // GetKeyValue's Boolean (Read, NotRead), or the run-time error it raises instead.
+    enum class KeyRead { NotRead, Read, Error };
+
     // Reads one value of `root`\`keyPath` (opened with access 0x2003F). Text values come back as
     // they are, DWORD values as "&h" and their hexadecimal digits; for other types `value` is left
-    // as it was. False, with `value` empty, when the key cannot be opened with that access or the
-    // value is missing, empty or longer than 1024 bytes.
-    bool GetKeyValue(HKEY root, const QString& keyPath, const QString& valueName, QString& value);
+    // as it was. NotRead, with `value` empty, when the key cannot be opened with that access or
+    // the value is missing or longer than 1024 bytes. A value without any data is an Error, with
+    // `value` left as it was: StartSysInfo then gives up at once rather than look elsewhere.
+    KeyRead GetKeyValue(HKEY root, const QString& keyPath, const QString& valueName,
+                        QString& value);
 
     QLabel* picIcon;
     QLabel* lblTitle;

@@ -5,6 +5,7 @@
 #include "player/MP3Play.h"
 #include "player/Program.h"
 #include "player/Scroller.h"
+#include "player/Settings.h"
 #include "player/frmMenu.h"
 #include "player/transparent/TransparentColor.h"
 #include "platform/com/PemrikGuids.h"
@@ -31,7 +32,6 @@ namespace {
 const QColor kOrange(255, 128, 0);
 const QColor kPanelGrey(206, 206, 206);
 const QColor kFieldBlue(126, 152, 161);
-const QString kSection = QStringLiteral("quiva");
 const QString kTitle = QStringLiteral("Quiva Media Player");
 const QString kFontFace = QStringLiteral("Verdana");
 constexpr int kCreatorWidth = 8910; // twips: the player column with the creator panel
@@ -76,7 +76,7 @@ frmMain::frmMain(QWidget* parent) : QWidget(parent) {
     buildControls();
     buildStrips();
     connectHandlers();
-    setFixedSize(twips::rect(0, 0, kCreatorWidth, 8160).size());
+    setFixedSize(twips::rect(0, 0, kCreatorWidth, settings::kMaxHeight).size());
     TransparentColor::registerBuiltIn();
     m_hosted = layout::createHostedControls(this, QStringLiteral(":/quiva/frmMain.layout"));
 }
@@ -222,7 +222,7 @@ namespace {
 bool parseHeight(const QString& text, int* twipsValue) {
     bool ok = false;
     const double value = text.trimmed().toDouble(&ok);
-    if (!ok || value <= 0 || value > 8160)
+    if (!ok || value <= 0 || value > settings::kMaxHeight)
         return false;
     *twipsValue = static_cast<int>(value);
     return true;
@@ -236,14 +236,14 @@ void frmMain::Form_Load() {
     setHeight(twips::fromPixels(Image1->height()));
     setWidth(twips::fromPixels(Image1->width()));
     takeVolumeFromControl();
-    txtDirPath = ReadIniValue(kSection, QStringLiteral("dir"), settingsFileName());
+    txtDirPath = ReadIniValue(settings::kSection, settings::kDirKey, settingsFileName());
     Dir1->setPath(txtDirPath);
     AddDirectoryFiles(*lstPls, txtDirPath, QStringLiteral("*.mp3"));
     StripListExtension(*lstPls, QStringLiteral(".mp3"));
-    lblheight = ReadIniValue(kSection, QStringLiteral("height"), settingsFileName());
+    lblheight = ReadIniValue(settings::kSection, settings::kHeightKey, settingsFileName());
     if (int stored = 0; parseHeight(lblheight, &stored))
         setHeight(stored);
-    menu().mnuPls->setText(Height() == 5580 ? QStringLiteral("Hide Playlist")
+    menu().mnuPls->setText(Height() == settings::kPlaylistHeight ? QStringLiteral("Hide Playlist")
                                             : QStringLiteral("Show Playlist"));
     setWindowFlag(Qt::FramelessWindowHint);
     setWindowTitle(kTitle);
@@ -324,7 +324,7 @@ void frmMain::Image12_Click() {
     RemoveDuplicateEntries(*lstPls);
     txtDirPath = Dir1->path() + "/";
     StripListExtension(*lstPls, QStringLiteral(".mp3"));
-    WriteIniValue(kSection, QStringLiteral("dir"), txtDir, settingsFileName());
+    WriteIniValue(settings::kSection, settings::kDirKey, txtDir, settingsFileName());
 }
 
 // A drive that cannot be shown (no medium, no permission) leaves both lists where they were.

@@ -5,16 +5,13 @@
 #include "player/MP3Play.h"
 #include "player/Program.h"
 #include "player/RegAPI.h"
+#include "player/Settings.h"
 #include "player/frmAbout.h"
 #include "player/frmMain.h"
 #include "platform/ui/ImageControl.h"
 #include "platform/ui/Twips.h"
 
 #include <QMenu>
-
-namespace {
-constexpr int kPlaylistHeight = 5580; // twips: the player bar with the playlist panel below it
-}
 
 frmMenu::frmMenu(frmMain& main) : m_main(main) {
     mnuMenu = new QMenu(QStringLiteral("Menu"), this);
@@ -29,7 +26,7 @@ frmMenu::frmMenu(frmMain& main) : m_main(main) {
 void frmMenu::mnuPls_Click() {
     const int barHeight = twips::fromPixels(m_main.Image1->height());
     if (m_main.Height() == barHeight) {
-        m_main.setHeight(kPlaylistHeight);
+        m_main.setHeight(settings::kPlaylistHeight);
         rememberHeight();
         mnuPls->setText(QStringLiteral("Hide Playlist"));
     } else {
@@ -42,8 +39,7 @@ void frmMenu::mnuPls_Click() {
 // The height is read back from the window, so what is remembered is what the window took.
 void frmMenu::rememberHeight() {
     m_main.lblheight = QString::number(m_main.Height());
-    WriteIniValue(QStringLiteral("quiva"), QStringLiteral("height"), m_main.lblheight,
-                  settingsFileName());
+    WriteIniValue(settings::kSection, settings::kHeightKey, m_main.lblheight, settingsFileName());
 }
 
 void frmMenu::info_Click() { OpenURL(kInfoPageUrl); }

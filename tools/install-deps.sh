@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
-# Installs whatever of a package list (default tools/deps.txt) is missing. Cheap when everything
-# is present: dpkg-query answers without touching the network, so apt only runs on a fresh machine.
-# Usage: tools/install-deps.sh [LIST_FILE]
+# Installs whatever of the package lists named (default tools/deps.txt) is missing. Cheap when
+# everything is present: dpkg-query answers without touching the network, so apt only runs on a
+# fresh machine.
+# Usage: tools/install-deps.sh [LIST_FILE...]
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
-mapfile -t wanted < <(sed -e 's/#.*//' -e '/^\s*$/d' "${1:-$here/deps.txt}")
+[ $# -gt 0 ] || set -- "$here/deps.txt"
+mapfile -t wanted < <(sed -e 's/#.*//' -e '/^\s*$/d' "$@" | sort -u)
 missing=()
 for pkg in "${wanted[@]}"; do
     status=$(dpkg-query -W -f='${db:Status-Status}' "$pkg" 2>/dev/null || true)

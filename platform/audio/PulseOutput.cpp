@@ -1,4 +1,6 @@
 #include "platform/audio/PulseOutput.h"
+#include "platform/audio/PulseVolume.h"
+#include "platform/audio/WaveLineHook.h"
 
 #include <pulse/pulseaudio.h>
 
@@ -13,8 +15,28 @@ constexpr int kNoTimeout = -1;
 
 pa_cvolume toCvolume(std::uint16_t volume, int channels) {
     pa_cvolume cv;
-    pa_cvolume_set(&cv, channels, pa_sw_volume_from_linear(volume / 65535.0));
+    pa_cvolume_set(&cv, channels, waveline::pulse::toServer(volume));
     return cv;
+}
+
+void onSuccess(pa_context*, int success, void* data) {
+    *static_cast<bool*>(data) = success != 0;
+}
+
+// What a stream holds on the server, as get_sink_input_info answers.
+struct StreamFound {
+    pa_volume_t volume = PA_VOLUME_NORM;
+    bool muted = false;
+    bool found = false;
+};
+
+void onStreamInfo(pa_context*, const pa_sink_input_info* info, int eol, void* data) {
+    if (eol == 0 && info) {
+        auto* found = static_cast<StreamFound*>(data);
+        found->volume = pa_cvolume_max(&info->volume);
+        found->muted = info->mute != 0;
+        found->found = true;
+    }
 }
 
 } // namespace
@@ -73,7 +95,7 @@ bool PulseOutput::connect() {
 }
 
 void PulseOutput::disconnect() {
-    close();
+    closeStream(false);
     if (m_context) {
         pa_context_disconnect(m_context);
         pa_context_unref(m_context);
@@ -123,6 +145,7 @@ bool PulseOutput::open(const PcmFormat& format, int bufferMs) {
         close();
         return false;
     }
+    waveline::detail::streamHolds(playing());
     return true;
 }
 
@@ -193,11 +216,30 @@ void PulseOutput::pause(bool paused) {
 }
 
 void PulseOutput::close() {
+    closeStream(true);
+}
+
+// The desktop's mixer may have changed the stream since the line last read it: asked before the
+// stream goes (the server answers in order), the line learns where the user left it, so that
+// the next song starts there even when no one polls the line.
+void PulseOutput::closeStream(bool readBack) {
     if (!m_stream)
         return;
+    auto reading = readBack && streamGood() ? waveline::beginStreamRead() : std::nullopt;
+    if (reading && reading->stream.index != pa_stream_get_index(m_stream))
+        reading.reset();
+    StreamFound found;
+    pa_operation* asked = reading ? pa_context_get_sink_input_info(m_context, reading->stream.index,
+                                                                   onStreamInfo, &found)
+                                  : nullptr;
     pa_stream_disconnect(m_stream);
     pa_stream_unref(m_stream);
     m_stream = nullptr;
+    if (asked && finish(asked, false) && found.found)
+        waveline::streamFound(*reading,
+                              waveline::pulse::fromServer(found.volume, reading->stream.volume),
+                              found.muted);
+    waveline::detail::streamGone();
     if (connected())
         flushOutgoing();
 }
@@ -209,16 +251,26 @@ bool PulseOutput::setVolume(std::uint16_t volume, bool muted) {
     return true;
 }
 
+// Waits for the server to confirm, so that the line knows when the stream holds its values (a
+// read of the stream before then would find the old ones).
 void PulseOutput::applyVolume() {
     if (!streamGood())
         return;
     const std::uint32_t index = pa_stream_get_index(m_stream);
     const pa_cvolume volume = toCvolume(m_volume, m_format.channels);
-    if (auto op = pa_context_set_sink_input_volume(m_context, index, &volume, nullptr, nullptr))
-        pa_operation_unref(op);
-    if (auto op = pa_context_set_sink_input_mute(m_context, index, m_muted, nullptr, nullptr))
-        pa_operation_unref(op);
-    flushOutgoing();
+    bool volumeSet = false;
+    bool muteSet = false;
+    if (finish(pa_context_set_sink_input_volume(m_context, index, &volume, onSuccess, &volumeSet),
+               false) &&
+        volumeSet && streamGood() &&
+        finish(pa_context_set_sink_input_mute(m_context, index, m_muted, onSuccess, &muteSet),
+               false) &&
+        muteSet)
+        waveline::detail::streamHolds(playing());
+}
+
+waveline::ServerStream PulseOutput::playing() const {
+    return {pa_context_get_index(m_context), pa_stream_get_index(m_stream), m_volume, m_muted};
 }
 
 void PulseOutput::interrupt() {

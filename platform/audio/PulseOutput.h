@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/audio/Output.h"
+#include "platform/audio/WaveLine.h"
 
 #include <atomic>
 
@@ -14,7 +15,8 @@ namespace audio {
 // Plays through a PulseAudio server (also PipeWire's). The server keeps a large buffer while
 // playing, so the engine wakes only a few times a second; pause corks the stream and drop
 // flushes it, both heard at once. The wave-line volume is the stream's own volume on the server
-// (its per-application volume), so a change reaches even what is already queued. The
+// (its per-application volume), so a change reaches even what is already queued; the line
+// learns which stream that is, and reads back at close what the desktop's mixer made of it. The
 // connection is driven by the engine's thread itself (no thread of libpulse's own); it is
 // made at the first open() and made again after the server went away; a server that lets a
 // request time out is let go of as if it had gone, so that it costs one timeout, not one each.
@@ -45,6 +47,10 @@ private:
     // Sends whatever the main loop still holds for the server, without blocking.
     void flushOutgoing();
     void applyVolume();
+    // Closes the stream; `readBack` first hands its volume and mute on the server to the line.
+    void closeStream(bool readBack);
+    // The stream as the wave line knows it: where it plays and the values it was given.
+    waveline::ServerStream playing() const;
 
     pa_mainloop* m_loop;
     pa_context* m_context = nullptr;

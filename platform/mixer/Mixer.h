@@ -11,7 +11,9 @@
 //   - the desktop's sound server through libpulse (PulseAudio, or PipeWire's pulse server),
 //     when one answers: one device, whose speakers line is the default output's volume
 //     (0..65536) and mute, and whose wave-out line is this program's own playback volume
-//     (0..65535, the audio engine's wave line) and mute. It has no other lines.
+//     (0..65535, the audio engine's wave line) and mute: while a song plays through the
+//     server, what its stream holds there, changes made elsewhere included. It has no other
+//     lines.
 //   - ALSA: one device per sound card; lines are its simple-mixer elements "Master", "Line",
 //     "Mic", "Synth", "CD", "PCM" (wave out) and "Aux"; volume is the element's playback volume
 //     over the element's own range, mute is its playback switch turned off.

@@ -1,3 +1,4 @@
+#include "platform/audio/PulseVolume.h"
 #include "platform/audio/WaveLine.h"
 #include "platform/mixer/Backends.h"
 
@@ -83,6 +84,27 @@ public:
             !reply.found)
             return false;
         *state = reply.sink;
+        return true;
+    }
+
+    // The stream `index`, as long as the connection `client` plays it.
+    bool readStream(std::uint32_t client, std::uint32_t index, SinkState* state) {
+        struct Reply {
+            SinkState stream;
+            std::uint32_t client = PA_INVALID_INDEX;
+        } reply;
+        auto onInfo = [](pa_context*, const pa_sink_input_info* info, int eol, void* data) {
+            if (eol == 0 && info) {
+                auto* r = static_cast<Reply*>(data);
+                r->stream.volume = info->volume;
+                r->stream.muted = info->mute != 0;
+                r->client = info->client;
+            }
+        };
+        if (!complete(pa_context_get_sink_input_info(m_context, index, onInfo, &reply)) ||
+            reply.client != client)
+            return false;
+        *state = reply.stream;
         return true;
     }
 
@@ -204,9 +226,11 @@ public:
             return kInvalidHandle;
         switch (controlId) {
         case kWaveVolume:
+            readWaveLine();
             *value = waveline::volume();
             return kNoError;
         case kWaveMute:
+            readWaveLine();
             *value = waveline::muted() ? 1 : 0;
             return kNoError;
         case kSpeakersVolume:
@@ -244,6 +268,20 @@ public:
     }
 
 private:
+    // The line is the playing stream as the server holds it now: the desktop's mixer may have
+    // changed it. Without a stream, or with a change of the line still on its way to the
+    // stream, the line's own values stand.
+    void readWaveLine() {
+        const auto reading = waveline::beginStreamRead();
+        SinkState stream;
+        if (reading && connected() &&
+            m_connection->readStream(reading->stream.client, reading->stream.index, &stream))
+            waveline::streamFound(
+                *reading,
+                waveline::pulse::fromServer(pa_cvolume_max(&stream.volume), reading->stream.volume),
+                stream.muted);
+    }
+
     Result readSpeakers(std::uint32_t controlId, std::int32_t* value) {
         SinkState sink;
         if (!connected() || !m_connection->readDefaultSink(&sink))

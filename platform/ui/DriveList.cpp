@@ -3,6 +3,8 @@
 #include <QDir>
 #include <QSignalBlocker>
 #include <QStorageInfo>
+#include <QStyleOptionComboBox>
+#include <QStylePainter>
 
 namespace {
 
@@ -64,4 +66,17 @@ void DriveList::showDriveOf(const QString& path) {
 void DriveList::showPopup() {
     refresh();
     QComboBox::showPopup();
+}
+
+// Styles paint a closed combo box as a button, whatever its Base colour; the field is filled
+// here between the style's frame and its label.
+void DriveList::paintEvent(QPaintEvent*) {
+    QStylePainter painter(this);
+    QStyleOptionComboBox option;
+    initStyleOption(&option);
+    painter.drawComplexControl(QStyle::CC_ComboBox, option);
+    painter.fillRect(
+        style()->subControlRect(QStyle::CC_ComboBox, &option, QStyle::SC_ComboBoxEditField, this),
+        palette().color(QPalette::Base));
+    painter.drawControl(QStyle::CE_ComboBoxLabel, option);
 }

@@ -3,8 +3,9 @@
 #include <QComboBox>
 
 // The drive list of the playlist creator: the file systems a user cares about on Linux — the
-// root, the home folder and mounted removable or extra media — each by its root path.
-// UI thread only.
+// root, the home folder and mounted removable or extra media — each by its root path. Its field
+// and its dropped-down list show the palette's Base colour (the control's back colour), as the
+// list boxes do; the drop-down button keeps the style's own look. UI thread only.
 class DriveList : public QComboBox {
     Q_OBJECT
 public:
@@ -23,4 +24,5 @@ signals:
 
 protected:
     void showPopup() override;
+    void paintEvent(QPaintEvent* event) override;
 };

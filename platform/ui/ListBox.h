@@ -3,12 +3,23 @@
 #include <QListWidget>
 #include <QStringList>
 
-// A list box with the classic semantics the player's handlers are written against:
-// entries are plain texts, the selection index is -1 for none, an assignment of the index
-// from code is either refused (below -1, or at or past the count) or accepted, and every
-// accepted assignment and every selection by the user emits click() at once, before the
-// assigning code goes on. Adding, removing or clearing entries never emits click().
-// UI thread only.
+#include <optional>
+
+// A list box with the classic single-selection semantics the player's handlers are written
+// against. Entries are plain texts. The selection index is the one highlighted entry, or -1 with
+// nothing highlighted; index and highlight are the same thing in every case, since only this
+// class ever selects. Apart from it the list box keeps a caret (the entry that takes the
+// keyboard, drawn as a dotted frame, never as a highlight): 0 in a fresh list.
+//
+// The user selects with the left button (press, or drag with the button held) and with the
+// keyboard (arrows, Home, End, the page keys, Space, and a letter for the next entry starting
+// with it). Each such input that lands on an entry selects it and emits click() once, at once,
+// even when the entry was selected already, as the classic list box notifies; an input that
+// lands on none (the empty area below the entries, a key on an empty list) changes nothing.
+// The right and middle buttons never select. An assignment of the index from code is either
+// refused (below -1, or at or past the count) or accepted and emits click(). Adding, removing,
+// replacing or clearing entries never emits click(): the selected entry stays selected where it
+// moves to, and removing it leaves nothing selected. UI thread only.
 class ListBox : public QListWidget {
     Q_OBJECT
 public:
@@ -23,12 +34,14 @@ public:
     void addItems(const QStringList& texts);
     // Removes entry i; false (and no change) for an index outside the list.
     bool removeItem(int i);
+    // Removes every entry; nothing is selected afterwards.
+    void clear();
     // Every entry, in order.
     QStringList items() const;
-    // Replaces every entry at once; the selection is cleared without a click().
-    void setItems(const QStringList& texts);
+    // Replaces every entry at once and selects entry `selected` (-1 or out of range: none).
+    void setItems(const QStringList& texts, int selected = -1);
 
-    int listIndex() const { return currentRow(); }
+    int listIndex() const;
     // False when the index is refused; otherwise selects it (-1: none) and emits click().
     bool setListIndex(int index);
     // The selected entry's text, or the empty text when nothing is selected.
@@ -40,15 +53,34 @@ public:
     // the first match, or -1. The empty text matches nothing.
     int findStringExact(int start, const QString& text) const;
 
+    // Selects the next entry after the caret (wrapping) whose text starts with the first
+    // character of `search`, without regard to case, as a typed letter does.
+    void keyboardSearch(const QString& search) override;
+
 signals:
     void click();
     void dblClick();
 
 protected:
     void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
+    // Qt's own ways of selecting (its focus, key and mouse handling, and moving the current row
+    // off a removed entry) would select entries this class did not choose: they select nothing.
+    QItemSelectionModel::SelectionFlags selectionCommand(const QModelIndex& index,
+                                                         const QEvent* event) const override;
 
 private:
-    void selectWithoutClick(int index);
+    int caret() const;
+    int rowAt(const QPoint& position) const;
+    int rowWhileDragging(const QPoint& position) const;
+    // The entry a navigation key moves the caret to; none for other keys.
+    std::optional<int> rowForKey(int key) const;
+    int pageRows() const;
+    // Sets the selection (-1: none) and the caret without a click().
+    void place(int selected, int caretRow);
+
+    bool m_dragging = false;
 };

@@ -38,7 +38,7 @@ TEST(LayeredWindowOnX11, OrangeShowsTheRootWindowAtBothSizes) {
     qputenv("DISPLAY", server.display().toLocal8Bit());
     qputenv("QT_QPA_PLATFORM", "xcb");
     int argc = 1;
-    char name[] = "layered_window_x11_test";
+    char name[] = "LayeredWindowX11Test";
     char* argv[] = {name, nullptr};
     QApplication app(argc, argv);
     ASSERT_EQ(QGuiApplication::platformName(), "xcb");

@@ -36,7 +36,7 @@ std::string testNameOf(const testing::TestParamInfo<std::filesystem::path>& info
 
 class CorpusReplay : public testing::TestWithParam<std::filesystem::path> {};
 
-TEST_P(CorpusReplay, inputRunsCleanly) {
+TEST_P(CorpusReplay, InputRunsCleanly) {
     std::ifstream in(GetParam(), std::ios::binary);
     ASSERT_TRUE(in) << GetParam();
     const std::vector<char> bytes{std::istreambuf_iterator<char>(in),
@@ -49,7 +49,7 @@ TEST_P(CorpusReplay, inputRunsCleanly) {
 INSTANTIATE_TEST_SUITE_P(Corpus, CorpusReplay, testing::ValuesIn(corpusFiles()), testNameOf);
 
 // A corpus that went missing would otherwise pass without running anything.
-TEST(CorpusReplayCorpus, isNotEmpty) {
+TEST(CorpusReplayCorpus, IsNotEmpty) {
     EXPECT_FALSE(corpusFiles().empty()) << QUIVA_FUZZ_CORPUS;
 }
 

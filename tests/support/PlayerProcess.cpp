@@ -20,7 +20,7 @@ PlayerProcess::~PlayerProcess() {
 }
 
 bool PlayerProcess::start() {
-    if (!m_x.running())
+    if (!m_x.running() || !m_windowManager.running())
         return false;
     auto env = QProcessEnvironment::systemEnvironment();
     env.insert("DISPLAY", m_x.display());
@@ -40,7 +40,8 @@ QString PlayerProcess::waitForWindow() {
     const QString found = runOnDisplay(
         m_x.display(), "timeout",
         {"10", "xdotool", "search", "--sync", "--onlyvisible", "--name", "^Quiva Media Player$"});
-    return found.section('\n', 0, 0);
+    m_windowId = found.section('\n', 0, 0);
+    return m_windowId;
 }
 
 QRect PlayerProcess::geometry(const QString& windowId) const {
@@ -53,6 +54,19 @@ QRect PlayerProcess::geometry(const QString& windowId) const {
                  field("Height"));
 }
 
+QString PlayerProcess::topLevel(const QString& windowId) const {
+    const QRegularExpression parentLine("Parent window id: (0x[0-9a-f]+)( \\(the root window\\))?");
+    QString id = windowId;
+    for (int depth = 0; depth < 8; ++depth) {
+        const auto parent =
+            parentLine.match(runOnDisplay(m_x.display(), "xwininfo", {"-tree", "-id", id}));
+        if (!parent.hasMatch() || !parent.captured(2).isEmpty())
+            return id;
+        id = QString::number(parent.captured(1).toULongLong(nullptr, 16));
+    }
+    return id;
+}
+
 bool PlayerProcess::alive() {
     return m_process.state() != QProcess::NotRunning && !m_process.waitForFinished(0);
 }
@@ -63,4 +77,14 @@ bool PlayerProcess::waitForExit(int milliseconds) {
 
 QString PlayerProcess::xdotool(const QStringList& args) const {
     return runOnDisplay(m_x.display(), "xdotool", args);
+}
+
+void PlayerProcess::clickAt(int x, int y, int repeat, int button) const {
+    const QRect g = geometry(m_windowId);
+    xdotool({"mousemove", QString::number(g.x() + x), QString::number(g.y() + y), "click",
+             "--repeat", QString::number(repeat), "--delay", "80", QString::number(button)});
+}
+
+void PlayerProcess::doubleClickEntry(int row) const {
+    clickAt(60, entryY(row), 2);
 }

@@ -8,7 +8,8 @@
 #include <QString>
 
 // The real quiva binary, copied into a temporary program directory (so that its settings file
-// lands there) and run on a private X server. Stopped by its PID when the object goes away.
+// lands there) and run on a private X server under a window manager, as on a desktop. Stopped by
+// its PID when the object goes away.
 class PlayerProcess {
 public:
     explicit PlayerProcess(TempTree& tree);
@@ -21,20 +22,33 @@ public:
     bool start();
     // Whether the player still runs: a crash or an early exit shows here at once.
     bool alive();
-    // The X window id of the main window, once it is mapped; empty after a time-out.
+    // The X window id of the main window, once it is mapped; empty after a time-out. The
+    // clicks below go to this window.
     QString waitForWindow();
+    // The top-level window that holds the given one: the window manager's frame around it, the
+    // window itself when unmanaged. In xdotool's decimal form, as the pointer location gives it.
+    QString topLevel(const QString& windowId) const;
     // The window's geometry as the X server has it.
     QRect geometry(const QString& windowId) const;
     bool waitForExit(int milliseconds);
     int exitCode() const { return m_process.exitCode(); }
     // Runs xdotool with the given arguments on the private display.
     QString xdotool(const QStringList& args) const;
+    // Clicks `button` (1 the left, 3 the right) `repeat` times at a point of the main window, in
+    // its own pixels.
+    void clickAt(int x, int y, int repeat = 1, int button = 1) const;
+    // The height in the window, in pixels, of the middle of the playlist's entry in `row`.
+    static int entryY(int row) { return 102 + 11 * row; }
+    // Double-clicks the playlist's entry in `row` (0 the first) while the playlist shows.
+    void doubleClickEntry(int row) const;
 
     Xvfb& x() { return m_x; }
 
 private:
     Xvfb m_x;
+    WindowManager m_windowManager{m_x.display()};
     QString m_programDir;
     QString m_errorFile;
+    QString m_windowId;
     QProcess m_process;
 };

@@ -3,6 +3,8 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
+#include <QRegularExpression>
 #include <QThread>
 #include <chrono>
 #include <cmath>
@@ -143,6 +145,41 @@ QString PulseServer::address() const {
 
 void PulseServer::exportAddress() const {
     setenv("PULSE_SERVER", address().toLocal8Bit().constData(), 1);
+}
+
+bool PulseServer::pactl(const QStringList& arguments, QString* output) const {
+    QProcess process;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("LC_ALL"), QStringLiteral("C"));
+    process.setProcessEnvironment(environment);
+    process.start(QStringLiteral("pactl"), QStringList{"--server=" + address()} + arguments);
+    if (!process.waitForFinished(10000) || process.exitCode() != 0)
+        return false;
+    if (output)
+        *output = QString::fromLocal8Bit(process.readAllStandardOutput());
+    return true;
+}
+
+std::vector<PulseServer::SinkInput> PulseServer::sinkInputs() const {
+    static const QRegularExpression header(QStringLiteral("^Sink Input #(\\d+)$"));
+    static const QRegularExpression channel(QStringLiteral(":\\s*(\\d+) /"));
+    std::vector<SinkInput> inputs;
+    QString listing;
+    pactl({"list", "sink-inputs"}, &listing);
+    for (const QString& line : listing.split(QLatin1Char('\n'))) {
+        const QString text = line.trimmed();
+        if (const auto match = header.match(text); match.hasMatch())
+            inputs.push_back({match.captured(1).toInt()});
+        else if (inputs.empty())
+            continue;
+        else if (text.startsWith(QLatin1String("Mute:")))
+            inputs.back().muted = text.endsWith(QLatin1String("yes"));
+        else if (text.startsWith(QLatin1String("Volume:")))
+            for (auto it = channel.globalMatch(text); it.hasNext();)
+                inputs.back().volume =
+                    std::max(inputs.back().volume, it.next().captured(1).toUInt());
+    }
+    return inputs;
 }
 
 MonitorRecorder::MonitorRecorder(const PulseServer& server) {

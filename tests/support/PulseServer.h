@@ -36,6 +36,19 @@ public:
     // Points this process's clients (and programs it starts) at the server: sets PULSE_SERVER.
     void exportAddress() const;
 
+    // Runs pactl on this server (C locale); true when it succeeded within 10 s. `output`, if
+    // given, receives its standard output.
+    bool pactl(const QStringList& arguments, QString* output = nullptr) const;
+
+    // A playback stream as the server's own mixer shows it.
+    struct SinkInput {
+        int index = -1;
+        std::uint32_t volume = 0; // the loudest channel's, in the server's units (norm 65536)
+        bool muted = false;
+    };
+    // The server's playback streams now.
+    std::vector<SinkInput> sinkInputs() const;
+
 private:
     QTemporaryDir m_root;
     pid_t m_pid = -1;

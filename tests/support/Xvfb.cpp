@@ -1,70 +1,96 @@
 #include "tests/support/Xvfb.h"
 
-#include <QFile>
 #include <QProcess>
 #include <QStringList>
 #include <QThread>
 #include <csignal>
-#include <fcntl.h>
 #include <cstdlib>
+#include <fcntl.h>
+#include <poll.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <vector>
 
 extern char** environ;
 
 namespace {
 
-bool displayTaken(int n) {
-    return QFile::exists(QStringLiteral("/tmp/.X%1-lock").arg(n)) ||
-           QFile::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(n));
-}
-
-pid_t spawnXvfb(int n) {
-    const std::string display = ":" + std::to_string(n);
-    const char* argv[] = {"Xvfb", display.c_str(), "-screen", "0", "1024x768x24",
-                          "-nolisten", "tcp", nullptr};
+// Starts a server program with its output discarded and, when given, `passFd` as its fd 3;
+// -1 when it cannot be started.
+pid_t spawnQuietly(const std::vector<const char*>& argv, int passFd = -1) {
+    std::vector<const char*> args = argv;
+    args.push_back(nullptr);
     pid_t pid = -1;
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
     posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    const int rc = posix_spawnp(&pid, "Xvfb", &actions, nullptr, const_cast<char**>(argv), environ);
+    if (passFd >= 0)
+        posix_spawn_file_actions_adddup2(&actions, passFd, 3);
+    const int rc =
+        posix_spawnp(&pid, args[0], &actions, nullptr, const_cast<char**>(args.data()), environ);
     posix_spawn_file_actions_destroy(&actions);
     return rc == 0 ? pid : -1;
 }
 
+// Reads the display number that Xvfb writes once it listens; -1 if none comes in time.
+int readDisplayNumber(int fd) {
+    std::string text;
+    char c = 0;
+    pollfd p{fd, POLLIN, 0};
+    while (poll(&p, 1, 15000) == 1 && read(fd, &c, 1) == 1 && c != '\n')
+        text += c;
+    return c == '\n' && !text.empty() ? std::stoi(text) : -1;
+}
+
+void stopByPid(pid_t& pid) {
+    if (pid <= 0)
+        return;
+    kill(pid, SIGTERM);
+    waitpid(pid, nullptr, 0);
+    pid = -1;
+}
+
 } // namespace
 
+// Xvfb picks a free display number itself (-displayfd), so that servers started at the same
+// time by tests running side by side never race for one.
 Xvfb::Xvfb() {
-    for (int n = 20; n < 120 && m_pid < 0; ++n) {
-        if (displayTaken(n))
-            continue;
-        const pid_t pid = spawnXvfb(n);
-        if (pid < 0)
-            return;
-        for (int i = 0; i < 100; ++i) { // up to 5 s for the socket to appear
-            if (QFile::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(n))) {
-                m_pid = pid;
-                m_number = n;
-                break;
-            }
-            if (waitpid(pid, nullptr, WNOHANG) == pid)
-                break; // lost a race for this display number: try the next
-            QThread::msleep(50);
-        }
-        if (m_pid < 0 && waitpid(pid, nullptr, WNOHANG) == 0) {
-            kill(pid, SIGTERM);
-            waitpid(pid, nullptr, 0);
-        }
-    }
+    int fds[2];
+    if (pipe2(fds, O_CLOEXEC) != 0)
+        return;
+    m_pid = spawnQuietly(
+        {"Xvfb", "-displayfd", "3", "-screen", "0", "1024x768x24", "-nolisten", "tcp"}, fds[1]);
+    close(fds[1]);
+    if (m_pid > 0)
+        m_number = readDisplayNumber(fds[0]);
+    close(fds[0]);
+    if (m_number < 0)
+        stopByPid(m_pid);
 }
 
 Xvfb::~Xvfb() {
-    if (m_pid > 0) {
-        kill(m_pid, SIGTERM);
-        waitpid(m_pid, nullptr, 0);
-    }
+    stopByPid(m_pid);
+}
+
+WindowManager::WindowManager(const QString& display) : m_display(display) {
+    const std::string displayVariable = "DISPLAY=" + display.toStdString();
+    m_pid = spawnQuietly({"env", displayVariable.c_str(), "openbox", "--sm-disable"});
+    for (int i = 0; i < 300 && m_pid > 0 && !managing(); ++i) // up to 15 s on a busy machine
+        QThread::msleep(50);
+    if (!managing())
+        stopByPid(m_pid);
+}
+
+WindowManager::~WindowManager() {
+    stopByPid(m_pid);
+}
+
+bool WindowManager::managing() const {
+    // An EWMH window manager announces itself on the root window once it manages the screen.
+    return runOnDisplay(m_display, "xprop", {"-root", "_NET_SUPPORTING_WM_CHECK"})
+        .contains("window id");
 }
 
 QString runOnDisplay(const QString& display, const QString& program, const QStringList& args) {

@@ -3,7 +3,7 @@
 #include <QString>
 #include <sys/types.h>
 
-// A private X server for end-to-end tests: Xvfb on the first free display number,
+// A private X server for end-to-end tests: Xvfb on a display number it finds free,
 // 1024x768x24, no TCP. Stopped by its PID when the object goes away.
 class Xvfb {
 public:
@@ -18,6 +18,24 @@ public:
 
 private:
     int m_number = -1;
+    pid_t m_pid = -1;
+};
+
+// A small window manager (openbox) on a test's X server, so that windows get focus, placement
+// and activation as on a desktop. Started on construction; stopped by its PID when it goes away.
+class WindowManager {
+public:
+    explicit WindowManager(const QString& display);
+    ~WindowManager();
+    WindowManager(const WindowManager&) = delete;
+    WindowManager& operator=(const WindowManager&) = delete;
+
+    bool running() const { return m_pid > 0; }
+
+private:
+    bool managing() const;
+
+    QString m_display;
     pid_t m_pid = -1;
 };
 

@@ -88,7 +88,7 @@ protected:
     void* m_library = nullptr;
 };
 
-TEST_F(DalvexLibraryTest, registersItsClassProgIdAndTypeLibrary) {
+TEST_F(DalvexLibraryTest, RegistersItsClassProgIdAndTypeLibrary) {
     ASSERT_EQ(callExport("DllRegisterServer"), S_OK) << com::lastError();
     const std::string clsid = "CLSID\\" + com::toString(pemrik::kClsidDalvex);
     char resolved[PATH_MAX] = {};
@@ -114,7 +114,7 @@ TEST_F(DalvexLibraryTest, registersItsClassProgIdAndTypeLibrary) {
               REGDB_E_CLASSNOTREG);
 }
 
-TEST_F(DalvexLibraryTest, hostReadsAndPutsVolumeByDispatchIdentifier) {
+TEST_F(DalvexLibraryTest, HostReadsAndPutsVolumeByDispatchIdentifier) {
     ASSERT_EQ(callExport("DllRegisterServer"), S_OK) << com::lastError();
     com::ComPtr<IDispatch> control = createAsTheHostDoes();
     ASSERT_TRUE(control);
@@ -142,7 +142,7 @@ TEST_F(DalvexLibraryTest, hostReadsAndPutsVolumeByDispatchIdentifier) {
     EXPECT_EQ(m_mixer.openHandles(), 0);
 }
 
-TEST_F(DalvexLibraryTest, carriesItsVersionBlockAndPictures) {
+TEST_F(DalvexLibraryTest, CarriesItsVersionBlockAndPictures) {
     auto versionInfo = reinterpret_cast<const char* (*)()>(dlsym(m_library, "DalvexVersionInfo"));
     ASSERT_NE(versionInfo, nullptr);
     const std::string block = versionInfo();

@@ -104,7 +104,7 @@ protected:
     std::optional<std::int32_t> m_volumeOverride;
 };
 
-TEST_F(DalvexTest, newInstanceTakesTheWaveLineFromTheMixerWithoutEvents) {
+TEST_F(DalvexTest, NewInstanceTakesTheWaveLineFromTheMixerWithoutEvents) {
     m_mixer.setValueFromElsewhere(0, ComponentType::WaveOut, ControlType::Mute, 1);
     initNew();
     EXPECT_EQ(get(pemrik::kDispidDeviceToControl), Dalvex::mWave);
@@ -114,7 +114,7 @@ TEST_F(DalvexTest, newInstanceTakesTheWaveLineFromTheMixerWithoutEvents) {
     EXPECT_TRUE(m_received.empty());
 }
 
-TEST_F(DalvexTest, savedVolumeHoldsUntilTheFirstTickReportsTheMixer) {
+TEST_F(DalvexTest, SavedVolumeHoldsUntilTheFirstTickReportsTheMixer) {
     load({{"volume", com::makeI4(100)}}); // the host's saved data spells the key in lower case
     EXPECT_EQ(get(pemrik::kDispidVolume), 100);
     EXPECT_EQ(m_mixer.setValueCalls(), 0) << "loading writes nothing to the mixer";
@@ -126,7 +126,7 @@ TEST_F(DalvexTest, savedVolumeHoldsUntilTheFirstTickReportsTheMixer) {
     EXPECT_EQ(m_received.size(), 1u) << "no mute event, and no repeat without a difference";
 }
 
-TEST_F(DalvexTest, puttingTheMixersOwnValueRaisesNothing) {
+TEST_F(DalvexTest, PuttingTheMixersOwnValueRaisesNothing) {
     initNew();
     ASSERT_EQ(put(pemrik::kDispidVolume, com::makeI4(60)), S_OK);
     EXPECT_EQ(waveRaw(), kRaw60);
@@ -135,7 +135,7 @@ TEST_F(DalvexTest, puttingTheMixersOwnValueRaisesNothing) {
     EXPECT_TRUE(m_received.empty());
 }
 
-TEST_F(DalvexTest, volumeAboveTheScaleIsStoredThenCorrectedByThePoll) {
+TEST_F(DalvexTest, VolumeAboveTheScaleIsStoredThenCorrectedByThePoll) {
     initNew();
     ASSERT_EQ(put(pemrik::kDispidVolume, com::makeI4(150)), S_OK);
     EXPECT_EQ(get(pemrik::kDispidVolume), 150);
@@ -145,7 +145,7 @@ TEST_F(DalvexTest, volumeAboveTheScaleIsStoredThenCorrectedByThePoll) {
     EXPECT_EQ(get(pemrik::kDispidVolume), 100);
 }
 
-TEST_F(DalvexTest, handlersChangeToTheArgumentIsKeptAndRepeatsEveryTick) {
+TEST_F(DalvexTest, HandlersChangeToTheArgumentIsKeptAndRepeatsEveryTick) {
     initNew();
     m_volumeOverride = 30;
     m_mixer.setValueFromElsewhere(0, ComponentType::WaveOut, ControlType::Volume, 20 * 655);
@@ -156,7 +156,7 @@ TEST_F(DalvexTest, handlersChangeToTheArgumentIsKeptAndRepeatsEveryTick) {
     EXPECT_EQ(waveRaw(), 20 * 655) << "the handler's value never reaches the mixer";
 }
 
-TEST_F(DalvexTest, deviceToControlPutReadsTheLineAndRaisesBothEventsInOrder) {
+TEST_F(DalvexTest, DeviceToControlPutReadsTheLineAndRaisesBothEventsInOrder) {
     initNew();
     ASSERT_EQ(put(pemrik::kDispidDeviceToControl, com::makeI4(Dalvex::mWave)), S_OK);
     ASSERT_EQ(m_received.size(), 2u);
@@ -174,7 +174,7 @@ TEST_F(DalvexTest, deviceToControlPutReadsTheLineAndRaisesBothEventsInOrder) {
     EXPECT_EQ(m_received[1].value, VARIANT_TRUE);
 }
 
-TEST_F(DalvexTest, lineOutsideTheEnumerationIsRefused) {
+TEST_F(DalvexTest, LineOutsideTheEnumerationIsRefused) {
     initNew();
     EXPECT_EQ(put(pemrik::kDispidDeviceToControl, com::makeI4(7)), E_INVALIDARG);
     EXPECT_EQ(put(pemrik::kDispidDeviceToControl, com::makeI4(-1)), E_INVALIDARG);
@@ -182,7 +182,7 @@ TEST_F(DalvexTest, lineOutsideTheEnumerationIsRefused) {
     EXPECT_TRUE(m_received.empty());
 }
 
-TEST_F(DalvexTest, disabledControlIgnoresPutsAndStopsPollingUntilEnabled) {
+TEST_F(DalvexTest, DisabledControlIgnoresPutsAndStopsPollingUntilEnabled) {
     initNew();
     ASSERT_EQ(put(pemrik::kDispidEnabled, com::makeBool(false)), S_OK);
     EXPECT_EQ(get(pemrik::kDispidEnabled), VARIANT_FALSE);
@@ -206,7 +206,7 @@ TEST_F(DalvexTest, disabledControlIgnoresPutsAndStopsPollingUntilEnabled) {
     EXPECT_EQ(m_changed, (std::vector<std::string>{"Enabled", "Enabled"}));
 }
 
-TEST_F(DalvexTest, mutePutSendsOneToTheLinesMuteControl) {
+TEST_F(DalvexTest, MutePutSendsOneToTheLinesMuteControl) {
     initNew();
     ASSERT_EQ(put(pemrik::kDispidMute, com::makeBool(true)), S_OK);
     EXPECT_EQ(m_mixer.value(0, ComponentType::WaveOut, ControlType::Mute), 1);
@@ -214,14 +214,14 @@ TEST_F(DalvexTest, mutePutSendsOneToTheLinesMuteControl) {
     EXPECT_EQ(m_changed, std::vector<std::string>{"Mute"});
 }
 
-TEST_F(DalvexTest, overflowingVolumeFailsThePutAndWritesNothing) {
+TEST_F(DalvexTest, OverflowingVolumeFailsThePutAndWritesNothing) {
     initNew();
     EXPECT_EQ(put(pemrik::kDispidVolume, com::makeI4(4'000'000)), DISP_E_OVERFLOW);
     EXPECT_EQ(m_mixer.setValueCalls(), 0);
     EXPECT_EQ(get(pemrik::kDispidVolume), 4'000'000);
 }
 
-TEST_F(DalvexTest, savingDefaultsStoresNothingAndOthersWithTheirTypes) {
+TEST_F(DalvexTest, SavingDefaultsStoresNothingAndOthersWithTheirTypes) {
     load({});
     auto bag = com::makePropertyBag();
     ASSERT_EQ(m_control.as<IPersistPropertyBag>()->Save(bag.get()), S_OK);
@@ -243,7 +243,7 @@ TEST_F(DalvexTest, savingDefaultsStoresNothingAndOthersWithTheirTypes) {
     EXPECT_EQ(com::toLong(*bag->value("DeviceToControl")), Dalvex::mCD);
 }
 
-TEST_F(DalvexTest, loadedPropertiesAreReadWithoutRegardToCase) {
+TEST_F(DalvexTest, LoadedPropertiesAreReadWithoutRegardToCase) {
     load({{"ENABLED", com::makeBool(false)},
           {"Mute", com::makeBool(true)},
           {"devicetocontrol", com::makeI4(Dalvex::mMaster)}});
@@ -253,7 +253,7 @@ TEST_F(DalvexTest, loadedPropertiesAreReadWithoutRegardToCase) {
     EXPECT_TRUE(m_received.empty());
 }
 
-TEST_F(DalvexTest, sizeStaysAt480Twips) {
+TEST_F(DalvexTest, SizeStaysAt480Twips) {
     initNew();
     auto hosted = m_control.as<IHostedControl>();
     LONG width = 0;
@@ -267,7 +267,7 @@ TEST_F(DalvexTest, sizeStaysAt480Twips) {
     EXPECT_EQ(height, 480);
 }
 
-TEST_F(DalvexTest, instancesShareTheDeviceAndTheLastOneClosesIt) {
+TEST_F(DalvexTest, InstancesShareTheDeviceAndTheLastOneClosesIt) {
     auto second = com::ComPtr<IDispatch>::adopt(com::createControl<Dalvex>());
     EXPECT_EQ(m_mixer.openHandles(), 1);
     second.reset();
@@ -277,7 +277,7 @@ TEST_F(DalvexTest, instancesShareTheDeviceAndTheLastOneClosesIt) {
     EXPECT_EQ(waveRaw(), 32750) << "the remaining instance still reaches the mixer";
 }
 
-TEST_F(DalvexTest, lateBindingNamesMatchTheTypeLibrary) {
+TEST_F(DalvexTest, LateBindingNamesMatchTheTypeLibrary) {
     for (const pemrik::InterfaceSlot& slot : pemrik::dalvexInterface()) {
         const char* names[] = {slot.member};
         DISPID id = 0;

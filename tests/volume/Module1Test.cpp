@@ -54,7 +54,7 @@ protected:
     mixer::ScopedService m_scope;
 };
 
-TEST_F(Module1Test, fullRangeControlScalesByFactor655) {
+TEST_F(Module1Test, FullRangeControlScalesByFactor655) {
     openWithWaveBounds(0, 65535);
     EXPECT_EQ(sentAfterWriting(100), 65500);
     EXPECT_EQ(sentAfterWriting(50), 32750);
@@ -68,38 +68,38 @@ TEST_F(Module1Test, fullRangeControlScalesByFactor655) {
     }
 }
 
-TEST_F(Module1Test, valuesBeyondTheBoundsAreClamped) {
+TEST_F(Module1Test, ValuesBeyondTheBoundsAreClamped) {
     openWithWaveBounds(0, 65535);
     EXPECT_EQ(sentAfterWriting(150), 65535);
     EXPECT_EQ(Module1::GetVolume(kWaveSlot).value, 100);
     EXPECT_EQ(sentAfterWriting(-5), 0);
 }
 
-TEST_F(Module1Test, lowerBoundIsAppliedLastAndWins) {
+TEST_F(Module1Test, LowerBoundIsAppliedLastAndWins) {
     openWithWaveBounds(30, 20);
     EXPECT_EQ(sentAfterWriting(25), 30);
 }
 
-TEST_F(Module1Test, maximumOf150HasFactorOneButScaledReads) {
+TEST_F(Module1Test, MaximumOf150HasFactorOneButScaledReads) {
     openWithWaveBounds(0, 150);
     EXPECT_EQ(sentAfterWriting(100), 100);
     EXPECT_EQ(readWaveAfterRaw(100), 67);
 }
 
-TEST_F(Module1Test, maximumOfExactly100IsNeverScaled) {
+TEST_F(Module1Test, MaximumOfExactly100IsNeverScaled) {
     openWithWaveBounds(0, 100);
     EXPECT_EQ(sentAfterWriting(57), 57);
     EXPECT_EQ(readWaveAfterRaw(57), 57);
     EXPECT_EQ(sentAfterWriting(150), 100);
 }
 
-TEST_F(Module1Test, readsSubtractTheLowerBound) {
+TEST_F(Module1Test, ReadsSubtractTheLowerBound) {
     openWithWaveBounds(10, 1000);
     EXPECT_EQ(readWaveAfterRaw(1000), 90);
     EXPECT_EQ(sentAfterWriting(0), 10);
 }
 
-TEST_F(Module1Test, halvesRoundToTheEvenNeighbour) {
+TEST_F(Module1Test, HalvesRoundToTheEvenNeighbour) {
     openWithWaveBounds(0, 200);
     EXPECT_EQ(readWaveAfterRaw(1), 0);
     EXPECT_EQ(readWaveAfterRaw(3), 2);
@@ -107,7 +107,7 @@ TEST_F(Module1Test, halvesRoundToTheEvenNeighbour) {
     EXPECT_EQ(readWaveAfterRaw(7), 4);
 }
 
-TEST_F(Module1Test, muteSendsOneAndAnyNonZeroReadsTrue) {
+TEST_F(Module1Test, MuteSendsOneAndAnyNonZeroReadsTrue) {
     openWithWaveBounds(0, 65535);
     ASSERT_EQ(Module1::SetMute(kWaveMuteSlot, Module1::True).value, Module1::True);
     EXPECT_EQ(m_mixer.value(0, ComponentType::WaveOut, ControlType::Mute), 1);
@@ -119,7 +119,7 @@ TEST_F(Module1Test, muteSendsOneAndAnyNonZeroReadsTrue) {
     EXPECT_EQ(Module1::GetMute(kWaveMuteSlot).value, Module1::True);
 }
 
-TEST_F(Module1Test, deviceIndexOutsideTheDevicesOpensNothing) {
+TEST_F(Module1Test, DeviceIndexOutsideTheDevicesOpensNothing) {
     m_mixer.addDevice(); // two devices: 0 and 1
     EXPECT_EQ(Module1::OpenMixer(-1), Module1::False);
     EXPECT_EQ(Module1::OpenMixer(2), Module1::False);
@@ -128,7 +128,7 @@ TEST_F(Module1Test, deviceIndexOutsideTheDevicesOpensNothing) {
     EXPECT_EQ(Module1::OpenMixer(1), Module1::True);
 }
 
-TEST_F(Module1Test, slotOutsideTheTableIsAnErrorWithoutMixerRequest) {
+TEST_F(Module1Test, SlotOutsideTheTableIsAnErrorWithoutMixerRequest) {
     openWithWaveBounds(0, 65535);
     const int writesBefore = m_mixer.setValueCalls();
     const int readsBefore = m_mixer.getValueCalls();
@@ -142,7 +142,7 @@ TEST_F(Module1Test, slotOutsideTheTableIsAnErrorWithoutMixerRequest) {
     EXPECT_EQ(m_mixer.getValueCalls(), readsBefore);
 }
 
-TEST_F(Module1Test, slotsFourteenToTwentyAreZeroRecordsThatReadZero) {
+TEST_F(Module1Test, SlotsFourteenToTwentyAreZeroRecordsThatReadZero) {
     openWithWaveBounds(0, 65535);
     for (int slot = 14; slot <= 20; ++slot) {
         const Module1::MixerControl& record = Module1::MixerControls()[slot];
@@ -155,7 +155,7 @@ TEST_F(Module1Test, slotsFourteenToTwentyAreZeroRecordsThatReadZero) {
     }
 }
 
-TEST_F(Module1Test, overflowIsAnErrorAndWritesNothing) {
+TEST_F(Module1Test, OverflowIsAnErrorAndWritesNothing) {
     openWithWaveBounds(0, 65535);
     const int writesBefore = m_mixer.setValueCalls();
     EXPECT_EQ(Module1::SetVolume(kWaveSlot, 4'000'000).error, Module1::Error::Overflow);
@@ -164,7 +164,7 @@ TEST_F(Module1Test, overflowIsAnErrorAndWritesNothing) {
     EXPECT_EQ(Module1::GetVolume(kWaveSlot).error, Module1::Error::Overflow);
 }
 
-TEST_F(Module1Test, failedRequestsReadZeroAndWriteFalse) {
+TEST_F(Module1Test, FailedRequestsReadZeroAndWriteFalse) {
     openWithWaveBounds(10, 1000);
     m_mixer.failGetValue(true);
     m_mixer.failSetValue(true);
@@ -174,7 +174,7 @@ TEST_F(Module1Test, failedRequestsReadZeroAndWriteFalse) {
     EXPECT_EQ(Module1::SetMute(kWaveMuteSlot, Module1::True).value, Module1::False);
 }
 
-TEST_F(Module1Test, missingLinesAndControlsLeaveTheirSlots) {
+TEST_F(Module1Test, MissingLinesAndControlsLeaveTheirSlots) {
     m_mixer.addControl(0, ComponentType::Speakers, ControlType::Volume, 0, 65535);
     ASSERT_EQ(Module1::OpenMixer(0), Module1::True);
     EXPECT_EQ(Module1::MixerControls()[kMasterSlot].lMaximum, 65535);
@@ -187,13 +187,13 @@ TEST_F(Module1Test, missingLinesAndControlsLeaveTheirSlots) {
     EXPECT_EQ(Module1::SetVolume(2, 50).value, Module1::False);
 }
 
-TEST_F(Module1Test, failedOpenReturnsFalseAndLeavesTheHandle) {
+TEST_F(Module1Test, FailedOpenReturnsFalseAndLeavesTheHandle) {
     m_mixer.failOpen(true);
     EXPECT_EQ(Module1::OpenMixer(0), Module1::False);
     EXPECT_EQ(Module1::hMixer(), 0u);
 }
 
-TEST_F(Module1Test, instancesOnOneThreadShareTheDeviceUntilTheLastCloses) {
+TEST_F(Module1Test, InstancesOnOneThreadShareTheDeviceUntilTheLastCloses) {
     openWithWaveBounds(0, 65535);
     const mixer::Handle first = Module1::hMixer();
     ASSERT_EQ(Module1::OpenMixer(0), Module1::True);
@@ -210,7 +210,7 @@ TEST_F(Module1Test, instancesOnOneThreadShareTheDeviceUntilTheLastCloses) {
     EXPECT_EQ(Module1::CloseMixer(), static_cast<std::int32_t>(mixer::kInvalidHandle));
 }
 
-TEST_F(Module1Test, withoutDevicesReadsYieldZeroAndFalse) {
+TEST_F(Module1Test, WithoutDevicesReadsYieldZeroAndFalse) {
     FakeMixer empty;
     mixer::ScopedService scope(empty);
     EXPECT_EQ(Module1::OpenMixer(0), Module1::False);
@@ -219,7 +219,7 @@ TEST_F(Module1Test, withoutDevicesReadsYieldZeroAndFalse) {
     EXPECT_EQ(Module1::SetVolume(kWaveSlot, 50).value, Module1::False);
 }
 
-TEST_F(Module1Test, eachThreadHasItsOwnHandleAndTable) {
+TEST_F(Module1Test, EachThreadHasItsOwnHandleAndTable) {
     openWithWaveBounds(0, 65535);
     const mixer::Handle mine = Module1::hMixer();
     mixer::Handle theirs = 0;

@@ -1,4 +1,5 @@
 #include "tests/support/PlayerProcess.h"
+#include "tests/support/Poll.h"
 #include "tests/support/PulseServer.h"
 
 #include <QDir>
@@ -6,7 +7,6 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QRegularExpression>
-#include <QThread>
 #include <cerrno>
 #include <chrono>
 #include <cmath>
@@ -25,8 +25,6 @@
 // code 0 from it.
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
 constexpr int kTenthFrames = PulseServer::kRateHz / 10;
 // The test songs are sines at half scale (RMS about 11600 at full volume).
 constexpr double kTone = 2000;
@@ -43,17 +41,6 @@ constexpr int kHungFilePatienceMs = 5000;
 
 QString buildDir() {
     return qEnvironmentVariable("QUIVA_BUILD_DIR");
-}
-
-// Polls every 20 ms until `done` holds or timeoutMs have passed.
-template <typename Condition> bool eventually(Condition done, int timeoutMs) {
-    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (!done()) {
-        if (Clock::now() >= deadline)
-            return false;
-        QThread::msleep(20);
-    }
-    return true;
 }
 
 // Whether `done` holds at every poll for the whole of periodMs.
@@ -146,22 +133,13 @@ protected:
                                              << " Hz after " << recorder->frames() << " frames";
     }
 
-    // Clicks at a point of the window, in its own pixels.
-    void clickAt(int x, int y, int repeat = 1) {
-        const QRect g = player->geometry(windowId);
-        player->xdotool({"mousemove", QString::number(g.x() + x), QString::number(g.y() + y),
-                         "click", "--repeat", QString::number(repeat), "--delay", "80", "1"});
-    }
-
-    void doubleClickEntry(int row) { clickAt(60, 102 + 11 * row, 2); }
-
     // Double-clicks the entry until its tone is heard, twice at most: on a loaded machine the
     // two clicks can reach the list too far apart to count as one double click.
     ::testing::AssertionResult play(int row, double hz) {
-        doubleClickEntry(row);
+        player->doubleClickEntry(row);
         if (hears(hz))
             return ::testing::AssertionSuccess();
-        doubleClickEntry(row);
+        player->doubleClickEntry(row);
         return hears(hz);
     }
 
@@ -173,7 +151,7 @@ protected:
     // Opens the popup menu and waits until it shows: proof that the window still answers.
     bool openMenu(int timeoutMs = 5000) {
         const qsizetype before = visibleWindows().size();
-        clickAt(kRoundButtonX, kRoundButtonY);
+        player->clickAt(kRoundButtonX, kRoundButtonY);
         return eventually([&] { return visibleWindows().size() > before; }, timeoutMs);
     }
 
@@ -217,7 +195,7 @@ protected:
     // it to 0.
     void turnTheSliderDown() {
         player->xdotool({"windowfocus", "--sync", windowId});
-        clickAt(kSliderThumbX, kSliderThumbY);
+        player->clickAt(kSliderThumbX, kSliderThumbY);
         player->xdotool({"key", "Home"});
     }
 
@@ -241,7 +219,7 @@ TEST_F(PlayerFaultTest, SoundServerKilledMidSongAndRestartedIsPlayedToAgain) {
     ASSERT_TRUE(player->alive()) << "the player died with its sound server";
     EXPECT_TRUE(hears(1000)) << "the song does not go on through the new server";
 
-    clickAt(kNextX, kNextY); // the second entry
+    player->clickAt(kNextX, kNextY); // the second entry
     ASSERT_TRUE(hears(440)) << "the next song is not heard through the new server";
     ASSERT_TRUE(play(0, 1000)) << "the long song again, to hear the slider work on it";
     turnTheSliderDown();
@@ -259,7 +237,7 @@ TEST_F(PlayerFaultTest, WithNoSoundServerASongPlaysSilentlyUntilAServerAnswers) 
     pulse.exportAddress();
     ASSERT_NO_FATAL_FAILURE(startPlayer());
 
-    doubleClickEntry(0);
+    player->doubleClickEntry(0);
     EXPECT_TRUE(throughout([&] { return messageBoxes().isEmpty(); }, 1000))
         << "the missing server was reported in a message box";
     ASSERT_TRUE(openMenu()) << "the window stopped answering after the double click";
@@ -283,7 +261,7 @@ TEST_F(PlayerFaultTest, SoundServerHungMidSongLeavesTheWindowAnswering) {
 
     pulse.freeze(true);
     for (const int row : {1, 0}) {
-        doubleClickEntry(row);
+        player->doubleClickEntry(row);
         ASSERT_TRUE(openMenu(kHungServerPatienceMs)) << "the window hangs with its server";
         ASSERT_TRUE(closeMenu());
     }
@@ -559,7 +537,7 @@ TEST_F(HungShareTest, SongWhoseReadsBlockLeavesTheWindowAnswering) {
     ASSERT_NO_FATAL_FAILURE(startSoundServer());
     ASSERT_NO_FATAL_FAILURE(startPlayer());
     for (int attempt = 0; attempt < 2 && !share->readStarted(); ++attempt) {
-        doubleClickEntry(1);
+        player->doubleClickEntry(1);
         eventually([&] { return share->readStarted(); }, 5000);
     }
     ASSERT_TRUE(share->readStarted()) << "the player never read the hung file";

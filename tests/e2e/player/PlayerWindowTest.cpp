@@ -1,19 +1,9 @@
 #include "tests/support/PlayerProcess.h"
+#include "tests/support/Poll.h"
 
-#include <QThread>
 #include <gtest/gtest.h>
 
 namespace {
-
-// Polls until `done` holds or about five seconds have passed.
-template <typename Condition> bool eventually(Condition done) {
-    for (int i = 0; i < 100; ++i) {
-        if (done())
-            return true;
-        QThread::msleep(50);
-    }
-    return done();
-}
 
 class PlayerWindowTest : public ::testing::Test {
 protected:
@@ -22,13 +12,6 @@ protected:
         ASSERT_TRUE(player.start()) << "cannot start the player on a private X server";
         windowId = player.waitForWindow();
         ASSERT_FALSE(windowId.isEmpty()) << "the main window never showed";
-    }
-
-    // Clicks at a point of the window, in its own pixels.
-    void clickAt(int x, int y) {
-        const QRect g = player.geometry(windowId);
-        player.xdotool({"mousemove", QString::number(g.x() + x),
-                        QString::number(g.y() + y), "click", "1"});
     }
 
     TempTree tree;
@@ -48,13 +31,13 @@ TEST_F(PlayerWindowTest, MenuShowsThePlaylistAndExitEndsTheProgram) {
     startWith("[quiva]\nHEIGHT=990\n");
     ASSERT_EQ(player.geometry(windowId).height(), 66);
 
-    clickAt(281, 54); // the round button
+    player.clickAt(281, 54); // the round button
     player.xdotool({"sleep", "0.3", "key", "Down", "Return"});
     EXPECT_TRUE(eventually([&] { return player.geometry(windowId).height() == 372; }));
     // The window takes its new height before the handler writes it down.
     EXPECT_TRUE(eventually([&] { return readAll(player.settingsFile()).contains("HEIGHT=5580"); }));
 
-    clickAt(281, 54);
+    player.clickAt(281, 54);
     player.xdotool({"sleep", "0.3", "key", "Up", "Return"}); // the last entry: Exit
     ASSERT_TRUE(player.waitForExit(5000));
     EXPECT_EQ(player.exitCode(), 0);

@@ -1,4 +1,6 @@
 #include "tests/support/PlayerProcess.h"
+#include "tests/support/Poll.h"
+#include "tests/support/Progress.h"
 #include "tests/support/PulseServer.h"
 
 #include <QDir>
@@ -119,7 +121,7 @@ protected:
         ASSERT_FALSE(windowId.isEmpty()) << "the main window never showed";
         pid = player.xdotool({"getwindowpid", windowId});
         ASSERT_FALSE(pid.isEmpty());
-        window = player.geometry(windowId);
+        refreshGeometry();
     }
 
     void registerVolumeControl() {
@@ -249,19 +251,10 @@ protected:
 
     // Polls (xdotool's own --sync polls only twice a second) until done() holds; false after a
     // time-out.
-    template <typename Done> static bool waitUntil(Done done) {
-        QElapsedTimer waited;
-        waited.start();
-        while (!done()) {
-            if (waited.elapsed() > kWaitMs)
-                return false;
-            QThread::msleep(20);
-        }
-        return true;
-    }
+    template <typename Done> static bool waitUntil(Done done) { return eventually(done, kWaitMs); }
 
     bool waitForWindowUnderPointer(bool mainWindow) const {
-        return waitUntil([&] { return (windowUnderPointer() == windowId) == mainWindow; });
+        return waitUntil([&] { return (windowUnderPointer() == frameId) == mainWindow; });
     }
 
     // The first visible window whose title matches, or empty.
@@ -361,7 +354,11 @@ protected:
         refreshGeometry();
     }
 
-    void refreshGeometry() { window = player.geometry(windowId); }
+    // The window manager frames the window anew each time it is shown again.
+    void refreshGeometry() {
+        window = player.geometry(windowId);
+        frameId = player.topLevel(windowId);
+    }
 
     // Streams connected to the test server (the player's), or -1 when pactl cannot tell.
     static int playbackStreams() {
@@ -385,6 +382,7 @@ protected:
     PulseServer pulse;
     PlayerProcess player{tree};
     QString windowId;
+    QString frameId; // what the pointer reports over the main window
     QString pid;
     QRect window;
     std::mt19937 random;
@@ -414,6 +412,10 @@ TEST_F(SoakTest, ThousandsOfRandomClicksLeaveTheProgramAliveAndItsMemoryFlat) {
             rss.push_back(residentKb(pid));
             ASSERT_GT(rss.back(), 0) << "the player died after " << clicks << " clicks";
             sinceSample.start();
+            reportProgress(QStringLiteral("%1 of %2 s, %3 clicks")
+                               .arg(elapsed.elapsed() / 1000)
+                               .arg(durationSeconds())
+                               .arg(clicks));
         }
     }
     flush();

@@ -1,7 +1,9 @@
 #include "tests/support/PlayerProcess.h"
+#include "tests/support/Poll.h"
 #include "tests/support/PulseServer.h"
 
 #include <QFile>
+#include <QImage>
 #include <QProcess>
 #include <QThread>
 #include <algorithm>
@@ -11,8 +13,6 @@
 #include <optional>
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
 
 // What a stretch of the sink's monitor sounded like.
 struct Sound {
@@ -25,6 +25,8 @@ constexpr int kWindowFrames = PulseServer::kRateHz / 10; // 100 ms
 // records exact zeros, so anything under this is silence.
 constexpr double kSilence = 100;
 constexpr double kTone = 2000;
+constexpr int kListRows = 18;     // rows the playlist shows
+constexpr int kRightOfText = 250; // a column of the playlist that no short title reaches
 
 std::string songFile(const char* name) {
     return qEnvironmentVariable("QUIVA_BUILD_DIR").toStdString() + "/test-mp3s/" + name + ".mp3";
@@ -40,10 +42,11 @@ protected:
         ASSERT_TRUE(pulse.running()) << "cannot start a private PulseAudio server";
         pulse.exportAddress(); // the player inherits PULSE_SERVER
         registerVolumeControl();
-        // Listed by name: "high" (1000 Hz, 20 s) is row 0, "low" (440 Hz, 3 s) is row 1,
-        // "short" (770 Hz, 0.3 s) is row 2.
+        // Listed by name: "high" (1000 Hz, 20 s) is row 0, "low" (440 Hz, 3 s) is row 1, "mid"
+        // (880 Hz, 3 s) is row 2, "short" (770 Hz, 0.3 s) is row 3.
         copySong("tone1000-stereo-192k", "high");
         copySong("tone440-stereo-44k", "low");
+        copySong("tone880-stereo-44k", "mid");
         copySong("tone770-stereo-44k-short", "short");
         if (HasFatalFailure())
             return;
@@ -71,14 +74,35 @@ protected:
             << songFile(made);
     }
 
-    // Clicks at a point of the window, in its own pixels.
-    void clickAt(int x, int y, int repeat = 1) {
-        const QRect g = player.geometry(windowId);
-        player.xdotool({"mousemove", QString::number(g.x() + x), QString::number(g.y() + y),
-                        "click", "--repeat", QString::number(repeat), "--delay", "80", "1"});
+    static int rowY(int row) { return PlayerProcess::entryY(row); }
+    void clickRemove() { player.clickAt(142, 323); }
+    void clickNext() { player.clickAt(140, 51); }
+
+    // Has the window manager activate the window, as it does when it maps one; the playlist
+    // takes the focus.
+    void giveFocus() {
+        player.xdotool({"windowactivate", "--sync", windowId});
+        ASSERT_TRUE(eventually([&] { return player.xdotool({"getwindowfocus"}) == windowId; }))
+            << "the window does not get the focus";
     }
 
-    void doubleClickEntry(int row) { clickAt(60, 102 + 11 * row, 2); }
+    // The window as the X server shows it.
+    QImage screenshot() {
+        const QString file = tree.path("shot.png");
+        QFile::remove(file);
+        runOnDisplay(player.x().display(), "import", {"-window", windowId, file});
+        return QImage(file);
+    }
+
+    // The playlist rows shown in `highlight`, judged right of their text.
+    std::vector<int> rowsIn(const QColor& highlight) {
+        const QImage shot = screenshot();
+        std::vector<int> rows;
+        for (int row = 0; row < kListRows; ++row)
+            if (shot.pixelColor(kRightOfText, rowY(row)) == highlight)
+                rows.push_back(row);
+        return rows;
+    }
 
     // The last 100 ms recorded.
     Sound latest() const {
@@ -91,14 +115,9 @@ protected:
 
     // Waits up to timeoutMs for the monitor to sound as `wanted` says; the sound heard last.
     template <typename Wanted> std::optional<Sound> waitFor(Wanted wanted, int timeoutMs) {
-        const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
         Sound heard;
-        while (Clock::now() < deadline) {
-            heard = latest();
-            if (wanted(heard))
-                return heard;
-            QThread::msleep(20);
-        }
+        if (eventually([&] { return wanted(heard = latest()); }, timeoutMs))
+            return heard;
         return std::nullopt;
     }
 
@@ -126,21 +145,21 @@ protected:
 TEST_F(PlayerSoundTest, DoubleClickPlaysPauseResumesAndStopSilences) {
     EXPECT_TRUE(waitFor(silent, 1000)) << "the sink is not silent before anything plays";
 
-    doubleClickEntry(1);
+    player.doubleClickEntry(1);
     EXPECT_TRUE(waitFor(toneOf(440), 5000)) << "the 440 Hz song is not heard";
 
-    doubleClickEntry(0);
+    player.doubleClickEntry(0);
     ASSERT_TRUE(waitFor(toneOf(1000), 5000)) << "the 1000 Hz song does not replace it";
 
-    clickAt(79, 51); // pause
+    player.clickAt(79, 51); // pause
     EXPECT_TRUE(waitFor(silent, 1000)) << "pause does not silence the song";
     QThread::msleep(300);
     EXPECT_TRUE(silent(latest())) << "the paused song is heard again";
 
-    clickAt(79, 51); // resume
+    player.clickAt(79, 51); // resume
     EXPECT_TRUE(waitFor(toneOf(1000), 2000)) << "the paused song does not resume";
 
-    clickAt(109, 51); // stop
+    player.clickAt(109, 51); // stop
     EXPECT_TRUE(waitFor(silent, 1000)) << "stop does not silence the song";
     QThread::msleep(300);
     EXPECT_TRUE(silent(latest())) << "the stopped song is heard again";
@@ -150,13 +169,13 @@ TEST_F(PlayerSoundTest, DoubleClickPlaysPauseResumesAndStopSilences) {
 // least 1.5 s has at most about 1.5 s left when it resumes, where a restart would play 3 s.
 TEST_F(PlayerSoundTest, ResumeContinuesWhereThePauseStopped) {
     constexpr long long kSecond = PulseServer::kRateHz;
-    doubleClickEntry(1);
+    player.doubleClickEntry(1);
     ASSERT_TRUE(waitFor(toneOf(440), 5000)) << "the 440 Hz song is not heard";
     ASSERT_TRUE(recorder.waitForFrames(recorder.frames(), kSecond * 3 / 2, 5000));
-    clickAt(79, 51); // pause
+    player.clickAt(79, 51); // pause
     ASSERT_TRUE(waitFor(silent, 1000)) << "pause does not silence the song";
 
-    clickAt(79, 51); // resume
+    player.clickAt(79, 51); // resume
     ASSERT_TRUE(waitFor(toneOf(440), 2000)) << "the paused song does not resume";
     const long long resumedAt = recorder.frames();
     ASSERT_TRUE(waitFor(silent, 5000)) << "the song does not end";
@@ -168,24 +187,24 @@ TEST_F(PlayerSoundTest, ResumeContinuesWhereThePauseStopped) {
 // press resumes (nothing to hear) and only the press after that pauses. Previous and next walk
 // the list; previous from the first entry selects nothing and so plays nothing.
 TEST_F(PlayerSoundTest, PauseWordAndPreviousNextFollowTheList) {
-    doubleClickEntry(1);
+    player.doubleClickEntry(1);
     ASSERT_TRUE(waitFor(toneOf(440), 5000)) << "the 440 Hz song is not heard";
-    clickAt(79, 51); // pause
+    player.clickAt(79, 51); // pause
     ASSERT_TRUE(waitFor(silent, 1000)) << "pause does not silence the song";
 
-    doubleClickEntry(0);
+    player.doubleClickEntry(0);
     ASSERT_TRUE(waitFor(toneOf(1000), 5000)) << "a song started while paused is not heard";
-    clickAt(79, 51); // resume: the song already plays
+    player.clickAt(79, 51); // resume: the song already plays
     QThread::msleep(400);
     EXPECT_TRUE(isTone(latest(), 1000)) << "the press after a paused switch pauses";
-    clickAt(79, 51); // pause
+    player.clickAt(79, 51); // pause
     EXPECT_TRUE(waitFor(silent, 1000)) << "the second press does not pause";
 
-    clickAt(140, 51); // next: the second entry
+    player.clickAt(140, 51); // next: the second entry
     EXPECT_TRUE(waitFor(toneOf(440), 3000)) << "next does not play the second entry";
-    clickAt(20, 51); // previous: the first entry
+    player.clickAt(20, 51); // previous: the first entry
     EXPECT_TRUE(waitFor(toneOf(1000), 3000)) << "previous does not play the first entry";
-    clickAt(20, 51); // previous on the first entry: no entry, no song
+    player.clickAt(20, 51); // previous on the first entry: no entry, no song
     EXPECT_TRUE(waitFor(silent, 1000)) << "previous on the first entry keeps playing";
     QThread::msleep(300);
     EXPECT_TRUE(silent(latest())) << "previous on the first entry plays something";
@@ -193,12 +212,12 @@ TEST_F(PlayerSoundTest, PauseWordAndPreviousNextFollowTheList) {
 
 // A song shorter than the sound server's start threshold, played after another one.
 TEST_F(PlayerSoundTest, ShortSongAfterAnotherIsHeardWhole) {
-    doubleClickEntry(1);
+    player.doubleClickEntry(1);
     ASSERT_TRUE(waitFor(toneOf(440), 5000)) << "the 440 Hz song is not heard";
     ASSERT_TRUE(waitFor(silent, 5000)) << "the 440 Hz song does not end";
 
     const long long from = recorder.frames();
-    doubleClickEntry(2);
+    player.doubleClickEntry(3);
     ASSERT_TRUE(recorder.waitForFrames(from, 3 * PulseServer::kRateHz, 10000));
     const auto heard = recorder.left(from, recorder.frames() - from);
     const auto loud = [](std::int16_t sample) { return std::abs(sample) > kTone; };
@@ -211,15 +230,48 @@ TEST_F(PlayerSoundTest, ShortSongAfterAnotherIsHeardWhole) {
     EXPECT_NEAR(toneFrequencyHz(song, PulseServer::kRateHz), 770, 20);
 }
 
+// Focused by the window manager, the playlist has a caret on its first entry but nothing
+// selected: REMOVE has nothing to take, and next starts the first entry.
+TEST_F(PlayerSoundTest, WithFocusAndNothingSelectedRemoveTakesNothingAndNextPlaysTheFirst) {
+    giveFocus();
+    clickRemove();
+    clickNext();
+    EXPECT_TRUE(waitFor(toneOf(1000), 5000)) << "next does not play the first entry";
+}
+
+// Neither a click on the empty area below the entries nor a right click moves the selection.
+// REMOVE takes exactly the entry chosen and leaves nothing highlighted, so a second REMOVE takes
+// nothing and next starts from the first entry again.
+TEST_F(PlayerSoundTest, OneRemoveTakesExactlyTheSelectedEntryAndHighlightsNothing) {
+    giveFocus();
+    player.clickAt(60, rowY(1)); // "low"
+    const QImage chosen = screenshot();
+    const QColor highlight = chosen.pixelColor(kRightOfText, rowY(1));
+    ASSERT_NE(highlight, chosen.pixelColor(kRightOfText, rowY(kListRows - 1)))
+        << "the chosen entry is not highlighted";
+    player.clickAt(60, rowY(kListRows - 2)); // the empty area below the entries
+    player.clickAt(60, rowY(0), 1, 3);     // a right click on "high"
+    EXPECT_EQ(rowsIn(highlight), std::vector<int>{1}) << "the highlight moved";
+
+    clickRemove();
+    EXPECT_TRUE(eventually([&] { return rowsIn(highlight).empty(); }))
+        << "an entry is still highlighted after REMOVE";
+    clickRemove();
+    clickNext();
+    EXPECT_TRUE(waitFor(toneOf(1000), 5000)) << "next does not play the first entry";
+    clickNext();
+    EXPECT_TRUE(waitFor(toneOf(880), 5000)) << "the entry after the removed one is gone";
+}
+
 TEST_F(PlayerSoundTest, VolumeSliderSetsTheLevelOfThePlayingSong) {
-    doubleClickEntry(0);
+    player.doubleClickEntry(0);
     ASSERT_TRUE(waitFor(toneOf(1000), 5000)) << "the 1000 Hz song is not heard";
     const double full = levelOverHalfASecond();
     ASSERT_GT(full, kTone);
 
     // Focus the slider by clicking its thumb (at the right end, so the value stays 100).
     player.xdotool({"windowfocus", "--sync", windowId});
-    clickAt(262, 52);
+    player.clickAt(262, 52);
     player.xdotool({"key", "--delay", "50", "Next", "Next", "Next", "Next", "Next", "Next", "Next",
                     "Next", "Next", "Next"}); // ten pages of 5: 50
     const auto half = waitFor([&](const Sound& s) { return s.level < full * 0.8; }, 3000);
@@ -240,19 +292,39 @@ TEST_F(PlayerSoundTest, VolumeSliderSetsTheLevelOfThePlayingSong) {
     // The volume belongs to the player, not to one song: 0 still holds for the next one.
     player.xdotool({"key", "Home"});
     ASSERT_TRUE(waitFor(silent, 2000)) << "volume 0 is not silent";
-    doubleClickEntry(1);
+    player.doubleClickEntry(1);
     QThread::msleep(500);
     EXPECT_TRUE(silent(latest())) << "the next song ignores volume 0";
-    clickAt(262, 52); // the slider again (the list took the focus): pages up from 0
+    player.clickAt(262, 52); // the slider again (the list took the focus): pages up from 0
     player.xdotool({"key", "End"});
     EXPECT_TRUE(waitFor(toneOf(440), 2000)) << "volume 100 does not bring the next song in";
 }
 
+// The desktop's mixer turns the player's stream down to 80 % of the server's norm (still well
+// heard); the next song's stream starts there instead of at the slider's 100.
+TEST_F(PlayerSoundTest, VolumeSetInTheDesktopsMixerHoldsForTheNextSong) {
+    player.doubleClickEntry(0);
+    ASSERT_TRUE(waitFor(toneOf(1000), 5000)) << "the 1000 Hz song is not heard";
+    const auto first = pulse.sinkInputs();
+    ASSERT_EQ(first.size(), 1u);
+    ASSERT_TRUE(
+        pulse.pactl({"set-sink-input-volume", QString::number(first.front().index), "52429"}));
+
+    player.doubleClickEntry(1);
+    ASSERT_TRUE(waitFor(toneOf(440), 5000)) << "the 440 Hz song is not heard";
+    const auto second = pulse.sinkInputs();
+    ASSERT_EQ(second.size(), 1u);
+    EXPECT_NE(second.front().index, first.front().index);
+    // Within the rounding of the player's linear volume scale.
+    EXPECT_NEAR(second.front().volume, 52429, 2)
+        << "the next song went back to the player's volume";
+}
+
 TEST_F(PlayerSoundTest, ExitFromTheMenuWhilePlayingEndsCleanlyAndSilently) {
-    doubleClickEntry(0);
+    player.doubleClickEntry(0);
     ASSERT_TRUE(waitFor(toneOf(1000), 5000)) << "the 1000 Hz song is not heard";
 
-    clickAt(281, 54);                                        // the round button
+    player.clickAt(281, 54);                                 // the round button
     player.xdotool({"sleep", "0.3", "key", "Up", "Return"}); // the last entry: Exit
     ASSERT_TRUE(player.waitForExit(5000)) << "the player does not end";
     EXPECT_EQ(player.exitCode(), 0);

@@ -1,9 +1,10 @@
 #include "platform/audio/Engine.h"
-#include "platform/audio/WavFileOutput.h"
 #include "platform/mci/Mci.h"
 #include "tests/platform/audio/PcmHelpers.h"
 #include "tests/platform/audio/TestSongs.h"
+#include "tests/support/Poll.h"
 #include "tests/support/TempTree.h"
+#include "tests/support/WavCapture.h"
 
 #include <QDir>
 #include <QFile>
@@ -30,14 +31,8 @@ std::string shortPath(const QString& path) {
 // Every case ends the same way: whatever happened, a good song plays next, to its end.
 class BadInputTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        auto output = std::make_unique<audio::WavFileOutput>(m_tree.path("take-").toStdString());
-        m_output = output.get();
-        audio::Engine::instance().setOutput(std::move(output));
-    }
     void TearDown() override {
         send("close all");
-        audio::Engine::instance().setOutput(nullptr);
         audio::Engine::instance().setDecoderFactory(nullptr);
     }
 
@@ -49,7 +44,7 @@ protected:
             send("open " + shortPath(path) + " type mpegvideo alias mp3play");
         send("play mp3play");
         if (result == 0) {
-            EXPECT_TRUE(waitUntil([] { return !audio::Engine::instance().playing(); }))
+            EXPECT_TRUE(eventually([] { return !audio::Engine::instance().playing(); }))
                 << path.toStdString();
         }
         return result;
@@ -70,23 +65,23 @@ protected:
     }
 
     TempTree m_tree;
-    audio::WavFileOutput* m_output = nullptr;
+    WavCapture m_output{m_tree.path("take-")};
 };
 
-TEST_F(BadInputTest, zeroByteFileIsNotPlayable) {
+TEST_F(BadInputTest, ZeroByteFileIsNotPlayable) {
     EXPECT_EQ(playFile(m_tree.file("empty.mp3")), MCIERR_INVALID_FILE);
     EXPECT_EQ(m_output->framesWritten(), 0);
     expectGoodSongPlaysNext();
 }
 
-TEST_F(BadInputTest, truncatedFilePlaysItsWholeFramesAndEnds) {
+TEST_F(BadInputTest, TruncatedFilePlaysItsWholeFramesAndEnds) {
     ASSERT_EQ(playFile(songBytes("half.mp3", 24000)), 0u);
     EXPECT_GT(m_output->framesWritten(), 44100);
     EXPECT_LT(m_output->framesWritten(), 2 * 44100);
     expectGoodSongPlaysNext();
 }
 
-TEST_F(BadInputTest, textOrRandomBytesPlayNothingOrEndWithoutHanging) {
+TEST_F(BadInputTest, TextOrRandomBytesPlayNothingOrEndWithoutHanging) {
     QByteArray text;
     for (int i = 0; i < 2000; ++i)
         text += "This is a letter, not a song. ";
@@ -108,7 +103,7 @@ long peakMemoryKb() {
     return usage.ru_maxrss;
 }
 
-TEST_F(BadInputTest, hugeId3TagIsSkippedUnreadAndTheSongPlaysWhole) {
+TEST_F(BadInputTest, HugeId3TagIsSkippedUnreadAndTheSongPlaysWhole) {
     QFile song(QString::fromStdString(testSong("tone440-stereo-44k")));
     song.open(QIODevice::ReadOnly);
     const QByteArray frames = song.readAll();
@@ -174,7 +169,7 @@ private:
     const std::string m_path;
 };
 
-TEST_F(BadInputTest, fileWhoseReadsBlockFailsInTimeAndIsLetGoOfLater) {
+TEST_F(BadInputTest, FileWhoseReadsBlockFailsInTimeAndIsLetGoOfLater) {
     const QString path = songBytes("hung.mp3");
     BlockingFile hung(path);
     audio::Engine::instance().setDecoderFactory(hung.factory());
@@ -193,11 +188,12 @@ TEST_F(BadInputTest, fileWhoseReadsBlockFailsInTimeAndIsLetGoOfLater) {
     expectGoodSongPlaysNext(); // while the reads still block
 
     hung.release();
-    EXPECT_TRUE(waitUntil([&] { return !hung.heldOpen(); }));
+    EXPECT_TRUE(eventually([&] { return !hung.heldOpen(); }));
     EXPECT_EQ(audio::Engine::instance().streamCount(), 1); // the good song only
 }
 
-TEST_F(BadInputTest, folderOrPipeNamedLikeASongIsNotFound) {
+
+TEST_F(BadInputTest, FolderOrPipeNamedLikeASongIsNotFound) {
     EXPECT_EQ(playFile(m_tree.folder("x.mp3")), MCIERR_FILE_NOT_FOUND);
     const QString pipe = m_tree.path("pipe.mp3");
     ASSERT_EQ(mkfifo(pipe.toLocal8Bit().constData(), 0600), 0);
@@ -205,16 +201,16 @@ TEST_F(BadInputTest, folderOrPipeNamedLikeASongIsNotFound) {
     expectGoodSongPlaysNext();
 }
 
-TEST_F(BadInputTest, unreadableFileIsNotFound) {
+TEST_F(BadInputTest, UnreadableFileIsNotFound) {
     if (geteuid() == 0)
-        GTEST_SKIP() << "root reads every file";
+        GTEST_SKIP() << "root reads every file (tests/isolated.sh runs this program as nobody)";
     const QString path = songBytes("secret.mp3");
     chmod(path.toLocal8Bit().constData(), 0);
     EXPECT_EQ(playFile(path), MCIERR_FILE_NOT_FOUND);
     expectGoodSongPlaysNext();
 }
 
-TEST_F(BadInputTest, fileDeletedBetweenSelectionAndPlayIsNotFound) {
+TEST_F(BadInputTest, FileDeletedBetweenSelectionAndPlayIsNotFound) {
     const QString path = songBytes("gone soon.mp3");
     const std::string selected = shortPath(path);
     ASSERT_FALSE(selected.empty());

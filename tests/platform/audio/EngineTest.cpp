@@ -1,9 +1,10 @@
 #include "platform/audio/Engine.h"
-#include "platform/audio/WavFileOutput.h"
 #include "platform/audio/WaveLine.h"
 #include "tests/platform/audio/PcmHelpers.h"
 #include "tests/platform/audio/TestSongs.h"
+#include "tests/support/Poll.h"
 #include "tests/support/TempTree.h"
+#include "tests/support/WavCapture.h"
 
 #include <gtest/gtest.h>
 
@@ -14,16 +15,10 @@ namespace {
 
 class EngineTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        auto output = std::make_unique<audio::WavFileOutput>(m_tree.path("take-").toStdString());
-        m_output = output.get();
-        engine().setOutput(std::move(output));
-    }
     void TearDown() override {
         engine().closeAll();
         waveline::setVolume(waveline::kMaxVolume);
         waveline::setMuted(false);
-        engine().setOutput(nullptr);
     }
 
     static Engine& engine() { return Engine::instance(); }
@@ -39,16 +34,16 @@ protected:
     Pcm playToEnd(const std::string& name) {
         const auto id = openSong(name);
         engine().play(id);
-        EXPECT_TRUE(waitUntil([&] { return engine().mode(id) == StreamMode::Stopped; }));
+        EXPECT_TRUE(eventually([&] { return engine().mode(id) == StreamMode::Stopped; }));
         engine().close(id);
         return readWav(m_output->files().back());
     }
 
     TempTree m_tree;
-    audio::WavFileOutput* m_output = nullptr;
+    WavCapture m_output{m_tree.path("take-")};
 };
 
-TEST_F(EngineTest, everyShapeOfSongReachesTheOutputSampleForSample) {
+TEST_F(EngineTest, EveryShapeOfSongReachesTheOutputSampleForSample) {
     // One output for all songs: the format (rate, channels) changes from one song to the next.
     for (const char* name : {"tone440-stereo-44k", "tone660-mono-22k-vbr", "tone330-mono-8k",
                              "tone550-stereo-48k-id3", "tone880-stereo-44k"}) {
@@ -63,12 +58,12 @@ TEST_F(EngineTest, everyShapeOfSongReachesTheOutputSampleForSample) {
     }
 }
 
-TEST_F(EngineTest, gaplessDecodingDropsTheEncoderDelayAndPadding) {
+TEST_F(EngineTest, GaplessDecodingDropsTheEncoderDelayAndPadding) {
     // Made from exactly 3 s of sound at 44.1 kHz stereo.
     EXPECT_EQ(playToEnd("tone440-stereo-44k").samples.size(), 3u * 44100 * 2);
 }
 
-TEST_F(EngineTest, pauseHoldsTheExactSampleAndResumeGoesOnFromIt) {
+TEST_F(EngineTest, PauseHoldsTheExactSampleAndResumeGoesOnFromIt) {
     const Pcm expected = referenceDecode(testSong("tone440-stereo-44k"));
     m_output->setFrameBudget(30001); // an odd place, in the middle of a decoded block
     const auto id = openSong("tone440-stereo-44k");
@@ -82,14 +77,14 @@ TEST_F(EngineTest, pauseHoldsTheExactSampleAndResumeGoesOnFromIt) {
     EXPECT_EQ(engine().mode(id), StreamMode::Paused);
 
     engine().resume(id);
-    ASSERT_TRUE(waitUntil([&] { return engine().mode(id) == StreamMode::Stopped; }));
+    ASSERT_TRUE(eventually([&] { return engine().mode(id) == StreamMode::Stopped; }));
     engine().close(id);
     const Pcm played = readWav(m_output->files().back());
     EXPECT_EQ(played.samples.size(), expected.samples.size());
     EXPECT_TRUE(played.samples == expected.samples);
 }
 
-TEST_F(EngineTest, stopSilencesAndPlayGoesOnWithoutStartingOver) {
+TEST_F(EngineTest, StopSilencesAndPlayGoesOnWithoutStartingOver) {
     m_output->setFrameBudget(20000);
     const auto id = openSong("tone440-stereo-44k");
     engine().play(id);
@@ -100,16 +95,16 @@ TEST_F(EngineTest, stopSilencesAndPlayGoesOnWithoutStartingOver) {
     EXPECT_FALSE(m_output->waitForFrames(20001, std::chrono::milliseconds(200)));
 
     engine().play(id);
-    ASSERT_TRUE(waitUntil([&] { return engine().mode(id) == StreamMode::Stopped; }));
+    ASSERT_TRUE(eventually([&] { return engine().mode(id) == StreamMode::Stopped; }));
     const long long total = m_output->framesWritten();
     EXPECT_GT(total, 20000);
     EXPECT_LE(total, 3 * 44100); // went on, did not start again from the beginning
 }
 
-TEST_F(EngineTest, aSongThatEndedStaysOpenAtItsEnd) {
+TEST_F(EngineTest, ASongThatEndedStaysOpenAtItsEnd) {
     const auto id = openSong("tone330-mono-8k");
     engine().play(id);
-    ASSERT_TRUE(waitUntil([&] { return engine().mode(id) == StreamMode::Stopped; }));
+    ASSERT_TRUE(eventually([&] { return engine().mode(id) == StreamMode::Stopped; }));
     const long long frames = m_output->framesWritten();
     EXPECT_EQ(engine().streamCount(), 1);
     engine().play(id); // at its end: nothing more sounds
@@ -119,7 +114,7 @@ TEST_F(EngineTest, aSongThatEndedStaysOpenAtItsEnd) {
     EXPECT_EQ(engine().play(id), audio::CommandResult::UnknownStream);
 }
 
-TEST_F(EngineTest, waveLineVolumeAndMuteScaleWhatPlays) {
+TEST_F(EngineTest, WaveLineVolumeAndMuteScaleWhatPlays) {
     const Pcm expected = referenceDecode(testSong("tone880-stereo-44k"));
     waveline::setVolume(32768); // set while nothing plays: holds for the next song
     m_output->setFrameBudget(10000);
@@ -128,7 +123,7 @@ TEST_F(EngineTest, waveLineVolumeAndMuteScaleWhatPlays) {
     ASSERT_TRUE(m_output->waitForFrames(10000, std::chrono::seconds(10)));
     waveline::setMuted(true); // a change while playing applies to what is written next
     m_output->setFrameBudget(std::nullopt);
-    ASSERT_TRUE(waitUntil([&] { return engine().mode(id) == StreamMode::Stopped; }));
+    ASSERT_TRUE(eventually([&] { return engine().mode(id) == StreamMode::Stopped; }));
     const Pcm played = readWav(m_output->files().back());
     ASSERT_EQ(played.samples.size(), expected.samples.size());
     for (std::size_t i = 0; i < 20000; ++i)

@@ -3,6 +3,7 @@
 #include "tests/platform/audio/FakeOutput.h"
 #include "tests/platform/audio/PcmHelpers.h"
 #include "tests/platform/audio/TestSongs.h"
+#include "tests/support/Poll.h"
 
 #include <gtest/gtest.h>
 
@@ -22,39 +23,16 @@ void playSongToEnd(const std::string& name) {
     send("close mp3play");
     ASSERT_EQ(send(std::string("open ") + shortPath + " type mpegvideo alias mp3play"), 0u);
     ASSERT_EQ(send("play mp3play"), 0u);
-    ASSERT_TRUE(waitUntil([] { return !Engine::instance().playing(); })) << name;
+    ASSERT_TRUE(eventually([] { return !Engine::instance().playing(); })) << name;
 }
 
 long long referenceSamples(const std::string& name) {
     return static_cast<long long>(referenceDecode(testSong(name)).samples.size());
 }
 
-TEST(SongsHeardWholeTest, everySampleOfASongAfterAnotherIsHeard) {
-    // The fake holds back what is written below its start threshold (1.5 s of the engine's
-    // default 2 s buffer), as a sound server does.
-    const std::pair<const char*, const char*> cases[] = {
-        {"tone440-stereo-44k", "tone770-stereo-44k-short"},
-        {"tone440-stereo-44k", "tone990-stereo-44k-1s"},
-        {"tone770-stereo-44k-short", "tone770-stereo-44k-short"},
-        {"tone330-mono-8k", "format-change-44k-stereo-22k-mono"},
-    };
-    for (const auto& [first, second] : cases) {
-        SCOPED_TRACE(std::string(first) + " then " + second);
-        auto output = std::make_unique<FakeOutput>("fake");
-        FakeOutput* fake = output.get();
-        Engine::instance().setOutput(std::move(output));
-        playSongToEnd(first);
-        EXPECT_EQ(fake->samplesHeard(), referenceSamples(first));
-        const long long before = fake->samplesHeard();
-        playSongToEnd(second);
-        EXPECT_EQ(fake->samplesHeard() - before, referenceSamples(second));
-        send("close all");
-    }
-    Engine::instance().setOutput(nullptr);
-}
-
-// The automatic choice's three outputs, played by fakes, on a clock that moves only when told.
-class OutputChoiceTest : public ::testing::Test {
+// The engine on fake outputs (by default the automatic choice's three, see useFakes()), on a
+// clock that moves only when told.
+class OutputRulesTest : public ::testing::Test {
 protected:
     static constexpr long long kSongFrames = 3 * 44100; // tone440-stereo-44k
 
@@ -100,7 +78,31 @@ protected:
     std::vector<FakeOutput*> m_fakes;
 };
 
-TEST_F(OutputChoiceTest, theFirstOutputThatOpensPlaysInTheOrderGiven) {
+TEST_F(OutputRulesTest, EverySampleOfASongAfterAnotherIsHeard) {
+    // The fake holds back what is written below its start threshold (1.5 s of the engine's
+    // default 2 s buffer), as a sound server does.
+    const std::pair<const char*, const char*> cases[] = {
+        {"tone440-stereo-44k", "tone770-stereo-44k-short"},
+        {"tone440-stereo-44k", "tone990-stereo-44k-1s"},
+        {"tone770-stereo-44k-short", "tone770-stereo-44k-short"},
+        {"tone330-mono-8k", "format-change-44k-stereo-22k-mono"},
+    };
+    for (const auto& [first, second] : cases) {
+        SCOPED_TRACE(std::string(first) + " then " + second);
+        auto output = std::make_unique<FakeOutput>("fake");
+        FakeOutput* fake = output.get();
+        Engine::instance().setOutput(std::move(output));
+        playSongToEnd(first);
+        EXPECT_EQ(fake->samplesHeard(), referenceSamples(first));
+        const long long before = fake->samplesHeard();
+        playSongToEnd(second);
+        EXPECT_EQ(fake->samplesHeard() - before, referenceSamples(second));
+        send("close all");
+    }
+    Engine::instance().setOutput(nullptr);
+}
+
+TEST_F(OutputRulesTest, TheFirstOutputThatOpensPlaysInTheOrderGiven) {
     std::vector<std::string> automatic;
     for (const auto& output : Engine::automaticOutputs())
         automatic.push_back(output->name());
@@ -119,9 +121,9 @@ TEST_F(OutputChoiceTest, theFirstOutputThatOpensPlaysInTheOrderGiven) {
         }
         const auto id = play("tone440-stereo-44k");
         if (c.failing < 3) {
-            ASSERT_TRUE(waitUntil([&] { return Engine::instance().outputName() == c.chosen; }));
+            ASSERT_TRUE(eventually([&] { return Engine::instance().outputName() == c.chosen; }));
         } else { // no output: the song ends silently
-            EXPECT_TRUE(waitUntil(
+            EXPECT_TRUE(eventually(
                 [&] { return Engine::instance().mode(id) == audio::StreamMode::Stopped; }));
         }
         for (int i = 0; i < 3; ++i)
@@ -129,7 +131,7 @@ TEST_F(OutputChoiceTest, theFirstOutputThatOpensPlaysInTheOrderGiven) {
     }
 }
 
-TEST_F(OutputChoiceTest, onTheFallbackTheBetterOutputsAreTriedOnceASecond) {
+TEST_F(OutputRulesTest, OnTheFallbackTheBetterOutputsAreTriedOnceASecond) {
     useFakes();
     pulse().failOpens(true);
     alsa().failOpens(true);
@@ -154,20 +156,20 @@ TEST_F(OutputChoiceTest, onTheFallbackTheBetterOutputsAreTriedOnceASecond) {
         for (int i = 0; i < 2 && !pulse().isOpen(); ++i) {
             nullBudget += 1000;
             null().setFrameBudget(nullBudget);
-            ASSERT_TRUE(waitUntil([&] {
+            ASSERT_TRUE(eventually([&] {
                 return null().framesWritten() == nullBudget || pulse().framesWritten() > 0;
             }));
         }
         EXPECT_EQ(pulse().openAttempts(), step.pulseAttempts);
         EXPECT_EQ(alsa().openAttempts(), step.alsaAttempts);
     }
-    ASSERT_TRUE(waitUntil([] { return !Engine::instance().playing(); }));
+    ASSERT_TRUE(eventually([] { return !Engine::instance().playing(); }));
     EXPECT_FALSE(null().isOpen());
     // What the null output held when pulse came back is dropped; no sample is written twice.
     EXPECT_EQ(null().framesWritten() + pulse().framesWritten(), kSongFrames);
 }
 
-TEST_F(OutputChoiceTest, anOutputThatBreaksInAWriteIsReopenedFromTheTopOfTheList) {
+TEST_F(OutputRulesTest, AnOutputThatBreaksInAWriteIsReopenedFromTheTopOfTheList) {
     struct Case {
         bool pulseComesBack;
         int pulseAttempts;
@@ -179,7 +181,7 @@ TEST_F(OutputChoiceTest, anOutputThatBreaksInAWriteIsReopenedFromTheTopOfTheList
         alsa().failOpens(true);
         pulse().failWriteAt(3, !c.pulseComesBack);
         play("tone440-stereo-44k");
-        ASSERT_TRUE(waitUntil([] { return !Engine::instance().playing(); }));
+        ASSERT_TRUE(eventually([] { return !Engine::instance().playing(); }));
         EXPECT_EQ(pulse().openAttempts(), c.pulseAttempts);
         if (c.nullFrames == 0)
             EXPECT_EQ(null().framesWritten(), 0);
@@ -190,7 +192,7 @@ TEST_F(OutputChoiceTest, anOutputThatBreaksInAWriteIsReopenedFromTheTopOfTheList
     }
 }
 
-TEST(CommandWaitTest, aCommandTheEngineCannotTakeUpFailsInTimeAndNeverRuns) {
+TEST_F(OutputRulesTest, ACommandTheEngineCannotTakeUpFailsInTimeAndNeverRuns) {
     auto output = std::make_unique<FakeOutput>("stuck");
     FakeOutput* stuck = output.get();
     Engine::instance().setOutput(std::move(output));
@@ -206,7 +208,7 @@ TEST(CommandWaitTest, aCommandTheEngineCannotTakeUpFailsInTimeAndNeverRuns) {
         EXPECT_EQ(send(command), MCIERR_DEVICE_NOT_READY) << command;
     stuck->hang(false);
     EXPECT_TRUE(stuck->waitForFrames(3 * 44100)) << "a withdrawn pause or stop ran";
-    ASSERT_TRUE(waitUntil([] { return !Engine::instance().playing(); }));
+    ASSERT_TRUE(eventually([] { return !Engine::instance().playing(); }));
     EXPECT_EQ(send("close mp3play"), 0u) << "a withdrawn close ran";
     Engine::instance().setOutput(nullptr);
 }

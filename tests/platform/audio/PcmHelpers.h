@@ -3,12 +3,9 @@
 #include "platform/audio/WavFileOutput.h"
 
 #include <QFile>
-#include <chrono>
 #include <cstdint>
-#include <functional>
 #include <mpg123.h>
 #include <string>
-#include <thread>
 #include <vector>
 
 // What the tests compare: 16-bit samples with their format.
@@ -69,16 +66,4 @@ inline Pcm readWav(const std::string& path) {
     const auto* data = reinterpret_cast<const std::int16_t*>(bytes.constData() + 44);
     pcm.samples.assign(data, data + (bytes.size() - 44) / 2);
     return pcm;
-}
-
-// Polls a condition until it holds or the time runs out.
-inline bool waitUntil(const std::function<bool()>& condition,
-                      std::chrono::milliseconds timeout = std::chrono::seconds(20)) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() >= deadline)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return true;
 }

@@ -1,12 +1,16 @@
 #include "platform/audio/Engine.h"
+#include "platform/audio/WaveLine.h"
 #include "platform/mci/Mci.h"
+#include "platform/mixer/Backends.h"
 #include "tests/platform/audio/PcmHelpers.h"
 #include "tests/platform/audio/TestSongs.h"
+#include "tests/support/Poll.h"
 #include "tests/support/PulseServer.h"
 
-#include <QThread>
 #include <chrono>
 #include <gtest/gtest.h>
+#include <memory>
+#include <optional>
 
 namespace {
 
@@ -19,17 +23,17 @@ std::uint32_t send(const std::string& command) {
 // Waits until the last 50 ms recorded pass the test; returns the frame where they end, or -1.
 template <typename Test>
 long long waitForWindow(const MonitorRecorder& recorder, long long from, Test test) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    while (std::chrono::steady_clock::now() < deadline) {
-        const long long end = recorder.frames();
-        if (end - from >= kRate / 20 && test(recorder.left(end - kRate / 20, kRate / 20)))
-            return end;
-        QThread::msleep(10);
-    }
-    return -1;
+    long long end = 0;
+    const bool passed = eventually(
+        [&] {
+            end = recorder.frames();
+            return end - from >= kRate / 20 && test(recorder.left(end - kRate / 20, kRate / 20));
+        },
+        5000, 10);
+    return passed ? end : -1;
 }
 
-TEST(PulseEndToEndTest, toneIsHeardAtTheSinkAndSilenceFollowsStop) {
+TEST(PulseEndToEndTest, ToneIsHeardAtTheSinkAndSilenceFollowsStop) {
     PulseServer server;
     ASSERT_TRUE(server.running());
     server.exportAddress();
@@ -73,12 +77,10 @@ void playSongToEnd(const std::string& name) {
     send("close e2e");
     ASSERT_EQ(send(std::string("open ") + shortPath + " type mpegvideo alias e2e"), 0u);
     ASSERT_EQ(send("play e2e"), 0u);
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (audio::Engine::instance().playing() && std::chrono::steady_clock::now() < deadline)
-        QThread::msleep(10);
+    eventually([] { return !audio::Engine::instance().playing(); });
 }
 
-TEST(PulseEndToEndTest, songShorterThanTheServersStartThresholdIsHeardWholeAfterAnother) {
+TEST(PulseEndToEndTest, SongShorterThanTheServersStartThresholdIsHeardWholeAfterAnother) {
     PulseServer server;
     ASSERT_TRUE(server.running());
     server.exportAddress();
@@ -104,7 +106,7 @@ TEST(PulseEndToEndTest, songShorterThanTheServersStartThresholdIsHeardWholeAfter
     recorder.stop();
 }
 
-TEST(PulseEndToEndTest, songGoesOnThroughTheNextServerWhenItsServerGoesAway) {
+TEST(PulseEndToEndTest, SongGoesOnThroughTheNextServerWhenItsServerGoesAway) {
     auto& engine = audio::Engine::instance();
     engine.setBufferMs(50);
     auto first = std::make_unique<PulseServer>();
@@ -130,4 +132,100 @@ TEST(PulseEndToEndTest, songGoesOnThroughTheNextServerWhenItsServerGoesAway) {
     EXPECT_EQ(send("close all"), 0u);
 }
 
+// The wave line as the mixer's wave-out line shows it, on the private server `server`.
+class WaveLineOnTheServer {
+public:
+    explicit WaveLineOnTheServer(const PulseServer& server)
+        : m_mixer(mixer::connectPulseService(server.address().toLocal8Bit().constData(),
+                                             std::chrono::milliseconds(2000))) {
+        std::uint32_t line = 0;
+        if (!m_mixer || m_mixer->open(0, &m_handle) != mixer::kNoError ||
+            m_mixer->findLine(m_handle, mixer::ComponentType::WaveOut, &line) != mixer::kNoError)
+            return;
+        m_mixer->findControl(m_handle, line, mixer::ControlType::Volume, &m_volume);
+        m_mixer->findControl(m_handle, line, mixer::ControlType::Mute, &m_mute);
+    }
+    bool ready() const { return m_volume.controlId != 0 && m_mute.controlId != 0; }
+    std::int32_t volume() { return read(m_volume); }
+    std::int32_t mute() { return read(m_mute); }
+    void setVolume(std::int32_t value) { m_mixer->setValue(m_handle, m_volume.controlId, value); }
+
+private:
+    std::int32_t read(const mixer::ControlInfo& control) {
+        std::int32_t value = -1;
+        m_mixer->getValue(m_handle, control.controlId, &value);
+        return value;
+    }
+
+    std::unique_ptr<mixer::Service> m_mixer;
+    mixer::Handle m_handle = 0;
+    mixer::ControlInfo m_volume;
+    mixer::ControlInfo m_mute;
+};
+
+// Plays the long test song as `alias` and waits for its stream to show on the server, one
+// that is not `previous`.
+std::optional<PulseServer::SinkInput> playLongSong(const PulseServer& server, const char* alias,
+                                                   int previous = -1) {
+    char shortPath[255] = {};
+    if (GetShortPathNameA(testSong("tone1000-stereo-192k").c_str(), shortPath, 255) == 0 ||
+        send(std::string("open ") + shortPath + " type mpegvideo alias " + alias) != 0 ||
+        send(std::string("play ") + alias) != 0)
+        return std::nullopt;
+    std::optional<PulseServer::SinkInput> found;
+    eventually([&] {
+        for (const auto& input : server.sinkInputs())
+            if (input.index != previous)
+                found = input;
+        return found.has_value();
+    });
+    return found;
+}
+
 } // namespace
+
+// The desktop's mixer sets this program's stream to 50 % (the line's 8192, read as 13 on the
+// control's scale) and mutes it; the line follows, and so does the next song's stream. The
+// server's norm is 65536; the line is linear, the server's scale cubic.
+TEST(PulseEndToEndTest, WaveLineIsThePlayingStreamAsTheServerHoldsIt) {
+    PulseServer server;
+    ASSERT_TRUE(server.running());
+    server.exportAddress();
+    audio::Engine::instance().setBufferMs(50);
+    waveline::setVolume(waveline::kMaxVolume);
+    waveline::setMuted(false);
+    WaveLineOnTheServer line(server);
+    ASSERT_TRUE(line.ready());
+
+    const auto first = playLongSong(server, "first");
+    ASSERT_TRUE(first);
+    EXPECT_EQ(first->volume, 65536u);
+    const QString index = QString::number(first->index);
+    ASSERT_TRUE(server.pactl({"set-sink-input-volume", index, "32768"}));
+    ASSERT_TRUE(server.pactl({"set-sink-input-mute", index, "1"}));
+    EXPECT_EQ(line.volume(), 8192);
+    EXPECT_EQ(line.mute(), 1);
+
+    ASSERT_EQ(send("close first"), 0u);
+    const auto second = playLongSong(server, "second", first->index);
+    ASSERT_TRUE(second);
+    EXPECT_EQ(second->volume, 32768u);
+    EXPECT_TRUE(second->muted);
+
+    // Changed again while no one reads the line: the stream is read back as it closes.
+    ASSERT_TRUE(server.pactl({"set-sink-input-volume", QString::number(second->index), "16384"}));
+    ASSERT_EQ(send("close second"), 0u);
+    const auto third = playLongSong(server, "third", second->index);
+    ASSERT_TRUE(third);
+    EXPECT_EQ(third->volume, 16384u);
+
+    // A change of the line wins over what the stream held before it arrived there.
+    line.setVolume(waveline::kMaxVolume);
+    EXPECT_EQ(line.volume(), waveline::kMaxVolume);
+    eventually([&] { return server.sinkInputs().front().volume == 65536u; });
+    EXPECT_EQ(server.sinkInputs().front().volume, 65536u);
+    EXPECT_EQ(line.volume(), waveline::kMaxVolume);
+
+    EXPECT_EQ(send("close all"), 0u);
+    waveline::setMuted(false);
+}

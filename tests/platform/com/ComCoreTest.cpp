@@ -10,7 +10,7 @@ namespace {
 
 using com::ComPtr;
 
-TEST(GuidTest, printsAndParsesTheBracedForm) {
+TEST(GuidTest, PrintsAndParsesTheBracedForm) {
     const GUID guid = guidOf(0x8CE00BF8, 0x8A01, 0x454F, 0xB127C1EE4FFE2BE8);
     EXPECT_EQ(com::toString(guid), "{8CE00BF8-8A01-454F-B127-C1EE4FFE2BE8}");
     EXPECT_EQ(com::parseGuid("{8ce00bf8-8a01-454f-b127-c1ee4ffe2be8}"), guid);
@@ -22,7 +22,7 @@ TEST(GuidTest, printsAndParsesTheBracedForm) {
         EXPECT_FALSE(com::parseGuid(bad)) << bad;
 }
 
-TEST(VariantTest, booleansAreMinusOneAndZeroAndConvert) {
+TEST(VariantTest, BooleansAreMinusOneAndZeroAndConvert) {
     EXPECT_EQ(com::makeBool(true).boolVal, -1);
     EXPECT_EQ(com::makeBool(false).boolVal, 0);
     EXPECT_EQ(com::toLong(com::makeBool(true)), -1);
@@ -36,7 +36,7 @@ TEST(VariantTest, booleansAreMinusOneAndZeroAndConvert) {
     EXPECT_EQ(com::toText(com::makeBool(false)), "False");
 }
 
-TEST(VariantTest, narrowingOverflowsAndByReferenceReadsThrough) {
+TEST(VariantTest, NarrowingOverflowsAndByReferenceReadsThrough) {
     VARIANT target;
     const VARIANT big = com::makeI4(70000);
     EXPECT_EQ(VariantChangeType(&target, &big, VT_I2), DISP_E_OVERFLOW);
@@ -49,7 +49,7 @@ TEST(VariantTest, narrowingOverflowsAndByReferenceReadsThrough) {
     EXPECT_EQ(VariantChangeType(&target, &unknown, VT_I4), DISP_E_BADVARTYPE);
 }
 
-TEST(VariantTest, copiesOwnTheirStrings) {
+TEST(VariantTest, CopiesOwnTheirStrings) {
     com::Variant original(com::makeBstr("volume"));
     com::Variant copy = original;
     EXPECT_NE(copy.get()->bstrVal, original.get()->bstrVal);
@@ -70,7 +70,7 @@ private:
     bool& m_destroyed;
 };
 
-TEST(ReferenceTest, lastReleaseDestroysAndComPtrBalancesReferences) {
+TEST(ReferenceTest, LastReleaseDestroysAndComPtrBalancesReferences) {
     bool destroyed = false;
     auto* raw = new Watched(destroyed);
     {
@@ -88,7 +88,7 @@ TEST(ReferenceTest, lastReleaseDestroysAndComPtrBalancesReferences) {
     EXPECT_TRUE(destroyed);
 }
 
-TEST(QueryInterfaceTest, identityIsStableAndFailuresStoreNull) {
+TEST(QueryInterfaceTest, IdentityIsStableAndFailuresStoreNull) {
     bool destroyed = false;
     auto sink = ComPtr<IPropertyNotifySink>::adopt(new Watched(destroyed));
     auto bag = sink.as<IPropertyBag>();
@@ -133,7 +133,7 @@ protected:
     std::int32_t m_volume = 0;
 };
 
-TEST_F(DispatchTableTest, namesResolveWithoutCase) {
+TEST_F(DispatchTableTest, NamesResolveWithoutCase) {
     const char* names[] = {"vOLUME"};
     DISPID id = 0;
     EXPECT_EQ(m_table.getIDsOfNames(names, 1, &id), S_OK);
@@ -143,7 +143,7 @@ TEST_F(DispatchTableTest, namesResolveWithoutCase) {
     EXPECT_EQ(id, DISPID_UNKNOWN);
 }
 
-TEST_F(DispatchTableTest, putConvertsCompatibleTypesAndRefusesOthers) {
+TEST_F(DispatchTableTest, PutConvertsCompatibleTypesAndRefusesOthers) {
     EXPECT_EQ(put(0x68030002, com::makeI2(40)), S_OK);
     EXPECT_EQ(m_volume, 40);
     com::Variant digits(com::makeBstr("55"));
@@ -159,7 +159,7 @@ TEST_F(DispatchTableTest, putConvertsCompatibleTypesAndRefusesOthers) {
     EXPECT_EQ(m_volume, 55) << "failed puts change nothing";
 }
 
-TEST_F(DispatchTableTest, unknownMembersAndWrongShapesAreRefused) {
+TEST_F(DispatchTableTest, UnknownMembersAndWrongShapesAreRefused) {
     VARIANT result;
     EXPECT_EQ(m_table.invoke(0x1234, DISPATCH_PROPERTYGET, nullptr, &result, nullptr),
               DISP_E_MEMBERNOTFOUND);
@@ -176,7 +176,7 @@ TEST_F(DispatchTableTest, unknownMembersAndWrongShapesAreRefused) {
     EXPECT_EQ(m_table.invoke(6, DISPATCH_METHOD, &notByRef, nullptr, nullptr), DISP_E_TYPEMISMATCH);
 }
 
-TEST_F(DispatchTableTest, getAndByReferenceArgumentsWork) {
+TEST_F(DispatchTableTest, GetAndByReferenceArgumentsWork) {
     m_volume = 77;
     VARIANT result;
     ASSERT_EQ(m_table.invoke(0x68030002, DISPATCH_PROPERTYGET | DISPATCH_METHOD, nullptr, &result,
@@ -191,7 +191,7 @@ TEST_F(DispatchTableTest, getAndByReferenceArgumentsWork) {
     EXPECT_EQ(value, 42);
 }
 
-TEST(PropertyBagTest, namesIgnoreCaseKeepFirstSpellingAndValuesConvert) {
+TEST(PropertyBagTest, NamesIgnoreCaseKeepFirstSpellingAndValuesConvert) {
     auto bag = com::makePropertyBag();
     VARIANT hundred = com::makeI4(100);
     ASSERT_EQ(bag->Write("volume", &hundred), S_OK);

@@ -60,7 +60,7 @@ protected:
     }
 };
 
-TEST_F(InprocServerTest, createdByClassIdentifierAndBoundLate) {
+TEST_F(InprocServerTest, CreatedByClassIdentifierAndBoundLate) {
     auto control = create();
     ASSERT_TRUE(control);
     EXPECT_TRUE(control.as<IHostedControl>());
@@ -79,7 +79,7 @@ TEST_F(InprocServerTest, createdByClassIdentifierAndBoundLate) {
     EXPECT_EQ(level(control.get()), 100);
 }
 
-TEST_F(InprocServerTest, progIdNamesTheSameClass) {
+TEST_F(InprocServerTest, ProgIdNamesTheSameClass) {
     CLSID clsid;
     ASSERT_EQ(CLSIDFromProgID(kProgId, &clsid), S_OK);
     EXPECT_EQ(clsid, kClsid);
@@ -87,7 +87,7 @@ TEST_F(InprocServerTest, progIdNamesTheSameClass) {
     EXPECT_EQ(CLSIDFromProgID("Quivatest.Missing", &clsid), CO_E_CLASSSTRING);
 }
 
-TEST_F(InprocServerTest, propertiesSurviveSaveAndLoadThroughABag) {
+TEST_F(InprocServerTest, PropertiesSurviveSaveAndLoadThroughABag) {
     auto control = create();
     ASSERT_EQ(control.as<IPersistPropertyBag>()->InitNew(), S_OK);
     EXPECT_EQ(level(control.get()), 7) << "InitProperties ran";
@@ -115,7 +115,7 @@ TEST_F(InprocServerTest, propertiesSurviveSaveAndLoadThroughABag) {
     EXPECT_TRUE(resaved->names().empty()) << "values at their defaults are not stored";
 }
 
-TEST_F(InprocServerTest, eventHandlerChangesTheByReferenceArgument) {
+TEST_F(InprocServerTest, EventHandlerChangesTheByReferenceArgument) {
     auto control = create();
     com::putProperty(control.get(), kDispidLevel, com::makeI4(10));
     std::vector<std::int32_t> offered;
@@ -134,7 +134,7 @@ TEST_F(InprocServerTest, eventHandlerChangesTheByReferenceArgument) {
     EXPECT_EQ(com::disconnectSink(control.get(), kIidEvents, cookie), S_OK);
 }
 
-TEST_F(InprocServerTest, timerEventsArriveThroughTheEventLoop) {
+TEST_F(InprocServerTest, TimerEventsArriveThroughTheEventLoop) {
     auto control = create();
     int ticks = 0;
     auto sink = ComPtr<com::EventSink>::adopt(new com::EventSink(
@@ -146,7 +146,7 @@ TEST_F(InprocServerTest, timerEventsArriveThroughTheEventLoop) {
     control.as<IHostedControl>()->Close();
 }
 
-TEST_F(InprocServerTest, libraryStaysLoadedWhileObjectsOrLocksLive) {
+TEST_F(InprocServerTest, LibraryStaysLoadedWhileObjectsOrLocksLive) {
     auto control = create();
     ComPtr<IClassFactory> factory;
     ASSERT_EQ(CoGetClassObject(kClsid, CLSCTX_INPROC_SERVER, nullptr, IClassFactory::kIid,
@@ -174,7 +174,7 @@ TEST_F(InprocServerTest, libraryStaysLoadedWhileObjectsOrLocksLive) {
     EXPECT_TRUE(create());
 }
 
-TEST_F(InprocServerTest, controlIsPlacedInItsHostWindow) {
+TEST_F(InprocServerTest, ControlIsPlacedInItsHostWindow) {
     auto control = create();
     auto hosted = control.as<IHostedControl>();
     QWidget host;
@@ -215,7 +215,7 @@ protected:
     }
 };
 
-TEST_F(LoadFailureTest, eachFailureHasItsOwnResultAndMessage) {
+TEST_F(LoadFailureTest, EachFailureHasItsOwnResultAndMessage) {
     EXPECT_EQ(createOther(), REGDB_E_CLASSNOTREG);
 
     registerPath("");
@@ -239,7 +239,7 @@ TEST_F(LoadFailureTest, eachFailureHasItsOwnResultAndMessage) {
 }
 
 // A library cut inside its code would crash dlopen with SIGBUS: it is refused before that.
-TEST_F(LoadFailureTest, aLibraryCutShortIsRefusedWithoutLoadingIt) {
+TEST_F(LoadFailureTest, ALibraryCutShortIsRefusedWithoutLoadingIt) {
     TempTree tree;
     const QString cut = tree.file("libcut.so", readAll(QUIVA_TESTCONTROL).left(4096));
     registerPath(cut.toStdString());
@@ -247,7 +247,7 @@ TEST_F(LoadFailureTest, aLibraryCutShortIsRefusedWithoutLoadingIt) {
     EXPECT_NE(com::lastError().find("cut short"), std::string::npos) << com::lastError();
 }
 
-TEST_F(LoadFailureTest, regsvrReportsRefusedLibrariesAndUsage) {
+TEST_F(LoadFailureTest, RegsvrReportsRefusedLibrariesAndUsage) {
     RegsvrRun run = regsvr({QStringLiteral(QUIVA_TESTCONTROL_WRONGABI)});
     EXPECT_EQ(run.exitCode, 1);
     EXPECT_TRUE(run.output.contains("ABI")) << run.output.toStdString();
@@ -258,7 +258,7 @@ TEST_F(LoadFailureTest, regsvrReportsRefusedLibrariesAndUsage) {
     EXPECT_EQ(regsvr({"-x", QUIVA_TESTCONTROL}).exitCode, 2);
 }
 
-TEST_F(LoadFailureTest, unregisteringRemovesTheClass) {
+TEST_F(LoadFailureTest, UnregisteringRemovesTheClass) {
     const RegsvrRun run = regsvr({"-u", QStringLiteral(QUIVA_TESTCONTROL)});
     ASSERT_EQ(run.exitCode, 0) << run.output.toStdString();
     void* out = nullptr;

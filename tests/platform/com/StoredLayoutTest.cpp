@@ -44,7 +44,7 @@ std::int32_t readLong(IDispatch* control, DISPID id) {
     return com::toLong(*value).value_or(-998);
 }
 
-TEST(StoredLayoutTest, frmMainLayoutHoldsItsTwoControls) {
+TEST(StoredLayoutTest, FrmMainLayoutHoldsItsTwoControls) {
     const layout::StoredLayout stored = layout::readStoredLayout(":/quiva/frmMain.layout");
     EXPECT_TRUE(stored.problems.isEmpty()) << stored.problems.join('\n').toStdString();
     ASSERT_EQ(stored.controls.size(), 2u);
@@ -72,7 +72,7 @@ TEST(StoredLayoutTest, frmMainLayoutHoldsItsTwoControls) {
     EXPECT_EQ(transparent.properties->value("Enable").get()->boolVal, VARIANT_FALSE);
 }
 
-TEST(StoredLayoutTest, unreadableLinesAreReportedAndSkipped) {
+TEST(StoredLayoutTest, UnreadableLinesAreReportedAndSkipped) {
     const layout::StoredLayout stored =
         layout::parseStoredLayout("stray = 1\n"
                                   "[One]\n"
@@ -90,7 +90,7 @@ TEST(StoredLayoutTest, unreadableLinesAreReportedAndSkipped) {
     EXPECT_EQ(stored.controls[0].properties->value("e").get()->lVal, -1);
 }
 
-TEST(StoredLayoutTest, containerCreatesWhatItCanAndLeavesOutTheRest) {
+TEST(StoredLayoutTest, ContainerCreatesWhatItCanAndLeavesOutTheRest) {
     registry::useFileStores(registry::defaultFileStorePaths());
     QProcess regsvr;
     regsvr.start(QStringLiteral(QUIVA_REGSVR), {QStringLiteral(QUIVA_TESTCONTROL)});
@@ -135,7 +135,7 @@ TEST(StoredLayoutTest, containerCreatesWhatItCanAndLeavesOutTheRest) {
     layout::registerBuiltInControl("Swatch", {});
 }
 
-TEST(StoredLayoutTest, missingLayoutGivesNoControlsAndOneMessage) {
+TEST(StoredLayoutTest, MissingLayoutGivesNoControlsAndOneMessage) {
     QWidget host;
     testing::internal::CaptureStderr();
     layout::HostedControls hosted = layout::createHostedControls(&host, ":/quiva/none.layout");

@@ -91,7 +91,7 @@ protected:
     bool m_gone = false;
 };
 
-TEST_F(UserControlTest, hooksRunInTheContainersOrderAndTerminateOnce) {
+TEST_F(UserControlTest, HooksRunInTheContainersOrderAndTerminateOnce) {
     auto control = make();
     EXPECT_EQ(m_log, (std::vector<std::string>{"Initialize"}));
     QWidget host;
@@ -110,13 +110,13 @@ TEST_F(UserControlTest, hooksRunInTheContainersOrderAndTerminateOnce) {
     EXPECT_TRUE(m_gone);
 }
 
-TEST_F(UserControlTest, lastReleaseTerminatesAnUnclosedControl) {
+TEST_F(UserControlTest, LastReleaseTerminatesAnUnclosedControl) {
     make().reset();
     EXPECT_TRUE(m_gone);
     EXPECT_EQ(m_log.back(), "Terminate");
 }
 
-TEST_F(UserControlTest, containerSizeIsOverriddenByTheControlsResize) {
+TEST_F(UserControlTest, ContainerSizeIsOverriddenByTheControlsResize) {
     auto control = make();
     QWidget host;
     control->SetHost(&host);
@@ -132,7 +132,7 @@ TEST_F(UserControlTest, containerSizeIsOverriddenByTheControlsResize) {
     EXPECT_EQ(std::count(m_log.begin(), m_log.end(), "Resize"), 1) << "no resize storm";
 }
 
-TEST_F(UserControlTest, writeOmitsDefaultsAndEnabledIsTheControlsOwn) {
+TEST_F(UserControlTest, WriteOmitsDefaultsAndEnabledIsTheControlsOwn) {
     auto control = make();
     auto bag = com::makePropertyBag();
     ASSERT_EQ(control->Save(bag.get()), S_OK);
@@ -147,7 +147,7 @@ TEST_F(UserControlTest, writeOmitsDefaultsAndEnabledIsTheControlsOwn) {
     EXPECT_EQ(bag->names(), (std::vector<std::string>{"Enabled"}));
 }
 
-TEST_F(UserControlTest, propertyChangesReachTheContainerByNameAndDispid) {
+TEST_F(UserControlTest, PropertyChangesReachTheContainerByNameAndDispid) {
     auto control = make();
     std::vector<std::pair<DISPID, std::string>> changes;
     auto sink = ComPtr<com::PropertyNotifySink>::adopt(new com::PropertyNotifySink(
@@ -167,7 +167,7 @@ TEST_F(UserControlTest, propertyChangesReachTheContainerByNameAndDispid) {
     EXPECT_EQ(changes.size(), 2u);
 }
 
-TEST_F(UserControlTest, eventHandlerChangesTheByReferenceArgument) {
+TEST_F(UserControlTest, EventHandlerChangesTheByReferenceArgument) {
     auto control = make();
     std::vector<std::int32_t> seen;
     auto sink = ComPtr<com::EventSink>::adopt(
@@ -191,7 +191,7 @@ TEST_F(UserControlTest, eventHandlerChangesTheByReferenceArgument) {
         << "only the event interface and property notification are outgoing";
 }
 
-TEST_F(UserControlTest, handlerDroppingTheLastReferenceDoesNotFreeTheControlMidCall) {
+TEST_F(UserControlTest, HandlerDroppingTheLastReferenceDoesNotFreeTheControlMidCall) {
     auto control = make();
     ComPtr<IUnknown> captured;
     auto sink = ComPtr<com::EventSink>::adopt(
@@ -208,7 +208,7 @@ TEST_F(UserControlTest, handlerDroppingTheLastReferenceDoesNotFreeTheControlMidC
     EXPECT_TRUE(m_gone);
 }
 
-TEST_F(UserControlTest, timerTicksWhileEnabledAndStopsForGoodOnClose) {
+TEST_F(UserControlTest, TimerTicksWhileEnabledAndStopsForGoodOnClose) {
     auto control = make();
     control->Timer1.setEnabled(true);
     EXPECT_TRUE(QTest::qWaitFor([&] { return control->ticks >= 2; }, 5000));
@@ -222,7 +222,7 @@ TEST_F(UserControlTest, timerTicksWhileEnabledAndStopsForGoodOnClose) {
     EXPECT_EQ(control->ticks, stopped) << "a closed control's timer never ticks again";
 }
 
-TEST_F(UserControlTest, callsFromAnotherThreadAreRefused) {
+TEST_F(UserControlTest, CallsFromAnotherThreadAreRefused) {
     auto control = make();
     HRESULT invoke = S_OK, save = S_OK, close = S_OK;
     std::thread other([&] {
@@ -238,7 +238,7 @@ TEST_F(UserControlTest, callsFromAnotherThreadAreRefused) {
     EXPECT_FALSE(control->closed());
 }
 
-TEST_F(UserControlTest, hostBackgroundColourComesAsBgr) {
+TEST_F(UserControlTest, HostBackgroundColourComesAsBgr) {
     auto control = make();
     EXPECT_EQ(control->hostBackColor(), std::nullopt);
     QWidget host;

@@ -17,7 +17,7 @@ QString entryPath(const DirList& list, int row) {
 
 } // namespace
 
-TEST(DirList, opensTheCurrentDirectoryAndItsAncestorsAndClosesItsSubdirectories) {
+TEST(DirList, OpensTheCurrentDirectoryAndItsAncestorsAndClosesItsSubdirectories) {
     TempTree tree;
     const QString music = QDir::cleanPath(tree.folder(QStringLiteral("music")));
     tree.folder(QStringLiteral("music/a"));
@@ -40,7 +40,7 @@ TEST(DirList, opensTheCurrentDirectoryAndItsAncestorsAndClosesItsSubdirectories)
     }
 }
 
-TEST(DirList, changesAtOnceAndRefusesWhatIsNoDirectory) {
+TEST(DirList, ChangesAtOnceAndRefusesWhatIsNoDirectory) {
     TempTree tree;
     const QString music = QDir::cleanPath(tree.folder(QStringLiteral("music")));
     const QString file = tree.file(QStringLiteral("music/song.mp3"));

@@ -1,9 +1,10 @@
 #include "platform/audio/Engine.h"
-#include "platform/audio/WavFileOutput.h"
 #include "platform/mci/Mci.h"
 #include "tests/platform/audio/PcmHelpers.h"
 #include "tests/platform/audio/TestSongs.h"
+#include "tests/support/Poll.h"
 #include "tests/support/TempTree.h"
+#include "tests/support/WavCapture.h"
 
 #include <gtest/gtest.h>
 
@@ -22,15 +23,7 @@ std::string shortOf(const std::string& path) {
 
 class InterpreterTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        auto output = std::make_unique<audio::WavFileOutput>(m_tree.path("take-").toStdString());
-        m_output = output.get();
-        audio::Engine::instance().setOutput(std::move(output));
-    }
-    void TearDown() override {
-        send("close all");
-        audio::Engine::instance().setOutput(nullptr);
-    }
+    void TearDown() override { send("close all"); }
 
     static int openDevices() { return audio::Engine::instance().streamCount(); }
     static bool sounding() { return audio::Engine::instance().playing(); }
@@ -43,10 +36,10 @@ protected:
     }
 
     TempTree m_tree;
-    audio::WavFileOutput* m_output = nullptr;
+    WavCapture m_output{m_tree.path("take-")};
 };
 
-TEST_F(InterpreterTest, eachVerbDrivesItsDevice) {
+TEST_F(InterpreterTest, EachVerbDrivesItsDevice) {
     m_output->setFrameBudget(10000);
     const std::string song = shortOf(testSong("tone440-stereo-44k"));
     ASSERT_EQ(send("open " + song + " type mpegvideo alias mp3play"), 0u);
@@ -73,7 +66,7 @@ TEST_F(InterpreterTest, eachVerbDrivesItsDevice) {
     EXPECT_EQ(send("play mp3play"), MCIERR_INVALID_DEVICE_NAME);
 }
 
-TEST_F(InterpreterTest, verbsKeywordsAndAliasesIgnoreCase) {
+TEST_F(InterpreterTest, VerbsKeywordsAndAliasesIgnoreCase) {
     m_output->setFrameBudget(1000); // holds the song in the middle
     const std::string song = shortOf(testSong("tone330-mono-8k"));
     ASSERT_EQ(send("OPEN " + song + " TYPE MpegVideo ALIAS Song"), 0u);
@@ -87,7 +80,7 @@ TEST_F(InterpreterTest, verbsKeywordsAndAliasesIgnoreCase) {
     EXPECT_EQ(openDevices(), 0);
 }
 
-TEST_F(InterpreterTest, closeAllClosesEveryDevice) {
+TEST_F(InterpreterTest, CloseAllClosesEveryDevice) {
     for (const char* alias : {"one", "two", "three"})
         ASSERT_EQ(
             send("open " + shortOf(testSong("tone330-mono-8k")) + " type mpegvideo alias " + alias),
@@ -100,7 +93,7 @@ TEST_F(InterpreterTest, closeAllClosesEveryDevice) {
     EXPECT_EQ(send("close all"), 0u); // nothing open: still fine
 }
 
-TEST_F(InterpreterTest, errorsAreDistinctAndChangeNothing) {
+TEST_F(InterpreterTest, ErrorsAreDistinctAndChangeNothing) {
     const std::string song = shortOf(testSong("tone440-stereo-44k"));
     const std::string other = shortOf(testSong("tone880-stereo-44k"));
     const std::string text =
@@ -132,19 +125,19 @@ TEST_F(InterpreterTest, errorsAreDistinctAndChangeNothing) {
 
     // The first song is the one that still plays, from where it was, to its end.
     m_output->setFrameBudget(std::nullopt);
-    ASSERT_TRUE(waitUntil([] { return !sounding(); }));
+    ASSERT_TRUE(eventually([] { return !sounding(); }));
     EXPECT_TRUE(readWav(m_output->files().back()).samples ==
                 referenceDecode(testSong("tone440-stereo-44k")).samples);
 }
 
-TEST_F(InterpreterTest, returnStringIsEmptiedAndNullCommandIsRefused) {
+TEST_F(InterpreterTest, ReturnStringIsEmptiedAndNullCommandIsRefused) {
     char answer[16] = "stale";
     EXPECT_EQ(mciSendStringA("close all", answer, sizeof answer, nullptr), 0u);
     EXPECT_STREQ(answer, "");
     EXPECT_EQ(mciSendStringA(nullptr, nullptr, 0, nullptr), MCIERR_MISSING_COMMAND_STRING);
 }
 
-TEST_F(InterpreterTest, recorderSeesEveryCommandAndMayAnswerInstead) {
+TEST_F(InterpreterTest, RecorderSeesEveryCommandAndMayAnswerInstead) {
     std::vector<std::string> seen;
     mci::setCommandRecorder([&](std::string_view command) -> std::optional<std::uint32_t> {
         seen.emplace_back(command);

@@ -1,9 +1,10 @@
 #include "platform/audio/Engine.h"
-#include "platform/audio/WavFileOutput.h"
 #include "platform/mci/Mci.h"
 #include "tests/platform/audio/PcmHelpers.h"
 #include "tests/platform/audio/TestSongs.h"
+#include "tests/support/Poll.h"
 #include "tests/support/TempTree.h"
+#include "tests/support/WavCapture.h"
 
 #include <QFile>
 #include <cstring>
@@ -17,11 +18,9 @@ QByteArray songBytes(const std::string& name) {
     return file.readAll();
 }
 
-TEST(ShortPathTest, awkwardNamesOpenAsTheSameFile) {
+TEST(ShortPathTest, AwkwardNamesOpenAsTheSameFile) {
     TempTree tree;
-    auto output = std::make_unique<audio::WavFileOutput>(tree.path("take-").toStdString());
-    audio::WavFileOutput* wav = output.get();
-    audio::Engine::instance().setOutput(std::move(output));
+    WavCapture wav(tree.path("take-"));
     const QByteArray song = songBytes("tone330-mono-8k");
     const auto expected = referenceDecode(testSong("tone330-mono-8k")).samples;
 
@@ -49,14 +48,13 @@ TEST(ShortPathTest, awkwardNamesOpenAsTheSameFile) {
                            nullptr, 0, nullptr),
             0u);
         mciSendStringA("play s", nullptr, 0, nullptr);
-        ASSERT_TRUE(waitUntil([] { return !audio::Engine::instance().playing(); }));
+        ASSERT_TRUE(eventually([] { return !audio::Engine::instance().playing(); }));
         mciSendStringA("close s", nullptr, 0, nullptr);
         EXPECT_TRUE(readWav(wav->files().back()).samples == expected);
     }
-    audio::Engine::instance().setOutput(nullptr);
 }
 
-TEST(ShortPathTest, missingOrEmptyPathGivesZeroAndLeavesTheBuffer) {
+TEST(ShortPathTest, MissingOrEmptyPathGivesZeroAndLeavesTheBuffer) {
     char buffer[16] = "untouched";
     EXPECT_EQ(GetShortPathNameA("/no/such/file.mp3", buffer, sizeof buffer), 0u);
     EXPECT_EQ(GetShortPathNameA("", buffer, sizeof buffer), 0u);
@@ -64,7 +62,7 @@ TEST(ShortPathTest, missingOrEmptyPathGivesZeroAndLeavesTheBuffer) {
     EXPECT_STREQ(buffer, "untouched");
 }
 
-TEST(ShortPathTest, tooSmallBufferGetsTheNeededSizeAndNoPath) {
+TEST(ShortPathTest, TooSmallBufferGetsTheNeededSizeAndNoPath) {
     TempTree tree;
     const QByteArray path = tree.file("a b.mp3", "x").toUtf8();
     const DWORD needed = GetShortPathNameA(path.constData(), nullptr, 0);

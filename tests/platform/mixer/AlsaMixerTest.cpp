@@ -1,8 +1,8 @@
 #include "platform/mixer/Backends.h"
+#include "tests/support/Poll.h"
 #include "tests/support/PulseServer.h"
 #include "tests/support/TempTree.h"
 
-#include <QThread>
 #include <chrono>
 #include <functional>
 #include <gtest/gtest.h>
@@ -17,16 +17,6 @@ namespace {
 using namespace std::chrono_literals;
 using mixer::ComponentType;
 using mixer::ControlType;
-
-bool waitUntil(const std::function<bool()>& condition) {
-    const auto deadline = std::chrono::steady_clock::now() + 10s;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline)
-            return false;
-        QThread::msleep(5);
-    }
-    return true;
-}
 
 // One mixer's view of a line: its volume and mute controls on an open device.
 struct Line {
@@ -104,7 +94,7 @@ TEST_F(AlsaMixerTest, volumeAndMuteGoBothWaysBetweenTheMixerAndTheDevice) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         c.writer->set(c.writer->*c.control, c.value);
-        EXPECT_TRUE(waitUntil([&] { return c.reader->get(c.reader->*c.control) == c.value; }))
+        EXPECT_TRUE(eventually([&] { return c.reader->get(c.reader->*c.control) == c.value; }))
             << c.reader->get(c.reader->*c.control);
     }
     EXPECT_EQ(m_alsa->close(alsa.handle), mixer::kNoError);

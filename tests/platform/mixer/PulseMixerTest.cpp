@@ -2,7 +2,6 @@
 #include "platform/mixer/Backends.h"
 #include "tests/support/PulseServer.h"
 
-#include <QProcess>
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -13,25 +12,22 @@ using namespace std::chrono_literals;
 using mixer::ComponentType;
 using mixer::ControlType;
 
-// pactl's answer about the test server's default sink, e.g. "Volume: front-left: 32768 / ...".
-QString pactl(const QStringList& arguments) {
-    QProcess process;
-    process.start(QStringLiteral("pactl"), arguments);
-    if (!process.waitForFinished(10000))
-        return QStringLiteral("<pactl did not finish>");
-    return QString::fromLocal8Bit(process.readAllStandardOutput());
-}
-
 // The mixer on a private sound server whose default sink is a stereo null sink.
 class PulseMixerTest : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(m_server.running());
-        m_server.exportAddress(); // for pactl
         m_mixer = mixer::connectPulseService(m_server.address().toLocal8Bit().constData(), 2000ms);
         ASSERT_NE(m_mixer, nullptr);
         ASSERT_EQ(m_mixer->deviceCount(), 1);
         ASSERT_EQ(m_mixer->open(0, &m_handle), mixer::kNoError);
+    }
+
+    // pactl's answer about the test server, e.g. "Volume: front-left: 32768 / ...".
+    QString pactl(const QStringList& arguments) const {
+        QString answer;
+        m_server.pactl(arguments, &answer);
+        return answer;
     }
 
     mixer::ControlInfo control(ComponentType line, ControlType type) {
@@ -53,7 +49,7 @@ protected:
     mixer::Handle m_handle = 0;
 };
 
-TEST_F(PulseMixerTest, speakersLineIsTheDefaultSink) {
+TEST_F(PulseMixerTest, SpeakersLineIsTheDefaultSink) {
     const mixer::ControlInfo volume = control(ComponentType::Speakers, ControlType::Volume);
     EXPECT_EQ(volume.minimum, 0);
     EXPECT_EQ(volume.maximum, 65536);
@@ -72,7 +68,7 @@ TEST_F(PulseMixerTest, speakersLineIsTheDefaultSink) {
     EXPECT_EQ(read(mute), 0);
 }
 
-TEST_F(PulseMixerTest, waveLineIsThisProgramsOwnPlayback) {
+TEST_F(PulseMixerTest, WaveLineIsThisProgramsOwnPlayback) {
     const mixer::ControlInfo volume = control(ComponentType::WaveOut, ControlType::Volume);
     EXPECT_EQ(volume.maximum, 65535);
     ASSERT_EQ(m_mixer->setValue(m_handle, volume.controlId, 1000), mixer::kNoError);
@@ -88,7 +84,7 @@ TEST_F(PulseMixerTest, waveLineIsThisProgramsOwnPlayback) {
     waveline::setVolume(waveline::kMaxVolume);
 }
 
-TEST_F(PulseMixerTest, linesWithoutCounterpartAreAbsent) {
+TEST_F(PulseMixerTest, LinesWithoutCounterpartAreAbsent) {
     std::uint32_t lineId = 0;
     for (ComponentType line :
          {ComponentType::LineIn, ComponentType::Microphone, ComponentType::Synthesizer,
@@ -98,7 +94,7 @@ TEST_F(PulseMixerTest, linesWithoutCounterpartAreAbsent) {
     EXPECT_EQ(m_mixer->open(1, &other), mixer::kBadDeviceId);
 }
 
-TEST(PulseMixerGone, requestsFailWithinTheTimeoutOnceTheServerIsGone) {
+TEST(PulseMixerGone, RequestsFailWithinTheTimeoutOnceTheServerIsGone) {
     auto server = std::make_unique<PulseServer>();
     ASSERT_TRUE(server->running());
     auto mixer = mixer::connectPulseService(server->address().toLocal8Bit().constData(), 500ms);

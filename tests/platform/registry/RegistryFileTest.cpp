@@ -49,7 +49,7 @@ protected:
     }
 };
 
-TEST_F(RegistryFileTest, valuesSurviveARestartInReadableText) {
+TEST_F(RegistryFileTest, ValuesSurviveARestartInReadableText) {
     ASSERT_EQ(
         setText(HKEY_CLASSES_ROOT, "CLSID\\{1}\\InprocServer32", nullptr, "C:\\dir \"quoted\""),
         ERROR_SUCCESS);
@@ -93,7 +93,7 @@ TEST_F(RegistryFileTest, valuesSurviveARestartInReadableText) {
     RegCloseKey(key);
 }
 
-TEST_F(RegistryFileTest, handWrittenFileWithContinuationsAndCommentsIsRead) {
+TEST_F(RegistryFileTest, HandWrittenFileWithContinuationsAndCommentsIsRead) {
     m_tree.file("user/registry.reg", "REGEDIT4\r\n"
                                      "; written by hand\r\n"
                                      "[HKEY_CURRENT_USER\\Software\\X]\r\n"
@@ -112,7 +112,7 @@ TEST_F(RegistryFileTest, handWrittenFileWithContinuationsAndCommentsIsRead) {
     RegCloseKey(key);
 }
 
-TEST_F(RegistryFileTest, perUserValuesOverSystemWideAndMachineKeysAreReadOnly) {
+TEST_F(RegistryFileTest, PerUserValuesOverSystemWideAndMachineKeysAreReadOnly) {
     m_tree.file("etc/registry.reg",
                 "REGEDIT4\n\n"
                 "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Shared Tools\\MSINFO]\n"
@@ -143,7 +143,7 @@ TEST_F(RegistryFileTest, perUserValuesOverSystemWideAndMachineKeysAreReadOnly) {
         << "the system-wide file is not written by an ordinary caller";
 }
 
-TEST_F(RegistryFileTest, systemWideInstallWritesTheSystemFile) {
+TEST_F(RegistryFileTest, SystemWideInstallWritesTheSystemFile) {
     ASSERT_TRUE(registry::setSystemWideInstall(true));
     EXPECT_EQ(setText(HKEY_CLASSES_ROOT, "Pemrik.Dalvex\\CLSID", "", "{X}"), ERROR_SUCCESS);
     EXPECT_EQ(setText(HKEY_LOCAL_MACHINE, "SOFTWARE\\Q", "v", "m"), ERROR_SUCCESS);
@@ -158,7 +158,7 @@ TEST_F(RegistryFileTest, systemWideInstallWritesTheSystemFile) {
     EXPECT_EQ(queryText(HKEY_CLASSES_ROOT, "Pemrik.Dalvex\\CLSID", ""), "{X}");
 }
 
-TEST_F(RegistryFileTest, damagedFileIsReadUpToTheDamageReportedOnceAndNeverShrunk) {
+TEST_F(RegistryFileTest, DamagedFileIsReadUpToTheDamageReportedOnceAndNeverShrunk) {
     const QByteArray damaged = "REGEDIT4\n\n"
                                "[HKEY_CURRENT_USER\\Software\\Good]\n"
                                "\"a\"=\"1\"\n"
@@ -177,14 +177,14 @@ TEST_F(RegistryFileTest, damagedFileIsReadUpToTheDamageReportedOnceAndNeverShrun
     EXPECT_EQ(readAll(path), damaged) << "the damaged file is left as it was";
 }
 
-TEST_F(RegistryFileTest, fileWithoutHeaderIsDamaged) {
+TEST_F(RegistryFileTest, FileWithoutHeaderIsDamaged) {
     m_tree.file("user/registry.reg", "[HKEY_CURRENT_USER\\Software\\X]\n\"a\"=\"1\"\n");
     restart();
     EXPECT_EQ(queryText(HKEY_CURRENT_USER, "Software\\X", "a"), "error 2");
     EXPECT_EQ(setText(HKEY_CURRENT_USER, "Software\\X", "a", "2"), ERROR_BADDB);
 }
 
-TEST_F(RegistryFileTest, twoWritingProcessesKeepEachOthersValues) {
+TEST_F(RegistryFileTest, TwoWritingProcessesKeepEachOthersValues) {
     constexpr int kValuesEach = 40;
     std::vector<pid_t> children;
     for (int writer = 0; writer < 2; ++writer) {
@@ -216,7 +216,7 @@ TEST_F(RegistryFileTest, twoWritingProcessesKeepEachOthersValues) {
     }
 }
 
-TEST_F(RegistryFileTest, changesByAnotherProcessAreSeenWithoutRestart) {
+TEST_F(RegistryFileTest, ChangesByAnotherProcessAreSeenWithoutRestart) {
     ASSERT_EQ(setText(HKEY_CURRENT_USER, "Software\\Seen", "v", "first"), ERROR_SUCCESS);
     EXPECT_EQ(queryText(HKEY_CURRENT_USER, "Software\\Seen", "v"), "first");
     const pid_t child = fork();

@@ -49,7 +49,7 @@ protected:
     }
 };
 
-TEST_F(RegistryTest, valuesEnumerateInInsertionOrderThenEnd) {
+TEST_F(RegistryTest, ValuesEnumerateInInsertionOrderThenEnd) {
     HKEY key = create(HKEY_CLASSES_ROOT, "http\\shell\\open\\command");
     setText(key, nullptr, "\"/usr/bin/browser\" --new");
     setDword(key, "Count", 7);
@@ -87,7 +87,7 @@ TEST_F(RegistryTest, valuesEnumerateInInsertionOrderThenEnd) {
     EXPECT_EQ(RegCloseKey(key), ERROR_INVALID_HANDLE) << "a handle closes once";
 }
 
-TEST_F(RegistryTest, buffersTooSmallReportMoreDataAndTheSizeNeeded) {
+TEST_F(RegistryTest, BuffersTooSmallReportMoreDataAndTheSizeNeeded) {
     HKEY key = create(HKEY_CURRENT_USER, "Software\\Test");
     setText(key, "LongName", "0123456789");
 
@@ -119,7 +119,7 @@ TEST_F(RegistryTest, buffersTooSmallReportMoreDataAndTheSizeNeeded) {
     RegCloseKey(key);
 }
 
-TEST_F(RegistryTest, namesMatchWithoutCaseAndKeepTheirFirstSpelling) {
+TEST_F(RegistryTest, NamesMatchWithoutCaseAndKeepTheirFirstSpelling) {
     HKEY key = create(HKEY_CLASSES_ROOT, "CLSID\\{ABC}\\InprocServer32");
     setText(key, nullptr, "/lib/one.so");
     setText(key, "ThreadingModel", "Apartment");
@@ -140,7 +140,7 @@ TEST_F(RegistryTest, namesMatchWithoutCaseAndKeepTheirFirstSpelling) {
     RegCloseKey(again);
 }
 
-TEST_F(RegistryTest, defaultValueIsTheUnnamedOneAndAbsentUntilSet) {
+TEST_F(RegistryTest, DefaultValueIsTheUnnamedOneAndAbsentUntilSet) {
     HKEY key = create(HKEY_CLASSES_ROOT, "Pemrik.Dalvex");
     EXPECT_EQ(queryText(key, nullptr), "error 2") << "a new key has no default value";
     setText(key, "", "Dalvex control");
@@ -152,7 +152,7 @@ TEST_F(RegistryTest, defaultValueIsTheUnnamedOneAndAbsentUntilSet) {
     RegCloseKey(key);
 }
 
-TEST_F(RegistryTest, missingKeysAndBadHandlesFailCleanly) {
+TEST_F(RegistryTest, MissingKeysAndBadHandlesFailCleanly) {
     HKEY key = 12345;
     EXPECT_EQ(RegOpenKeyExA(HKEY_CLASSES_ROOT, "no\\such\\key", 0, KEY_READ, &key),
               ERROR_FILE_NOT_FOUND);
@@ -163,7 +163,7 @@ TEST_F(RegistryTest, missingKeysAndBadHandlesFailCleanly) {
     EXPECT_EQ(RegOpenKeyExA(HKEY_CLASSES_ROOT, "x", 0, KEY_READ, nullptr), ERROR_INVALID_PARAMETER);
 }
 
-TEST_F(RegistryTest, deletedKeyMakesOpenHandlesReportIt) {
+TEST_F(RegistryTest, DeletedKeyMakesOpenHandlesReportIt) {
     HKEY key = create(HKEY_CURRENT_USER, "Software\\Gone\\Deeper");
     setText(key, "v", "x");
     ASSERT_EQ(RegDeleteTreeA(HKEY_CURRENT_USER, "software\\gone"), ERROR_SUCCESS);
@@ -175,7 +175,7 @@ TEST_F(RegistryTest, deletedKeyMakesOpenHandlesReportIt) {
     RegCloseKey(key);
 }
 
-TEST_F(RegistryTest, readOnlyRootRefusesWriteRightsButServesReads) {
+TEST_F(RegistryTest, ReadOnlyRootRefusesWriteRightsButServesReads) {
     HKEY key = create(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Shared Tools\\MSINFO");
     setText(key, "PATH", "/usr/bin/sysinfo");
     RegCloseKey(key);
@@ -206,7 +206,7 @@ TEST_F(RegistryTest, readOnlyRootRefusesWriteRightsButServesReads) {
     EXPECT_EQ(RegDeleteTreeA(HKEY_LOCAL_MACHINE, "SOFTWARE"), ERROR_ACCESS_DENIED);
 }
 
-TEST_F(RegistryTest, handleWithoutQueryRightCannotRead) {
+TEST_F(RegistryTest, HandleWithoutQueryRightCannotRead) {
     HKEY key = create(HKEY_CURRENT_USER, "Software\\Q");
     setText(key, "v", "x");
     HKEY writeOnly = 0;
@@ -218,7 +218,7 @@ TEST_F(RegistryTest, handleWithoutQueryRightCannotRead) {
     RegCloseKey(key);
 }
 
-TEST_F(RegistryTest, providedKeyAnswersOnlyWhenNoStoreHoldsItAndIsReadOnly) {
+TEST_F(RegistryTest, ProvidedKeyAnswersOnlyWhenNoStoreHoldsItAndIsReadOnly) {
     int calls = 0;
     bool present = true;
     registry::provideKey(HKEY_CLASSES_ROOT, "http\\shell\\open\\command", [&] {

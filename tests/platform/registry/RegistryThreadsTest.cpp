@@ -11,7 +11,7 @@
 
 namespace {
 
-TEST(RegistryThreadsTest, concurrentWritersAndReadersLoseNothing) {
+TEST(RegistryThreadsTest, ConcurrentWritersAndReadersLoseNothing) {
     TempTree tree;
     registry::useFileStores(
         {tree.path("user.reg").toStdString(), tree.path("system.reg").toStdString()});

@@ -9,6 +9,8 @@
 #include <QApplication>
 #include <QLabel>
 #include <QPushButton>
+#include <QStyle>
+#include <QStyleOptionButton>
 #include <QTest>
 #include <gtest/gtest.h>
 
@@ -65,6 +67,25 @@ protected:
     }
 };
 
+// Each text against the room its control gives it, in the font the control draws it with.
+void expectWhole(const QLabel* label) {
+    const QFontMetrics metrics(label->font());
+    const QRect room = label->contentsRect();
+    const QRect text = metrics.boundingRect(
+        room, int(label->alignment()) | (label->wordWrap() ? Qt::TextWordWrap : 0), label->text());
+    EXPECT_LE(text.width(), room.width()) << label->text().toStdString();
+    EXPECT_LE(text.height(), room.height()) << label->text().toStdString();
+}
+void expectWhole(const QPushButton* button) {
+    QStyleOptionButton option;
+    option.initFrom(button);
+    const QRect room =
+        button->style()->subElementRect(QStyle::SE_PushButtonContents, &option, button);
+    const QSize text = QFontMetrics(button->font()).size(Qt::TextShowMnemonic, button->text());
+    EXPECT_LE(text.width(), room.width()) << button->text().toStdString();
+    EXPECT_LE(text.height(), room.height()) << button->text().toStdString();
+}
+
 } // namespace
 
 TEST_F(AboutBox, OpeningMinimisesTheMainWindowAndShowsAModelessBox) {
@@ -84,6 +105,53 @@ TEST_F(AboutBox, OpeningMinimisesTheMainWindowAndShowsAModelessBox) {
     EXPECT_EQ(about->cmdOK->nextInFocusChain(), about->picIcon);
     EXPECT_EQ(about->picIcon->nextInFocusChain(), about->cmdSysInfo);
     about->close();
+}
+
+TEST_F(AboutBox, ChoosingAboutAgainBringsTheOpenBoxToTheFront) {
+    QPointer<frmAbout> about = frmAbout::mnuAbout_Click(&mainWindow);
+    QWidget other;
+    other.show();
+    other.activateWindow();
+    QTRY_COMPARE(QApplication::activeWindow(), &other);
+
+    EXPECT_EQ(frmAbout::mnuAbout_Click(&mainWindow), about.data());
+    QTRY_COMPARE(QApplication::activeWindow(), about.data());
+    int boxes = 0;
+    for (QWidget* top : QApplication::topLevelWidgets())
+        boxes += qobject_cast<frmAbout*>(top) != nullptr;
+    EXPECT_EQ(boxes, 1);
+
+    about->close();
+    flushDeletes();
+    QPointer<frmAbout> next = frmAbout::mnuAbout_Click(&mainWindow);
+    ASSERT_TRUE(next);
+    EXPECT_TRUE(next->isVisible());
+    next->close();
+}
+
+// The desktop's font as Qt gets it (DejaVu Sans on a stock Debian desktop), and the sizes that
+// desktops commonly set.
+TEST_F(AboutBox, EveryTextShowsWholeInTheDesktopsFont) {
+    const QFont desktopFont = QApplication::font();
+    QList<QFont> fonts{desktopFont};
+    for (double points : {9.0, 10.0, 11.0, 12.0}) {
+        QFont font(QStringLiteral("DejaVu Sans"));
+        font.setPointSizeF(points);
+        fonts << font;
+    }
+    for (const QFont& font : fonts) {
+        SCOPED_TRACE(font.toString().toStdString());
+        QApplication::setFont(font);
+        frmAbout about(&mainWindow);
+        for (const QLabel* label : {about.lblTitle, about.lblVersion, about.lblDescription,
+                                    about.lblDisclaimer, about.Label1})
+            expectWhole(label);
+        for (const QPushButton* button : {about.cmdOK, about.cmdSysInfo})
+            expectWhole(button);
+        // Made to fit, not merely made small.
+        EXPECT_GE(about.lblDisclaimer->font().pointSizeF(), 6.0);
+    }
+    QApplication::setFont(desktopFont);
 }
 
 TEST_F(AboutBox, EscapeAndEnterBothPressOk) {
@@ -166,22 +234,36 @@ TEST_F(AboutBox, KeyValuesByType) {
     setValue(HKEY_LOCAL_MACHINE, "K", "huge", REG_SZ, QByteArray(1100, 'a') + '\0');
     setText(HKEY_LOCAL_MACHINE, "K", "text", "/opt/x");
 
+    using enum frmAbout::KeyRead;
     QString value = "before";
-    EXPECT_TRUE(about.GetKeyValue(HKEY_LOCAL_MACHINE, "K", "text", value));
+    EXPECT_EQ(about.GetKeyValue(HKEY_LOCAL_MACHINE, "K", "text", value), Read);
     EXPECT_EQ(value, "/opt/x");
-    EXPECT_TRUE(about.GetKeyValue(HKEY_LOCAL_MACHINE, "K", "dword", value));
+    EXPECT_EQ(about.GetKeyValue(HKEY_LOCAL_MACHINE, "K", "dword", value), Read);
     EXPECT_EQ(value, "&hABCDEF");
     value = "kept";
-    EXPECT_TRUE(about.GetKeyValue(HKEY_LOCAL_MACHINE, "K", "raw", value));
+    EXPECT_EQ(about.GetKeyValue(HKEY_LOCAL_MACHINE, "K", "raw", value), Read);
     EXPECT_EQ(value, "kept");
-    for (const char* failing : {"empty", "huge", "missing"}) {
+    // No data at all is an error, not a "not read": the value is not even emptied.
+    EXPECT_EQ(about.GetKeyValue(HKEY_LOCAL_MACHINE, "K", "empty", value), Error);
+    EXPECT_EQ(value, "kept");
+    for (const char* failing : {"huge", "missing"}) {
         value = "x";
-        EXPECT_FALSE(about.GetKeyValue(HKEY_LOCAL_MACHINE, "K", failing, value)) << failing;
+        EXPECT_EQ(about.GetKeyValue(HKEY_LOCAL_MACHINE, "K", failing, value), NotRead) << failing;
         EXPECT_EQ(value, "") << failing;
     }
     value = "x";
-    EXPECT_FALSE(about.GetKeyValue(HKEY_LOCAL_MACHINE, "Missing", "text", value));
+    EXPECT_EQ(about.GetKeyValue(HKEY_LOCAL_MACHINE, "Missing", "text", value), NotRead);
     EXPECT_EQ(value, "");
+}
+
+TEST_F(AboutBox, EmptyPathValueGivesTheMessageWithoutTryingTheSecondKey) {
+    setValue(HKEY_LOCAL_MACHINE, kMsinfo, "PATH", REG_SZ, QByteArray());
+    setText(HKEY_LOCAL_MACHINE, kLocation, "MSINFO", tree.folder("msinfo"));
+    tree.file("msinfo/MSINFO32.EXE");
+    frmAbout about(&mainWindow);
+    about.StartSysInfo();
+    EXPECT_TRUE(started.isEmpty());
+    EXPECT_EQ(boxes, QStringList{kUnavailable});
 }
 
 TEST_F(AboutBox, AddressLabelOpensTheInformationPage) {

@@ -4,9 +4,12 @@
 #include "platform/ui/DriveList.h"
 #include "platform/ui/ImageControl.h"
 
+#include <QAbstractItemView>
 #include <QFrame>
 #include <QLabel>
 #include <QSlider>
+#include <QStyle>
+#include <QStyleOptionComboBox>
 
 using LayoutTest = MainWindowTest;
 
@@ -69,4 +72,20 @@ TEST_F(LayoutTest, SkinPicturesHaveTheirPixelSizes) {
     EXPECT_EQ(w.Image1->picture().size(), QSize(293, 66));
     EXPECT_EQ(w.Image6->picture().size(), QSize(293, 300));
     EXPECT_EQ(w.Image10->picture().size(), QSize(300, 200));
+}
+
+TEST_F(LayoutTest, DriveListShowsTheFieldsBlueGrey) {
+    frmMain& w = load();
+    w.Image7_Click();
+    w.show();
+    const QColor fieldBlue(126, 152, 161);
+    QStyleOptionComboBox option;
+    option.initFrom(w.Drive1);
+    const QRect field = w.Drive1->style()->subControlRect(QStyle::CC_ComboBox, &option,
+                                                          QStyle::SC_ComboBoxEditField, w.Drive1);
+    const QImage face = w.Drive1->grab().toImage();
+    // The field's right half: no text there, the drive names being short.
+    EXPECT_EQ(face.pixelColor(field.center().x() + field.width() / 4, field.center().y()),
+              fieldBlue);
+    EXPECT_EQ(w.Drive1->view()->palette().color(QPalette::Base), fieldBlue);
 }

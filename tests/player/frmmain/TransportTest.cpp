@@ -3,6 +3,8 @@
 #include "platform/mci/Mci.h"
 #include "platform/ui/Label.h"
 
+#include <QTest>
+
 #include <string>
 #include <vector>
 
@@ -36,6 +38,14 @@ protected:
         return {kStop, kClose, kOpenNothing, kPlay};
     }
     std::vector<std::string> takeSent() { return std::exchange(sent, {}); }
+
+    void focusPlaylist() {
+        window->show();
+        window->activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+        window->lstPls->setFocus(Qt::ActiveWindowFocusReason);
+        ASSERT_TRUE(window->lstPls->hasFocus());
+    }
 
     std::vector<std::string> sent;
 };
@@ -98,6 +108,31 @@ TEST_F(TransportTest, StepsOnAnEmptyPlaylistReplayThePathAndEmptyTheDisplay) {
     EXPECT_EQ(window->lstPls->listIndex(), -1);
     EXPECT_EQ(takeSent().size(), 8u);
     EXPECT_EQ(window->lbl->caption(), "");
+}
+
+// A window manager gives the window the focus at start, and the playlist takes it: its caret is
+// on the first entry, but nothing is selected.
+TEST_F(TransportTest, WithFocusAndNothingSelectedRemoveDoesNothingAndNextPlaysTheFirst) {
+    focusPlaylist();
+    window->Image8_Click();
+    EXPECT_EQ(playlist(), QStringList({"a", "b", "c"}));
+    window->Image17_Click();
+    EXPECT_EQ(window->lstPls->listIndex(), 0);
+    EXPECT_EQ(window->txtFullPath, window->txtDirPath + "a.mp3");
+    EXPECT_EQ(window->lbl->caption(), "a");
+}
+
+TEST_F(TransportTest, RemoveTakesTheSelectedEntryOnlyAndLeavesNothingSelected) {
+    focusPlaylist();
+    window->lstPls->setListIndex(1);
+    window->Image8_Click();
+    window->Image8_Click();
+    EXPECT_EQ(playlist(), QStringList({"a", "c"}));
+    EXPECT_EQ(window->lstPls->listIndex(), -1);
+    EXPECT_TRUE(window->lstPls->selectedItems().isEmpty());
+    EXPECT_EQ(window->txtFullPath, window->txtDirPath + "b.mp3"); // removing changes no path
+    window->Image17_Click();
+    EXPECT_EQ(window->lbl->caption(), "a");
 }
 
 TEST_F(TransportTest, PauseAndResumeAlternateWhateverIsOpen) {

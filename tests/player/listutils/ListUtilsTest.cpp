@@ -35,13 +35,14 @@ int classicRemoveDuplicates(ListBox& list) {
 struct ClassicResult {
     QStringList items;
     int removed;
+    int selected;
 };
 
-ClassicResult classicResultFor(const QStringList& entries) {
+ClassicResult classicResultFor(const QStringList& entries, int selected = -1) {
     ListBox reference;
-    reference.setItems(entries);
+    reference.setItems(entries, selected);
     const int removed = classicRemoveDuplicates(reference);
-    return {reference.items(), removed};
+    return {reference.items(), removed, reference.listIndex()};
 }
 
 QStringList split(const char* letters) {
@@ -83,27 +84,39 @@ TEST(RemoveDuplicateEntries, MatchesTheClassicPassOnRandomLists) {
         for (int n = length(random); n > 0; --n)
             entries << alphabet[letter(random)];
 
-        const ClassicResult expected = classicResultFor(entries);
+        const int selected =
+            std::uniform_int_distribution<int>(-1, int(entries.size()) - 1)(random);
+
+        const ClassicResult expected = classicResultFor(entries, selected);
         ListBox list;
-        list.setItems(entries);
-        ASSERT_EQ(RemoveDuplicateEntries(list), expected.removed)
-            << entries.join(',').toStdString();
-        ASSERT_EQ(list.items(), expected.items) << entries.join(',').toStdString();
+        list.setItems(entries, selected);
+        int clicks = 0;
+        QObject::connect(&list, &ListBox::click, [&clicks] { ++clicks; });
+        const std::string what = entries.join(',').toStdString() + " @" + std::to_string(selected);
+        ASSERT_EQ(RemoveDuplicateEntries(list), expected.removed) << what;
+        ASSERT_EQ(list.items(), expected.items) << what;
+        ASSERT_EQ(list.listIndex(), expected.selected) << what;
+        ASSERT_EQ(clicks, 0) << what;
     }
 }
 
-TEST(RemoveDuplicateEntries, ClearsTheSelectionOnlyWhenEntriesGo) {
-    ListBox unique;
-    unique.setItems({"a", "b", "c"});
-    unique.setListIndex(1);
-    RemoveDuplicateEntries(unique);
-    EXPECT_EQ(unique.listIndex(), 1);
-
-    ListBox doubled;
-    doubled.setItems({"a", "b", "a"});
-    doubled.setListIndex(1);
-    RemoveDuplicateEntries(doubled);
-    EXPECT_EQ(doubled.listIndex(), -1);
+// The selected entry stays selected where it moves to, as the classic removals one by one leave
+// it; when the pass removes the selected copy itself, nothing is selected.
+TEST(RemoveDuplicateEntries, LeavesTheSelectionWhereTheClassicPassLeavesIt) {
+    struct Case {
+        const char* before;
+        int selectedBefore;
+        int selectedAfter;
+    };
+    const Case cases[] = {
+        {"a,b,c", 1, 1}, {"a,b,a", 1, 0}, {"a,b,a", 0, -1}, {"a,b,a", 2, 1}, {"A,x,A,y,A", 3, 2},
+    };
+    for (const Case& c : cases) {
+        ListBox list;
+        list.setItems(split(c.before), c.selectedBefore);
+        RemoveDuplicateEntries(list);
+        EXPECT_EQ(list.listIndex(), c.selectedAfter) << c.before << " @" << c.selectedBefore;
+    }
 }
 
 TEST(RemoveDuplicateEntries, HoldsTheCountAt32767WhenMoreAreRemoved) {

@@ -2,11 +2,12 @@
 
 #include "platform/audio/Engine.h"
 #include "platform/audio/NullOutput.h"
-#include "platform/audio/WavFileOutput.h"
 #include "platform/mci/Mci.h"
 #include "tests/platform/audio/PcmHelpers.h"
 #include "tests/platform/audio/TestSongs.h"
+#include "tests/support/Poll.h"
 #include "tests/support/TempTree.h"
+#include "tests/support/WavCapture.h"
 
 #include <QDir>
 #include <fstream>
@@ -42,7 +43,7 @@ protected:
     TempTree m_tree;
 };
 
-TEST_F(CommandsTest, playSongSendsStopCloseOpenPlayWithTheShortPath) {
+TEST_F(CommandsTest, PlaySongSendsStopCloseOpenPlayWithTheShortPath) {
     const QString path = m_tree.file("My Songs/first song.mp3", "x");
     MP3Play::PlaySong(path);
     char shortPath[255] = {};
@@ -51,7 +52,7 @@ TEST_F(CommandsTest, playSongSendsStopCloseOpenPlayWithTheShortPath) {
     EXPECT_EQ(m_sent, playCommands(shortPath));
 }
 
-TEST_F(CommandsTest, playSongWithEmptyOrMissingPathOpensNoFile) {
+TEST_F(CommandsTest, PlaySongWithEmptyOrMissingPathOpensNoFile) {
     MP3Play::PlaySong("");
     MP3Play::PlaySong(m_tree.path("not there.mp3"));
     const Commands once = playCommands("");
@@ -61,7 +62,7 @@ TEST_F(CommandsTest, playSongWithEmptyOrMissingPathOpensNoFile) {
     EXPECT_EQ(m_sent[2], "open  type mpegvideo alias mp3play");
 }
 
-TEST_F(CommandsTest, shortPathLongerThanTheBufferOpensNoFile) {
+TEST_F(CommandsTest, ShortPathLongerThanTheBufferOpensNoFile) {
     // 240 characters of name: fits the file system, but its short form (with %20s) does not
     // fit 255 characters.
     const QString path = m_tree.file(QString("a b ").repeated(60) + ".mp3", "x");
@@ -69,7 +70,7 @@ TEST_F(CommandsTest, shortPathLongerThanTheBufferOpensNoFile) {
     EXPECT_EQ(m_sent, playCommands(""));
 }
 
-TEST_F(CommandsTest, pauseResumeAndStopAllSendTheirCommands) {
+TEST_F(CommandsTest, PauseResumeAndStopAllSendTheirCommands) {
     MP3Play::PauseSong();
     MP3Play::ResumeSong();
     MP3Play::StopAll();
@@ -85,16 +86,14 @@ protected:
     TempTree m_tree;
 };
 
-TEST_F(PlaybackTest, secondPlaySongLeavesOnlyTheSecondSong) {
-    auto output = std::make_unique<audio::WavFileOutput>(m_tree.path("take-").toStdString());
-    audio::WavFileOutput* wav = output.get();
-    audio::Engine::instance().setOutput(std::move(output));
+TEST_F(PlaybackTest, SecondPlaySongLeavesOnlyTheSecondSong) {
+    WavCapture wav(m_tree.path("take-"));
     wav->setFrameBudget(10000);
     MP3Play::PlaySong(song("tone440-stereo-44k"));
     ASSERT_TRUE(wav->waitForFrames(10000, 10s));
     MP3Play::PlaySong(song("tone880-stereo-44k"));
     wav->setFrameBudget(std::nullopt);
-    ASSERT_TRUE(waitUntil([] { return !audio::Engine::instance().playing(); }));
+    ASSERT_TRUE(eventually([] { return !audio::Engine::instance().playing(); }));
     EXPECT_EQ(audio::Engine::instance().streamCount(), 1);
 
     const auto files = wav->files();
@@ -119,7 +118,7 @@ long residentKiB() {
     return resident * (sysconf(_SC_PAGESIZE) / 1024);
 }
 
-TEST_F(PlaybackTest, thousandPlaySongsLeaveOneSongAndNoLeaks) {
+TEST_F(PlaybackTest, ThousandPlaySongsLeaveOneSongAndNoLeaks) {
     audio::Engine::instance().setOutput(std::make_unique<audio::NullOutput>());
     const QString songs[] = {song("tone440-stereo-44k"), song("tone660-mono-22k-vbr")};
     for (int i = 0; i < 50; ++i) // let every lazily made resource exist first

@@ -108,7 +108,7 @@ const Area kFields[] = {
 
 } // namespace
 
-TEST(SkinPictures, checkedInFilesAreWhatTheGeneratorDraws) {
+TEST(SkinPictures, CheckedInFilesAreWhatTheGeneratorDraws) {
     TempTree out;
     QProcess generator;
     generator.start(QStringLiteral(QUIVA_SKIN_GEN), {out.root()});
@@ -124,7 +124,7 @@ TEST(SkinPictures, checkedInFilesAreWhatTheGeneratorDraws) {
     }
 }
 
-TEST(SkinPictures, generatorRefusesAnUnwritableTarget) {
+TEST(SkinPictures, GeneratorRefusesAnUnwritableTarget) {
     TempTree out;
     // A file where a folder must go: nothing can be written below it.
     out.file(QStringLiteral("player"), "not a folder");
@@ -135,7 +135,7 @@ TEST(SkinPictures, generatorRefusesAnUnwritableTarget) {
     EXPECT_TRUE(generator.readAllStandardError().contains("cannot write"));
 }
 
-TEST(SkinPictures, haveTheirFixedSizes) {
+TEST(SkinPictures, HaveTheirFixedSizes) {
     const struct {
         const char* file;
         QSize size;
@@ -156,7 +156,7 @@ TEST(SkinPictures, haveTheirFixedSizes) {
     }
 }
 
-TEST(SkinPictures, noClickAreaShowsTheSeeThroughColour) {
+TEST(SkinPictures, NoClickAreaShowsTheSeeThroughColour) {
     for (const Area& area : kClickAreas) {
         const QImage image = checkedIn(area.picture->file);
         const QRect rect = pixelsUnder(*area.picture, area.left, area.top, area.width, area.height);
@@ -165,7 +165,7 @@ TEST(SkinPictures, noClickAreaShowsTheSeeThroughColour) {
     }
 }
 
-TEST(SkinPictures, buttonsArePaintedUnderTheirClickAreas) {
+TEST(SkinPictures, ButtonsArePaintedUnderTheirClickAreas) {
     // A button shows a dark edge and a light face: many more colours than flat panel grey.
     for (const Area& area : kClickAreas) {
         if (QByteArray(area.name) == "Image2" || QByteArray(area.name) == "Label1")
@@ -177,7 +177,7 @@ TEST(SkinPictures, buttonsArePaintedUnderTheirClickAreas) {
     }
 }
 
-TEST(SkinPictures, fieldsLieUnderTheControlsThatShowThem) {
+TEST(SkinPictures, FieldsLieUnderTheControlsThatShowThem) {
     for (const Area& field : kFields) {
         const QImage image = checkedIn(field.picture->file);
         // The control's own pixels, rounded inwards.
@@ -188,7 +188,7 @@ TEST(SkinPictures, fieldsLieUnderTheControlsThatShowThem) {
     }
 }
 
-TEST(SkinPictures, cornersOutsideTheRoundedShapeAreSeeThrough) {
+TEST(SkinPictures, CornersOutsideTheRoundedShapeAreSeeThrough) {
     const struct {
         const Picture* picture;
         std::vector<QPoint> corners;
@@ -208,7 +208,7 @@ TEST(SkinPictures, cornersOutsideTheRoundedShapeAreSeeThrough) {
     }
 }
 
-TEST(SkinPictures, iconsKeepTheirColourDepths) {
+TEST(SkinPictures, IconsKeepTheirColourDepths) {
     EXPECT_LE(coloursOf(checkedIn("player/resources/quiva-16.png")).size(), 256u);
     EXPECT_LE(coloursOf(checkedIn("player/resources/about-icon.png")).size(), 17u);
 
@@ -223,7 +223,7 @@ TEST(SkinPictures, iconsKeepTheirColourDepths) {
     EXPECT_EQ(toolbox.at(25), 2);
 }
 
-TEST(SkinPictures, volumeFaceShowsAYellowSpeakerAtTheLowerLeft) {
+TEST(SkinPictures, VolumeFaceShowsAYellowSpeakerAtTheLowerLeft) {
     const QImage face = checkedIn("volume/resources/dalvex-face.png");
     const QRgb yellow = qRgb(255, 255, 0);
     const int lowerLeft = countPixels(face, QRect(0, 16, 16, 16), yellow);
