@@ -113,11 +113,14 @@ std::optional<T> Engine::ask(std::function<T()> question,
     if (deadline && stalled())
         return std::nullopt;
     auto reply = std::make_shared<Reply<T>>();
-    post([reply, question = std::move(question)] {
+    post([this, reply, question = std::move(question)] {
         {
             std::lock_guard lock(reply->mutex);
-            if (reply->withdrawn)
+            if (reply->withdrawn) { // the engine is back: commands may wait for it again
+                std::lock_guard engineLock(m_mutex);
+                m_stalled = false;
                 return;
+            }
             reply->started = true;
         }
         T answer = question();
@@ -125,18 +128,17 @@ std::optional<T> Engine::ask(std::function<T()> question,
         reply->value = std::move(answer);
         reply->answered.notify_all();
     });
-    {
-        std::unique_lock lock(reply->mutex);
-        const auto hasValue = [&] { return reply->value.has_value(); };
-        const bool takenUp =
-            !deadline || reply->answered.wait_until(lock, *deadline, hasValue) || reply->started;
-        if (takenUp) { // in time: what is left is the command's own work
-            reply->answered.wait(lock, hasValue);
-            return reply->value;
-        }
-        reply->withdrawn = true;
+    std::unique_lock lock(reply->mutex);
+    const auto hasValue = [&] { return reply->value.has_value(); };
+    const bool takenUp =
+        !deadline || reply->answered.wait_until(lock, *deadline, hasValue) || reply->started;
+    if (takenUp) { // in time: what is left is the command's own work
+        reply->answered.wait(lock, hasValue);
+        return reply->value;
     }
-    std::lock_guard lock(m_mutex);
+    // Before the engine can see the command withdrawn, so that it is the one to lift this.
+    reply->withdrawn = true;
+    std::lock_guard engineLock(m_mutex);
     m_stalled = true;
     return std::nullopt;
 }
@@ -160,7 +162,6 @@ void Engine::run() {
         while (!m_commands.empty()) {
             auto command = std::move(m_commands.front());
             m_commands.pop_front();
-            m_stalled = false;
             lock.unlock();
             command();
             command = nullptr; // what it holds (a withdrawn decoder) goes here, unlocked
