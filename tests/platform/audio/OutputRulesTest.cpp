@@ -141,15 +141,18 @@ TEST_F(OutputRulesTest, OnTheFallbackTheBetterOutputsAreTriedOnceASecond) {
     ASSERT_TRUE(null().waitForFrames(nullBudget));
 
     struct Step {
-        int atMs;
+        std::chrono::milliseconds at; // since the song started
         bool pulseOpens;
         int pulseAttempts;
         int alsaAttempts;
     };
-    for (const Step& step : {Step{999, false, 1, 1}, Step{1000, false, 2, 2},
-                             Step{1999, false, 2, 2}, Step{2000, true, 3, 2}}) {
-        SCOPED_TRACE(step.atMs);
-        advanceClockTo(std::chrono::milliseconds(step.atMs));
+    constexpr std::chrono::milliseconds kInterval = Engine::kRetryInterval;
+    constexpr std::chrono::milliseconds kJustBefore = kInterval - std::chrono::milliseconds(1);
+    for (const Step& step :
+         {Step{kJustBefore, false, 1, 1}, Step{kInterval, false, 2, 2},
+          Step{kInterval + kJustBefore, false, 2, 2}, Step{2 * kInterval, true, 3, 2}}) {
+        SCOPED_TRACE(step.at.count());
+        advanceClockTo(step.at);
         pulse().failOpens(!step.pulseOpens);
         // The engine may be held in a write that began before the clock moved: let it take two
         // more steps on the null output (or leave it for pulse).
