@@ -25,8 +25,11 @@ install(FILES ${CMAKE_CURRENT_LIST_DIR}/quiva.desktop
     DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 install(FILES ${CMAKE_CURRENT_LIST_DIR}/org.example.quiva.metainfo.xml
     DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
-foreach(size 16 48)
-    install(FILES ${PROJECT_SOURCE_DIR}/player/resources/quiva-${size}.png
+# Every size the skin generator draws the icon at (quiva-SIZE.png).
+file(GLOB quiva_icons ${PROJECT_SOURCE_DIR}/player/resources/quiva-*.png)
+foreach(icon ${quiva_icons})
+    string(REGEX REPLACE ".*quiva-([0-9]+)\\.png$" "\\1" size ${icon})
+    install(FILES ${icon}
         DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size}x${size}/apps
         RENAME quiva.png)
 endforeach()
@@ -45,6 +48,9 @@ set(CPACK_DEBIAN_PACKAGE_MAINTAINER "Quiva developers <maintainers@quiva.example
 set(CPACK_DEBIAN_PACKAGE_SECTION sound)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE https://quiva.example.org/)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# Qt's platform plugins are loaded at run time, so the library scan does not see them: the
+# player runs natively on Wayland sessions and on X11.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-wayland, qt6-qpa-plugins")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "pulseaudio | pipewire-pulse")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
     ${CMAKE_CURRENT_LIST_DIR}/debian/postinst ${CMAKE_CURRENT_LIST_DIR}/debian/prerm)

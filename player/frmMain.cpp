@@ -8,7 +8,7 @@
 #include "player/Settings.h"
 #include "player/frmMenu.h"
 #include "player/transparent/TransparentColor.h"
-#include "platform/com/PemrikGuids.h"
+#include "volume/PemrikGuids.h"
 #include "platform/ui/DirList.h"
 #include "platform/ui/DriveList.h"
 #include "platform/ui/ImageControl.h"
@@ -16,16 +16,16 @@
 #include "platform/ui/ListBox.h"
 #include "platform/ui/MessageBox.h"
 #include "platform/ui/Twips.h"
+#include "platform/ui/WindowMove.h"
 
 #include <QCursor>
 #include <QFrame>
-#include <QGuiApplication>
 #include <QLabel>
 #include <QMenu>
+#include <QRegularExpression>
 #include <QSignalBlocker>
 #include <QSlider>
 #include <QTimer>
-#include <QWindow>
 
 namespace {
 
@@ -67,11 +67,20 @@ QFrame* line(QWidget* parent, const QRect& pixels) {
     return frame;
 }
 
+// The 16-pixel icon of the design, and the same mark at the sizes taskbars and window lists
+// ask for on larger screens. Each file is read only when a size is asked for.
+QIcon windowIcon() {
+    QIcon icon;
+    for (const int size : {16, 24, 32, 48, 64})
+        icon.addFile(QStringLiteral(":/quiva/quiva-%1.png").arg(size), QSize(size, size));
+    return icon;
+}
+
 } // namespace
 
 frmMain::frmMain(QWidget* parent) : QWidget(parent) {
     paintBackground(this, kOrange);
-    setWindowIcon(QIcon(QStringLiteral(":/quiva/quiva-16.png")));
+    setWindowIcon(windowIcon());
     buildSkin();
     buildControls();
     buildStrips();
@@ -85,11 +94,9 @@ frmMain::~frmMain() { delete m_menu; }
 
 // The skin pictures first, the click areas over them: siblings made later lie on top.
 void frmMain::buildSkin() {
-    Image1 = place(new ImageControl(this, QPixmap(":/quiva/skin-bar.png")), 0, 0, 4395, 990);
-    Image6 = place(new ImageControl(this, QPixmap(":/quiva/skin-playlist.png")), 0, 1010, 4395,
-                   4500);
-    Image10 = place(new ImageControl(this, QPixmap(":/quiva/skin-creator.png")), 4410, 0, 4500,
-                    3000);
+    Image1 = place(new ImageControl(this, ":/quiva/skin-bar.png"), 0, 0, 4395, 990);
+    Image6 = place(new ImageControl(this, ":/quiva/skin-playlist.png"), 0, 1010, 4395, 4500);
+    Image10 = place(new ImageControl(this, ":/quiva/skin-creator.png"), 4410, 0, 4500, 3000);
     Label1 = new QLabel(this);
     Label1->setGeometry(twips::rect(5260, 2580, 1335, 375));
     paintBackground(Label1, kPanelGrey);
@@ -218,11 +225,20 @@ frmMenu& frmMain::menu() {
 
 namespace {
 
-// The height stored by hand may be anything; only a number the window can take is applied.
-bool parseHeight(const QString& text, int* twipsValue) {
-    bool ok = false;
-    const double value = text.trimmed().toDouble(&ok);
-    if (!ok || value <= 0 || value > settings::kMaxHeight)
+// X11 carries window coordinates in 16 signed bits, and Qt clamps its windows to them.
+constexpr int kTallestWindowTwips = 32767 * twips::kPerPixel;
+
+// The height stored by hand may be anything. Only a plain decimal number (digits, perhaps with a
+// fraction) from the bar's height up to the tallest window is applied, unchanged; anything else is
+// ignored like text: a lower one would leave the window without its menu button, or with no
+// visible window at all, and "nan", "1e-300" or "0x1000" are no height a user writes.
+bool parseHeight(const QString& text, int barHeight, int* twipsValue) {
+    static const QRegularExpression plainDecimal(QStringLiteral("^[0-9]+(\\.[0-9]+)?$"));
+    const QString number = text.trimmed();
+    if (!plainDecimal.match(number).hasMatch())
+        return false;
+    const double value = number.toDouble();
+    if (value < barHeight || value > kTallestWindowTwips)
         return false;
     *twipsValue = static_cast<int>(value);
     return true;
@@ -233,7 +249,8 @@ bool parseHeight(const QString& text, int* twipsValue) {
 void frmMain::Form_Load() {
     tmrScroll->start();
     tmrScroll2->start();
-    setHeight(twips::fromPixels(Image1->height()));
+    const int barHeight = twips::fromPixels(Image1->height());
+    setHeight(barHeight);
     setWidth(twips::fromPixels(Image1->width()));
     takeVolumeFromControl();
     txtDirPath = ReadIniValue(settings::kSection, settings::kDirKey, settingsFileName());
@@ -241,7 +258,7 @@ void frmMain::Form_Load() {
     AddDirectoryFiles(*lstPls, txtDirPath, QStringLiteral("*.mp3"));
     StripListExtension(*lstPls, QStringLiteral(".mp3"));
     lblheight = ReadIniValue(settings::kSection, settings::kHeightKey, settingsFileName());
-    if (int stored = 0; parseHeight(lblheight, &stored))
+    if (int stored = 0; parseHeight(lblheight, barHeight, &stored))
         setHeight(stored);
     menu().mnuPls->setText(Height() == settings::kPlaylistHeight ? QStringLiteral("Hide Playlist")
                                             : QStringLiteral("Show Playlist"));
@@ -337,20 +354,17 @@ void frmMain::Dir1_Change() { txtDir = Dir1->path() + "/"; }
 
 // ---- Window chrome, hints and volume -----------------------------------------------------
 
-namespace {
-// Wayland does not let a program place its own window; the compositor moves it instead.
-bool compositorMovesWindows() { return QGuiApplication::platformName() == "wayland"; }
-} // namespace
-
+// Where the compositor places windows (Wayland), the left button's press hands the drag over
+// to it, and the moves that follow leave the window to the compositor.
 void frmMain::Image2_MouseDown(int button, double x, double y) {
     m_dragOriginX = static_cast<float>(x);
     m_dragOriginY = static_cast<float>(y);
-    if (button == 1 && compositorMovesWindows() && windowHandle())
-        windowHandle()->startSystemMove();
+    if (button == 1 && windowmove::compositorMoves())
+        windowmove::startSystemMove(this);
 }
 
 void frmMain::Image2_MouseMove(int buttons, double x, double y) {
-    if ((buttons & 1) == 0 || compositorMovesWindows())
+    if ((buttons & 1) == 0 || windowmove::compositorMoves())
         return;
     setLeft(static_cast<int>(Left() + x - m_dragOriginX));
     setTop(static_cast<int>(Top() + y - m_dragOriginY));

@@ -1,5 +1,6 @@
 #include "platform/desktop/Desktop.h"
 #include "player/frmMain.h"
+#include "player/mpris/MprisService.h"
 
 #include <QApplication>
 #include <cstdio>
@@ -48,5 +49,6 @@ int main(int argc, char** argv) {
     window->setAttribute(Qt::WA_DeleteOnClose);
     window->Form_Load();
     window->show();
+    mpris::startOnSessionBus(*window);
     return app.exec();
 }

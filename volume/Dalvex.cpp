@@ -1,6 +1,6 @@
 #include "volume/Dalvex.h"
 
-#include "platform/com/PemrikGuids.h"
+#include "volume/PemrikGuids.h"
 
 #include <QLabel>
 #include <QPixmap>

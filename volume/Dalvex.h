@@ -10,7 +10,7 @@
 // in step with changes made elsewhere by polling the mixer every 100 ms and reporting each
 // difference with `VolumeChanged` / `MuteChanged`. All mixer work goes through Module1.
 //
-// Late-bound members (DISPIDs in platform/com/PemrikGuids.h): Enabled, Volume, Mute,
+// Late-bound members (DISPIDs in volume/PemrikGuids.h): Enabled, Volume, Mute,
 // DeviceToControl; events MuteChanged(1) and VolumeChanged(2), each with one by-reference
 // argument whose change by a handler becomes the control's value.
 //

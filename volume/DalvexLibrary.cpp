@@ -1,9 +1,9 @@
 // The in-process server around the `Dalvex` class: the class factory, self-registration, the
 // type library and the version block.
 
-#include "platform/com/PemrikGuids.h"
 #include "platform/com/Server.h"
 #include "volume/Dalvex.h"
+#include "volume/PemrikGuids.h"
 #include "volume/PemrikTypeLib.h"
 
 namespace {
@@ -44,30 +44,7 @@ com::ClassRegistration registration() {
 
 } // namespace
 
-QUIVA_COM_EXPORT_ABI_VERSION()
-
-extern "C" QUIVA_COM_EXPORT HRESULT DllGetClassObject(REFCLSID clsid, REFIID iid, void** out) {
-    if (!out)
-        return E_POINTER;
-    *out = nullptr;
-    if (clsid != pemrik::kClsidDalvex)
-        return CLASS_E_CLASSNOTAVAILABLE;
-    auto factory = com::ComPtr<IClassFactory>::adopt(new com::ClassFactory(
-        g_module, [] { return com::createControl<Dalvex>(&g_module)->identity(); }));
-    return factory->QueryInterface(iid, out);
-}
-
-extern "C" QUIVA_COM_EXPORT HRESULT DllCanUnloadNow() {
-    return g_module.idle() ? S_OK : S_FALSE;
-}
-
-extern "C" QUIVA_COM_EXPORT HRESULT DllRegisterServer() {
-    return com::registerServer(registration());
-}
-
-extern "C" QUIVA_COM_EXPORT HRESULT DllUnregisterServer() {
-    return com::unregisterServer(registration());
-}
+QUIVA_COM_SERVER_EXPORTS(Dalvex, pemrik::kClsidDalvex, g_module, registration)
 
 extern "C" QUIVA_COM_EXPORT const char* DalvexVersionInfo() {
     return kVersionBlock;

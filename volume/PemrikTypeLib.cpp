@@ -1,6 +1,6 @@
 #include "volume/PemrikTypeLib.h"
 
-#include "platform/com/PemrikGuids.h"
+#include "volume/PemrikGuids.h"
 
 #include <array>
 #include <sstream>

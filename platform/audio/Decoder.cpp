@@ -1,5 +1,6 @@
 #include "platform/audio/Decoder.h"
 
+#include <cstring>
 #include <fcntl.h>
 #include <mpg123.h>
 #include <sys/stat.h>
@@ -12,15 +13,31 @@ mpg123_handle* handleOf(void* handle) {
     return static_cast<mpg123_handle*>(handle);
 }
 
-mpg123_handle* newHandle() {
+// Texts are read from a leading ID3v2 tag up to this size. libmpg123 reads a tag whole into
+// memory before the first frame, pictures and all; a larger one is seeked over unread.
+constexpr long kMaxReadTagBytes = 1 << 20;
+
+// Size of the ID3v2 tag the file starts with (header included), or 0.
+long leadingTagBytes(int fd) {
+    unsigned char header[10] = {};
+    if (pread(fd, header, sizeof header, 0) != static_cast<ssize_t>(sizeof header) ||
+        std::memcmp(header, "ID3", 3) != 0)
+        return 0;
+    long size = 0;
+    for (int i = 6; i < 10; ++i) // synch-safe: 7 bits a byte
+        size = size << 7 | (header[i] & 0x7f);
+    return size + static_cast<long>(sizeof header);
+}
+
+mpg123_handle* newHandle(bool skipTag) {
     static const bool initialised = mpg123_init() == MPG123_OK;
     if (!initialised)
         return nullptr;
     mpg123_handle* handle = mpg123_new(nullptr, nullptr);
     if (!handle)
         return nullptr;
-    // An ID3v2 tag would be read whole into memory (pictures and all, any size): seek past it.
-    mpg123_param(handle, MPG123_ADD_FLAGS, MPG123_QUIET | MPG123_GAPLESS | MPG123_SKIP_ID3V2, 0);
+    mpg123_param(handle, MPG123_ADD_FLAGS,
+                 MPG123_QUIET | MPG123_GAPLESS | (skipTag ? MPG123_SKIP_ID3V2 : 0), 0);
     // One sample type for every output; rate and channels stay as the file has them.
     mpg123_format_none(handle);
     const long* rates = nullptr;
@@ -45,6 +62,27 @@ int openRegularFile(const std::string& path) {
     return fd;
 }
 
+constexpr std::size_t kId3v1FieldChars = 30;
+
+// An ID3v2 text (UTF-8 as libmpg123 gives it), else the fixed-width, space-padded Latin-1
+// field of an ID3v1 tag.
+std::string tagText(const mpg123_string* v2, const char* v1) {
+    if (v2 && v2->fill > 1)
+        return std::string(v2->p, v2->fill - 1); // fill counts the closing zero
+    std::string text;
+    const std::size_t length = v1 ? strnlen(v1, kId3v1FieldChars) : 0;
+    for (std::size_t i = 0; i < length; ++i) {
+        const auto c = static_cast<unsigned char>(v1[i]);
+        if (c < 0x80) {
+            text += static_cast<char>(c);
+        } else {
+            text += static_cast<char>(0xC0 | (c >> 6));
+            text += static_cast<char>(0x80 | (c & 0x3F));
+        }
+    }
+    return text.erase(text.find_last_not_of(' ') + 1);
+}
+
 } // namespace
 
 std::unique_ptr<Decoder> Decoder::open(const std::string& path, OpenStatus* status) {
@@ -52,7 +90,7 @@ std::unique_ptr<Decoder> Decoder::open(const std::string& path, OpenStatus* stat
     const int fd = openRegularFile(path);
     if (fd < 0)
         return nullptr;
-    mpg123_handle* handle = newHandle();
+    mpg123_handle* handle = newHandle(leadingTagBytes(fd) > kMaxReadTagBytes);
     // mpg123_open_fd does not take the descriptor: mpg123_close leaves it open.
     if (!handle || mpg123_open_fd(handle, fd) != MPG123_OK) {
         if (handle)
@@ -66,6 +104,7 @@ std::unique_ptr<Decoder> Decoder::open(const std::string& path, OpenStatus* stat
         *status = OpenStatus::NotPlayable;
         return nullptr;
     }
+    decoder->readInfo();
     *status = OpenStatus::Ok;
     return decoder;
 }
@@ -85,6 +124,21 @@ bool Decoder::updateFormat() {
         return false;
     m_format = PcmFormat{static_cast<int>(rate), channels};
     return channels == 1 || channels == 2;
+}
+
+// Opening has read up to the first frame: the leading ID3v2 tag, and the ID3v1 tag at the end
+// of a seekable file, are known by now.
+void Decoder::readInfo() {
+    mpg123_handle* handle = handleOf(m_handle);
+    const off_t length = mpg123_length(handle);
+    m_info.lengthFrames = length > 0 ? static_cast<long long>(length) : -1;
+    mpg123_id3v1* v1 = nullptr;
+    mpg123_id3v2* v2 = nullptr;
+    if (!(mpg123_meta_check(handle) & MPG123_ID3) || mpg123_id3(handle, &v1, &v2) != MPG123_OK)
+        return;
+    m_info.title = tagText(v2 ? v2->title : nullptr, v1 ? v1->title : nullptr);
+    m_info.artist = tagText(v2 ? v2->artist : nullptr, v1 ? v1->artist : nullptr);
+    m_info.album = tagText(v2 ? v2->album : nullptr, v1 ? v1->album : nullptr);
 }
 
 Decoder::ReadStatus Decoder::read(std::uint8_t* buffer, std::size_t capacity, std::size_t* bytes) {

@@ -8,8 +8,8 @@
 #include <string>
 
 // An MP3 file being decoded to 16-bit PCM with libmpg123: gapless (encoder delay and padding
-// removed when the file says so), ID3 tags skipped unread (seeked over, however large), any
-// MPEG audio rate, mono or stereo.
+// removed when the file says so), ID3 tags skipped as sound but their texts kept (a leading tag
+// over 1 MB is seeked over unread, texts and all), any MPEG audio rate, mono or stereo.
 // One decoder belongs to one thread at a time (the engine's); it holds the file open.
 namespace audio {
 
@@ -18,6 +18,15 @@ enum class OpenStatus {
     NotFound,    // missing, unreadable, not a regular file
     NotPlayable, // no MPEG audio in it
     TimedOut,    // its first reads did not return in time (a hung share): let go of
+};
+
+// What a song's file says about itself, read when it is opened. Texts are UTF-8, empty where the
+// file has no tag; the length is libmpg123's (exact with an Info header, else estimated).
+struct SongInfo {
+    std::string title;
+    std::string artist;
+    std::string album;
+    long long lengthFrames = -1; // -1: unknown
 };
 
 class Decoder {
@@ -32,6 +41,7 @@ public:
 
     // Format of the samples that read() returns next.
     PcmFormat format() const { return m_format; }
+    const SongInfo& info() const { return m_info; }
 
     enum class ReadStatus { Data, FormatChanged, End };
     // Fills `buffer` with up to `capacity` bytes (whole frames) and sets `bytes`. End comes
@@ -42,10 +52,12 @@ public:
 private:
     explicit Decoder(void* handle) : m_handle(handle) {}
     bool updateFormat();
+    void readInfo();
 
     void* m_handle; // mpg123_handle, kept out of this header
     int m_fd = -1;
     PcmFormat m_format;
+    SongInfo m_info;
     bool m_ended = false;
 };
 

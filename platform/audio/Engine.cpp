@@ -40,6 +40,8 @@ struct Opening {
 
 struct Engine::Stream {
     std::unique_ptr<Decoder> decoder;
+    std::string path;
+    long long playedFrames = 0;
     std::vector<std::uint8_t> pcm; // decoded, not yet taken by the output from `offset` on
     std::size_t offset = 0;
     StreamMode mode = StreamMode::Stopped;
@@ -124,6 +126,7 @@ std::optional<T> Engine::ask(std::function<T()> question,
             reply->started = true;
         }
         T answer = question();
+        reportChange(); // published before the caller goes on
         std::lock_guard lock(reply->mutex);
         reply->value = std::move(answer);
         reply->answered.notify_all();
@@ -176,6 +179,7 @@ void Engine::run() {
         } else if (hasWork()) {
             lock.unlock();
             step();
+            reportChange();
             lock.lock();
         } else {
             m_wake.wait(lock, [this] { return !m_commands.empty() || m_quit || m_gainChanged; });
@@ -238,6 +242,8 @@ void Engine::playStep(Stream& stream) {
         return;
     }
     stream.offset += static_cast<std::size_t>(taken);
+    stream.playedFrames += taken / stream.decoder->format().bytesPerFrame();
+    m_playedFrames.store(stream.playedFrames, std::memory_order_relaxed);
 }
 
 Engine::OutputState Engine::ensureOutput(const PcmFormat& format) {
@@ -394,9 +400,10 @@ StreamId Engine::open(const std::string& path, OpenStatus* status) {
     }
     if (!*decoder)
         return 0;
-    const auto id = ask<StreamId>([this, decoder] {
+    const auto id = ask<StreamId>([this, decoder, path] {
         const StreamId id = m_nextId++;
         m_streams[id].decoder = std::move(*decoder);
+        m_streams[id].path = path;
         return id;
     });
     if (!id)
@@ -509,6 +516,38 @@ void Engine::setOutputs(Outputs outputs) {
         }
         m_outputs = std::move(*given);
     });
+}
+
+std::optional<StreamInfo> Engine::currentStream() {
+    std::lock_guard lock(m_publishedMutex);
+    std::optional<StreamInfo> info = m_published;
+    if (info)
+        info->playedFrames = m_playedFrames.load(std::memory_order_relaxed);
+    return info;
+}
+
+void Engine::setChangeListener(std::function<void()> listener) {
+    call([&] { m_changeListener = std::move(listener); });
+}
+
+// Engine thread, after each command and decoding step: a cheap look at what readers see, and
+// when it changed, a copy for them and a word to the listener.
+void Engine::reportChange() {
+    const Stream* current = find(m_current);
+    const std::pair seen{current ? m_current : 0, current ? current->mode : StreamMode::Stopped};
+    if (seen == m_reported)
+        return;
+    m_reported = seen;
+    {
+        std::lock_guard lock(m_publishedMutex);
+        m_published.reset();
+        if (current)
+            m_published = StreamInfo{current->mode, current->path, current->decoder->info(),
+                                     current->decoder->format().rateHz, current->playedFrames};
+        m_playedFrames.store(current ? current->playedFrames : 0, std::memory_order_relaxed);
+    }
+    if (m_changeListener)
+        m_changeListener();
 }
 
 void Engine::setOutput(std::unique_ptr<Output> output) {

@@ -3,6 +3,7 @@
 #include "platform/audio/Decoder.h"
 #include "platform/audio/Output.h"
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <deque>
@@ -49,6 +50,15 @@ enum class CommandResult {
     TimedOut,      // the engine did not take the command up within kCommandWait: nothing changed
 };
 
+// The stream the output holds (sounding, or the last to sound and still open), for display.
+struct StreamInfo {
+    StreamMode mode = StreamMode::Stopped;
+    std::string path;
+    SongInfo song;
+    int rateHz = 0;
+    long long playedFrames = 0; // handed to the output so far (its buffer is still ahead)
+};
+
 class Engine {
 public:
     static constexpr int kDefaultBufferMs = 2000;
@@ -87,6 +97,16 @@ public:
     int streamCount();
     // Whether a stream is sounding now (playing, not paused, not yet at its end).
     bool playing();
+    // The stream the output holds; nullopt when none is open (nothing played, or it was closed).
+    // Answered at once from what the engine last published, which a command's change is by the
+    // time the command returns: it neither waits for the engine nor interrupts its output.
+    std::optional<StreamInfo> currentStream();
+    // `listener` is called on the engine thread whenever the stream the output holds, or its
+    // mode, changed (by a command, before it returns, or by a song that played to its end),
+    // once currentStream() tells the change. It must return at once and must not call the
+    // engine. Once this returns, the listener before it is not running and is never called
+    // again. Empty: none.
+    void setChangeListener(std::function<void()> listener);
 
     // The outputs to choose from, in priority order, from the next song on; an empty list goes
     // back to automaticOutputs(). The engine owns them until the next call.
@@ -143,6 +163,7 @@ private:
     Stream* find(StreamId id);
     Clock::time_point now() const;
     static void onWaveLineChanged();
+    void reportChange();
 
     // Engine thread only.
     std::map<StreamId, Stream> m_streams;
@@ -157,6 +178,8 @@ private:
     std::vector<std::uint8_t> m_scratch;
     Clock::time_point m_nextRetry; // of the better outputs, while on the fallback
     ClockSource m_clock;
+    std::function<void()> m_changeListener;
+    std::pair<StreamId, StreamMode> m_reported{0, StreamMode::Stopped}; // published last
 
     // Shared with callers, under m_mutex.
     std::mutex m_mutex;
@@ -168,6 +191,11 @@ private:
     bool m_gainChanged = false;
     bool m_stalled = false; // a command was withdrawn, and the engine has not come back since
     DecoderFactory m_decoderFactory;
+
+    // What currentStream() answers: written by the engine thread, read by any.
+    std::mutex m_publishedMutex;
+    std::optional<StreamInfo> m_published;
+    std::atomic<long long> m_playedFrames{0}; // of the published stream, kept current
 
     std::thread m_thread;
 };

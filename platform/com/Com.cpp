@@ -56,6 +56,7 @@ std::string describe(HRESULT result) {
         Known{E_POINTER, "E_POINTER: a required pointer was null"},
         Known{E_FAIL, "E_FAIL: unspecified failure"},
         Known{E_UNEXPECTED, "E_UNEXPECTED: call at an unexpected time"},
+        Known{E_ACCESSDENIED, "E_ACCESSDENIED: access denied"},
         Known{E_OUTOFMEMORY, "E_OUTOFMEMORY: out of memory"},
         Known{E_INVALIDARG, "E_INVALIDARG: an argument is not valid"},
         Known{DISP_E_MEMBERNOTFOUND, "DISP_E_MEMBERNOTFOUND: no such member"},

@@ -4,7 +4,7 @@
 // component interfaces use. Everything here is a plain value type, safe to pass between the
 // player and a library it loads.
 
-#include "platform/registry/Registry.h" // DWORD, LONG, BYTE
+#include "platform/BasicTypes.h"
 
 #include <cstdint>
 #include <optional>
@@ -12,10 +12,6 @@
 #include <string_view>
 
 using HRESULT = std::int32_t;
-using ULONG = std::uint32_t;
-using UINT = std::uint32_t;
-using WORD = std::uint16_t;
-using BOOL = std::int32_t;
 using DISPID = std::int32_t;
 
 struct GUID {
@@ -70,6 +66,7 @@ inline constexpr HRESULT E_NOINTERFACE = hresultFrom(0x80004002);
 inline constexpr HRESULT E_POINTER = hresultFrom(0x80004003);
 inline constexpr HRESULT E_FAIL = hresultFrom(0x80004005);
 inline constexpr HRESULT E_UNEXPECTED = hresultFrom(0x8000FFFF);
+inline constexpr HRESULT E_ACCESSDENIED = hresultFrom(0x80070005);
 inline constexpr HRESULT E_OUTOFMEMORY = hresultFrom(0x8007000E);
 inline constexpr HRESULT E_INVALIDARG = hresultFrom(0x80070057);
 inline constexpr HRESULT DISP_E_UNKNOWNINTERFACE = hresultFrom(0x80020001);

@@ -1,10 +1,16 @@
 #include "platform/com/Runtime.h"
 
 #include "platform/com/Server.h"
+#include "platform/registry/Registry.h"
 
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <filesystem>
 #include <link.h>
 #include <map>
 #include <mutex>
@@ -62,7 +68,7 @@ std::optional<std::string> readDefaultText(const std::string& path) {
 // (an interrupted copy, a full disk) is caught here, before dlopen; whatever else is wrong with
 // a file (not ELF, another class, unreadable) dlopen reports by itself.
 bool segmentsEndPastTheFile(const std::string& path) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
         return false;
     constexpr unsigned char kNativeClass = sizeof(void*) == 8 ? ELFCLASS64 : ELFCLASS32;
@@ -84,6 +90,46 @@ bool segmentsEndPastTheFile(const std::string& path) {
     }
     ::close(fd);
     return cut;
+}
+
+// Whether users other than the owner and root may change what `info` describes. A folder with
+// the sticky bit that belongs to root (/tmp) lets others add entries but not rename or remove
+// anyone else's, so it is no way in.
+bool othersMayWrite(const struct stat& info) {
+    if (!(info.st_mode & (S_IWGRP | S_IWOTH)))
+        return false;
+    return !(S_ISDIR(info.st_mode) && (info.st_mode & S_ISVTX) && info.st_uid == 0);
+}
+
+// The real path of a library that may be loaded: an absolute path of a regular file that no
+// user but its owner and root can change, nor any folder on its way. Otherwise nullopt, with
+// lastError() saying why and `failure` set.
+std::optional<std::string> trustedLibraryPath(const std::string& path, HRESULT* failure) {
+    if (path.empty() || path.front() != '/') {
+        *failure = fail(CO_E_DLLNOTFOUND, "cannot load " + path + ": not an absolute path");
+        return std::nullopt;
+    }
+    char real[PATH_MAX];
+    struct stat info {};
+    if (!::realpath(path.c_str(), real) || ::stat(real, &info) != 0) {
+        *failure = fail(CO_E_DLLNOTFOUND, "cannot load " + path + ": " + std::strerror(errno));
+        return std::nullopt;
+    }
+    if (!S_ISREG(info.st_mode)) {
+        *failure = fail(CO_E_DLLNOTFOUND, "cannot load " + path + ": not a regular file");
+        return std::nullopt;
+    }
+    std::filesystem::path step;
+    for (const auto& element : std::filesystem::path(real)) {
+        step /= element;
+        if (::lstat(step.c_str(), &info) != 0 || othersMayWrite(info)) {
+            *failure = fail(E_ACCESSDENIED, "refusing to load " + path + ": " + step.string() +
+                                                " may be changed by users other than its owner "
+                                                "and root");
+            return std::nullopt;
+        }
+    }
+    return std::string(real);
 }
 
 // The loaded library for a path, loading and checking it on first use. Lock held by caller.
@@ -111,12 +157,18 @@ void setLastError(std::string text) {
 void* loadServerLibrary(const std::string& path, HRESULT* failure) {
     HRESULT ignored;
     HRESULT& result = failure ? *failure : ignored;
-    if (segmentsEndPastTheFile(path)) {
+    const auto trusted = trustedLibraryPath(path, &result);
+    if (!trusted)
+        return nullptr;
+    if (segmentsEndPastTheFile(*trusted)) {
         result = fail(CO_E_ERRORINDLL, "cannot load " + path + ": the file is cut short");
         return nullptr;
     }
+    // Said before the library's own code first runs, so that one that ends the process from its
+    // constructors is named.
+    std::fprintf(stderr, "quiva: loading component library %s\n", trusted->c_str());
     dlerror();
-    void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    void* handle = dlopen(trusted->c_str(), RTLD_NOW | RTLD_LOCAL);
     if (!handle) {
         const char* why = dlerror();
         result = fail(CO_E_DLLNOTFOUND, "cannot load " + path + ": " + (why ? why : "unknown"));

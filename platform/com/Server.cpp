@@ -1,6 +1,7 @@
 #include "platform/com/Server.h"
 
 #include "platform/com/Runtime.h"
+#include "platform/registry/Registry.h"
 
 #include <climits>
 #include <cstdlib>
@@ -74,6 +75,17 @@ HRESULT refused(const std::string& what, LONG error) {
 }
 
 } // namespace
+
+HRESULT getClassObject(ModuleCount& module, REFCLSID served, ClassFactory::Make make,
+                       REFCLSID clsid, REFIID iid, void** out) {
+    if (!out)
+        return E_POINTER;
+    *out = nullptr;
+    if (clsid != served)
+        return CLASS_E_CLASSNOTAVAILABLE;
+    auto factory = ComPtr<IClassFactory>::adopt(new ClassFactory(module, std::move(make)));
+    return factory->QueryInterface(iid, out);
+}
 
 std::string libraryPathOf(const void* address) {
     Dl_info info{};

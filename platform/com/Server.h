@@ -3,23 +3,22 @@
 // What an in-process server library (a control library) writes: its object count, its class
 // factory, its exports and its registry entries.
 //
-// A library defines, once:
+// A library serving one user-control class writes, once:
 //
-//     static com::ModuleCount g_module;
-//     QUIVA_COM_EXPORT_ABI_VERSION()
-//     extern "C" QUIVA_COM_EXPORT HRESULT DllGetClassObject(REFCLSID clsid, REFIID iid, void** out)
-//     {
-//         if (clsid != kClsidMyControl) return CLASS_E_CLASSNOTAVAILABLE;
-//         auto factory = com::ComPtr<IClassFactory>::adopt(new com::ClassFactory(g_module,
-//             [] { return com::createControl<MyControl>(&g_module)->identity(); }));
-//         return factory->QueryInterface(iid, out);
+//     namespace {
+//     com::ModuleCount g_module;
+//     com::ClassRegistration registration() {
+//         com::ClassRegistration entry;
+//         entry.clsid = kClsidMyControl;
+//         entry.progId = "My.Control";
+//         entry.libraryPath = com::libraryPathOf(&g_module);
+//         return entry;
 //     }
-//     extern "C" QUIVA_COM_EXPORT HRESULT DllCanUnloadNow() { return g_module.idle() ? S_OK :
-//     S_FALSE; } extern "C" QUIVA_COM_EXPORT HRESULT DllRegisterServer() { return
-//     com::registerServer(reg()); } extern "C" QUIVA_COM_EXPORT HRESULT DllUnregisterServer() {
-//     return com::unregisterServer(reg()); }
+//     } // namespace
 //
-// where reg() fills a ClassRegistration with libraryPath = com::libraryPathOf(&g_module).
+//     QUIVA_COM_SERVER_EXPORTS(MyControl, kClsidMyControl, g_module, registration)
+//
+// where MyControl derives from com::UserControl and is constructed from a com::ModuleCount*.
 
 #include "platform/com/Object.h"
 
@@ -93,6 +92,11 @@ struct ClassRegistration {
     int typeLibFlags = 2; // 2: a control library
 };
 
+// DllGetClassObject of a library serving the one class `served`: a class factory whose objects
+// `make` makes, counted in `module`. CLASS_E_CLASSNOTAVAILABLE for any other class.
+HRESULT getClassObject(ModuleCount& module, REFCLSID served, ClassFactory::Make make,
+                       REFCLSID clsid, REFIID iid, void** out);
+
 // Absolute path of the shared object that contains `address` (dladdr, then realpath).
 std::string libraryPathOf(const void* address);
 
@@ -109,4 +113,26 @@ HRESULT unregisterServer(const ClassRegistration& registration);
 #define QUIVA_COM_EXPORT_ABI_VERSION()                                                             \
     extern "C" QUIVA_COM_EXPORT std::uint32_t QuivaComAbiVersion() {                               \
         return com::kAbiVersion;                                                                   \
+    }
+
+// The exports of an in-process server of the one user-control class `Class`, served under
+// `clsid`, its objects and locks counted in `module`, registered as `registration()` says:
+// QuivaComAbiVersion, DllGetClassObject, DllCanUnloadNow, DllRegisterServer and
+// DllUnregisterServer.
+#define QUIVA_COM_SERVER_EXPORTS(Class, clsid, module, registration)                               \
+    QUIVA_COM_EXPORT_ABI_VERSION()                                                                 \
+    extern "C" QUIVA_COM_EXPORT HRESULT DllGetClassObject(REFCLSID asked, REFIID iid,              \
+                                                          void** out) {                            \
+        return com::getClassObject(                                                                \
+            module, clsid, [] { return com::createControl<Class>(&module)->identity(); }, asked,   \
+            iid, out);                                                                             \
+    }                                                                                              \
+    extern "C" QUIVA_COM_EXPORT HRESULT DllCanUnloadNow() {                                        \
+        return module.idle() ? S_OK : S_FALSE;                                                     \
+    }                                                                                              \
+    extern "C" QUIVA_COM_EXPORT HRESULT DllRegisterServer() {                                      \
+        return com::registerServer(registration());                                                \
+    }                                                                                              \
+    extern "C" QUIVA_COM_EXPORT HRESULT DllUnregisterServer() {                                    \
+        return com::unregisterServer(registration());                                              \
     }

@@ -104,9 +104,9 @@ void ControlTimer::stopForGood() {
 // ---- UserControl ----
 
 UserControl::UserControl(ControlClass controlClass, ModuleCount* module)
-    : m_class(std::move(controlClass)), m_module(module), m_widget(new QWidget),
-      m_notifyPoint(
-          std::make_unique<ConnectionPoint>(*identity(), IPropertyNotifySink::kIid, GUID_NULL)) {
+    : m_class(std::move(controlClass)), m_module(module), m_home(std::make_unique<QObject>()),
+      m_widget(new QWidget), m_notifyPoint(std::make_unique<ConnectionPoint>(
+                                 *identity(), IPropertyNotifySink::kIid, GUID_NULL)) {
     if (m_module)
         m_module->lock();
     if (m_class.eventInterface != GUID_NULL)
@@ -127,12 +127,29 @@ void UserControl::initialize() {
 }
 
 void UserControl::lastReleased() {
+    if (onOwnerThread()) {
+        destroy();
+        return;
+    }
+    // The window and the timers may only be stopped and destroyed on their own thread: the
+    // destruction waits there for the next turn of its event loop.
+    QMetaObject::invokeMethod(
+        m_home.get(), [this] { destroy(); }, Qt::QueuedConnection);
+}
+
+void UserControl::destroy() {
     AddRef(); // the terminate hook may hand itself around; it is not destroyed midway
     Close();
     m_notifyPoint->disconnectAll();
     if (m_eventPoint)
         m_eventPoint->disconnectAll();
     delete this;
+}
+
+HRESULT UserControl::refusal() const {
+    if (!onOwnerThread())
+        return RPC_E_WRONG_THREAD;
+    return m_closed ? E_UNEXPECTED : S_OK;
 }
 
 void* UserControl::queryMore(REFIID iid) {
@@ -142,29 +159,29 @@ void* UserControl::queryMore(REFIID iid) {
 }
 
 HRESULT UserControl::GetIDsOfNames(const char* const* names, UINT count, DISPID* ids) {
-    if (!onOwnerThread())
-        return RPC_E_WRONG_THREAD;
+    if (const HRESULT refused = refusal(); FAILED(refused))
+        return refused;
     return m_dispatch.getIDsOfNames(names, count, ids);
 }
 
 HRESULT UserControl::Invoke(DISPID id, WORD flags, DISPPARAMS* params, VARIANT* result,
                             UINT* argError) {
-    if (!onOwnerThread())
-        return RPC_E_WRONG_THREAD;
+    if (const HRESULT refused = refusal(); FAILED(refused))
+        return refused;
     ComPtr<IUnknown> keepAlive(identity());
     return m_dispatch.invoke(id, flags, params, result, argError);
 }
 
 HRESULT UserControl::InitNew() {
-    if (!onOwnerThread())
-        return RPC_E_WRONG_THREAD;
+    if (const HRESULT refused = refusal(); FAILED(refused))
+        return refused;
     UserControl_InitProperties();
     return S_OK;
 }
 
 HRESULT UserControl::Load(IPropertyBag* bag) {
-    if (!onOwnerThread())
-        return RPC_E_WRONG_THREAD;
+    if (const HRESULT refused = refusal(); FAILED(refused))
+        return refused;
     if (!bag)
         return E_POINTER;
     PropBag properties(bag);
@@ -173,8 +190,8 @@ HRESULT UserControl::Load(IPropertyBag* bag) {
 }
 
 HRESULT UserControl::Save(IPropertyBag* bag) {
-    if (!onOwnerThread())
-        return RPC_E_WRONG_THREAD;
+    if (const HRESULT refused = refusal(); FAILED(refused))
+        return refused;
     if (!bag)
         return E_POINTER;
     PropBag properties(bag);
@@ -183,8 +200,8 @@ HRESULT UserControl::Save(IPropertyBag* bag) {
 }
 
 HRESULT UserControl::FindConnectionPoint(REFIID iid, IConnectionPoint** point) {
-    if (!onOwnerThread())
-        return RPC_E_WRONG_THREAD;
+    if (const HRESULT refused = refusal(); FAILED(refused))
+        return refused;
     if (!point)
         return E_POINTER;
     *point = nullptr;
@@ -201,9 +218,9 @@ HRESULT UserControl::FindConnectionPoint(REFIID iid, IConnectionPoint** point) {
 }
 
 HRESULT UserControl::SetHost(QWidget* host) {
-    if (!onOwnerThread())
-        return RPC_E_WRONG_THREAD;
-    if (!m_widget || m_closed)
+    if (const HRESULT refused = refusal(); FAILED(refused))
+        return refused;
+    if (!m_widget)
         return E_UNEXPECTED;
     m_widget->setParent(host);
     if (host)
@@ -213,9 +230,9 @@ HRESULT UserControl::SetHost(QWidget* host) {
 
 HRESULT UserControl::SetObjectRect(LONG leftTwips, LONG topTwips, LONG widthTwips,
                                    LONG heightTwips) {
-    if (!onOwnerThread())
-        return RPC_E_WRONG_THREAD;
-    if (!m_widget || m_closed)
+    if (const HRESULT refused = refusal(); FAILED(refused))
+        return refused;
+    if (!m_widget)
         return E_UNEXPECTED;
     m_widget->move(twips::toPixels(leftTwips), twips::toPixels(topTwips));
     setSize(widthTwips, heightTwips);
@@ -223,8 +240,8 @@ HRESULT UserControl::SetObjectRect(LONG leftTwips, LONG topTwips, LONG widthTwip
 }
 
 HRESULT UserControl::GetExtent(LONG* widthTwips, LONG* heightTwips) {
-    if (!onOwnerThread())
-        return RPC_E_WRONG_THREAD;
+    if (const HRESULT refused = refusal(); FAILED(refused))
+        return refused;
     if (!widthTwips || !heightTwips)
         return E_POINTER;
     *widthTwips = m_widthTwips;
@@ -233,8 +250,8 @@ HRESULT UserControl::GetExtent(LONG* widthTwips, LONG* heightTwips) {
 }
 
 HRESULT UserControl::GetWindow(QWidget** window) {
-    if (!onOwnerThread())
-        return RPC_E_WRONG_THREAD;
+    if (const HRESULT refused = refusal(); FAILED(refused))
+        return refused;
     if (!window)
         return E_POINTER;
     *window = m_widget;

@@ -47,7 +47,12 @@
 // destroyed).
 //
 // Thread rule: apartment-threaded. Everything above runs on the thread that created the control
-// (the UI thread); interface calls from another thread get RPC_E_WRONG_THREAD.
+// (the UI thread); interface calls from another thread get RPC_E_WRONG_THREAD. AddRef and
+// Release alone may come from any thread: when the last Release comes from another thread, the
+// control is closed and destroyed on its own thread, at the next turn of that thread's event
+// loop (a thread that never runs its loop again keeps the control for good).
+// After Close, every interface member but Close itself (and IUnknown's) is refused with
+// E_UNEXPECTED: nothing of the control's own code runs on a closed control.
 // Ownership: reference counted (Object.h); the control owns its window and its timers.
 // Errors: every interface member returns an HRESULT and never throws; a hook cannot fail.
 
@@ -196,10 +201,14 @@ private:
 
     void initialize();
     void lastReleased() override;
+    void destroy();
+    // What a member answers when it may not run now (S_OK when it may).
+    HRESULT refusal() const;
     void* queryMore(REFIID iid) override;
 
     ControlClass m_class;
     ModuleCount* m_module;
+    std::unique_ptr<QObject> m_home; // lives on the owner thread: where the destruction is sent
     DispatchTable m_dispatch;
     QPointer<QWidget> m_widget;
     std::unique_ptr<ConnectionPoint> m_notifyPoint;

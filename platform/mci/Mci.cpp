@@ -111,7 +111,7 @@ private:
             return MCIERR_DUPLICATE_ALIAS;
         audio::OpenStatus status = audio::OpenStatus::NotFound;
         const audio::StreamId stream =
-            audio::Engine::instance().open(mci::detail::unescapePath(words[1]), &status);
+            audio::Engine::instance().open(mci::detail::pathOfElement(words[1]), &status);
         if (stream == 0)
             return openError(status);
         m_devices[alias] = stream;

@@ -8,7 +8,8 @@
 //   open <element> type mpegvideo alias <name>   opens an MP3 file as device <name>
 //   play <name> | pause <name> | resume <name> | stop <name> | close <name>
 //   close all                                    closes every device of the process
-// <element> is a path as GetShortPathNameA returns it; %XX in it stands for the byte XX.
+// <element> is a short form that GetShortPathNameA gave out, or a path in which %XX stands for
+// the byte XX.
 // play returns at once while the song plays on; a song that ends stays open at its end.
 // No call waits long for the player: an open whose file does not answer within two seconds (a
 // hung share), or a command that the media layer does not take up within three (an output that
@@ -18,12 +19,12 @@
 // Thread rule: any thread; calls are carried out one at a time, in the order they arrive.
 // Results: 0 on success, otherwise one of the error numbers below, and then nothing changed.
 
+#include "platform/BasicTypes.h"
+
 #include <cstdint>
 #include <functional>
 #include <optional>
 #include <string_view>
-
-using DWORD = std::uint32_t;
 
 inline constexpr std::uint32_t MCIERR_UNRECOGNIZED_KEYWORD = 259;   // a word out of place
 inline constexpr std::uint32_t MCIERR_UNRECOGNIZED_COMMAND = 261;   // unknown verb
@@ -41,10 +42,17 @@ inline constexpr std::uint32_t MCIERR_INVALID_FILE = 296;           // a file th
 std::uint32_t mciSendStringA(const char* command, char* returnString, unsigned returnLength,
                              void* callback);
 
-// Writes into `shortPath` a form of the existing file or folder `longPath` that contains no
-// spaces and that the open command takes back to the same file, and returns its length.
-// Returns 0 (buffer untouched) for a missing path or an empty one. When the form does not fit
-// (length + 1 > size), returns the size it needs, and the buffer holds an empty text.
+// Writes into `shortPath` the short form of the existing file or folder `longPath`, and returns
+// its length. The form is "~" and a number: at most 20 characters, no space, and the open command
+// takes it back to that path for as long as the process lives (a path keeps its form). Any path
+// that fits PATH_MAX has one, whatever its bytes.
+// The path is looked up without regard to case, as the classic platform does: an element that
+// names nothing as spelled stands for the name in its folder that matches it without regard to
+// case (Unicode case folding; a name that is not UTF-8 only matches as spelled); where several
+// match, the least in byte order. A relative path is taken from the current directory now.
+// Returns 0 (buffer untouched) for an empty path, one that names nothing, and one whose absolute
+// form does not fit PATH_MAX. When the form does not fit (length + 1 > size), returns the size it
+// needs, and the buffer holds an empty text.
 DWORD GetShortPathNameA(const char* longPath, char* shortPath, DWORD size);
 
 namespace mci {

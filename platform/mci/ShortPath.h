@@ -1,14 +1,20 @@
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
-// The reversible, space-free form of paths that commands carry (inside the MCI layer only).
+// What the open command's element stands for (inside the MCI layer only).
 namespace mci::detail {
 
-// Every byte that would split or confuse a command (controls, space, '"', '%', DEL) as %XX.
-std::string escapePath(std::string_view path);
-// The reverse; a '%' not followed by two hex digits stands for itself.
+// The longest short form GetShortPathNameA gives out: its mark and at most 19 digits.
+inline constexpr std::size_t kLongestShortForm = 20;
+
+// The path that `element` names: the path behind a short form that GetShortPathNameA gave out,
+// otherwise the element itself with every %XX taken as the byte XX.
+std::string pathOfElement(std::string_view element);
+
+// %XX as the byte XX; a '%' not followed by two hex digits stands for itself.
 std::string unescapePath(std::string_view element);
 
 } // namespace mci::detail

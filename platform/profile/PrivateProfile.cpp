@@ -6,14 +6,20 @@
 #include <atomic>
 #include <cerrno>
 #include <climits>
+#include <condition_variable>
 #include <cstdlib>
 #include <cstring>
 #include <deque>
 #include <fcntl.h>
+#include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <system_error>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -187,6 +193,8 @@ private:
 struct FileContent {
     std::string bytes;
     mode_t mode = 0;
+    uid_t owner = 0;
+    gid_t group = 0;
 };
 
 enum class ReadError { Missing, Unusable };
@@ -202,6 +210,8 @@ std::optional<FileContent> readRegularFile(const char* path, ReadError* error) {
     }
     FileContent content;
     content.mode = info.st_mode & 07777;
+    content.owner = info.st_uid;
+    content.group = info.st_gid;
     char chunk[65536];
     for (;;) {
         const ssize_t got = ::read(file.get(), chunk, sizeof chunk);
@@ -252,14 +262,23 @@ int createTempBeside(const std::string& path, std::string* tempPath) {
     return -1;
 }
 
-// Replaces (or creates) `path` with `content` so that no reader ever sees a partial file.
-bool replaceAtomically(const std::string& path, std::string_view content,
-                       std::optional<mode_t> mode) {
+// Gives the new file the old one's owner, group and mode, as far as this user may: the owner
+// only when running as root, the group only among the user's own groups.
+bool takeOverAttributes(int temp, const FileContent& old) {
+    if (::fchown(temp, old.owner, old.group) != 0)
+        (void)::fchown(temp, uid_t(-1), old.group);
+    return ::fchmod(temp, old.mode) == 0; // after chown, which may clear set-id bits
+}
+
+// Replaces (or creates) `path` in the open folder `folder` with `content`, so that no reader ever
+// sees a partial file; a replaced file's attributes are taken from `old`.
+bool replaceAtomically(const std::string& path, int folder, std::string_view content,
+                       const std::optional<FileContent>& old) {
     std::string tempPath;
     FileDescriptor temp(createTempBeside(path, &tempPath));
     if (temp.get() < 0)
         return false;
-    const bool written = (!mode || ::fchmod(temp.get(), *mode) == 0) &&
+    const bool written = (!old || takeOverAttributes(temp.get(), *old)) &&
                          writeAll(temp.get(), content) && ::fsync(temp.get()) == 0 &&
                          temp.close() && ::rename(tempPath.c_str(), path.c_str()) == 0;
     if (!written) {
@@ -267,10 +286,60 @@ bool replaceAtomically(const std::string& path, std::string_view content,
         return false;
     }
     // The rename is only durable once the directory itself reaches the disk.
-    FileDescriptor directory(::open(directoryOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (directory.get() >= 0)
-        ::fsync(directory.get());
+    ::fsync(folder);
     return true;
+}
+
+// A file without any write permission bit is read-only for everyone, root included, as the
+// classic read-only attribute is; otherwise the user must be allowed to write it.
+bool mayReplace(const std::string& path, const FileContent& file) {
+    return (file.mode & 0222) != 0 && ::faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) == 0;
+}
+
+// Waits, on a thread of its own, for the lock that another writer holds on `folder`: the kernel
+// wakes a blocked waiter the moment the lock is dropped, where polling would miss most of the
+// short gaps between another writer's writes. Gives up after kProfileLockWait, whoever holds the
+// lock; the waiting thread then drops the lock as soon as it gets it.
+bool waitForLock(int folder) {
+    struct Wait {
+        std::mutex mutex;
+        std::condition_variable over;
+        bool finished = false;
+        bool locked = false;
+    };
+    // The same open file description: the lock the copy gets is this one's, and outlives the copy.
+    const int copy = ::fcntl(folder, F_DUPFD_CLOEXEC, 0);
+    if (copy < 0)
+        return false;
+    const auto wait = std::make_shared<Wait>();
+    try {
+        std::thread([wait, copy] {
+            int result = 0;
+            do
+                result = ::flock(copy, LOCK_EX);
+            while (result != 0 && errno == EINTR);
+            ::close(copy);
+            const std::lock_guard lock(wait->mutex);
+            wait->finished = true;
+            wait->locked = result == 0;
+            wait->over.notify_all();
+        }).detach();
+    } catch (const std::system_error&) {
+        ::close(copy);
+        return false;
+    }
+    std::unique_lock lock(wait->mutex);
+    return wait->over.wait_for(lock, kProfileLockWait, [&] { return wait->finished; }) &&
+           wait->locked;
+}
+
+// Serialises the read-modify-write of every writer in the folder, threads and processes alike, by
+// a lock on the folder itself (no lock file is left beside the settings). On a file system
+// without such locks the write goes ahead unlocked, as it always did.
+bool lockFolder(int folder) {
+    if (::flock(folder, LOCK_EX | LOCK_NB) == 0)
+        return true;
+    return errno != EWOULDBLOCK || waitForLock(folder);
 }
 
 // The file a write must replace: a symbolic link is followed so that the link itself stays.
@@ -381,15 +450,18 @@ bool WritePrivateProfileStringA(const char* section, const char* key, const char
     const std::optional<std::string> target = writeTarget(fileName);
     if (!target)
         return false;
+    const FileDescriptor folder(
+        ::open(directoryOf(*target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (folder.get() < 0 || !lockFolder(folder.get()))
+        return false;
     ReadError error{};
     const std::optional<FileContent> existing = readRegularFile(target->c_str(), &error);
-    if (!existing && error != ReadError::Missing)
+    if (existing ? !mayReplace(*target, *existing) : error != ReadError::Missing)
         return false;
     const std::optional<std::string> content =
         withValue(existing ? std::string_view(existing->bytes) : std::string_view(), trim(section),
                   trim(key), value);
     if (!content)
         return true;
-    return replaceAtomically(*target, *content,
-                             existing ? std::optional<mode_t>(existing->mode) : std::nullopt);
+    return replaceAtomically(*target, folder.get(), *content, existing);
 }

@@ -26,16 +26,10 @@ std::unique_ptr<Backend> makeFileBackend(const FileStorePaths& paths);
 // Switches a file backend to system-wide install mode; false when it may not.
 bool enableSystemWide(Backend& backend, bool on);
 
-class MemoryBackend : public Backend {
-public:
-    std::optional<Key> read(std::string_view fullPath) override;
-    bool mayWrite(HKEY root) override;
-    LONG modify(HKEY root, const std::function<LONG(Hive&)>& change) override;
-    void setWritable(HKEY root, bool writable);
-
-private:
-    Hive m_hive;
-    std::vector<HKEY> m_readOnlyRoots;
-};
+// Makes `store` the one every registry call uses from now on. Thread-safe; open handles stay
+// valid (they hold paths, not keys).
+void useStore(std::unique_ptr<Backend> store);
+// Runs `visit` on the store in use, with the registry's lock held.
+void visitStore(const std::function<void(Backend&)>& visit);
 
 } // namespace registry

@@ -8,10 +8,13 @@
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
+#include <mutex>
+#include <pwd.h>
 #include <set>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace registry {
 
@@ -21,21 +24,49 @@ namespace {
 void reportDamageOnce(const std::string& path, const std::string& problem) {
     static std::set<std::string> reported;
     if (reported.insert(path).second)
-        std::fprintf(stderr, "quiva: registry file %s is damaged (%s); read up to there\n",
+        std::fprintf(stderr, "quiva: registry file %s is damaged (%s); it is never rewritten\n",
                      path.c_str(), problem.c_str());
 }
 
-std::optional<std::string> readWholeFile(const std::string& path) {
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    if (!file)
-        return std::nullopt;
+// What is at a store's path: its text, nothing (no such file: an empty store), or the reason
+// why it cannot serve as a store. Opening never blocks (a FIFO is refused, not waited on), and
+// nothing beyond kMaxRegistryFileBytes is ever read (a link to /dev/zero, a huge file).
+struct FileText {
+    std::optional<std::string> text;
+    std::string problem;
+};
+
+FileText readStoreFile(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return {std::nullopt,
+                errno == ENOENT ? "" : std::string("cannot read it: ") + std::strerror(errno)};
+    struct stat info {};
+    FileText result;
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode))
+        result.problem = "not a regular file; nothing of it is read";
+    else if (static_cast<std::uint64_t>(info.st_size) > kMaxRegistryFileBytes)
+        result.problem = "larger than " + std::to_string(kMaxRegistryFileBytes >> 20) +
+                         " MiB; nothing of it is read";
     std::string text;
-    char buffer[8192];
-    std::size_t got;
-    while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0)
-        text.append(buffer, got);
-    std::fclose(file);
-    return text;
+    char buffer[65536];
+    while (result.problem.empty()) {
+        const ssize_t got = ::read(fd, buffer, sizeof buffer);
+        if (got == 0) {
+            result.text = std::move(text);
+            break;
+        }
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0)
+            result.problem = std::string("cannot read it: ") + std::strerror(errno);
+        else if (text.size() + static_cast<std::size_t>(got) > kMaxRegistryFileBytes)
+            result.problem = "it grew past the size limit while read; nothing of it is read";
+        else
+            text.append(buffer, static_cast<std::size_t>(got));
+    }
+    ::close(fd);
+    return result;
 }
 
 bool writeWholeFile(const std::string& path, const std::string& text) {
@@ -84,8 +115,8 @@ public:
 
     const Hive& current() {
         struct stat info {};
-        const bool exists = ::stat(m_path.c_str(), &info) == 0;
-        const Signature now{exists, info.st_ino, info.st_size, info.st_mtim.tv_sec,
+        const bool present = ::stat(m_path.c_str(), &info) == 0;
+        const Signature now{present, info.st_ino, info.st_size, info.st_mtim.tv_sec,
                             info.st_mtim.tv_nsec};
         if (!m_loaded || now != m_signature) {
             load();
@@ -95,7 +126,11 @@ public:
         return m_hive;
     }
 
+    bool exists() const { return !m_path.empty(); }
+
     LONG modify(const std::function<LONG(Hive&)>& change) {
+        if (!exists())
+            return ERROR_ACCESS_DENIED;
         std::error_code ignored;
         std::filesystem::create_directories(std::filesystem::path(m_path).parent_path(), ignored);
         FileLock lock(m_path);
@@ -137,15 +172,17 @@ private:
     };
 
     void load() {
+        m_hive = Hive();
         m_problem.clear();
-        auto text = readWholeFile(m_path);
-        if (!text) {
-            m_hive = Hive();
+        if (m_path.empty())
             return;
+        FileText file = readStoreFile(m_path);
+        m_problem = std::move(file.problem);
+        if (file.text) {
+            ParsedHive parsed = parseRegFile(*file.text);
+            m_hive = std::move(parsed.hive);
+            m_problem = parsed.problem.empty() ? "" : parsed.problem + "; read up to there";
         }
-        ParsedHive parsed = parseRegFile(*text);
-        m_hive = std::move(parsed.hive);
-        m_problem = std::move(parsed.problem);
         if (!m_problem.empty())
             reportDamageOnce(m_path, m_problem);
     }
@@ -174,7 +211,14 @@ public:
         return merged;
     }
 
-    bool mayWrite(HKEY root) override { return root != HKEY_LOCAL_MACHINE || m_systemWideMode; }
+    bool mayWrite(HKEY root) override {
+        if (root == HKEY_LOCAL_MACHINE && !m_systemWideMode)
+            return false;
+        if (writeTarget(root).exists())
+            return true;
+        reportNoPerUserStoreOnce();
+        return false;
+    }
 
     LONG modify(HKEY root, const std::function<LONG(Hive&)>& change) override {
         return writeTarget(root).modify(change);
@@ -188,6 +232,14 @@ public:
     }
 
 private:
+    static void reportNoPerUserStoreOnce() {
+        static std::once_flag reported;
+        std::call_once(reported, [] {
+            std::fprintf(stderr, "quiva: this user has no home folder, so there is no per-user "
+                                 "registry file: nothing can be registered or saved in it\n");
+        });
+    }
+
     HiveFile& writeTarget(HKEY root) {
         return m_systemWideMode && root != HKEY_CURRENT_USER ? m_systemWide : m_perUser;
     }
@@ -208,15 +260,33 @@ bool enableSystemWide(Backend& backend, bool on) {
     return files ? files->setSystemWide(on) : true;
 }
 
+namespace {
+
+// $HOME when it names a folder by absolute path, else the home of this user's entry in the
+// password database when that folder exists; empty when there is none. Never a shared place
+// such as /tmp, whose files anyone could have put there.
+std::string homeFolder() {
+    if (const char* home = std::getenv("HOME"); home && home[0] == '/')
+        return home;
+    struct passwd entry {};
+    struct passwd* found = nullptr;
+    std::vector<char> buffer(16384);
+    if (::getpwuid_r(::getuid(), &entry, buffer.data(), buffer.size(), &found) != 0 || !found ||
+        !found->pw_dir || found->pw_dir[0] != '/')
+        return {};
+    std::error_code ignored;
+    return std::filesystem::is_directory(found->pw_dir, ignored) ? found->pw_dir : "";
+}
+
+} // namespace
+
 FileStorePaths defaultFileStorePaths() {
     std::string dataHome;
     if (const char* xdg = std::getenv("XDG_DATA_HOME"); xdg && xdg[0] == '/')
         dataHome = xdg;
-    else if (const char* home = std::getenv("HOME"); home && home[0])
-        dataHome = std::string(home) + "/.local/share";
-    else
-        dataHome = "/tmp";
-    return {dataHome + "/quiva/registry.reg", "/etc/quiva/registry.reg"};
+    else if (const std::string home = homeFolder(); !home.empty())
+        dataHome = home + "/.local/share";
+    return {dataHome.empty() ? "" : dataHome + "/quiva/registry.reg", "/etc/quiva/registry.reg"};
 }
 
 } // namespace registry

@@ -133,35 +133,24 @@ void clearProvidedKeys() {
     state().providers.clear();
 }
 
-void useFileStores(const FileStorePaths& paths) {
+void useStore(std::unique_ptr<Backend> store) {
     std::lock_guard guard(state().lock);
-    state().backend = makeFileBackend(paths);
+    state().backend = std::move(store);
+}
+
+void visitStore(const std::function<void(Backend&)>& visit) {
+    std::lock_guard guard(state().lock);
+    visit(state().store());
+}
+
+void useFileStores(const FileStorePaths& paths) {
+    useStore(makeFileBackend(paths));
 }
 
 bool setSystemWideInstall(bool on) {
-    std::lock_guard guard(state().lock);
-    return enableSystemWide(state().store(), on);
-}
-
-void useInMemoryStore() {
-    std::lock_guard guard(state().lock);
-    state().backend = std::make_unique<MemoryBackend>();
-}
-
-void setInMemoryRootWritable(HKEY root, bool writable) {
-    std::lock_guard guard(state().lock);
-    if (auto* memory = dynamic_cast<MemoryBackend*>(state().backend.get()))
-        memory->setWritable(root, writable);
-}
-
-ScopedInMemoryStore::ScopedInMemoryStore() {
-    useInMemoryStore();
-    clearProvidedKeys();
-}
-
-ScopedInMemoryStore::~ScopedInMemoryStore() {
-    clearProvidedKeys();
-    useFileStores(defaultFileStorePaths());
+    bool done = false;
+    visitStore([&](Backend& store) { done = enableSystemWide(store, on); });
+    return done;
 }
 
 } // namespace registry

@@ -7,13 +7,10 @@
 // Thread-safe: one lock guards every call. Where the keys live: Stores.h; computed keys:
 // Providers.h.
 
-#include <cstdint>
+#include "platform/BasicTypes.h"
 
 using HKEY = std::uint32_t;
-using DWORD = std::uint32_t;
-using LONG = std::int32_t;
 using REGSAM = std::uint32_t;
-using BYTE = std::uint8_t;
 
 inline constexpr HKEY HKEY_CLASSES_ROOT = 0x80000000u;
 inline constexpr HKEY HKEY_CURRENT_USER = 0x80000001u;

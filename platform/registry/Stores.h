@@ -5,6 +5,10 @@
 // The real store is two REGEDIT4 text files:
 //   per-user     $XDG_DATA_HOME/quiva/registry.reg (default ~/.local/share/quiva/registry.reg)
 //   system-wide  /etc/quiva/registry.reg
+// The home is $HOME, or with HOME unset the user's entry in the password database. A user with
+// no home at all has no per-user file: reads see the system-wide file alone, and every open or
+// write that would change the per-user file is refused with ERROR_ACCESS_DENIED (said once on
+// stderr).
 // Reads merge the two: a key exists when either file holds it; a value of the per-user file
 // replaces the system-wide value of the same name in place, per-user-only values follow.
 // Writes go to the per-user file. HKEY_LOCAL_MACHINE belongs to the machine: an ordinary caller
@@ -20,16 +24,22 @@
 // A damaged file (a line that does not parse) is read up to that line and reported once per
 // process with one line on stderr. Writes to a damaged file are refused with ERROR_BADDB and
 // the file is left exactly as it was: the registry never replaces a file with less than it held.
+// Only a regular file of at most kMaxRegistryFileBytes is read; anything else at the path (a
+// FIFO, a device, a larger file) or a file that cannot be read counts as damaged from its start.
 
 #include "platform/registry/Registry.h"
 
+#include <cstdint>
 #include <memory>
 #include <string>
 
 namespace registry {
 
+// Far above what any set of registrations needs, far below what would hurt to hold in memory.
+inline constexpr std::uint64_t kMaxRegistryFileBytes = 16ull << 20;
+
 struct FileStorePaths {
-    std::string perUser;
+    std::string perUser; // empty: no per-user file
     std::string systemWide;
 };
 
@@ -42,6 +52,11 @@ void useFileStores(const FileStorePaths& paths);
 // Routes HKEY_CLASSES_ROOT and HKEY_LOCAL_MACHINE writes to the system-wide file. Returns false
 // (and changes nothing) when this process may not write that file's folder.
 bool setSystemWideInstall(bool on);
+
+// Forgets every provided key (Providers.h), as a fresh process has none.
+void clearProvidedKeys();
+
+// ---- for tests only: defined in the library quiva-platform-testing, not in the installed one ----
 
 // An empty store in memory, every root writable, nothing persisted. Values put in by the test
 // itself (through the ordinary calls) are what the code under test reads.
@@ -60,8 +75,5 @@ public:
     ScopedInMemoryStore(const ScopedInMemoryStore&) = delete;
     ScopedInMemoryStore& operator=(const ScopedInMemoryStore&) = delete;
 };
-
-// Forgets every provided key (tests).
-void clearProvidedKeys();
 
 } // namespace registry

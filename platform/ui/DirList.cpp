@@ -31,10 +31,14 @@ QStringList visibleSubdirectories(const QString& path) {
 // several sizes. Both weighed heavily on the player's start-up. Without format detection the
 // reader goes straight to the built-in PNG decoder; with it, every image plug-in is loaded
 // and asked first.
+// The @2x picture is drawn for screens of two device pixels a window pixel; it is read only when
+// a list paints at such a ratio.
 QIcon folderIcon(const char* name) {
-    QImageReader reader(QStringLiteral(":/platform/") + QLatin1String(name), "png");
+    QImageReader reader(QStringLiteral(":/platform/") + QLatin1String(name) + ".png", "png");
     reader.setAutoDetectImageFormat(false);
-    return QIcon(QPixmap::fromImage(reader.read()));
+    QIcon icon(QPixmap::fromImage(reader.read()));
+    icon.addFile(QStringLiteral(":/platform/") + QLatin1String(name) + "@2x.png", QSize(32, 32));
+    return icon;
 }
 
 QString joined(const QString& parent, const QString& name) {
@@ -44,8 +48,8 @@ QString joined(const QString& parent, const QString& name) {
 } // namespace
 
 DirList::DirList(QWidget* parent)
-    : QListWidget(parent), m_openFolder(folderIcon("folder-open.png")),
-      m_closedFolder(folderIcon("folder-closed.png")) {
+    : QListWidget(parent), m_openFolder(folderIcon("folder-open")),
+      m_closedFolder(folderIcon("folder-closed")) {
     setSelectionMode(QAbstractItemView::SingleSelection);
     setUniformItemSizes(true);
     connect(this, &QListWidget::itemDoubleClicked, this, &DirList::openEntry);

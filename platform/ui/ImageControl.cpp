@@ -1,12 +1,73 @@
 #include "platform/ui/ImageControl.h"
 
+#include "platform/ui/LayeredWindow.h"
 #include "platform/ui/Twips.h"
 
+#include <QImageReader>
 #include <QMouseEvent>
 #include <QPainter>
 
-ImageControl::ImageControl(QWidget* parent, const QPixmap& picture)
-    : QWidget(parent), m_picture(picture) {
+#include <vector>
+
+namespace {
+
+// The PNG decoder straight away: format detection would load and ask every image plug-in first.
+QPixmap readPng(const QString& file) {
+    QImageReader reader(file, "png");
+    reader.setAutoDetectImageFormat(false);
+    return QPixmap::fromImage(reader.read());
+}
+
+QString doubleSizedName(const QString& file) {
+    const qsizetype dot = file.lastIndexOf(QLatin1Char('.'));
+    return dot < 0 ? QString() : file.left(dot) + QStringLiteral("@2x") + file.mid(dot);
+}
+
+// Every key-coloured pixel takes the colour of the nearest pixel that is not the key (nearest in
+// steps between neighbours), so that smoothing, which mixes neighbours, mixes in no key colour.
+QImage keyCoveredOver(QImage image, QRgb key) {
+    const int width = image.width();
+    std::vector<QPoint> front;
+    std::vector<bool> settled(size_t(width) * size_t(image.height()));
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < width; ++x)
+            if (image.pixel(x, y) != key) {
+                settled[size_t(y) * size_t(width) + size_t(x)] = true;
+                front.emplace_back(x, y);
+            }
+    while (!front.empty()) {
+        std::vector<QPoint> next;
+        for (const QPoint from : front) {
+            for (const QPoint step : {QPoint(-1, 0), QPoint(1, 0), QPoint(0, -1), QPoint(0, 1)}) {
+                const QPoint to = from + step;
+                const size_t at = size_t(to.y()) * size_t(width) + size_t(to.x());
+                if (!image.rect().contains(to) || settled[at])
+                    continue;
+                settled[at] = true;
+                image.setPixel(to, image.pixel(from));
+                next.push_back(to);
+            }
+        }
+        front = std::move(next);
+    }
+    return image;
+}
+
+// `source` scaled smoothly to `size`. The key is covered over first, so no pixel of the result is
+// the key or tinted by it: at a fractional ratio the window's shape, computed in window pixels,
+// does not fall on the picture's pixel edges, and a pixel it leaves on the screen must not be
+// orange-ish. What is see-through stays the shape's business.
+QImage smoothlyScaled(const QImage& source, QSize size, std::optional<QRgb> key) {
+    const QImage grown = key ? keyCoveredOver(source, *key) : source;
+    return grown.scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+}
+
+} // namespace
+
+ImageControl::ImageControl(QWidget* parent, const QString& pictureFile)
+    : QWidget(parent), m_doubleSizedFile(doubleSizedName(pictureFile)) {
+    if (!pictureFile.isEmpty())
+        m_picture = readPng(pictureFile);
     // Hover hints need moves without a button held.
     setMouseTracking(true);
     if (m_picture.isNull())
@@ -18,13 +79,40 @@ int ImageControl::buttonMask(Qt::MouseButtons buttons) {
            (buttons & Qt::MiddleButton ? 4 : 0);
 }
 
+const QPixmap& ImageControl::doubleSized() {
+    if (!m_doubleSized) {
+        m_doubleSized = m_doubleSizedFile.isEmpty() ? QPixmap() : readPng(m_doubleSizedFile);
+        m_doubleSized->setDevicePixelRatio(2);
+    }
+    return *m_doubleSized;
+}
+
+QPixmap ImageControl::pictureFor(qreal ratio) {
+    if (m_picture.isNull() || qFuzzyCompare(ratio, 1.0) || doubleSized().isNull())
+        return m_picture;
+    if (qFuzzyCompare(ratio, 2.0))
+        return doubleSized();
+    const QSize size(qRound(m_picture.width() * ratio), qRound(m_picture.height() * ratio));
+    const std::optional<QRgb> key = layered::colourKey(window());
+    if (m_smoothed.size() != size || m_smoothedKey != key) {
+        m_smoothed = QPixmap::fromImage(smoothlyScaled(
+            doubleSized().toImage().convertToFormat(QImage::Format_RGB32), size, key));
+        m_smoothed.setDevicePixelRatio(ratio);
+        m_smoothedKey = key;
+    }
+    return m_smoothed;
+}
+
 void ImageControl::paintEvent(QPaintEvent*) {
     if (m_picture.isNull())
         return;
     QPainter painter(this);
-    // Nearest-neighbour keeps the pixel art crisp at any device pixel ratio.
+    // The ratio of the device painted on: the screen's, or 1 where the window is rendered into
+    // a plain image (as for its shape).
+    const qreal ratio = painter.deviceTransform().m11();
+    // Whole pixels at 1 and 2; the smoothed picture already has the device's size.
     painter.setRenderHint(QPainter::SmoothPixmapTransform, false);
-    painter.drawPixmap(rect(), m_picture);
+    painter.drawPixmap(rect(), pictureFor(ratio));
 }
 
 void ImageControl::mousePressEvent(QMouseEvent* event) {

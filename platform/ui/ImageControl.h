@@ -1,17 +1,30 @@
 #pragma once
 
 #include <QPixmap>
+#include <QString>
 #include <QWidget>
+
+#include <optional>
 
 // The classic image control: shows a fixed picture (or nothing, as an invisible click area)
 // and reports the mouse. Coordinates in its signals are twips relative to the control; the
 // button masks are the classic ones (1 left, 2 right, 4 middle). UI thread only.
+//
+// A picture may come at two scales: NAME.png in window pixels and NAME@2x.png drawn for two
+// device pixels a window pixel. Each paint picks by the device pixel ratio it paints at: 1 the
+// picture itself, 2 the @2x one pixel for pixel, any other ratio (125%, 150%) the @2x one scaled
+// smoothly, the colour key of a layered window first covered by its neighbours' colours so that
+// none of it is blended in (the window's shape, computed at ratio 1, keeps those parts
+// see-through).
 class ImageControl : public QWidget {
     Q_OBJECT
 public:
-    explicit ImageControl(QWidget* parent, const QPixmap& picture = {});
+    // `pictureFile`: a PNG file or resource; empty for an invisible click area.
+    explicit ImageControl(QWidget* parent, const QString& pictureFile = {});
 
     const QPixmap& picture() const { return m_picture; }
+    // The picture as painted at `ratio` device pixels a window pixel (its own ratio set).
+    QPixmap pictureFor(qreal ratio);
 
     static int buttonMask(Qt::MouseButtons buttons);
 
@@ -29,5 +42,11 @@ protected:
     void mouseReleaseEvent(QMouseEvent* event) override;
 
 private:
+    const QPixmap& doubleSized();
+
+    QString m_doubleSizedFile;
     QPixmap m_picture;
+    std::optional<QPixmap> m_doubleSized; // loaded when first painted at a ratio other than 1
+    QPixmap m_smoothed;                   // for the last fractional ratio and key
+    std::optional<QRgb> m_smoothedKey;
 };

@@ -3,10 +3,13 @@
 #include <QEvent>
 #include <QGuiApplication>
 #include <QImage>
+#include <QPaintEvent>
+#include <QPainter>
 #include <QPointer>
 #include <QRegion>
 #include <QTimer>
 #include <QWidget>
+#include <QWindow>
 
 namespace {
 
@@ -48,13 +51,124 @@ QRegion regionWithoutColour(const QImage& image, QRgb key) {
     return region;
 }
 
+// Set while a window is rendered to find its shape: what the window system's backend adds to
+// the window's painting must not count as the window's own pixels.
+bool renderingForShape = false;
+
 // The widget as it looks now, children included, whatever its current shape.
 QImage renderedPixels(QWidget* widget) {
     QImage image(widget->size(), QImage::Format_RGB32);
     image.fill(widget->palette().color(widget->backgroundRole()));
+    renderingForShape = true;
     widget->render(&image, QPoint(), QRegion(),
                    QWidget::DrawWindowBackground | QWidget::DrawChildren | QWidget::IgnoreMask);
+    renderingForShape = false;
     return image;
+}
+
+// The topmost child of a translucent window: it erases (makes fully transparent) every pixel
+// outside the window's shape after the controls beneath it have painted, so key-coloured pixels
+// that a control paints (a skin picture's corners) do not show. Input passes through it.
+class OutsideShapeEraser : public QWidget {
+public:
+    explicit OutsideShapeEraser(QWidget* window) : QWidget(window) {
+        setAttribute(Qt::WA_TransparentForMouseEvents);
+        setAttribute(Qt::WA_TranslucentBackground);
+    }
+
+    void follow(const QRegion& shape) {
+        setGeometry(parentWidget()->rect());
+        const QRegion outside = QRegion(rect()) - shape;
+        if (outside != m_outside) {
+            m_outside = outside;
+            update();
+        }
+        raise();
+        show();
+    }
+
+protected:
+    void paintEvent(QPaintEvent* event) override {
+        if (renderingForShape)
+            return;
+        QPainter painter(this);
+        painter.setCompositionMode(QPainter::CompositionMode_Clear);
+        for (const QRect& rect : m_outside & event->region())
+            painter.fillRect(rect, Qt::transparent);
+    }
+
+private:
+    QRegion m_outside;
+};
+
+// How a window system shows a colour-keyed window. Both take the same region (the pixels that
+// are not the key, in the window's logical pixels); the region is always the window's mask,
+// which clips its painting and sets where it takes input.
+class KeyBackend {
+public:
+    virtual ~KeyBackend() = default;
+    virtual void applyShape(QWidget* window, const QRegion& shape) const = 0;
+};
+
+// X11 (and the offscreen platform): the mask becomes the window's shape, which needs no
+// compositor; outside it the screen shows what lies beneath.
+class ShapeBackend : public KeyBackend {
+public:
+    void applyShape(QWidget* window, const QRegion& shape) const override {
+        window->setMask(shape);
+    }
+};
+
+// Wayland: a shape clips neither the window's painting nor what the compositor shows, so the
+// window's surface carries alpha instead, and every pixel outside the shape is drawn fully
+// transparent. The mask is the surface's input region, so clicks there reach what lies beneath.
+class AlphaBackend : public KeyBackend {
+public:
+    void applyShape(QWidget* window, const QRegion& shape) const override {
+        // Showing the remade window shapes it again, from its Show event.
+        if (remadeTranslucent(window))
+            return;
+        eraserOf(window).follow(shape);
+        window->setMask(shape);
+    }
+
+private:
+    // A surface's pixel format is fixed when the surface is made, so a window already shown
+    // without alpha is made again, with it, and shown again. Returns whether that happened.
+    static bool remadeTranslucent(QWidget* window) {
+        if (window->testAttribute(Qt::WA_TranslucentBackground))
+            return false;
+        QWindow* handle = window->windowHandle();
+        const bool remake = handle && handle->handle();
+        const bool visible = window->isVisible();
+        if (remake) {
+            window->hide();
+            handle->destroy();
+        }
+        window->setAttribute(Qt::WA_TranslucentBackground);
+        if (!remake || !visible)
+            return false;
+        window->show();
+        return true;
+    }
+
+    static OutsideShapeEraser& eraserOf(QWidget* window) {
+        for (QObject* child : window->children())
+            if (auto* eraser = dynamic_cast<OutsideShapeEraser*>(child))
+                return *eraser;
+        return *new OutsideShapeEraser(window);
+    }
+};
+
+const KeyBackend* backendForThisWindowSystem() {
+    static const ShapeBackend shape;
+    static const AlphaBackend alpha;
+    const QString platform = QGuiApplication::platformName();
+    if (platform == QLatin1String("xcb") || platform == QLatin1String("offscreen"))
+        return &shape;
+    if (platform.startsWith(QLatin1String("wayland")))
+        return &alpha;
+    return nullptr;
 }
 
 // Everything the layered calls remember about one window; a child object of that window, so it
@@ -65,7 +179,7 @@ public:
         window->installEventFilter(this);
     }
 
-    static LayeredState* of(QWidget* window) {
+    static LayeredState* of(const QWidget* window) {
         for (QObject* child : window->children())
             if (auto* state = dynamic_cast<LayeredState*>(child))
                 return state;
@@ -84,6 +198,9 @@ public:
         if (m_window->isVisible())
             reshape();
     }
+    std::optional<QRgb> colourKey() const {
+        return m_keyed ? std::optional<QRgb>(m_key) : std::nullopt;
+    }
     void dropColourKey() {
         m_keyed = false;
         m_window->clearMask();
@@ -93,8 +210,8 @@ public:
             return;
         m_reshapePending = true;
         QTimer::singleShot(0, this, [this] {
-            m_reshapePending = false;
-            reshape();
+            if (m_reshapePending)
+                reshape();
         });
     }
 
@@ -107,12 +224,17 @@ protected:
                 reshape();
             else if (event->type() == QEvent::Resize && m_window->isVisible())
                 scheduleReshape();
+            // A pending shape is applied before the paint it belongs to, so that no frame shows
+            // the key colour where a resize uncovered it (a translucent window would show it).
+            else if (event->type() == QEvent::UpdateRequest && m_reshapePending)
+                reshape();
         }
         return false;
     }
 
 private:
     void reshape() {
+        m_reshapePending = false;
         if (!m_keyed || m_window->size().isEmpty())
             return;
         QRegion region = regionWithoutColour(renderedPixels(m_window), m_key);
@@ -120,7 +242,7 @@ private:
         // vanish instead, so it keeps one pixel outside its own area.
         if (region.isEmpty())
             region = QRegion(-1, -1, 1, 1);
-        m_window->setMask(region);
+        backendForThisWindowSystem()->applyShape(m_window, region);
     }
 
     QWidget* m_window;
@@ -150,7 +272,7 @@ LONG SetWindowLongA(QWidget* hwnd, int index, LONG newLong) {
 }
 
 BOOL SetLayeredWindowAttributes(QWidget* hwnd, COLORREF key, BYTE alpha, DWORD flags) {
-    if (!hwnd || !layered::shapingSupported())
+    if (!hwnd || !backendForThisWindowSystem())
         return 0;
     LayeredState* state = LayeredState::of(hwnd);
     if (!state || !(state->exStyle & WS_EX_LAYERED))
@@ -171,9 +293,13 @@ void invalidateLayeredWindow(QWidget* hwnd) {
         state->scheduleReshape();
 }
 
+std::optional<QRgb> colourKey(const QWidget* hwnd) {
+    const LayeredState* state = hwnd ? LayeredState::of(hwnd) : nullptr;
+    return state ? state->colourKey() : std::nullopt;
+}
+
 bool shapingSupported() {
-    const QString platform = QGuiApplication::platformName();
-    return platform == QLatin1String("xcb") || platform == QLatin1String("offscreen");
+    return backendForThisWindowSystem() != nullptr;
 }
 
 } // namespace layered

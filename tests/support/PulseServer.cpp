@@ -1,5 +1,7 @@
 #include "tests/support/PulseServer.h"
 
+#include "tests/support/ServerProcess.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -10,66 +12,17 @@
 #include <cmath>
 #include <csignal>
 #include <cstdlib>
-#include <fcntl.h>
-#include <spawn.h>
 #include <string>
-#include <sys/socket.h>
-#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-extern char** environ;
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// Starts a program with extra environment entries; output goes to /dev/null.
-pid_t spawn(const std::vector<std::string>& args, const std::vector<std::string>& extraEnv) {
-    std::vector<char*> argv;
-    for (const auto& arg : args)
-        argv.push_back(const_cast<char*>(arg.c_str()));
-    argv.push_back(nullptr);
-    std::vector<std::string> envStrings(extraEnv);
-    for (char** e = environ; *e; ++e)
-        envStrings.emplace_back(*e); // earlier entries win for getenv-style lookups
-    std::vector<char*> envp;
-    for (const auto& entry : envStrings)
-        envp.push_back(const_cast<char*>(entry.c_str()));
-    envp.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    pid_t pid = -1;
-    const int rc = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
-    posix_spawn_file_actions_destroy(&actions);
-    return rc == 0 ? pid : -1;
-}
-
-// Stops a child by its PID: politely first, then for sure.
-void stopChild(pid_t pid) {
-    if (pid <= 0)
-        return;
-    kill(pid, SIGTERM);
-    for (int i = 0; i < 100; ++i) {
-        if (waitpid(pid, nullptr, WNOHANG) == pid)
-            return;
-        QThread::msleep(20);
-    }
-    kill(pid, SIGKILL);
-    waitpid(pid, nullptr, 0);
-}
-
-bool socketAnswers(const std::string& path) {
-    const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    path.copy(address.sun_path, sizeof address.sun_path - 1);
-    const bool ok = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-    close(fd);
-    return ok;
-}
+constexpr long long kTenthFrames = PulseServer::kRateHz / 10;
+constexpr double kToneLevel = 2000;
+constexpr double kSilenceLevel = 100;
 
 QString socketPath(const QTemporaryDir& root) {
     return root.filePath("runtime/pulse/native");
@@ -98,7 +51,7 @@ bool PulseServer::start() {
         "HOME=" + m_root.filePath("home").toStdString(),
         "PULSE_SERVER=unix:" + socket,
     };
-    const pid_t pid = spawn(
+    const pid_t pid = serverprocess::spawn(
         {"pulseaudio", "-n", "--daemonize=no", "--exit-idle-time=-1", "--realtime=no",
          "--high-priority=no",
          "--load=module-native-protocol-unix auth-anonymous=1 socket=" + socket,
@@ -107,18 +60,10 @@ bool PulseServer::start() {
         env);
     if (pid < 0)
         return false;
-    const auto deadline = Clock::now() + std::chrono::seconds(5);
-    while (Clock::now() < deadline) {
-        if (socketAnswers(socket)) {
-            m_pid = pid;
-            return true;
-        }
-        if (waitpid(pid, nullptr, WNOHANG) == pid)
-            return false;
-        QThread::msleep(10);
-    }
-    stopChild(pid);
-    return false;
+    if (!serverprocess::waitForSocket(pid, socket, 5000))
+        return false;
+    m_pid = pid;
+    return true;
 }
 
 void PulseServer::kill() {
@@ -136,7 +81,7 @@ void PulseServer::freeze(bool frozen) {
 
 PulseServer::~PulseServer() {
     freeze(false); // a stopped server would not see the request to end
-    stopChild(m_pid);
+    serverprocess::stop(m_pid);
 }
 
 QString PulseServer::address() const {
@@ -186,10 +131,11 @@ MonitorRecorder::MonitorRecorder(const PulseServer& server) {
     if (!m_dir.isValid() || !server.running())
         return;
     m_path = m_dir.filePath("monitor.raw");
-    m_pid = spawn({"parecord", "--server=" + server.address().toStdString(),
-                   std::string("--device=") + PulseServer::kMonitorName, "--raw", "--format=s16le",
-                   "--rate=44100", "--channels=2", "--latency-msec=20", m_path.toStdString()},
-                  {});
+    m_pid = serverprocess::spawn({"parecord", "--server=" + server.address().toStdString(),
+                                  std::string("--device=") + PulseServer::kMonitorName, "--raw",
+                                  "--format=s16le", "--rate=44100", "--channels=2",
+                                  "--latency-msec=20", m_path.toStdString()},
+                                 {});
 }
 
 MonitorRecorder::~MonitorRecorder() {
@@ -197,7 +143,7 @@ MonitorRecorder::~MonitorRecorder() {
 }
 
 void MonitorRecorder::stop() {
-    stopChild(m_pid);
+    serverprocess::stop(m_pid);
     m_pid = -1;
 }
 
@@ -225,6 +171,25 @@ bool MonitorRecorder::waitForFrames(long long from, long long count, int timeout
         QThread::msleep(10);
     }
     return true;
+}
+
+bool MonitorRecorder::hearsTone(double hz) const {
+    const long long end = frames();
+    if (end < kTenthFrames)
+        return false;
+    const auto samples = left(end - kTenthFrames, kTenthFrames);
+    return rms(samples) > kToneLevel &&
+           std::abs(toneFrequencyHz(samples, PulseServer::kRateHz) - hz) < hz * 0.03;
+}
+
+bool MonitorRecorder::hearsSilence() const {
+    const long long end = frames();
+    return end >= kTenthFrames && rms(left(end - kTenthFrames, kTenthFrames)) < kSilenceLevel;
+}
+
+double MonitorRecorder::levelOfNext(long long count, int timeoutMs) const {
+    const long long from = frames();
+    return waitForFrames(from, count, timeoutMs) ? rms(left(from, count)) : -1;
 }
 
 double rms(const std::vector<std::int16_t>& samples) {

@@ -70,6 +70,13 @@ public:
     std::vector<std::int16_t> left(long long from, long long count) const;
     // Waits up to timeoutMs for `count` frames after `from` to exist; false on timeout.
     bool waitForFrames(long long from, long long count, int timeoutMs) const;
+    // Whether the last 100 ms recorded are the clean tone of `hz` at a clear level (the test
+    // songs are sines at half scale, RMS about 11600 at full volume).
+    bool hearsTone(double hz) const;
+    // Whether the last 100 ms recorded are silence (the silent sink records exact zeros).
+    bool hearsSilence() const;
+    // The level (RMS) of the next `frames` frames, once recorded; -1 after timeoutMs.
+    double levelOfNext(long long frames, int timeoutMs) const;
     void stop();
 
 private:

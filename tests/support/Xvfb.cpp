@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <spawn.h>
+#include <string>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
@@ -56,12 +57,14 @@ void stopByPid(pid_t& pid) {
 
 // Xvfb picks a free display number itself (-displayfd), so that servers started at the same
 // time by tests running side by side never race for one.
-Xvfb::Xvfb() {
+Xvfb::Xvfb(QSize screen) {
     int fds[2];
     if (pipe2(fds, O_CLOEXEC) != 0)
         return;
+    const std::string geometry =
+        std::to_string(screen.width()) + "x" + std::to_string(screen.height()) + "x24";
     m_pid = spawnQuietly(
-        {"Xvfb", "-displayfd", "3", "-screen", "0", "1024x768x24", "-nolisten", "tcp"}, fds[1]);
+        {"Xvfb", "-displayfd", "3", "-screen", "0", geometry.c_str(), "-nolisten", "tcp"}, fds[1]);
     close(fds[1]);
     if (m_pid > 0)
         m_number = readDisplayNumber(fds[0]);

@@ -1,13 +1,15 @@
 #pragma once
 
+#include <QSize>
 #include <QString>
 #include <sys/types.h>
 
-// A private X server for end-to-end tests: Xvfb on a display number it finds free,
-// 1024x768x24, no TCP. Stopped by its PID when the object goes away.
+// A private X server for end-to-end tests: Xvfb on a display number it finds free, 24 bits deep
+// (1024x768 unless a test needs room for a larger window), no TCP. Stopped by its PID when the
+// object goes away.
 class Xvfb {
 public:
-    Xvfb();
+    explicit Xvfb(QSize screen = QSize(1024, 768));
     ~Xvfb();
     Xvfb(const Xvfb&) = delete;
     Xvfb& operator=(const Xvfb&) = delete;

@@ -1,12 +1,12 @@
 // The built library as the player meets it: registered into a registry in memory, created by
 // class identifier, and driven late-bound by DISPID.
 
-#include "platform/com/PemrikGuids.h"
 #include "platform/com/PropertyBag.h"
 #include "platform/com/Runtime.h"
 #include "platform/mixer/FakeMixer.h"
 #include "platform/registry/Registry.h"
 #include "platform/registry/Stores.h"
+#include "volume/PemrikGuids.h"
 
 #include <QPixmap>
 #include <gtest/gtest.h>

@@ -3,12 +3,12 @@
 
 #include "platform/audio/Engine.h"
 #include "platform/audio/WaveLine.h"
-#include "platform/com/PemrikGuids.h"
 #include "platform/com/Sinks.h"
 #include "platform/mixer/Backends.h"
 #include "tests/platform/audio/TestSongs.h"
 #include "tests/support/PulseServer.h"
 #include "volume/Dalvex.h"
+#include "volume/PemrikGuids.h"
 
 #include <QTest>
 #include <gtest/gtest.h>
@@ -69,7 +69,7 @@ TEST(DalvexPulse, WaveLineChangedInTheDesktopsMixerRaisesVolumeChanged) {
     audio::OpenStatus status{};
     const audio::StreamId song = engine.open(testSong("tone1000-stereo-192k"), &status);
     ASSERT_NE(song, 0);
-    ASSERT_TRUE(engine.play(song));
+    ASSERT_EQ(engine.play(song), audio::CommandResult::Done);
     ASSERT_TRUE(QTest::qWaitFor([&] { return !server.sinkInputs().empty(); }, 5000));
     ASSERT_TRUE(server.pactl(
         {"set-sink-input-volume", QString::number(server.sinkInputs().front().index), "32768"}));

@@ -1,8 +1,8 @@
 #include "volume/Dalvex.h"
-#include "platform/com/PemrikGuids.h"
 #include "platform/com/PropertyBag.h"
 #include "platform/com/Sinks.h"
 #include "platform/mixer/FakeMixer.h"
+#include "volume/PemrikGuids.h"
 #include "volume/PemrikTypeLib.h"
 
 #include <QTest>

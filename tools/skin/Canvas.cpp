@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
 #include <set>
 
 namespace skin {
@@ -17,9 +18,16 @@ const QColor kTitleBottom(62, 76, 85);
 const QColor kTitleText(240, 244, 246);
 const QColor kTitleTextShadow(30, 38, 44);
 
+// Fills device pixels [x1, x2) x [y1, y2), clipped to the image.
+void fillDevice(QImage& image, int x1, int y1, int x2, int y2, QRgb rgb) {
+    for (int y = std::max(0, y1); y < std::min(image.height(), y2); ++y)
+        for (int x = std::max(0, x1); x < std::min(image.width(), x2); ++x)
+            image.setPixel(x, y, rgb);
+}
+
 void setPixel(QImage& image, int x, int y, const QColor& colour) {
-    if (image.rect().contains(x, y))
-        image.setPixel(x, y, colour.rgb());
+    const int s = scaleOf(image);
+    fillDevice(image, x * s, y * s, (x + 1) * s, (y + 1) * s, colour.rgb());
 }
 
 // Is the pixel centre (x, y) inside a rectangle whose corners are rounded with radius r?
@@ -49,9 +57,19 @@ QColor mix(const QColor& a, const QColor& b, double amountOfB) {
                   channel(a.blue(), b.blue()));
 }
 
-Canvas::Canvas(QSize size)
-    : m_image(size, QImage::Format_RGB32),
+int scaleOf(const QImage& image) {
+    return std::max(1, qRound(image.devicePixelRatio()));
+}
+
+QColor pixelAt(const QImage& image, int x, int y) {
+    const int s = scaleOf(image);
+    return QColor(image.pixel(x * s, y * s));
+}
+
+Canvas::Canvas(QSize size, int scale)
+    : m_image(size * scale, QImage::Format_RGB32), m_width(size.width()), m_height(size.height()),
       m_shape(static_cast<size_t>(size.width() * size.height()), false) {
+    m_image.setDevicePixelRatio(scale);
     m_image.fill(kKeyColour);
 }
 
@@ -93,7 +111,7 @@ void Canvas::frameShape() {
                 const bool towardsTopLeft =
                     !inShape(x - 2, y) || !inShape(x, y - 2) || !inShape(x - 1, y - 1);
                 const QColor bevel = towardsTopLeft ? kBevelLight : kBevelDark;
-                setPixel(m_image, x, y, mix(QColor(m_image.pixel(x, y)), bevel, 0.7));
+                setPixel(m_image, x, y, mix(pixelAt(m_image, x, y), bevel, 0.7));
             }
         }
     }
@@ -104,9 +122,12 @@ QImage Canvas::finish() const {
     const QRgb key = kKeyColour.rgb();
     // One step off the key in red: invisible to the eye, but the colour key leaves it opaque.
     const QRgb nearKey = qRgb(254, 128, 0);
-    for (int y = 0; y < height(); ++y) {
-        for (int x = 0; x < width(); ++x) {
-            if (!inShape(x, y))
+    // The shape is kept in whole window pixels at every scale, so the key covers whole window
+    // pixels too: the window's shape, which is computed in window pixels, then matches it.
+    const int s = scaleOf(result);
+    for (int y = 0; y < result.height(); ++y) {
+        for (int x = 0; x < result.width(); ++x) {
+            if (!inShape(x / s, y / s))
                 result.setPixel(x, y, key);
             else if (result.pixel(x, y) == key)
                 result.setPixel(x, y, nearKey);
@@ -114,30 +135,73 @@ QImage Canvas::finish() const {
     }
     // The skin pictures use far fewer than 256 colours, and stored on a palette they decode
     // faster at start-up: one byte a pixel to unpack instead of three.
-    const QImage indexed = toExactIndexed(result);
-    return indexed.isNull() ? result : indexed;
+    QImage indexed = toExactIndexed(result);
+    if (indexed.isNull())
+        return result;
+    indexed.setDevicePixelRatio(result.devicePixelRatio());
+    return indexed;
 }
 
+// Steps once per device row, so a larger scale gets a finer gradient.
 void fillGradient(QImage& image, const QRect& rect, const QColor& top, const QColor& bottom) {
-    const int rows = std::max(1, rect.height() - 1);
-    for (int y = rect.top(); y <= rect.bottom(); ++y)
-        drawHLine(image, rect.left(), rect.right(), y,
-                  mix(top, bottom, double(y - rect.top()) / rows));
+    const int s = scaleOf(image);
+    const int rows = std::max(1, rect.height() * s - 1);
+    for (int row = 0; row < rect.height() * s; ++row) {
+        const int y = rect.top() * s + row;
+        fillDevice(image, rect.left() * s, y, (rect.right() + 1) * s, y + 1,
+                   mix(top, bottom, double(row) / rows).rgb());
+    }
 }
 
 void fillRect(QImage& image, const QRect& rect, const QColor& colour) {
-    for (int y = rect.top(); y <= rect.bottom(); ++y)
-        drawHLine(image, rect.left(), rect.right(), y, colour);
+    const int s = scaleOf(image);
+    fillDevice(image, rect.left() * s, rect.top() * s, (rect.right() + 1) * s,
+               (rect.bottom() + 1) * s, colour.rgb());
 }
 
 void drawHLine(QImage& image, int x1, int x2, int y, const QColor& colour) {
-    for (int x = x1; x <= x2; ++x)
-        setPixel(image, x, y, colour);
+    fillRect(image, QRect(QPoint(x1, y), QPoint(x2, y)), colour);
 }
 
 void drawVLine(QImage& image, int x, int y1, int y2, const QColor& colour) {
-    for (int y = y1; y <= y2; ++y)
-        setPixel(image, x, y, colour);
+    fillRect(image, QRect(QPoint(x, y1), QPoint(x, y2)), colour);
+}
+
+QImage scale2x(const QImage& image) {
+    const QImage source = image.convertToFormat(QImage::Format_ARGB32);
+    QImage result(source.size() * 2, QImage::Format_ARGB32);
+    const auto at = [&](int x, int y) {
+        return source.rect().contains(x, y) ? source.pixel(x, y) : qRgba(0, 0, 0, 0);
+    };
+    for (int y = 0; y < source.height(); ++y) {
+        for (int x = 0; x < source.width(); ++x) {
+            const QRgb p = at(x, y), above = at(x, y - 1), below = at(x, y + 1);
+            const QRgb left = at(x - 1, y), right = at(x + 1, y);
+            const bool apart = above != below && left != right;
+            result.setPixel(2 * x, 2 * y, apart && left == above ? above : p);
+            result.setPixel(2 * x + 1, 2 * y, apart && above == right ? right : p);
+            result.setPixel(2 * x, 2 * y + 1, apart && left == below ? left : p);
+            result.setPixel(2 * x + 1, 2 * y + 1, apart && below == right ? below : p);
+        }
+    }
+    return result;
+}
+
+void drawGlyph(QImage& image, const std::function<void(QImage&)>& draw) {
+    if (scaleOf(image) == 1) {
+        draw(image);
+        return;
+    }
+    QImage glyph(image.size() / scaleOf(image), QImage::Format_ARGB32);
+    glyph.fill(Qt::transparent);
+    draw(glyph);
+    QImage drawn = scale2x(glyph);
+    while (drawn.width() < image.width())
+        drawn = scale2x(drawn);
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            if (qAlpha(drawn.pixel(x, y)) != 0)
+                image.setPixel(x, y, drawn.pixel(x, y));
 }
 
 void drawSunkenField(QImage& image, const QRect& rect, const QColor& fill) {
@@ -163,7 +227,7 @@ void drawButton(QImage& image, const QRect& rect) {
     drawVLine(image, rect.right(), rect.top() + 1, rect.bottom() - 1, edge);
     for (const QPoint corner :
          {rect.topLeft(), rect.topRight(), rect.bottomLeft(), rect.bottomRight()}) {
-        const QColor behind(image.pixel(corner));
+        const QColor behind = pixelAt(image, corner.x(), corner.y());
         setPixel(image, corner.x(), corner.y(), mix(behind, edge, 0.45));
     }
 }
@@ -172,16 +236,20 @@ void drawLabelButton(QImage& image, const QRect& rect, const QString& label) {
     drawButton(image, rect);
     const int x = rect.left() + (rect.width() - pixelfont::pixelTextWidth(label) + 1) / 2;
     const int y = rect.top() + (rect.height() - pixelfont::kHeight) / 2;
-    pixelfont::drawPixelText(image, x, y + 1, label, kGlyphShadow);
-    pixelfont::drawPixelText(image, x, y, label, kGlyphInk);
+    drawGlyph(image, [&](QImage& glyph) {
+        pixelfont::drawPixelText(glyph, x, y + 1, label, kGlyphShadow);
+        pixelfont::drawPixelText(glyph, x, y, label, kGlyphInk);
+    });
 }
 
 void drawTitleStrip(QImage& image, int width, int height, const QString& caption, int gripEnd) {
     fillGradient(image, QRect(0, 0, width, height - 1), kTitleTop, kTitleBottom);
     drawHLine(image, 0, width - 1, height - 1, QColor(36, 44, 50));
     const int textY = (height - pixelfont::kHeight) / 2;
-    pixelfont::drawPixelText(image, 7, textY + 1, caption, kTitleTextShadow, true);
-    pixelfont::drawPixelText(image, 6, textY, caption, kTitleText, true);
+    drawGlyph(image, [&](QImage& glyph) {
+        pixelfont::drawPixelText(glyph, 7, textY + 1, caption, kTitleTextShadow, true);
+        pixelfont::drawPixelText(glyph, 6, textY, caption, kTitleText, true);
+    });
 
     // Engraved grip lines between the caption and the window buttons.
     const int gripStart = 6 + pixelfont::pixelTextWidth(caption, true) + 8;
@@ -191,14 +259,8 @@ void drawTitleStrip(QImage& image, int width, int height, const QString& caption
     }
 }
 
-void drawMinusMark(QImage& image, const QRect& area) {
-    const int x = area.left() + (area.width() - 5) / 2;
-    const int y = area.top() + area.height() / 2 + 1;
-    fillRect(image, QRect(x + 1, y + 1, 5, 2), kTitleTextShadow);
-    fillRect(image, QRect(x, y, 5, 2), kTitleText);
-}
-
-void drawCrossMark(QImage& image, const QRect& area) {
+namespace {
+void drawCrossStrokes(QImage& image, const QRect& area) {
     // Seven rows, each diagonal two pixels wide: as heavy as the two-pixel minus beside it.
     constexpr int kRows = 7;
     const int x = area.left() + (area.width() - (kRows + 2)) / 2;
@@ -209,6 +271,18 @@ void drawCrossMark(QImage& image, const QRect& area) {
             drawHLine(image, x + kRows - 1 - row + dx, x + kRows - row + dx, y + row + dx, colour);
         }
     }
+}
+} // namespace
+
+void drawMinusMark(QImage& image, const QRect& area) {
+    const int x = area.left() + (area.width() - 5) / 2;
+    const int y = area.top() + area.height() / 2 + 1;
+    fillRect(image, QRect(x + 1, y + 1, 5, 2), kTitleTextShadow);
+    fillRect(image, QRect(x, y, 5, 2), kTitleText);
+}
+
+void drawCrossMark(QImage& image, const QRect& area) {
+    drawGlyph(image, [&](QImage& glyph) { drawCrossStrokes(glyph, area); });
 }
 
 QImage toExactIndexed(const QImage& image) {

@@ -5,6 +5,7 @@
 #include <QPoint>
 #include <QRect>
 
+#include <functional>
 #include <vector>
 
 // Drawing primitives of the skin pictures. All of them set whole pixels, so the pictures are
@@ -16,16 +17,25 @@ inline const QColor kKeyColour(255, 128, 0);
 inline const QColor kPanelGrey(206, 206, 206);
 inline const QColor kFieldBlue(126, 152, 161);
 
+// Every drawing function below takes window pixels (logical coordinates). A picture drawn for
+// a larger scale carries it as its device pixel ratio (1 or 2): a window pixel then covers
+// scale x scale pixels of the picture, gradients step once per picture row, and glyphs (text,
+// marks) are enlarged with Scale2x, which rounds their diagonals instead of doubling them.
+int scaleOf(const QImage& image);
+// The colour at a window pixel (its top-left picture pixel).
+QColor pixelAt(const QImage& image, int x, int y);
+
 // A picture under construction together with the set of pixels that belong to the window's
 // shape. finish() paints everything outside the shape in the key colour and guarantees that
-// nothing inside it is the key colour.
+// nothing inside it is the key colour. The shape is held in window pixels at every scale.
 class Canvas {
 public:
-    explicit Canvas(QSize size);
+    explicit Canvas(QSize size, int scale = 1);
 
     QImage& image() { return m_image; }
-    int width() const { return m_image.width(); }
-    int height() const { return m_image.height(); }
+    // In window pixels.
+    int width() const { return m_width; }
+    int height() const { return m_height; }
 
     // Adds a rectangle with rounded corners of the given radius (0: square) to the shape.
     void addToShape(const QRect& rect, int radius);
@@ -43,6 +53,8 @@ private:
     bool onShapeBorder(int x, int y, int ring) const;
 
     QImage m_image;
+    int m_width;
+    int m_height;
     std::vector<bool> m_shape;
 };
 
@@ -57,6 +69,14 @@ void fillGradient(QImage& image, const QRect& rect, const QColor& top, const QCo
 void fillRect(QImage& image, const QRect& rect, const QColor& colour);
 void drawHLine(QImage& image, int x1, int x2, int y, const QColor& colour);
 void drawVLine(QImage& image, int x, int y1, int y2, const QColor& colour);
+
+// Scale2x (EPX): each pixel becomes four, and where two neighbours that meet at a corner agree
+// the corner takes their colour, so diagonals stay smooth. Outside the image is transparent.
+QImage scale2x(const QImage& image);
+
+// Runs `draw` on a transparent picture at scale 1 and puts what it drew, enlarged with Scale2x
+// to the image's scale, over the image; at scale 1 it draws on the image itself.
+void drawGlyph(QImage& image, const std::function<void(QImage&)>& draw);
 
 // A recessed field: rect is filled, and a bevel is drawn on the ring of pixels just outside it.
 void drawSunkenField(QImage& image, const QRect& rect, const QColor& fill);

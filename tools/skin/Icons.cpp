@@ -258,8 +258,8 @@ QImage drawWindowIcon16() {
     return toExactIndexed(withBinaryAlpha(drawSmoothMark(16)));
 }
 
-QImage drawWindowIcon48() {
-    return drawSmoothMark(48);
+QImage drawWindowIcon(int size) {
+    return drawSmoothMark(size);
 }
 
 QImage drawAboutIcon() {
@@ -287,18 +287,18 @@ QImage drawDalvexToolbox() {
     return image;
 }
 
-QImage drawClosedFolderIcon() {
+QImage drawClosedFolderIcon(int scale) {
     QImage image(16, 16, QImage::Format_ARGB32);
     image.fill(Qt::transparent);
     drawClosedFolder(image);
-    return toClassicIndexed(image);
+    return toClassicIndexed(scale == 2 ? scale2x(image) : image);
 }
 
-QImage drawOpenFolderIcon() {
+QImage drawOpenFolderIcon(int scale) {
     QImage image(16, 16, QImage::Format_ARGB32);
     image.fill(Qt::transparent);
     drawOpenFolder(image);
-    return toClassicIndexed(image);
+    return toClassicIndexed(scale == 2 ? scale2x(image) : image);
 }
 
 } // namespace skin

@@ -5,14 +5,16 @@
 // The program's icons, the volume control's pictures and the directory list's folders.
 namespace skin {
 
-QImage drawWindowIcon16();  // 16 x 16, at most 256 colours, one-bit transparency
-QImage drawWindowIcon48();  // 48 x 48, full colour with alpha
+QImage drawWindowIcon16(); // 16 x 16, at most 256 colours, one-bit transparency
+// The same mark at a size the desktop asks for (24, 32, 48 and up): full colour with alpha.
+QImage drawWindowIcon(int size);
 QImage drawAboutIcon();     // 32 x 32, the 16 colours of the classic palette
 QImage drawDalvexFace();    // 32 x 32, 16 colours, transparent background
 QImage drawDalvexToolbox(); // 16 x 15, 24-bit
-// The directory list's folders, 16 x 16, 16 colours, transparent background: an open one for
-// the current directory and its ancestors, a closed one for the subdirectories.
-QImage drawOpenFolderIcon();
-QImage drawClosedFolderIcon();
+// The directory list's folders, 16 x 16 window pixels, 16 colours, transparent background: an
+// open one for the current directory and its ancestors, a closed one for the subdirectories.
+// At scale 2 (32 x 32) the pixel art is enlarged with Scale2x, in the same colours.
+QImage drawOpenFolderIcon(int scale = 1);
+QImage drawClosedFolderIcon(int scale = 1);
 
 } // namespace skin

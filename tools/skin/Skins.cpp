@@ -82,8 +82,10 @@ void drawTransportButtons(QImage& image) {
                                Transport::Stop, Transport::Next};
     for (int i = 0; i < 5; ++i) {
         drawButton(image, kTransport[i]);
-        drawTransportGlyph(image, kTransport[i], kinds[i], kGlyphShadow, 1);
-        drawTransportGlyph(image, kTransport[i], kinds[i], kGlyphInk, 0);
+        drawGlyph(image, [&](QImage& glyph) {
+            drawTransportGlyph(glyph, kTransport[i], kinds[i], kGlyphShadow, 1);
+            drawTransportGlyph(glyph, kTransport[i], kinds[i], kGlyphInk, 0);
+        });
     }
 }
 
@@ -115,21 +117,23 @@ void drawMenuButton(QImage& image) {
     // A small downward arrow: the button opens a menu.
     const int x = kMenuButton.left() + 4;
     const int y = kMenuButton.top() + 5;
-    for (int row = 0; row < 3; ++row)
-        drawHLine(image, x + row, x + 4 - row, y + row, kGlyphInk);
+    drawGlyph(image, [&](QImage& glyph) {
+        for (int row = 0; row < 3; ++row)
+            drawHLine(glyph, x + row, x + 4 - row, y + row, kGlyphInk);
+    });
 }
 
 } // namespace
 
-QImage drawPlayerBar() {
-    Canvas canvas(QSize(293, 66));
+QImage drawPlayerBar(int scale) {
+    Canvas canvas(QSize(293, 66), scale);
     canvas.addToShape(QRect(0, 0, 293, 66), kCornerRadius);
     // Square at the top: the drag area reaches into the top-left corner, and every pixel
     // under a click area must stay opaque.
     canvas.addToShape(QRect(0, 0, 293, kTitleHeight), 0);
     QImage& image = canvas.image();
-    fillRect(image, image.rect(), kPanelGrey);
-    drawTitleStrip(image, image.width(), kTitleHeight, QStringLiteral("Quiva"),
+    fillRect(image, QRect(0, 0, canvas.width(), canvas.height()), kPanelGrey);
+    drawTitleStrip(image, canvas.width(), kTitleHeight, QStringLiteral("Quiva"),
                    kMinusArea.left() - 6);
     drawMinusMark(image, kMinusArea);
     drawCrossMark(image, kCrossArea);
@@ -145,18 +149,20 @@ QImage drawPlayerBar() {
     return canvas.finish();
 }
 
-QImage drawPlaylistPanel() {
-    Canvas canvas(QSize(293, 300));
+QImage drawPlaylistPanel(int scale) {
+    Canvas canvas(QSize(293, 300), scale);
     const QRect tab(6, 0, 80, 22);
     canvas.addToShape(tab, 4);
     canvas.addToShape(QRect(0, 8, 293, 292), kCornerRadius);
     QImage& image = canvas.image();
-    fillRect(image, image.rect(), kPanelGrey);
+    fillRect(image, QRect(0, 0, canvas.width(), canvas.height()), kPanelGrey);
     fillGradient(image, tab.adjusted(0, 0, 0, -2), QColor(112, 134, 145), QColor(84, 102, 112));
     const QString caption = QStringLiteral("PLAYLIST");
     const int captionX = tab.left() + (tab.width() - pixelfont::pixelTextWidth(caption)) / 2;
-    pixelfont::drawPixelText(image, captionX + 1, 7, caption, QColor(30, 38, 44));
-    pixelfont::drawPixelText(image, captionX, 6, caption, QColor(240, 244, 246));
+    drawGlyph(image, [&](QImage& glyph) {
+        pixelfont::drawPixelText(glyph, captionX + 1, 7, caption, QColor(30, 38, 44));
+        pixelfont::drawPixelText(glyph, captionX, 6, caption, QColor(240, 244, 246));
+    });
     drawHLine(image, tab.left(), tab.right(), tab.bottom() - 1, QColor(36, 44, 50));
 
     drawSunkenField(image, kListField.adjusted(-1, -1, 1, 1), kFieldBlue);
@@ -170,14 +176,14 @@ QImage drawPlaylistPanel() {
     return canvas.finish();
 }
 
-QImage drawCreatorPanel() {
-    Canvas canvas(QSize(300, 200));
+QImage drawCreatorPanel(int scale) {
+    Canvas canvas(QSize(300, 200), scale);
     canvas.addToShape(QRect(0, 0, 300, 200), kCornerRadius);
     QImage& image = canvas.image();
-    fillRect(image, image.rect(), kPanelGrey);
+    fillRect(image, QRect(0, 0, canvas.width(), canvas.height()), kPanelGrey);
     const QRect minusArea(269, 0, 7, 17);
     const QRect crossArea(280, 0, 9, 17);
-    drawTitleStrip(image, image.width(), kTitleHeight, QStringLiteral("PLAYLIST CREATOR"),
+    drawTitleStrip(image, canvas.width(), kTitleHeight, QStringLiteral("PLAYLIST CREATOR"),
                    minusArea.left() - 6);
     drawMinusMark(image, minusArea);
     drawCrossMark(image, crossArea);

@@ -1,6 +1,7 @@
-// quiva-skin-gen ROOT: draws the skin pictures and icons and writes them below ROOT
-// (player/resources/, volume/resources/ and platform/ui/resources/). Exits with 1 if any file
-// cannot be written.
+// quiva-skin-gen ROOT: draws the skin pictures and icons (the skin pictures and folders at
+// scales 1 and 2, as NAME.png and NAME@2x.png; the window icon at the desktop's sizes) and writes
+// them below ROOT (player/resources/, volume/resources/ and platform/ui/resources/). Exits with 1
+// if any file cannot be written.
 
 #include "tools/skin/Icons.h"
 #include "tools/skin/Skins.h"
@@ -39,17 +40,28 @@ int main(int argc, char** argv) {
         return 2;
     }
     const QDir root(QString::fromLocal8Bit(argv[1]));
+    const auto at = [](QImage (*draw)(int), int value) { return [=] { return draw(value); }; };
     const Output outputs[] = {
-        {"player/resources/skin-bar.png", skin::drawPlayerBar},
-        {"player/resources/skin-playlist.png", skin::drawPlaylistPanel},
-        {"player/resources/skin-creator.png", skin::drawCreatorPanel},
+        {"player/resources/skin-bar.png", at(skin::drawPlayerBar, 1)},
+        {"player/resources/skin-bar@2x.png", at(skin::drawPlayerBar, 2)},
+        {"player/resources/skin-playlist.png", at(skin::drawPlaylistPanel, 1)},
+        {"player/resources/skin-playlist@2x.png", at(skin::drawPlaylistPanel, 2)},
+        {"player/resources/skin-creator.png", at(skin::drawCreatorPanel, 1)},
+        {"player/resources/skin-creator@2x.png", at(skin::drawCreatorPanel, 2)},
         {"player/resources/quiva-16.png", skin::drawWindowIcon16},
-        {"player/resources/quiva-48.png", skin::drawWindowIcon48},
+        {"player/resources/quiva-24.png", at(skin::drawWindowIcon, 24)},
+        {"player/resources/quiva-32.png", at(skin::drawWindowIcon, 32)},
+        {"player/resources/quiva-48.png", at(skin::drawWindowIcon, 48)},
+        {"player/resources/quiva-64.png", at(skin::drawWindowIcon, 64)},
+        {"player/resources/quiva-128.png", at(skin::drawWindowIcon, 128)},
+        {"player/resources/quiva-256.png", at(skin::drawWindowIcon, 256)},
         {"player/resources/about-icon.png", skin::drawAboutIcon},
         {"volume/resources/dalvex-face.png", skin::drawDalvexFace},
         {"volume/resources/dalvex-toolbox.png", skin::drawDalvexToolbox},
-        {"platform/ui/resources/folder-open.png", skin::drawOpenFolderIcon},
-        {"platform/ui/resources/folder-closed.png", skin::drawClosedFolderIcon},
+        {"platform/ui/resources/folder-open.png", at(skin::drawOpenFolderIcon, 1)},
+        {"platform/ui/resources/folder-open@2x.png", at(skin::drawOpenFolderIcon, 2)},
+        {"platform/ui/resources/folder-closed.png", at(skin::drawClosedFolderIcon, 1)},
+        {"platform/ui/resources/folder-closed@2x.png", at(skin::drawClosedFolderIcon, 2)},
     };
     int status = 0;
     for (const Output& output : outputs) {

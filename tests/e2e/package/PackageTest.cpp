@@ -2,6 +2,7 @@
 // this build installed with prefix /usr, in a fresh root that is then moved elsewhere, so that
 // nothing installed can depend on where it was first written. Nothing touches the real system.
 
+#include "player/mpris/MprisNames.h"
 #include "tests/support/TempTree.h"
 #include "tests/support/Xvfb.h"
 
@@ -149,6 +150,10 @@ TEST_F(InstalledRoot, DesktopEntryIconsAndMetadataAreValidAndNameInstalledFiles)
     const QString desktopId = launchable.match(QString::fromUtf8(readAll(metainfo))).captured(1);
     EXPECT_TRUE(QFile::exists(installed("share/applications/" + desktopId)))
         << desktopId.toStdString();
+    // The media controls name the entry the desktop shows the player by (its icon and name).
+    const QString mediaControlsEntry = QString::fromLatin1(mpris::kDesktopEntry) + ".desktop";
+    EXPECT_TRUE(QFile::exists(installed("share/applications/" + mediaControlsEntry)))
+        << mediaControlsEntry.toStdString();
 }
 
 // Registers the control per user (the package does it system-wide), starts the moved player on a
@@ -201,7 +206,7 @@ TEST_F(InstalledRoot, PackageDependsOnItsLibrariesAndRegistersTheControlSystemWi
         GTEST_SKIP() << "no package given (QUIVA_DEB); `make deb` builds one and runs this";
     const QString depends = runToEnd("dpkg-deb", {"-f", packageFile(), "Depends"}).output;
     for (const char* library :
-         {"libc6", "libqt6widgets6", "libmpg123-0", "libpulse0", "libasound2"})
+         {"libc6", "libqt6widgets6", "libmpg123-0", "libpulse0", "libasound2", "qt6-wayland"})
         EXPECT_TRUE(depends.contains(library))
             << library << " missing from " << depends.toStdString();
 

@@ -4,6 +4,7 @@
 
 #include <QFile>
 #include <QImage>
+#include <QFileInfo>
 #include <QProcess>
 #include <QThread>
 #include <algorithm>
@@ -42,16 +43,10 @@ protected:
         ASSERT_TRUE(pulse.running()) << "cannot start a private PulseAudio server";
         pulse.exportAddress(); // the player inherits PULSE_SERVER
         registerVolumeControl();
-        // Listed by name: "high" (1000 Hz, 20 s) is row 0, "low" (440 Hz, 3 s) is row 1, "mid"
-        // (880 Hz, 3 s) is row 2, "short" (770 Hz, 0.3 s) is row 3.
-        copySong("tone1000-stereo-192k", "high");
-        copySong("tone440-stereo-44k", "low");
-        copySong("tone880-stereo-44k", "mid");
-        copySong("tone770-stereo-44k-short", "short");
+        const QString music = fillMusicFolder();
         if (HasFatalFailure())
             return;
-        tree.file("program/quiva.ini",
-                  "[quiva]\nDIR=" + tree.path("music").toUtf8() + "/\nHEIGHT=5580\n");
+        tree.file("program/quiva.ini", "[quiva]\nDIR=" + music.toUtf8() + "/\nHEIGHT=5580\n");
         ASSERT_TRUE(recorder.running()) << "cannot record the sink's monitor";
         ASSERT_TRUE(player.start()) << "cannot start the player on a private X server";
         windowId = player.waitForWindow();
@@ -67,11 +62,22 @@ protected:
         ASSERT_EQ(QProcess::execute(build + "/bin/quiva-regsvr", {build + "/lib/libDalvex.so"}), 0);
     }
 
-    void copySong(const char* made, const char* as) {
-        tree.folder("music");
-        ASSERT_TRUE(QFile::copy(QString::fromStdString(songFile(made)),
-                                tree.path("music") + "/" + as + ".mp3"))
-            << songFile(made);
+    // The folder the player lists, with its songs in it.
+    virtual QString fillMusicFolder() {
+        // Listed by name: "high" (1000 Hz, 20 s) is row 0, "low" (440 Hz, 3 s) is row 1, "mid"
+        // (880 Hz, 3 s) is row 2, "short" (770 Hz, 0.3 s) is row 3.
+        copySong("tone1000-stereo-192k", "music/high.mp3");
+        copySong("tone440-stereo-44k", "music/low.mp3");
+        copySong("tone880-stereo-44k", "music/mid.mp3");
+        copySong("tone770-stereo-44k-short", "music/short.mp3");
+        return tree.path("music");
+    }
+
+    // Copies a made song to `as`, a path in the tree.
+    void copySong(const char* made, const QString& as) {
+        tree.folder(QFileInfo(as).path());
+        ASSERT_TRUE(QFile::copy(QString::fromStdString(songFile(made)), tree.path(as)))
+            << songFile(made) << " to " << as.toStdString();
     }
 
     static int rowY(int row) { return PlayerProcess::entryY(row); }
@@ -329,6 +335,43 @@ TEST_F(PlayerSoundTest, ExitFromTheMenuWhilePlayingEndsCleanlyAndSilently) {
     ASSERT_TRUE(player.waitForExit(5000)) << "the player does not end";
     EXPECT_EQ(player.exitCode(), 0);
     EXPECT_TRUE(waitFor(silent, 1000)) << "the song is still heard after the exit";
+}
+
+// Names as a Linux file system keeps them: extensions in capitals, and a folder path so full of
+// spaces that, escaped, it did not fit the 255-character buffer of the short path.
+class PlayerSoundNamesTest : public PlayerSoundTest {
+protected:
+    static constexpr const char* kLongFolder =
+        "Various Artists Collection/The Very Best Of The Great American Songbook (Remastered "
+        "Deluxe Edition 2011)/Disc 1 of 2 - Bonus Live Material";
+    static constexpr const char* kLongName =
+        "07 - It Had To Be You (Live At The Royal Albert Hall 1998).mp3";
+
+    QString fillMusicFolder() override {
+        // Listed by name: the long one is row 0, "Other" row 1, "SONG" row 2.
+        const QString folder = kLongFolder;
+        copySong("tone440-stereo-44k", folder + "/" + kLongName);
+        copySong("tone880-stereo-44k", folder + "/Other.Mp3");
+        copySong("tone1000-stereo-192k", folder + "/SONG.MP3");
+        return tree.path(folder);
+    }
+};
+
+TEST_F(PlayerSoundNamesTest, EntriesPlayWhateverTheCaseOfTheirNamesAndTheLengthOfTheirPaths) {
+    const QString longPath = tree.path(QString(kLongFolder) + "/" + kLongName);
+    ASSERT_GE(longPath.toUtf8().size(), 222);
+    ASSERT_GE(longPath.count(' '), 33);
+    const struct {
+        int row;
+        double hz;
+        const char* song;
+    } cases[] = {{0, 440, "the song at the end of the long path"},
+                 {1, 880, "Other.Mp3"},
+                 {2, 1000, "SONG.MP3"}};
+    for (const auto& c : cases) {
+        player.doubleClickEntry(c.row);
+        EXPECT_TRUE(waitFor(toneOf(c.hz), 5000)) << c.song << " is not heard";
+    }
 }
 
 } // namespace

@@ -8,12 +8,16 @@
 #include "platform/com/Sinks.h"
 #include "platform/registry/Stores.h"
 #include "tests/platform/testcontrol/TestControl.h"
+#include "tests/support/ChildProcess.h"
 #include "tests/support/TempTree.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <QProcess>
 #include <QTest>
 #include <QWidget>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 namespace {
 
@@ -215,27 +219,84 @@ protected:
     }
 };
 
+// A copy of the test library at `relative` in `tree`, with the given rights on the file and on
+// its folder.
+QString copyOfTheLibrary(TempTree& tree, const QString& relative, QFile::Permissions file,
+                         QFile::Permissions folder) {
+    const QString copy = tree.file(relative, readAll(QUIVA_TESTCONTROL));
+    QFile::setPermissions(copy, file);
+    QFile::setPermissions(QFileInfo(copy).absolutePath(), folder);
+    return copy;
+}
+
+constexpr QFile::Permissions kOwnerAll = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
+                                         QFile::ReadUser | QFile::WriteUser | QFile::ExeUser;
+constexpr QFile::Permissions kOthersRead =
+    QFile::ReadGroup | QFile::ExeGroup | QFile::ReadOther | QFile::ExeOther;
+
 TEST_F(LoadFailureTest, EachFailureHasItsOwnResultAndMessage) {
     EXPECT_EQ(createOther(), REGDB_E_CLASSNOTREG);
 
-    registerPath("");
-    EXPECT_EQ(createOther(), REGDB_E_CLASSNOTREG);
-    EXPECT_NE(com::lastError().find("no in-process server"), std::string::npos);
+    TempTree tree;
+    const QString safe =
+        copyOfTheLibrary(tree, "safe/libcopy.so", kOwnerAll | kOthersRead, kOwnerAll | kOthersRead);
+    const QString inOpenFolder = copyOfTheLibrary(tree, "open/libcopy.so", kOwnerAll | kOthersRead,
+                                                  kOwnerAll | kOthersRead | QFile::WriteOther);
+    const QString groupWritable = copyOfTheLibrary(
+        tree, "group/libcopy.so", kOwnerAll | kOthersRead | QFile::WriteGroup, kOwnerAll);
+    const QString relative = QDir::current().relativeFilePath(safe);
+    const struct {
+        QString path;
+        HRESULT result;
+        QString says; // part of the explanation
+    } cases[] = {
+        {"", REGDB_E_CLASSNOTREG, "no in-process server"},
+        {"/nonexistent/libgone.so", CO_E_DLLNOTFOUND, "/nonexistent/libgone.so"},
+        {relative, CO_E_DLLNOTFOUND, "not an absolute path"},
+        {"/dev/zero", CO_E_DLLNOTFOUND, "not a regular file"},
+        {QUIVA_TESTCONTROL_WRONGABI, CO_E_WRONG_ABI, "ABI"},
+        {QUIVA_TESTCONTROL_NOEXPORT, CO_E_ERRORINDLL, "DllGetClassObject"},
+        {inOpenFolder, E_ACCESSDENIED, tree.path("open") + " may be changed by users other"},
+        {groupWritable, E_ACCESSDENIED, groupWritable + " may be changed by users other"},
+        // Real libraries that do not serve this class: one in a folder of its own under /tmp,
+        // whose sticky bit keeps others from replacing what is in it.
+        {QUIVA_TESTCONTROL, CLASS_E_CLASSNOTAVAILABLE, "does not give out class"},
+        {safe, CLASS_E_CLASSNOTAVAILABLE, "does not give out class"},
+    };
+    for (const auto& failure : cases) {
+        SCOPED_TRACE(failure.path.toStdString());
+        registerPath(failure.path.toStdString());
+        EXPECT_EQ(com::describe(createOther()), com::describe(failure.result));
+        EXPECT_TRUE(QString::fromStdString(com::lastError()).contains(failure.says))
+            << com::lastError();
+    }
+}
 
-    registerPath("/nonexistent/libgone.so");
-    EXPECT_EQ(createOther(), CO_E_DLLNOTFOUND);
-    EXPECT_NE(com::lastError().find("/nonexistent/libgone.so"), std::string::npos);
+// A FIFO where the library should be would block its opening for good: it is refused unopened.
+TEST_F(LoadFailureTest, AFifoRegisteredAsTheLibraryIsRefusedWithoutWaiting) {
+    TempTree tree;
+    const QString fifo = tree.path("libfifo.so");
+    ASSERT_EQ(::mkfifo(fifo.toLocal8Bit().constData(), 0755), 0);
+    registerPath(fifo.toStdString());
+    const int outcome = exitCodeInChild(
+        [&] {
+            void* out = nullptr;
+            return CoCreateInstance(kOther, nullptr, CLSCTX_INPROC_SERVER, IUnknown::kIid, &out) ==
+                           CO_E_DLLNOTFOUND
+                       ? 0
+                       : 1;
+        },
+        tree.path("errors.txt"));
+    EXPECT_EQ(outcome, 0) << "-1: the creation hung";
+}
 
-    registerPath(QUIVA_TESTCONTROL_WRONGABI);
-    EXPECT_EQ(createOther(), CO_E_WRONG_ABI);
-    EXPECT_NE(com::lastError().find("ABI"), std::string::npos);
-
-    registerPath(QUIVA_TESTCONTROL_NOEXPORT);
-    EXPECT_EQ(createOther(), CO_E_ERRORINDLL);
-    EXPECT_NE(com::lastError().find("DllGetClassObject"), std::string::npos);
-
-    registerPath(QUIVA_TESTCONTROL); // a real library that does not serve this class
-    EXPECT_EQ(createOther(), CLASS_E_CLASSNOTAVAILABLE);
+// A library that ends the process from its constructor is named on stderr before that.
+TEST_F(LoadFailureTest, TheLibraryIsNamedBeforeItsCodeRuns) {
+    const RegsvrRun run = regsvr({QStringLiteral(QUIVA_TESTCONTROL_EXITS)});
+    EXPECT_EQ(run.exitCode, testcontrol::kBrokenConstructorExitCode);
+    const QString real = QFileInfo(QStringLiteral(QUIVA_TESTCONTROL_EXITS)).canonicalFilePath();
+    EXPECT_TRUE(run.output.contains("loading component library " + real))
+        << run.output.toStdString();
 }
 
 // A library cut inside its code would crash dlopen with SIGBUS: it is refused before that.

@@ -7,6 +7,7 @@
 
 #include <QTest>
 #include <QWidget>
+#include <functional>
 #include <gtest/gtest.h>
 #include <thread>
 
@@ -236,6 +237,77 @@ TEST_F(UserControlTest, CallsFromAnotherThreadAreRefused) {
     EXPECT_EQ(save, RPC_E_WRONG_THREAD);
     EXPECT_EQ(close, RPC_E_WRONG_THREAD);
     EXPECT_FALSE(control->closed());
+}
+
+// The last reference may go on any thread: the control is then closed and destroyed on its
+// own, where its window and running timer live, when that thread's event loop next runs.
+TEST_F(UserControlTest, LastReleaseFromAnotherThreadDestroysTheControlOnItsOwnThread) {
+    auto control = make();
+    QWidget host;
+    control->SetHost(&host);
+    control->Timer1.setEnabled(true);
+    std::thread other([held = std::move(control)]() mutable { held.reset(); });
+    other.join();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return m_gone; }, 5000));
+    EXPECT_EQ(m_log.back(), "Terminate") << "closed on its own thread before it went";
+}
+
+// A closed control runs none of its own code again: every member is refused.
+TEST_F(UserControlTest, CallsOnAClosedControlAreRefused) {
+    auto control = make();
+    int notified = 0;
+    auto sink = ComPtr<com::PropertyNotifySink>::adopt(
+        new com::PropertyNotifySink([&](DISPID, const std::string&) { ++notified; }));
+    DWORD cookie = 0;
+    ASSERT_EQ(
+        com::connectSink(control->identity(), IPropertyNotifySink::kIid, sink->identity(), &cookie),
+        S_OK);
+    ASSERT_EQ(control->Close(), S_OK);
+    m_log.clear();
+    auto bag = com::makePropertyBag();
+    VARIANT saved = com::makeI4(100);
+    bag->Write("Value", &saved);
+    QWidget host;
+    const struct {
+        const char* call;
+        std::function<HRESULT()> make;
+    } calls[] = {
+        {"put Value",
+         [&] { return com::putProperty(control.get(), kDispidValue, com::makeI4(5)); }},
+        {"get Value",
+         [&] {
+             VARIANT result;
+             return com::getProperty(control.get(), kDispidValue, &result);
+         }},
+        {"Report", [&] { return com::callMethod(control.get(), kDispidReport, {com::makeI4(1)}); }},
+        {"GetIDsOfNames",
+         [&] {
+             const char* names[] = {"Value"};
+             DISPID id = 0;
+             return control->GetIDsOfNames(names, 1, &id);
+         }},
+        {"InitNew", [&] { return control->InitNew(); }},
+        {"Load", [&] { return control->Load(bag.get()); }},
+        {"Save", [&] { return control->Save(bag.get()); }},
+        {"FindConnectionPoint",
+         [&] {
+             ComPtr<IConnectionPoint> point;
+             return control->FindConnectionPoint(kIidProbeEvents, point.put());
+         }},
+        {"SetHost", [&] { return control->SetHost(&host); }},
+        {"SetObjectRect", [&] { return control->SetObjectRect(0, 0, 900, 900); }},
+        {"GetExtent",
+         [&] {
+             LONG width = 0, height = 0;
+             return control->GetExtent(&width, &height);
+         }},
+    };
+    for (const auto& call : calls)
+        EXPECT_EQ(com::describe(call.make()), com::describe(E_UNEXPECTED)) << call.call;
+    EXPECT_EQ(control->value(), 0) << "a put reached the closed control";
+    EXPECT_EQ(notified, 0);
+    EXPECT_TRUE(m_log.empty()) << "hooks ran on the closed control: " << m_log.front();
+    EXPECT_EQ(control->Close(), S_OK);
 }
 
 TEST_F(UserControlTest, HostBackgroundColourComesAsBgr) {

@@ -32,7 +32,10 @@ TEST(DirList, OpensTheCurrentDirectoryAndItsAncestorsAndClosesItsSubdirectories)
     const QIcon closed = list.item(current + 1)->icon();
     ASSERT_FALSE(open.isNull());
     ASSERT_FALSE(closed.isNull());
-    EXPECT_EQ(open.availableSizes(), QList<QSize>{QSize(16, 16)});
+    EXPECT_EQ(open.availableSizes(), (QList<QSize>{QSize(16, 16), QSize(32, 32)}));
+    // Two device pixels a window pixel get the folder drawn for them, not the small one doubled.
+    EXPECT_EQ(open.pixmap(QSize(16, 16), 2.0).toImage().convertToFormat(QImage::Format_ARGB32),
+              QImage(":/platform/folder-open@2x.png").convertToFormat(QImage::Format_ARGB32));
     EXPECT_NE(open.pixmap(16).toImage(), closed.pixmap(16).toImage());
     for (int row = 0; row < list.count(); ++row) {
         const QIcon& expected = row <= current ? open : closed;

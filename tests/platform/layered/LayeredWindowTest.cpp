@@ -104,6 +104,23 @@ TEST(LayeredWindow, ShapeFollowsSizeChangesAndExplicitInvalidation) {
     EXPECT_TRUE(w.window.mask().contains(QPoint(120, 20)));
 }
 
+// A resize leaves the new shape pending; the paint that would show the resized window applies
+// it first, so no frame shows the key colour where the window grew.
+TEST(LayeredWindow, PendingShapeIsAppliedBeforeThePaintThatShowsIt) {
+    SkinnedWindow w;
+    w.window.show();
+    ASSERT_TRUE(w.makeLayered(kOrange));
+    auto* lower = new QWidget(&w.window);
+    SkinnedWindow::paint(lower, Qt::white);
+    lower->setGeometry(0, 150, 20, 20);
+    lower->show();
+    w.window.resize(200, 300);
+    EXPECT_FALSE(w.window.mask().contains(QPoint(5, 155)));
+    QEvent paintNow(QEvent::UpdateRequest);
+    QCoreApplication::sendEvent(&w.window, &paintNow);
+    EXPECT_TRUE(w.window.mask().contains(QPoint(5, 155)));
+}
+
 TEST(LayeredWindow, WindowEntirelyInTheKeyColourVanishes) {
     QWidget window;
     SkinnedWindow::paint(&window, QColor(255, 128, 0));
@@ -121,9 +138,11 @@ TEST(LayeredWindow, OtherKeyLeavesTheOrangeAndClearingTheBitEndsTheShape) {
     ASSERT_TRUE(w.makeLayered(0x00FFFFFF)); // white is the key now
     EXPECT_TRUE(w.window.mask().contains(QPoint(5, 5)));
     EXPECT_FALSE(w.window.mask().contains(QPoint(20, 20)));
+    EXPECT_EQ(layered::colourKey(&w.window), qRgb(255, 255, 255));
 
     SetWindowLongA(&w.window, GWL_EXSTYLE, 0);
     EXPECT_TRUE(w.window.mask().isEmpty());
+    EXPECT_EQ(layered::colourKey(&w.window), std::nullopt);
     w.window.resize(300, 300);
     settle();
     EXPECT_TRUE(w.window.mask().isEmpty());

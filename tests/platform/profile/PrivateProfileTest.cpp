@@ -9,9 +9,11 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <fcntl.h>
 #include <functional>
 #include <random>
 #include <string>
+#include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -204,6 +206,135 @@ TEST_F(PrivateProfileTest, AReadOnlyDirectoryKeepsTheOldFile) {
     EXPECT_EQ(readAll(tree.path("ro/quiva.ini")), "[quiva]\ndir=/a/\n");
     EXPECT_EQ(QDir(tree.path("ro")).entryList(QDir::Files | QDir::Hidden),
               QStringList{"quiva.ini"});
+}
+
+struct Attributes {
+    mode_t mode;
+    uid_t owner;
+    gid_t group;
+    bool operator==(const Attributes&) const = default;
+};
+
+std::ostream& operator<<(std::ostream& out, const Attributes& a) {
+    return out << std::oct << a.mode << std::dec << " " << a.owner << ":" << a.group;
+}
+
+Attributes attributesOf(const QString& path) {
+    struct stat info {};
+    EXPECT_EQ(::stat(path.toUtf8().constData(), &info), 0);
+    return {info.st_mode & 07777, info.st_uid, info.st_gid};
+}
+
+void give(const QString& path, const Attributes& attributes) {
+    const QByteArray name = path.toUtf8();
+    if (::geteuid() == 0)
+        ASSERT_EQ(::chown(name.constData(), attributes.owner, attributes.group), 0);
+    ASSERT_EQ(::chmod(name.constData(), attributes.mode), 0);
+}
+
+constexpr uid_t kNobody = 65534;
+
+// A file without any write bit is read-only for root too, as the classic read-only attribute is;
+// the folder lets anyone replace it, so only that rule keeps it.
+TEST_F(PrivateProfileTest, AReadOnlyFileStaysAsItWasForEveryUser) {
+    const QByteArray original = "[quiva]\r\nDIR=/a/\r\n";
+    ASSERT_EQ(::chmod(tree.root().toUtf8().constData(), 0777), 0);
+    const bool root = ::geteuid() == 0;
+    const uid_t user = root ? kNobody : ::geteuid();
+    const gid_t group = root ? kNobody : ::getegid();
+    const struct {
+        mode_t mode;
+        bool asRoot;
+    } cases[] = {{0444, true},  {0400, true},  {0000, true}, {0440, true},
+                 {0444, false}, {0400, false}, {0040, false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << std::oct << c.mode << (c.asRoot ? " as root" : ""));
+        if (c.asRoot && !root)
+            continue;
+        tree.file("quiva.ini", original);
+        const Attributes before{c.mode, user, group};
+        give(tree.path("quiva.ini"), before);
+        const std::string file = path();
+        auto writeIt = [&] {
+            return WritePrivateProfileStringA("quiva", "DIR", "/b/", file.c_str());
+        };
+
+        EXPECT_FALSE(c.asRoot ? writeIt() : runWithoutPrivileges(writeIt));
+
+        EXPECT_EQ(readAll(tree.path("quiva.ini")), original);
+        EXPECT_EQ(attributesOf(tree.path("quiva.ini")), before);
+        EXPECT_EQ(filesInRoot(), QStringList{"quiva.ini"});
+        ::chmod(tree.path("quiva.ini").toUtf8().constData(), 0644);
+    }
+}
+
+TEST_F(PrivateProfileTest, ReplacingKeepsModeOwnerAndGroup) {
+    const bool root = ::geteuid() == 0;
+    const Attributes cases[] = {
+        {0600, ::geteuid(), ::getegid()},
+        {0640, root ? kNobody : ::geteuid(), root ? kNobody : ::getegid()},
+        {0604, root ? 1234 : ::geteuid(), root ? 4321 : ::getegid()},
+        {0200, ::geteuid(), ::getegid()}, // write-only: read as root, or not at all
+    };
+    for (const Attributes& before : cases) {
+        SCOPED_TRACE(testing::Message() << before);
+        tree.file("quiva.ini", "[quiva]\nDIR=/a/\n");
+        give(tree.path("quiva.ini"), before);
+        const bool readable = root || (before.mode & 0400);
+        EXPECT_EQ(write("quiva", "HEIGHT", "990"), readable);
+        EXPECT_EQ(attributesOf(tree.path("quiva.ini")), before);
+        if (readable)
+            EXPECT_EQ(read("quiva", "height"), "990");
+        ::chmod(tree.path("quiva.ini").toUtf8().constData(), 0644);
+    }
+}
+
+// Two players writing the same file at once: each write reads, changes and replaces the whole
+// file, so without taking turns one undoes the keys the other has just written.
+TEST_F(PrivateProfileTest, WritersTakeTurnsSoNoKeyIsLost) {
+    constexpr int kWrites = 200;
+    const std::string file = path();
+    auto writer = [&](char player) {
+        const pid_t child = ::fork();
+        if (child == 0) {
+            int failed = 0;
+            for (int i = 0; i < kWrites; ++i) {
+                const std::string key = player + std::to_string(i);
+                failed +=
+                    !WritePrivateProfileStringA("quiva", key.c_str(), key.c_str(), file.c_str());
+            }
+            ::_exit(std::min(failed, 100));
+        }
+        return child;
+    };
+    const pid_t players[] = {writer('A'), writer('B')};
+    for (const pid_t player : players) {
+        int status = 0;
+        ASSERT_EQ(::waitpid(player, &status, 0), player);
+        ASSERT_TRUE(WIFEXITED(status));
+        EXPECT_EQ(WEXITSTATUS(status), 0) << "writes that failed";
+    }
+    int lost = 0;
+    for (const char player : {'A', 'B'})
+        for (int i = 0; i < kWrites; ++i) {
+            const std::string key = player + std::to_string(i);
+            lost += read("quiva", key.c_str()) != key;
+        }
+    EXPECT_EQ(lost, 0);
+    EXPECT_EQ(filesInRoot(), QStringList{"quiva.ini"});
+}
+
+// A process that keeps the folder locked for good costs a write a bounded wait, not a hang.
+TEST_F(PrivateProfileTest, AFolderLockedForGoodFailsTheWriteAfterAWhile) {
+    tree.file("quiva.ini", "[quiva]\nDIR=/a/\n");
+    const int folder = ::open(tree.root().toUtf8().constData(), O_RDONLY | O_DIRECTORY);
+    ASSERT_GE(folder, 0);
+    ASSERT_EQ(::flock(folder, LOCK_EX), 0);
+    EXPECT_FALSE(write("quiva", "DIR", "/b/"));
+    EXPECT_EQ(readAll(tree.path("quiva.ini")), "[quiva]\nDIR=/a/\n");
+    ::close(folder);
+    EXPECT_TRUE(write("quiva", "DIR", "/b/"));
+    EXPECT_EQ(read("quiva", "dir"), "/b/");
 }
 
 TEST_F(PrivateProfileTest, AWriteThatRunsOutOfRoomKeepsTheOldFile) {

@@ -1,16 +1,41 @@
-// The file-backed store: persistence, layering, damaged files and concurrent writers.
+// The file-backed store: where it lives, persistence, layering, damaged or unusable files and
+// concurrent writers.
 
 #include "platform/registry/Registry.h"
 #include "platform/registry/Stores.h"
+#include "tests/support/ChildProcess.h"
 #include "tests/support/TempTree.h"
+
+#include <QDir>
+#include <QFileInfo>
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <functional>
+#include <optional>
+#include <pwd.h>
 #include <string>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
+
+QStringList linesOf(const QByteArray& text) {
+    return QString::fromLocal8Bit(text).split('\n', Qt::SkipEmptyParts);
+}
+
+// A file's type, size and link target: what must not change when the registry leaves it alone.
+std::string shapeOf(const QString& path) {
+    struct stat info {};
+    if (::lstat(path.toLocal8Bit().constData(), &info) != 0)
+        return "missing";
+    char target[256] = {};
+    ::readlink(path.toLocal8Bit().constData(), target, sizeof target - 1);
+    return std::to_string(info.st_mode & S_IFMT) + " " + std::to_string(info.st_size) + " " +
+           target;
+}
 
 class RegistryFileTest : public ::testing::Test {
 protected:
@@ -175,6 +200,119 @@ TEST_F(RegistryFileTest, DamagedFileIsReadUpToTheDamageReportedOnceAndNeverShrun
     const std::string messages = testing::internal::GetCapturedStderr();
     EXPECT_LE(std::count(messages.begin(), messages.end(), '\n'), 1) << messages;
     EXPECT_EQ(readAll(path), damaged) << "the damaged file is left as it was";
+}
+
+// Whatever sits at the store's path, start-up neither hangs nor fills the memory: only a
+// regular file within the size limit is read; anything else is damaged from its start, said
+// once, and never replaced.
+TEST_F(RegistryFileTest, StoreThatIsNoSmallRegularFileIsDamagedAndLeftAlone) {
+    const QByteArray good = "REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Big]\n\"a\"=\"1\"\n";
+    const struct {
+        const char* name;
+        std::function<void(const std::string& path)> make;
+    } cases[] = {
+        {"fifo", [](const std::string& path) { ASSERT_EQ(::mkfifo(path.c_str(), 0644), 0); }},
+        {"link to /dev/zero",
+         [](const std::string& path) { ASSERT_EQ(::symlink("/dev/zero", path.c_str()), 0); }},
+        {"one byte over the limit",
+         [&](const std::string& path) {
+             m_tree.file("user/registry.reg", good);
+             ASSERT_EQ(::truncate(path.c_str(), off_t(registry::kMaxRegistryFileBytes + 1)), 0);
+         }},
+    };
+    const QString errors = m_tree.path("errors.txt");
+    for (const auto& unusable : cases) {
+        SCOPED_TRACE(unusable.name);
+        m_tree.folder("user");
+        ::unlink(m_paths.perUser.c_str());
+        unusable.make(m_paths.perUser);
+        const QString path = QString::fromStdString(m_paths.perUser);
+        const std::string before = shapeOf(path);
+        const int outcome = exitCodeInChild(
+            [&] {
+                restart();
+                const bool read = queryText(HKEY_CURRENT_USER, "Software\\Big", "a") == "1";
+                const bool written =
+                    setText(HKEY_CURRENT_USER, "Software\\New", "d", "4") != ERROR_BADDB;
+                queryText(HKEY_CURRENT_USER, "Software\\Big", "a");
+                return (read ? 1 : 0) | (written ? 2 : 0);
+            },
+            errors);
+        EXPECT_EQ(outcome, 0) << "-1: hung or died; 1: read; 2: written over";
+        const QStringList lines = linesOf(readAll(errors));
+        EXPECT_TRUE(lines.size() == 1 && lines[0].contains(path) && lines[0].contains("damaged"))
+            << "reported once: " << lines.join('\n').toStdString();
+        EXPECT_EQ(shapeOf(path), before);
+    }
+}
+
+// With HOME unset the home comes from the password database; a relative XDG_DATA_HOME or HOME
+// counts as unset. Never a shared folder such as /tmp, where anyone could plant a store.
+TEST_F(RegistryFileTest, PerUserFileFollowsTheHome) {
+    const passwd* user = ::getpwuid(::getuid());
+    ASSERT_TRUE(user && user->pw_dir && QFileInfo(user->pw_dir).isDir());
+    const std::string fromDatabase = std::string(user->pw_dir) + "/.local/share/quiva/registry.reg";
+    const struct {
+        std::optional<std::string> home, dataHome;
+        std::string perUser;
+    } cases[] = {
+        {std::nullopt, std::nullopt, fromDatabase},
+        {"", std::nullopt, fromDatabase},
+        {"relative/home", "relative/data", fromDatabase},
+        {"/srv/alice", std::nullopt, "/srv/alice/.local/share/quiva/registry.reg"},
+        {"/srv/alice", "/srv/data", "/srv/data/quiva/registry.reg"},
+    };
+    const QByteArray savedHome = qgetenv("HOME"), savedDataHome = qgetenv("XDG_DATA_HOME");
+    auto put = [](const char* name, const std::optional<std::string>& value) {
+        value ? ::setenv(name, value->c_str(), 1) : ::unsetenv(name);
+    };
+    for (const auto& environment : cases) {
+        put("HOME", environment.home);
+        put("XDG_DATA_HOME", environment.dataHome);
+        EXPECT_EQ(registry::defaultFileStorePaths().perUser, environment.perUser)
+            << "HOME=" << environment.home.value_or("(unset)")
+            << " XDG_DATA_HOME=" << environment.dataHome.value_or("(unset)");
+    }
+    qputenv("HOME", savedHome);
+    qputenv("XDG_DATA_HOME", savedDataHome);
+}
+
+// A user without a home has no per-user store: reads see the system-wide file, writes are
+// refused with one clear message, and nothing is written anywhere.
+TEST_F(RegistryFileTest, UserWithoutAHomeHasNoPerUserStore) {
+    if (::getuid() == 0) {
+        uid_t stranger = 54321;
+        while (::getpwuid(stranger))
+            ++stranger;
+        const int outcome = exitCodeInChild(
+            [stranger] {
+                ::unsetenv("HOME");
+                ::unsetenv("XDG_DATA_HOME");
+                if (::setresuid(stranger, stranger, stranger) != 0)
+                    return 2;
+                return registry::defaultFileStorePaths().perUser.empty() ? 0 : 1;
+            },
+            m_tree.path("errors.txt"));
+        EXPECT_EQ(outcome, 0) << "a user with no entry in the password database has a store";
+    }
+    m_tree.file("etc/registry.reg", "REGEDIT4\n\n[HKEY_CLASSES_ROOT\\Pemrik.Dalvex\\CLSID]\n"
+                                    "@=\"{X}\"\n");
+    const QStringList filesBefore =
+        QDir(m_tree.root()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
+    registry::useFileStores({"", m_paths.systemWide});
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(queryText(HKEY_CLASSES_ROOT, "Pemrik.Dalvex\\CLSID", ""), "{X}");
+    EXPECT_EQ(setText(HKEY_CURRENT_USER, "Software\\Q", "v", "u"), ERROR_ACCESS_DENIED);
+    EXPECT_EQ(setText(HKEY_CLASSES_ROOT, "Pemrik.Dalvex\\CLSID", "", "{Y}"), ERROR_ACCESS_DENIED);
+    HKEY key = 0;
+    EXPECT_EQ(RegOpenKeyExA(HKEY_CLASSES_ROOT, "Pemrik.Dalvex", 0, KEY_WRITE, &key),
+              ERROR_ACCESS_DENIED);
+    const QStringList lines =
+        linesOf(QByteArray::fromStdString(testing::internal::GetCapturedStderr()));
+    ASSERT_EQ(lines.size(), 1) << lines.join('\n').toStdString();
+    EXPECT_TRUE(lines[0].contains("no home")) << lines[0].toStdString();
+    EXPECT_EQ(QDir(m_tree.root()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), filesBefore);
+    EXPECT_FALSE(QFileInfo::exists(".lock")) << "nothing is written beside the working folder";
 }
 
 TEST_F(RegistryFileTest, FileWithoutHeaderIsDamaged) {

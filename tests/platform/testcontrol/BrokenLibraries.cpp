@@ -1,5 +1,6 @@
 // Libraries the loader must refuse: built with QUIVA_BROKEN_ABI it claims another component ABI;
-// with QUIVA_BROKEN_EXPORTS it has the ABI export but no DllGetClassObject.
+// with QUIVA_BROKEN_EXPORTS it has the ABI export but no DllGetClassObject. Built with
+// QUIVA_BROKEN_CONSTRUCTOR it ends the process that loads it before any check can run.
 
 #include "platform/com/Server.h"
 
@@ -19,5 +20,15 @@ extern "C" QUIVA_COM_EXPORT HRESULT DllCanUnloadNow() {
 QUIVA_COM_EXPORT_ABI_VERSION()
 extern "C" QUIVA_COM_EXPORT HRESULT DllCanUnloadNow() {
     return S_OK;
+}
+#endif
+
+#ifdef QUIVA_BROKEN_CONSTRUCTOR
+#include "tests/platform/testcontrol/TestControl.h"
+
+#include <unistd.h>
+
+[[gnu::constructor]] static void endTheProcess() {
+    _exit(testcontrol::kBrokenConstructorExitCode);
 }
 #endif

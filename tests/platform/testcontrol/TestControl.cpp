@@ -14,7 +14,8 @@ com::ModuleCount g_module;
 
 class TestControl : public com::UserControl {
 public:
-    TestControl() : UserControl({"TestControl", kClsid, testcontrol::kIid, kIidEvents}, &g_module) {
+    explicit TestControl(com::ModuleCount* module)
+        : UserControl({"TestControl", kClsid, testcontrol::kIid, kIidEvents}, module) {
         dispatch().addProperty(
             "Level", kDispidLevel, VT_I4,
             [this](VARIANT* out) { return *out = com::makeI4(m_level), S_OK; },
@@ -81,27 +82,4 @@ com::ClassRegistration registration() {
 
 } // namespace
 
-QUIVA_COM_EXPORT_ABI_VERSION()
-
-extern "C" QUIVA_COM_EXPORT HRESULT DllGetClassObject(REFCLSID clsid, REFIID iid, void** out) {
-    if (!out)
-        return E_POINTER;
-    *out = nullptr;
-    if (clsid != kClsid)
-        return CLASS_E_CLASSNOTAVAILABLE;
-    auto factory = com::ComPtr<IClassFactory>::adopt(new com::ClassFactory(
-        g_module, [] { return com::createControl<TestControl>()->identity(); }));
-    return factory->QueryInterface(iid, out);
-}
-
-extern "C" QUIVA_COM_EXPORT HRESULT DllCanUnloadNow() {
-    return g_module.idle() ? S_OK : S_FALSE;
-}
-
-extern "C" QUIVA_COM_EXPORT HRESULT DllRegisterServer() {
-    return com::registerServer(registration());
-}
-
-extern "C" QUIVA_COM_EXPORT HRESULT DllUnregisterServer() {
-    return com::unregisterServer(registration());
-}
+QUIVA_COM_SERVER_EXPORTS(TestControl, kClsid, g_module, registration)

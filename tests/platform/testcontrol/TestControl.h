@@ -25,4 +25,7 @@ inline constexpr DISPID kDispidBump = 0x20;
 inline constexpr DISPID kDispidLevelChanged = 1; // (ByRef NewLevel As Long)
 inline constexpr DISPID kDispidTick = 2;         // ()
 
+// The exit code of a process that loads the library whose constructor ends it.
+inline constexpr int kBrokenConstructorExitCode = 42;
+
 } // namespace testcontrol

@@ -5,6 +5,7 @@
 #include "platform/ui/Label.h"
 #include "platform/registry/Stores.h"
 #include "platform/ui/ProcessStart.h"
+#include "platform/ui/WindowMove.h"
 #include "player/InfoPage.h"
 #include "player/frmAbout.h"
 
@@ -277,6 +278,26 @@ TEST_F(ChromeTest, NoLeftButtonNoMove) {
     w.Image2_MouseDown(2, 300, 150);
     w.Image2_MouseMove(2, 900, 900); // right button alone
     w.Image2_MouseMove(0, 900, 900); // no button
+    EXPECT_EQ(w.pos(), QPoint(100, 100));
+}
+
+// Where only the compositor can place windows, the left button's press asks it for an
+// interactive move (a headless compositor has no pointer to show one), and the program's own
+// steps leave the window alone.
+TEST_F(ChromeTest, WhereTheCompositorMovesWindowsTheLeftPressHandsTheDragToIt) {
+    frmMain& w = load();
+    w.move(100, 100);
+    std::vector<QWidget*> asked;
+    windowmove::setSystemMover([&](QWidget* window) {
+        asked.push_back(window);
+        return true;
+    });
+    w.Image2_MouseDown(2, 300, 150); // the right button does not drag
+    EXPECT_TRUE(asked.empty());
+    w.Image2_MouseDown(1, 300, 150);
+    w.Image2_MouseMove(1, 450, 300);
+    windowmove::setSystemMover({});
+    EXPECT_EQ(asked, std::vector<QWidget*>{&w});
     EXPECT_EQ(w.pos(), QPoint(100, 100));
 }
 

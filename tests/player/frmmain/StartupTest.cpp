@@ -45,8 +45,24 @@ TEST_F(StartupTest, StoredHeightDecidesHeightAndMenuCaption) {
         {"5580", 5580, "Hide Playlist"},
         {"990", 990, "Show Playlist"},
         {"3000", 3000, "Show Playlist"}, // edited by hand: applied unchanged
-        {"abc", 990, "Show Playlist"},   // not a number: the bar's height stays
+        {"9000", 9000, "Show Playlist"}, // taller than the window was drawn
+        {"5580.0", 5580, "Hide Playlist"},
+        {"491505", 491505, "Show Playlist"}, // the tallest window X11 can carry
+        {"abc", 990, "Show Playlist"},       // not a number: the bar's height stays
         {"", 990, "Show Playlist"},
+        // Below the bar (no menu button, or no window to see), and what is no plain number.
+        {"989", 990, "Show Playlist"},
+        {"500", 990, "Show Playlist"},
+        {"0", 990, "Show Playlist"},
+        {"-5580", 990, "Show Playlist"},
+        {"+5580", 990, "Show Playlist"},
+        {"nan", 990, "Show Playlist"},
+        {"inf", 990, "Show Playlist"},
+        {"1e-300", 990, "Show Playlist"},
+        {"1e4", 990, "Show Playlist"},
+        {"0x1000", 990, "Show Playlist"},
+        {"491520", 990, "Show Playlist"},
+        {"99999999999999999999999", 990, "Show Playlist"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.stored.toStdString());

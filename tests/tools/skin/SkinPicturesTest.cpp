@@ -20,11 +20,16 @@ const QRgb kKey = qRgb(255, 128, 0);
 const QRgb kField = qRgb(126, 152, 161);
 
 const char* const kGenerated[] = {
-    "player/resources/skin-bar.png",         "player/resources/skin-playlist.png",
-    "player/resources/skin-creator.png",     "player/resources/quiva-16.png",
-    "player/resources/quiva-48.png",         "player/resources/about-icon.png",
-    "volume/resources/dalvex-face.png",      "volume/resources/dalvex-toolbox.png",
-    "platform/ui/resources/folder-open.png", "platform/ui/resources/folder-closed.png",
+    "player/resources/skin-bar.png",           "player/resources/skin-bar@2x.png",
+    "player/resources/skin-playlist.png",      "player/resources/skin-playlist@2x.png",
+    "player/resources/skin-creator.png",       "player/resources/skin-creator@2x.png",
+    "player/resources/quiva-16.png",           "player/resources/quiva-24.png",
+    "player/resources/quiva-32.png",           "player/resources/quiva-48.png",
+    "player/resources/quiva-64.png",           "player/resources/quiva-128.png",
+    "player/resources/quiva-256.png",          "player/resources/about-icon.png",
+    "volume/resources/dalvex-face.png",        "volume/resources/dalvex-toolbox.png",
+    "platform/ui/resources/folder-open.png",   "platform/ui/resources/folder-open@2x.png",
+    "platform/ui/resources/folder-closed.png", "platform/ui/resources/folder-closed@2x.png",
 };
 
 QString sourcePath(const QString& relative) {
@@ -35,6 +40,14 @@ QImage checkedIn(const char* relative) {
     return QImage(sourcePath(QString::fromLatin1(relative)));
 }
 
+// The picture drawn for `scale` device pixels a window pixel: NAME.png or NAME@2x.png.
+QImage checkedIn(const char* relative, int scale) {
+    QString path = QString::fromLatin1(relative);
+    if (scale == 2)
+        path.replace(QStringLiteral(".png"), QStringLiteral("@2x.png"));
+    return QImage(sourcePath(path));
+}
+
 // A picture's pixels under a window rectangle given in twips. The rectangle is widened to
 // whole pixels on every side, so the check holds whether the window rounds or truncates.
 struct Picture {
@@ -43,13 +56,14 @@ struct Picture {
     int topTwips;
 };
 
-QRect pixelsUnder(const Picture& picture, int left, int top, int width, int height) {
+QRect pixelsUnder(const Picture& picture, int left, int top, int width, int height, int scale = 1) {
     const int x1 = static_cast<int>(std::floor(left / 15.0));
     const int y1 = static_cast<int>(std::floor(top / 15.0));
     const int x2 = static_cast<int>(std::ceil((left + width) / 15.0));
     const int y2 = static_cast<int>(std::ceil((top + height) / 15.0));
     const QPoint origin(picture.leftTwips / 15, picture.topTwips / 15);
-    return QRect(QPoint(x1, y1) - origin, QPoint(x2 - 1, y2 - 1) - origin);
+    const QRect inWindowPixels(QPoint(x1, y1) - origin, QPoint(x2 - 1, y2 - 1) - origin);
+    return QRect(inWindowPixels.topLeft() * scale, inWindowPixels.size() * scale);
 }
 
 int countPixels(const QImage& image, const QRect& rect, QRgb colour) {
@@ -143,8 +157,18 @@ TEST(SkinPictures, HaveTheirFixedSizes) {
         {"player/resources/skin-bar.png", {293, 66}},
         {"player/resources/skin-playlist.png", {293, 300}},
         {"player/resources/skin-creator.png", {300, 200}},
+        {"player/resources/skin-bar@2x.png", {586, 132}},
+        {"player/resources/skin-playlist@2x.png", {586, 600}},
+        {"player/resources/skin-creator@2x.png", {600, 400}},
         {"player/resources/quiva-16.png", {16, 16}},
+        {"player/resources/quiva-24.png", {24, 24}},
+        {"player/resources/quiva-32.png", {32, 32}},
         {"player/resources/quiva-48.png", {48, 48}},
+        {"player/resources/quiva-64.png", {64, 64}},
+        {"player/resources/quiva-128.png", {128, 128}},
+        {"player/resources/quiva-256.png", {256, 256}},
+        {"platform/ui/resources/folder-open.png", {16, 16}},
+        {"platform/ui/resources/folder-open@2x.png", {32, 32}},
         {"player/resources/about-icon.png", {32, 32}},
         {"volume/resources/dalvex-face.png", {32, 32}},
         {"volume/resources/dalvex-toolbox.png", {16, 15}},
@@ -156,24 +180,45 @@ TEST(SkinPictures, HaveTheirFixedSizes) {
     }
 }
 
-TEST(SkinPictures, NoClickAreaShowsTheSeeThroughColour) {
-    for (const Area& area : kClickAreas) {
-        const QImage image = checkedIn(area.picture->file);
-        const QRect rect = pixelsUnder(*area.picture, area.left, area.top, area.width, area.height);
-        ASSERT_TRUE(image.rect().contains(rect)) << area.name;
-        EXPECT_EQ(countPixels(image, rect, kKey), 0) << area.name;
+TEST(SkinPictures, NoClickAreaShowsTheSeeThroughColourAtEitherScale) {
+    for (const int scale : {1, 2}) {
+        for (const Area& area : kClickAreas) {
+            const QImage image = checkedIn(area.picture->file, scale);
+            const QRect rect =
+                pixelsUnder(*area.picture, area.left, area.top, area.width, area.height, scale);
+            ASSERT_TRUE(image.rect().contains(rect)) << area.name << " at " << scale;
+            EXPECT_EQ(countPixels(image, rect, kKey), 0) << area.name << " at " << scale;
+        }
     }
 }
 
-TEST(SkinPictures, ButtonsArePaintedUnderTheirClickAreas) {
+TEST(SkinPictures, ButtonsArePaintedUnderTheirClickAreasAtEitherScale) {
     // A button shows a dark edge and a light face: many more colours than flat panel grey.
-    for (const Area& area : kClickAreas) {
-        if (QByteArray(area.name) == "Image2" || QByteArray(area.name) == "Label1")
-            continue;
-        const QImage image = checkedIn(area.picture->file);
-        const QImage under =
-            image.copy(pixelsUnder(*area.picture, area.left, area.top, area.width, area.height));
-        EXPECT_GE(coloursOf(under).size(), 4u) << area.name;
+    for (const int scale : {1, 2}) {
+        for (const Area& area : kClickAreas) {
+            if (QByteArray(area.name) == "Image2" || QByteArray(area.name) == "Label1")
+                continue;
+            const QImage image = checkedIn(area.picture->file, scale);
+            const QImage under = image.copy(
+                pixelsUnder(*area.picture, area.left, area.top, area.width, area.height, scale));
+            EXPECT_GE(coloursOf(under).size(), 4u) << area.name << " at " << scale;
+        }
+    }
+}
+
+// The window's shape is computed in window pixels, so the double-sized pictures must key out
+// exactly the window pixels that the pictures of scale 1 key out, each as a whole 2 x 2 block.
+TEST(SkinPictures, DoubleSizedPicturesAreSeeThroughInTheSameWindowPixels) {
+    for (const Picture* picture : {&kBar, &kPlaylist, &kCreator}) {
+        const QImage single = checkedIn(picture->file, 1);
+        const QImage doubled = checkedIn(picture->file, 2);
+        ASSERT_EQ(doubled.size(), single.size() * 2) << picture->file;
+        int mismatches = 0;
+        for (int y = 0; y < doubled.height(); ++y)
+            for (int x = 0; x < doubled.width(); ++x)
+                mismatches += ((doubled.pixel(x, y) & 0xffffff) == (kKey & 0xffffff)) !=
+                              ((single.pixel(x / 2, y / 2) & 0xffffff) == (kKey & 0xffffff));
+        EXPECT_EQ(mismatches, 0) << picture->file;
     }
 }
 
@@ -211,6 +256,10 @@ TEST(SkinPictures, CornersOutsideTheRoundedShapeAreSeeThrough) {
 TEST(SkinPictures, IconsKeepTheirColourDepths) {
     EXPECT_LE(coloursOf(checkedIn("player/resources/quiva-16.png")).size(), 256u);
     EXPECT_LE(coloursOf(checkedIn("player/resources/about-icon.png")).size(), 17u);
+    // Scale2x only repeats colours, so the larger folders keep the classic sixteen.
+    for (const char* folder :
+         {"platform/ui/resources/folder-open@2x.png", "platform/ui/resources/folder-closed@2x.png"})
+        EXPECT_LE(coloursOf(checkedIn(folder)).size(), 17u) << folder;
 
     const QImage face = checkedIn("volume/resources/dalvex-face.png");
     EXPECT_LE(coloursOf(face).size(), 17u);

@@ -1,8 +1,8 @@
 #pragma once
 
 // The fixed identifiers of the volume control library, shared by the player (which creates the
-// control by class identifier) and the library itself. Never change them: saved layouts and
-// registrations carry them.
+// control by class identifier and binds its `Volume` late) and the library itself; the platform
+// knows no particular component. Never change them: saved layouts and registrations carry them.
 
 #include "platform/com/Interfaces.h"
 

@@ -1,0 +1,396 @@
+// The main window on a real display server, at the scale the run asks for: it is see-through
+// wherever it is orange (nothing orange reaches the screen, the server's background shows in
+// the bands between and below the panels), at every size the program gives it, and it shows the
+// skin pictures drawn for that scale, pixel for pixel.
+//
+// QUIVA_TEST_SERVER picks the server ("wayland": a private headless weston, "x11": a private
+// Xvfb under openbox) and QUIVA_TEST_SCALE the scale (weston's output scale, or QT_SCALE_FACTOR on
+// X11). The server must exist before the application connects to it, so this program has its own
+// main().
+
+#include "platform/ui/MessageBox.h"
+#include "player/IniFile.h"
+#include "player/Program.h"
+#include "player/frmMain.h"
+#include "player/frmMenu.h"
+#include "tests/support/TempTree.h"
+#include "tests/support/Weston.h"
+#include "tests/support/Xvfb.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QMenu>
+#include <QProcess>
+#include <QScreen>
+#include <QTest>
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <optional>
+
+namespace {
+
+const QRgb kOrange = qRgb(255, 128, 0);
+
+bool onWayland() {
+    return qEnvironmentVariable("QUIVA_TEST_SERVER") == "wayland";
+}
+int scale() {
+    return qEnvironmentVariableIntValue("QUIVA_TEST_SCALE") == 2 ? 2 : 1;
+}
+
+// The private server of this run; exactly one of the two is started.
+std::unique_ptr<Weston> weston;
+std::unique_ptr<Xvfb> xvfb;
+std::unique_ptr<WindowManager> windowManager;
+
+QImage screenshot() {
+    if (weston)
+        return weston->screenshot();
+    return QGuiApplication::primaryScreen()->grabWindow(0).toImage().convertToFormat(
+        QImage::Format_RGB32);
+}
+
+// The bounding box of every pixel that differs from the empty screen.
+QRect changedArea(const QImage& shot, const QImage& empty) {
+    QRect box;
+    for (int y = 0; y < shot.height(); ++y) {
+        const auto* row = reinterpret_cast<const QRgb*>(shot.constScanLine(y));
+        const auto* before = reinterpret_cast<const QRgb*>(empty.constScanLine(y));
+        for (int x = 0; x < shot.width(); ++x)
+            if (row[x] != before[x])
+                box |= QRect(x, y, 1, 1);
+    }
+    return box;
+}
+
+// How many pixels of `part` differ between two images.
+int differingPixels(const QImage& a, const QImage& b, const QRect& part) {
+    int count = 0;
+    for (int y = part.top(); y <= part.bottom(); ++y)
+        for (int x = part.left(); x <= part.right(); ++x)
+            count += a.pixel(x, y) != b.pixel(x, y) ? 1 : 0;
+    return count;
+}
+
+int countColour(const QImage& image, QRgb colour) {
+    int count = 0;
+    for (int y = 0; y < image.height(); ++y) {
+        const auto* row = reinterpret_cast<const QRgb*>(image.constScanLine(y));
+        for (int x = 0; x < image.width(); ++x)
+            count += (row[x] | 0xff000000) == colour ? 1 : 0;
+    }
+    return count;
+}
+
+// A checked-in skin picture at the run's scale, as the generator drew it.
+QImage skinPicture(const QString& name) {
+    const QString suffix = scale() == 2 ? QStringLiteral("@2x.png") : QStringLiteral(".png");
+    return QImage(qEnvironmentVariable("QUIVA_SOURCE_DIR") + "/player/resources/" + name + suffix)
+        .convertToFormat(QImage::Format_RGB32);
+}
+
+// One size of the window, the extent of what shows of it (the playlist panel's foot is keyed
+// out), and the areas (window pixels) where the screen must show the server's background: the
+// window is there, but keyed out.
+struct Size {
+    const char* name;
+    bool playlist;
+    bool creator;
+    QSize visible;
+    std::vector<QRect> keyedOut;
+};
+
+const Size kSizes[] = {
+    // the bar's rounded lower corners (the edge line Line1 covers the leftmost column)
+    {"player bar", false, false, {293, 66}, {{1, 65, 2, 1}, {290, 65, 3, 1}, {292, 64, 1, 1}}},
+    {"playlist",
+     true,
+     false,
+     {293, 367},
+     // between the bar and the panel beside the tab, and below the panel
+     {{10, 66, 270, 1}, {90, 68, 190, 7}, {0, 367, 293, 5}}},
+    {"creator with playlist",
+     true,
+     true,
+     {594, 367},
+     // also between the columns and below the creator panel
+     {{90, 68, 190, 7}, {0, 367, 293, 5}, {293, 0, 1, 66}, {294, 200, 300, 172}}},
+    {"creator without playlist", false, true, {594, 66}, {{293, 0, 1, 66}, {1, 65, 2, 1}}},
+};
+
+class SkinnedWindow : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { s_empty = screenshot(); }
+
+    void SetUp() override {
+        ASSERT_FALSE(s_empty.isNull()) << "no screenshot of the empty screen";
+        setSettingsDirForTests(tree.folder("program"));
+        tree.file("program/quiva.ini", "[quiva]\nHEIGHT=5580\n");
+        window = std::make_unique<frmMain>();
+        window->Form_Load();
+        // Shown first at its largest: a compositor places a new window where it fits, and the
+        // smaller sizes then fit where it was placed.
+        window->Image7_Click();
+        window->show();
+    }
+    void TearDown() override {
+        window.reset();
+        setSettingsDirForTests({});
+    }
+
+    // Brings the window to `size` through the handlers that do it in the program.
+    void resizeTo(const Size& size) {
+        if ((window->Height() == 5580) != size.playlist)
+            window->menu().mnuPls->trigger();
+        if (size.creator)
+            window->Image7_Click();
+        else
+            window->Image11_Click();
+    }
+
+    // Waits for a screenshot in which the window shows `visible` window pixels; returns it with
+    // the place of what shows in device pixels.
+    std::optional<std::pair<QImage, QRect>> waitForWindow(QSize visible) {
+        std::optional<std::pair<QImage, QRect>> found;
+        QRect area;
+        const bool shown = QTest::qWaitFor(
+            [&] {
+                const QImage shot = screenshot();
+                area = changedArea(shot, s_empty);
+                if (area.size() == visible * scale())
+                    found = {shot, area};
+                return found.has_value();
+            },
+            10000);
+        if (!shown) {
+            ADD_FAILURE() << "the screen changed at " << area.x() << "," << area.y() << " "
+                          << area.width() << "x" << area.height() << " instead";
+            screenshot().save(qEnvironmentVariable("QUIVA_FAILED_SHOT_DIR", "/tmp") +
+                              "/skinned-window-failed.png");
+        }
+        return found;
+    }
+
+    static QImage s_empty;
+    TempTree tree;
+    std::unique_ptr<frmMain> window;
+};
+
+QImage SkinnedWindow::s_empty;
+
+TEST_F(SkinnedWindow, IsSeeThroughWhereverItIsOrangeAtEverySize) {
+    for (const Size& size : kSizes) {
+        SCOPED_TRACE(size.name);
+        resizeTo(size);
+        const auto seen = waitForWindow(size.visible);
+        ASSERT_TRUE(seen) << "the window never showed at " << size.visible.width() << "x"
+                          << size.visible.height();
+        const auto& [shot, area] = *seen;
+        EXPECT_EQ(countColour(shot, kOrange), 0);
+        for (const QRect& band : size.keyedOut) {
+            const QRect device(area.topLeft() + band.topLeft() * scale(), band.size() * scale());
+            EXPECT_EQ(differingPixels(shot, s_empty, device), 0)
+                << "band " << band.x() << "," << band.y() << " " << band.width() << "x"
+                << band.height();
+        }
+    }
+}
+
+TEST_F(SkinnedWindow, ShowsTheSkinDrawnForItsScale) {
+    resizeTo(kSizes[2]);
+    const auto seen = waitForWindow(kSizes[2].visible);
+    ASSERT_TRUE(seen);
+    const auto& [shot, area] = *seen;
+    // A transport button with the field around it, and the creator's DONE button: no control
+    // lies over them, so the screen shows the pictures' own pixels.
+    const struct {
+        const char* picture;
+        QPoint pictureOrigin; // window pixels
+        QRect part;           // picture pixels
+    } parts[] = {
+        {"skin-bar", {0, 0}, {35, 43, 29, 17}},
+        {"skin-creator", {294, 0}, {221, 177, 77, 21}},
+    };
+    for (const auto& [name, origin, part] : parts) {
+        SCOPED_TRACE(name);
+        const QImage picture = skinPicture(QString::fromLatin1(name));
+        ASSERT_FALSE(picture.isNull());
+        const QRect inPicture(part.topLeft() * scale(), part.size() * scale());
+        const QRect onScreen(area.topLeft() + (origin + part.topLeft()) * scale(),
+                             part.size() * scale());
+        EXPECT_EQ(shot.copy(onScreen), picture.copy(inPicture))
+            << "the screen differs from the picture in "
+            << differingPixels(shot.copy(onScreen), picture.copy(inPicture),
+                               QRect(QPoint(), inPicture.size()))
+            << " pixels";
+    }
+}
+
+// What the chrome, the menu and the dialogs put on the screen. No pointer is needed: the
+// handlers are called as the click areas would call them (a headless weston has no input
+// devices at all).
+TEST_F(SkinnedWindow, MenuDialogsAndChromeShowOnThisServer) {
+    resizeTo(kSizes[1]);
+    ASSERT_TRUE(waitForWindow(kSizes[1].visible));
+
+    // The clear question hides the window while it asks; it comes back see-through.
+    msgbox::setAnswerer([](const QString&, int, const QString&) { return int(msgbox::kIdNo); });
+    window->Image9_Click();
+    msgbox::setAnswerer({});
+    const auto back = waitForWindow(kSizes[1].visible);
+    ASSERT_TRUE(back) << "the window did not come back after the clear question";
+    EXPECT_EQ(countColour(back->first, kOrange), 0);
+
+    // The popup menu shows beside the window, not instead of it.
+    window->menu().mnuMenu->popup(window->mapToGlobal(QPoint(281, 54)));
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return changedArea(screenshot(), s_empty).width() > back->second.width(); }, 10000))
+        << "no menu appeared";
+    window->menu().mnuMenu->hide();
+
+    // About minimises the main window and shows the About box in its stead: all that shows is
+    // the box.
+    window->menu().mnuAbout_Click();
+    QWidget* about = QApplication::activeModalWidget();
+    for (QWidget* top : QApplication::topLevelWidgets())
+        if (top != window.get() && top->isVisible() && top->inherits("frmAbout"))
+            about = top;
+    ASSERT_NE(about, nullptr) << "no About box";
+    EXPECT_TRUE(window->isMinimized());
+    // openbox leaves the minimised main window on the screen of this in-process test, so only
+    // weston's screen is held to showing the box alone.
+    QRect seen;
+    if (weston) {
+        EXPECT_TRUE(QTest::qWaitFor(
+            [&] {
+                seen = changedArea(screenshot(), s_empty);
+                return seen.size() == about->frameGeometry().size() * scale();
+            },
+            10000))
+            << "the screen changed at " << seen.width() << "x" << seen.height() << ", the box is "
+            << about->frameGeometry().width() << "x" << about->frameGeometry().height();
+    }
+
+    // The cross ends the program; its window leaves the screen.
+    for (QWidget* top : QApplication::topLevelWidgets())
+        if (top != window.get())
+            top->close();
+    int ends = 0;
+    program::setEndHook([&] { ++ends; });
+    window->Image4_Click();
+    program::setEndHook({});
+    EXPECT_EQ(ends, 1);
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] {
+            seen = changedArea(screenshot(), s_empty);
+            return seen.isEmpty();
+        },
+        10000))
+        << "the screen still changed at " << seen.x() << "," << seen.y() << " " << seen.width()
+        << "x" << seen.height();
+    for (QWidget* top : QApplication::topLevelWidgets())
+        if (top->isVisible())
+            ADD_FAILURE() << "still shown: " << top->metaObject()->className() << " "
+                          << top->objectName().toStdString();
+}
+
+// Real clicks through the server land on the click areas over the painted buttons: ADD opens
+// the creator panel, DONE closes it. Clicks go to the middle of each button as the picture of
+// this scale paints it.
+TEST_F(SkinnedWindow, ClicksOnThePaintedButtonsReachTheirClickAreas) {
+    if (weston)
+        GTEST_SKIP() << "a headless weston has no pointer to click with";
+    resizeTo(kSizes[1]);
+    const auto seen = waitForWindow(kSizes[1].visible);
+    ASSERT_TRUE(seen);
+    const QPoint origin = seen->second.topLeft();
+    const auto clickAt = [&](QPoint windowPixel) {
+        const QPoint at = origin + windowPixel * scale();
+        QProcess xdotool;
+        xdotool.start("xdotool", {"mousemove", QString::number(at.x()), QString::number(at.y()),
+                                  "click", "1"});
+        return QTest::qWaitFor([&] { return xdotool.state() == QProcess::NotRunning; }, 10000) &&
+               xdotool.exitCode() == 0;
+    };
+    // Button middles in window pixels: ADD on the playlist panel, DONE on the creator panel.
+    ASSERT_TRUE(clickAt({73, 67 + 256}));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return window->Width() == 8910; }, 10000));
+    ASSERT_TRUE(clickAt({294 + 259, 187}));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return window->Width() == 4395; }, 10000));
+}
+
+// The real program as a new user starts it in a Wayland session: Qt's own choice of platform,
+// no X server at all, and the stored height.
+TEST_F(SkinnedWindow, RealPlayerStartsNativelyOnWaylandAndIsSeeThrough) {
+    if (!weston)
+        GTEST_SKIP() << "the X11 runs start the real player in tests/e2e/player";
+    window.reset();
+    for (const Size& size : {kSizes[0], kSizes[1]}) {
+        SCOPED_TRACE(size.name);
+        TempTree program;
+        const QString binary = program.path("quiva");
+        ASSERT_TRUE(QFile::copy(qEnvironmentVariable("QUIVA_BUILD_DIR") + "/bin/quiva", binary));
+        program.file("quiva.ini", size.playlist ? "[quiva]\nHEIGHT=5580\n" : "[quiva]\n");
+        QProcess player;
+        auto env = QProcessEnvironment::systemEnvironment();
+        for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "QT_SCALE_FACTOR"})
+            env.remove(name);
+        env.insert("WAYLAND_DISPLAY", weston->socket());
+        env.insert("XDG_SESSION_TYPE", "wayland");
+        player.setProcessEnvironment(env);
+        player.setProcessChannelMode(QProcess::ForwardedChannels);
+        player.start(binary, {});
+        ASSERT_TRUE(player.waitForStarted(5000));
+
+        const auto seen = waitForWindow(size.visible);
+        EXPECT_TRUE(seen) << "the player never showed on weston";
+        if (seen) {
+            const auto& [shot, area] = *seen;
+            EXPECT_EQ(countColour(shot, kOrange), 0);
+            for (const QRect& band : size.keyedOut) {
+                const QRect device(area.topLeft() + band.topLeft() * scale(),
+                                   band.size() * scale());
+                EXPECT_EQ(differingPixels(shot, s_empty, device), 0);
+            }
+        }
+        EXPECT_EQ(player.state(), QProcess::Running);
+        player.terminate();
+        if (!player.waitForFinished(5000)) {
+            player.kill();
+            player.waitForFinished(5000);
+        }
+    }
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    ::testing::InitGoogleTest(&argc, argv);
+    if (onWayland()) {
+        weston = std::make_unique<Weston>(scale());
+        if (!weston->running()) {
+            std::fprintf(stderr, "weston could not be started\n");
+            return 1;
+        }
+        qputenv("WAYLAND_DISPLAY", weston->socket().toLocal8Bit());
+        qputenv("QT_QPA_PLATFORM", "wayland");
+    } else {
+        // Room for the widest window at the largest scale.
+        xvfb = std::make_unique<Xvfb>(QSize(1280, 800) * scale());
+        if (!xvfb->running()) {
+            std::fprintf(stderr, "Xvfb could not be started\n");
+            return 1;
+        }
+        windowManager = std::make_unique<WindowManager>(xvfb->display());
+        if (!windowManager->running()) {
+            std::fprintf(stderr, "openbox could not be started\n");
+            return 1;
+        }
+        qputenv("DISPLAY", xvfb->display().toLocal8Bit());
+        qputenv("QT_QPA_PLATFORM", "xcb");
+        qputenv("QT_SCALE_FACTOR", QByteArray::number(scale()));
+    }
+    QApplication app(argc, argv);
+    return RUN_ALL_TESTS();
+}
