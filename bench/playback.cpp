@@ -114,7 +114,7 @@ public:
         if (m_inner)
             m_inner->drop();
     }
-    bool drain() override { return !m_inner || m_inner->drain(); }
+    DrainResult drain() override { return m_inner ? m_inner->drain() : DrainResult::Drained; }
     void pause(bool paused) override {
         if (m_inner)
             m_inner->pause(paused);

@@ -22,7 +22,7 @@ namespace {
 
 constexpr int kMaxCommands = 32;
 
-constexpr std::array<std::uint32_t, 10> kResults = {
+constexpr std::array<std::uint32_t, 11> kResults = {
     0,
     MCIERR_UNRECOGNIZED_KEYWORD,
     MCIERR_UNRECOGNIZED_COMMAND,
@@ -33,6 +33,7 @@ constexpr std::array<std::uint32_t, 10> kResults = {
     MCIERR_FILE_NOT_FOUND,
     MCIERR_DUPLICATE_ALIAS,
     MCIERR_INVALID_FILE,
+    MCIERR_DEVICE_NOT_READY,
 };
 
 void prepareFolder() {

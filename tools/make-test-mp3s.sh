@@ -24,3 +24,13 @@ tone tone660-mono-22k-vbr  660 2 22050 1 -V 4
 tone tone330-mono-8k       330 2  8000 1 -b 16
 tone tone550-stereo-48k-id3 550 2 48000 2 -b 160 --add-id3v2 --tt "Test Tone" --ta "Quiva Tests" --tl "Tones"
 tone tone1000-stereo-192k 1000 20 44100 2 -b 192
+# Shorter than a sound server's start threshold: heard only if the engine asks it to start.
+tone tone770-stereo-44k-short 770 0.3 44100 2 -b 128
+tone tone990-stereo-44k-1s   990 1 44100 2 -b 128
+# One file whose format changes in the middle: 1 s at 44.1 kHz stereo, then 4 s at 22.05 kHz
+# mono. No info tag (-t), which would give the length of the first part only.
+tone part-stereo-44k 600 1 44100 2 -b 128 -t
+tone part-mono-22k   300 4 22050 1 -b 64 -t
+cat "$out/part-stereo-44k.mp3" "$out/part-mono-22k.mp3" >"$work/joined.mp3"
+rm -f "$out/part-stereo-44k.mp3" "$out/part-mono-22k.mp3"
+mv -f "$work/joined.mp3" "$out/format-change-44k-stereo-22k-mono.mp3"

@@ -97,7 +97,7 @@ void AlsaOutput::drop() {
     snd_pcm_prepare(m_pcm);
 }
 
-bool AlsaOutput::drain() {
+Output::DrainResult AlsaOutput::drain() {
     // A song shorter than the start threshold has not started yet.
     if (snd_pcm_state(m_pcm) == SND_PCM_STATE_PREPARED)
         snd_pcm_start(m_pcm);
@@ -106,11 +106,13 @@ bool AlsaOutput::drain() {
     snd_pcm_get_params(m_pcm, &bufferFrames, &periodFrames);
     for (;;) {
         const snd_pcm_sframes_t room = snd_pcm_avail(m_pcm);
-        if (room < 0 || static_cast<snd_pcm_uframes_t>(room) >= bufferFrames)
-            return room >= 0 || room == -EPIPE; // an underrun at the end is the end
+        if (room == -EPIPE || (room >= 0 && static_cast<snd_pcm_uframes_t>(room) >= bufferFrames))
+            return DrainResult::Drained; // an underrun at the end is the end
+        if (room < 0)
+            return DrainResult::Broken;
         const int leftMs = static_cast<int>((bufferFrames - room) * 1000 / m_format.rateHz) + 1;
         if (!waitForDevice(leftMs, false))
-            return false;
+            return DrainResult::Interrupted;
     }
 }
 

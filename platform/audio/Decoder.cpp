@@ -13,14 +13,31 @@ mpg123_handle* handleOf(void* handle) {
     return static_cast<mpg123_handle*>(handle);
 }
 
-mpg123_handle* newHandle() {
+// Texts are read from a leading ID3v2 tag up to this size. libmpg123 reads a tag whole into
+// memory before the first frame, pictures and all; a larger one is seeked over unread.
+constexpr long kMaxReadTagBytes = 1 << 20;
+
+// Size of the ID3v2 tag the file starts with (header included), or 0.
+long leadingTagBytes(int fd) {
+    unsigned char header[10] = {};
+    if (pread(fd, header, sizeof header, 0) != static_cast<ssize_t>(sizeof header) ||
+        std::memcmp(header, "ID3", 3) != 0)
+        return 0;
+    long size = 0;
+    for (int i = 6; i < 10; ++i) // synch-safe: 7 bits a byte
+        size = size << 7 | (header[i] & 0x7f);
+    return size + static_cast<long>(sizeof header);
+}
+
+mpg123_handle* newHandle(bool skipTag) {
     static const bool initialised = mpg123_init() == MPG123_OK;
     if (!initialised)
         return nullptr;
     mpg123_handle* handle = mpg123_new(nullptr, nullptr);
     if (!handle)
         return nullptr;
-    mpg123_param(handle, MPG123_ADD_FLAGS, MPG123_QUIET | MPG123_GAPLESS, 0);
+    mpg123_param(handle, MPG123_ADD_FLAGS,
+                 MPG123_QUIET | MPG123_GAPLESS | (skipTag ? MPG123_SKIP_ID3V2 : 0), 0);
     // One sample type for every output; rate and channels stay as the file has them.
     mpg123_format_none(handle);
     const long* rates = nullptr;
@@ -73,7 +90,7 @@ std::unique_ptr<Decoder> Decoder::open(const std::string& path, OpenStatus* stat
     const int fd = openRegularFile(path);
     if (fd < 0)
         return nullptr;
-    mpg123_handle* handle = newHandle();
+    mpg123_handle* handle = newHandle(leadingTagBytes(fd) > kMaxReadTagBytes);
     // mpg123_open_fd does not take the descriptor: mpg123_close leaves it open.
     if (!handle || mpg123_open_fd(handle, fd) != MPG123_OK) {
         if (handle)

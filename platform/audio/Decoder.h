@@ -8,12 +8,17 @@
 #include <string>
 
 // An MP3 file being decoded to 16-bit PCM with libmpg123: gapless (encoder delay and padding
-// removed when the file says so), ID3 tags skipped as sound but their texts kept, any MPEG audio
-// rate, mono or stereo.
+// removed when the file says so), ID3 tags skipped as sound but their texts kept (a leading tag
+// over 1 MB is seeked over unread, texts and all), any MPEG audio rate, mono or stereo.
 // One decoder belongs to one thread at a time (the engine's); it holds the file open.
 namespace audio {
 
-enum class OpenStatus { Ok, NotFound, NotPlayable };
+enum class OpenStatus {
+    Ok,
+    NotFound,    // missing, unreadable, not a regular file
+    NotPlayable, // no MPEG audio in it
+    TimedOut,    // its first reads did not return in time (a hung share): let go of
+};
 
 // What a song's file says about itself, read when it is opened. Texts are UTF-8, empty where the
 // file has no tag; the length is libmpg123's (exact with an Info header, else estimated).

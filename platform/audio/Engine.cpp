@@ -7,7 +7,7 @@
 #include "platform/audio/WaveLineHook.h"
 
 #include <atomic>
-#include <future>
+#include <system_error>
 #include <utility>
 
 namespace audio {
@@ -15,7 +15,6 @@ namespace {
 
 // About 90 ms of CD-quality sound per decoding step.
 constexpr std::size_t kChunkBytes = 16 * 1024;
-constexpr auto kRetryInterval = std::chrono::seconds(1);
 
 std::atomic<Engine*> g_engine{nullptr};
 
@@ -25,6 +24,17 @@ void scaleSamples(std::uint8_t* data, std::size_t bytes, std::uint16_t gain) {
         samples[i] = static_cast<std::int16_t>(samples[i] * static_cast<std::int32_t>(gain) /
                                                waveline::kMaxVolume);
 }
+
+// A file being opened on a thread of its own; whoever comes second (the opener with the
+// decoder, or the caller giving up) settles what becomes of the decoder.
+struct Opening {
+    std::mutex mutex;
+    std::condition_variable done;
+    bool finished = false;
+    bool withdrawn = false;
+    std::unique_ptr<Decoder> decoder;
+    OpenStatus status = OpenStatus::NotFound;
+};
 
 } // namespace
 
@@ -39,9 +49,27 @@ struct Engine::Stream {
     bool atEnd = false;   // and the output has played it
 };
 
+// A command's answer. The engine takes a command up only if its caller still waits for it, and
+// a caller gives up only on a command not taken up yet: a command that timed out never ran.
+template <typename T> struct Engine::Reply {
+    std::mutex mutex;
+    std::condition_variable answered;
+    bool started = false;
+    bool withdrawn = false;
+    std::optional<T> value;
+};
+
 Engine& Engine::instance() {
     static Engine engine;
     return engine;
+}
+
+Engine::Outputs Engine::automaticOutputs() {
+    Outputs outputs;
+    outputs.push_back(std::make_unique<PulseOutput>());
+    outputs.push_back(std::make_unique<AlsaOutput>());
+    outputs.push_back(std::make_unique<NullOutput>());
+    return outputs;
 }
 
 Engine::Engine() : m_thread([this] { run(); }) {
@@ -56,35 +84,79 @@ Engine::~Engine() {
         std::lock_guard lock(m_mutex);
         m_quit = true;
         m_wake.notify_one();
-        if (m_interruptible)
-            m_interruptible->interrupt();
+        interruptOutputLocked();
     }
     m_thread.join();
     m_streams.clear();
     closeOutput();
 }
 
-void Engine::call(const std::function<void()>& command) {
-    std::promise<void> done;
-    auto finished = done.get_future();
-    {
-        std::lock_guard lock(m_mutex);
-        m_commands.emplace_back([&] {
-            command();
-            reportChange(); // published before the caller goes on
-            done.set_value();
-        });
-        m_wake.notify_one();
-        if (m_interruptible)
-            m_interruptible->interrupt();
-    }
-    finished.wait();
+// Under m_mutex: an engine thread blocked in the output comes back to look at its commands.
+void Engine::interruptOutputLocked() {
+    if (m_interruptible)
+        m_interruptible->interrupt();
 }
 
-template <typename T> T Engine::ask(const std::function<T()>& question) {
-    T answer{};
-    call([&] { answer = question(); });
-    return answer;
+void Engine::post(std::function<void()> command) {
+    std::lock_guard lock(m_mutex);
+    m_commands.push_back(std::move(command));
+    m_wake.notify_one();
+    interruptOutputLocked();
+}
+
+bool Engine::stalled() {
+    std::lock_guard lock(m_mutex);
+    return m_stalled;
+}
+
+template <typename T>
+std::optional<T> Engine::ask(std::function<T()> question,
+                             std::optional<Clock::time_point> deadline) {
+    if (deadline && stalled())
+        return std::nullopt;
+    auto reply = std::make_shared<Reply<T>>();
+    post([this, reply, question = std::move(question)] {
+        {
+            std::lock_guard lock(reply->mutex);
+            if (reply->withdrawn) { // the engine is back: commands may wait for it again
+                std::lock_guard engineLock(m_mutex);
+                m_stalled = false;
+                return;
+            }
+            reply->started = true;
+        }
+        T answer = question();
+        reportChange(); // published before the caller goes on
+        std::lock_guard lock(reply->mutex);
+        reply->value = std::move(answer);
+        reply->answered.notify_all();
+    });
+    std::unique_lock lock(reply->mutex);
+    const auto hasValue = [&] { return reply->value.has_value(); };
+    const bool takenUp =
+        !deadline || reply->answered.wait_until(lock, *deadline, hasValue) || reply->started;
+    if (takenUp) { // in time: what is left is the command's own work
+        reply->answered.wait(lock, hasValue);
+        return reply->value;
+    }
+    // Before the engine can see the command withdrawn, so that it is the one to lift this.
+    reply->withdrawn = true;
+    std::lock_guard engineLock(m_mutex);
+    m_stalled = true;
+    return std::nullopt;
+}
+
+template <typename T> std::optional<T> Engine::ask(std::function<T()> question) {
+    return ask<T>(std::move(question), Clock::now() + kCommandWait);
+}
+
+void Engine::call(std::function<void()> command) {
+    ask<bool>(
+        [command = std::move(command)] {
+            command();
+            return true;
+        },
+        std::nullopt);
 }
 
 void Engine::run() {
@@ -95,6 +167,7 @@ void Engine::run() {
             m_commands.pop_front();
             lock.unlock();
             command();
+            command = nullptr; // what it holds (a withdrawn decoder) goes here, unlocked
             lock.lock();
         }
         if (m_quit)
@@ -126,12 +199,7 @@ void Engine::step() {
         return;
     }
     if (stream.decoded) {
-        // Every sample is queued: wait until it has been heard. A wait cut short by a command
-        // is taken up again after it; one cut short by a broken output ends the song.
-        if (!m_outputOpen || m_output->drain() || !hasPendingCommand()) {
-            stream.atEnd = true;
-            stream.mode = StreamMode::Stopped;
-        }
+        finishStream(stream);
         return;
     }
     stream.pcm.resize(kChunkBytes);
@@ -142,17 +210,34 @@ void Engine::step() {
     stream.decoded = status == Decoder::ReadStatus::End;
 }
 
-void Engine::playStep(Stream& stream) {
-    retryRealOutput(stream.decoder->format());
-    if (!ensureOutput(stream.decoder->format())) {
-        if (!hasPendingCommand()) // nothing can play it: the song ends silently
-            stream.mode = StreamMode::Stopped;
+// Every sample is queued: the song ends once they have been heard. A server holds back a
+// song shorter than its start threshold until the drain. A wait cut short is taken up again
+// at the next step, also when the interrupt was meant for a command carried out already; a
+// broken output has lost what it held, and the song ends there.
+void Engine::finishStream(Stream& stream) {
+    if (m_outputOpen && m_output->drain() == Output::DrainResult::Interrupted)
         return;
+    stream.atEnd = true;
+    stream.mode = StreamMode::Stopped;
+}
+
+void Engine::playStep(Stream& stream) {
+    const PcmFormat format = stream.decoder->format();
+    retryBetterOutput(format);
+    switch (ensureOutput(format)) {
+    case OutputState::Waiting:
+        return;
+    case OutputState::Unavailable: // nothing can play it: the song ends silently
+        stream.mode = StreamMode::Stopped;
+        return;
+    case OutputState::Ready:
+        break;
     }
     const long taken =
         writeScaled(stream.pcm.data() + stream.offset, stream.pcm.size() - stream.offset);
     if (taken < 0) {
-        // The server restarted or the device went away: the next step opens an output again.
+        // The server restarted or the device went away: the next step opens an output again,
+        // from the top of the list, and writes the same block there.
         closeOutput();
         return;
     }
@@ -161,40 +246,22 @@ void Engine::playStep(Stream& stream) {
     m_playedFrames.store(stream.playedFrames, std::memory_order_relaxed);
 }
 
-bool Engine::hasPendingCommand() {
-    std::lock_guard lock(m_mutex);
-    return !m_commands.empty() || m_quit || m_gainChanged;
-}
-
-bool Engine::ensureOutput(const PcmFormat& format) {
+Engine::OutputState Engine::ensureOutput(const PcmFormat& format) {
     if (m_outputOpen && m_outputFormat == format)
-        return true;
+        return OutputState::Ready;
     // A format change inside one song: let the old format's samples play out first.
-    if (m_outputOpen && !m_outputPaused && !m_output->drain())
-        return false;
+    if (m_outputOpen && !m_outputPaused && m_output->drain() == Output::DrainResult::Interrupted)
+        return OutputState::Waiting;
     closeOutput();
-    return openOutput(format);
+    return openOutput(format) ? OutputState::Ready : OutputState::Unavailable;
 }
 
 bool Engine::openOutput(const PcmFormat& format) {
-    std::vector<Output*> candidates;
-    {
-        std::lock_guard lock(m_mutex);
-        if (m_injected)
-            candidates.push_back(m_injected.get());
-    }
-    if (candidates.empty()) {
-        if (m_automatic.empty()) {
-            m_automatic.push_back(std::make_unique<PulseOutput>());
-            m_automatic.push_back(std::make_unique<AlsaOutput>());
-            m_automatic.push_back(std::make_unique<NullOutput>());
-        }
-        for (auto& output : m_automatic)
-            candidates.push_back(output.get());
-    }
-    for (Output* output : candidates) {
-        if (tryOutput(output, format)) {
-            m_nextRetry = std::chrono::steady_clock::now() + kRetryInterval;
+    if (m_outputs.empty())
+        m_outputs = automaticOutputs();
+    for (auto& output : m_outputs) {
+        if (tryOutput(output.get(), format)) {
+            m_nextRetry = now() + kRetryInterval;
             return true;
         }
     }
@@ -219,17 +286,16 @@ bool Engine::tryOutput(Output* output, const PcmFormat& format) {
     return true;
 }
 
-// On the automatic null output, tries the real ones again once in a while; what the null output
-// still holds is dropped for the switch.
-void Engine::retryRealOutput(const PcmFormat& format) {
-    const auto now = std::chrono::steady_clock::now();
-    if (!m_outputOpen || m_automatic.empty() || m_output != m_automatic.back().get() ||
-        now < m_nextRetry)
+// On the fallback (the last output of the list), tries the better ones again once in a
+// while; what the fallback still holds is dropped for the switch.
+void Engine::retryBetterOutput(const PcmFormat& format) {
+    if (!m_outputOpen || m_outputs.size() < 2 || m_output != m_outputs.back().get() ||
+        now() < m_nextRetry)
         return;
-    m_nextRetry = now + kRetryInterval;
+    m_nextRetry = now() + kRetryInterval;
     Output* fallback = m_output;
-    for (std::size_t i = 0; i + 1 < m_automatic.size(); ++i) {
-        if (tryOutput(m_automatic[i].get(), format)) {
+    for (std::size_t i = 0; i + 1 < m_outputs.size(); ++i) {
+        if (tryOutput(m_outputs[i].get(), format)) {
             fallback->drop();
             fallback->close();
             return;
@@ -270,13 +336,16 @@ void Engine::onWaveLineChanged() {
     std::lock_guard lock(engine->m_mutex);
     engine->m_gainChanged = true;
     engine->m_wake.notify_one();
-    if (engine->m_interruptible)
-        engine->m_interruptible->interrupt();
+    engine->interruptOutputLocked();
 }
 
 Engine::Stream* Engine::find(StreamId id) {
     const auto found = m_streams.find(id);
     return found == m_streams.end() ? nullptr : &found->second;
+}
+
+Engine::Clock::time_point Engine::now() const {
+    return m_clock ? m_clock() : Clock::now();
 }
 
 // Silences the stream the output holds, so that another can take the output.
@@ -291,59 +360,99 @@ void Engine::silenceCurrent() {
 }
 
 StreamId Engine::open(const std::string& path, OpenStatus* status) {
-    return ask<StreamId>([&]() -> StreamId {
-        auto decoder = Decoder::open(path, status);
-        if (!decoder)
+    DecoderFactory factory;
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_stalled) {
+            *status = OpenStatus::TimedOut;
             return 0;
+        }
+        factory = m_decoderFactory ? m_decoderFactory : DecoderFactory(&Decoder::open);
+    }
+    auto opening = std::make_shared<Opening>();
+    try {
+        std::thread([opening, factory = std::move(factory), path] {
+            OpenStatus opened = OpenStatus::NotFound;
+            auto decoder = factory(path, &opened);
+            std::lock_guard lock(opening->mutex);
+            if (opening->withdrawn)
+                return; // the caller gave up on this file: it is closed here
+            opening->decoder = std::move(decoder);
+            opening->status = opened;
+            opening->finished = true;
+            opening->done.notify_all();
+        }).detach();
+    } catch (const std::system_error&) { // no thread to be had (many files hang): as they do
+        *status = OpenStatus::TimedOut;
+        return 0;
+    }
+
+    auto decoder = std::make_shared<std::unique_ptr<Decoder>>();
+    {
+        std::unique_lock lock(opening->mutex);
+        if (!opening->done.wait_for(lock, kOpenWait, [&] { return opening->finished; })) {
+            opening->withdrawn = true;
+            *status = OpenStatus::TimedOut;
+            return 0;
+        }
+        *status = opening->status;
+        *decoder = std::move(opening->decoder);
+    }
+    if (!*decoder)
+        return 0;
+    const auto id = ask<StreamId>([this, decoder, path] {
         const StreamId id = m_nextId++;
-        m_streams[id].decoder = std::move(decoder);
+        m_streams[id].decoder = std::move(*decoder);
         m_streams[id].path = path;
         return id;
     });
+    if (!id)
+        *status = OpenStatus::TimedOut;
+    return id.value_or(0);
 }
 
-bool Engine::play(StreamId id) {
-    return ask<bool>([&] {
+CommandResult Engine::onStream(StreamId id, std::function<void(Stream&)> action) {
+    const auto found = ask<bool>([this, id, action = std::move(action)] {
         Stream* stream = find(id);
-        if (!stream)
-            return false;
-        if (stream->mode == StreamMode::Paused) {
-            resumeStream(id, *stream);
-        } else if (stream->mode == StreamMode::Stopped && !stream->atEnd) {
+        if (stream)
+            action(*stream);
+        return stream != nullptr;
+    });
+    if (!found)
+        return CommandResult::TimedOut;
+    return *found ? CommandResult::Done : CommandResult::UnknownStream;
+}
+
+CommandResult Engine::play(StreamId id) {
+    return onStream(id, [this, id](Stream& stream) {
+        if (stream.mode == StreamMode::Paused) {
+            resumeStream(id, stream);
+        } else if (stream.mode == StreamMode::Stopped && !stream.atEnd) {
             if (id != m_current) {
                 silenceCurrent();
                 m_current = id;
             }
-            stream->mode = StreamMode::Playing;
+            stream.mode = StreamMode::Playing;
         }
-        return true;
     });
 }
 
-bool Engine::pause(StreamId id) {
-    return ask<bool>([&] {
-        Stream* stream = find(id);
-        if (!stream)
-            return false;
-        if (stream->mode == StreamMode::Playing) {
-            if (id == m_current && m_outputOpen) {
-                m_output->pause(true);
-                m_outputPaused = true;
-            }
-            stream->mode = StreamMode::Paused;
+CommandResult Engine::pause(StreamId id) {
+    return onStream(id, [this, id](Stream& stream) {
+        if (stream.mode != StreamMode::Playing)
+            return;
+        if (id == m_current && m_outputOpen) {
+            m_output->pause(true);
+            m_outputPaused = true;
         }
-        return true;
+        stream.mode = StreamMode::Paused;
     });
 }
 
-bool Engine::resume(StreamId id) {
-    return ask<bool>([&] {
-        Stream* stream = find(id);
-        if (!stream)
-            return false;
-        if (stream->mode == StreamMode::Paused)
-            resumeStream(id, *stream);
-        return true;
+CommandResult Engine::resume(StreamId id) {
+    return onStream(id, [this, id](Stream& stream) {
+        if (stream.mode == StreamMode::Paused)
+            resumeStream(id, stream);
     });
 }
 
@@ -353,33 +462,26 @@ void Engine::resumeStream(StreamId id, Stream& stream) {
     stream.mode = StreamMode::Playing;
 }
 
-bool Engine::stop(StreamId id) {
-    return ask<bool>([&] {
-        Stream* stream = find(id);
-        if (!stream)
-            return false;
+CommandResult Engine::stop(StreamId id) {
+    return onStream(id, [this, id](Stream& stream) {
         if (id == m_current)
             silenceCurrent();
-        stream->mode = StreamMode::Stopped;
-        return true;
+        stream.mode = StreamMode::Stopped;
     });
 }
 
-bool Engine::close(StreamId id) {
-    return ask<bool>([&] {
-        if (!find(id))
-            return false;
+CommandResult Engine::close(StreamId id) {
+    return onStream(id, [this, id](Stream&) {
         if (id == m_current) {
             closeOutput();
             m_current = 0;
         }
         m_streams.erase(id);
-        return true;
     });
 }
 
 void Engine::closeAll() {
-    call([&] {
+    call([this] {
         closeOutput();
         m_current = 0;
         m_streams.clear();
@@ -387,18 +489,33 @@ void Engine::closeAll() {
 }
 
 StreamMode Engine::mode(StreamId id) {
-    return ask<StreamMode>([&] {
-        const Stream* stream = find(id);
-        return stream ? stream->mode : StreamMode::Stopped;
-    });
+    return ask<StreamMode>([this, id] {
+               const Stream* stream = find(id);
+               return stream ? stream->mode : StreamMode::Stopped;
+           })
+        .value_or(StreamMode::Stopped);
 }
 
 int Engine::streamCount() {
-    return ask<int>([&] { return static_cast<int>(m_streams.size()); });
+    return ask<int>([this] { return static_cast<int>(m_streams.size()); }).value_or(0);
 }
 
 bool Engine::playing() {
-    return ask<bool>([&] { return hasWork(); });
+    return ask<bool>([this] { return hasWork(); }).value_or(false);
+}
+
+void Engine::setOutputs(Outputs outputs) {
+    auto given = std::make_shared<Outputs>(std::move(outputs));
+    call([this, given] {
+        closeOutput();
+        m_output = nullptr;
+        {
+            // No caller reaches the old outputs once they are not the interruptible one.
+            std::lock_guard lock(m_mutex);
+            m_interruptible = nullptr;
+        }
+        m_outputs = std::move(*given);
+    });
 }
 
 std::optional<StreamInfo> Engine::currentStream() {
@@ -434,15 +551,10 @@ void Engine::reportChange() {
 }
 
 void Engine::setOutput(std::unique_ptr<Output> output) {
-    call([&] {
-        closeOutput();
-        m_output = nullptr;
-        std::lock_guard lock(m_mutex);
-        m_interruptible = nullptr;
-        if (m_injected)
-            m_retired.push_back(std::move(m_injected));
-        m_injected = std::move(output);
-    });
+    Outputs outputs;
+    if (output)
+        outputs.push_back(std::move(output));
+    setOutputs(std::move(outputs));
 }
 
 void Engine::setBufferMs(int bufferMs) {
@@ -451,7 +563,18 @@ void Engine::setBufferMs(int bufferMs) {
 }
 
 std::string Engine::outputName() {
-    return ask<std::string>([&] { return m_outputOpen ? std::string(m_output->name()) : ""; });
+    return ask<std::string>(
+               [this] { return m_outputOpen ? std::string(m_output->name()) : std::string(); })
+        .value_or(std::string());
+}
+
+void Engine::setClock(ClockSource clock) {
+    call([this, clock = std::move(clock)] { m_clock = clock; });
+}
+
+void Engine::setDecoderFactory(DecoderFactory factory) {
+    std::lock_guard lock(m_mutex);
+    m_decoderFactory = std::move(factory);
 }
 
 } // namespace audio

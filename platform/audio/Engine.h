@@ -17,16 +17,23 @@
 #include <vector>
 
 // The one audio engine of the process. Streams (open songs) are decoded and written to the
-// output on the engine's own thread, the only thread that touches decoders and outputs. The
-// public functions may be called from any thread: each hands a command to the engine thread
-// and returns as soon as the engine has carried it out, which takes a few milliseconds at most,
-// because an output blocked in a write is interrupted for it.
+// output on the engine's own thread, the only thread that touches decoders and outputs once a
+// song is open. The public functions may be called from any thread: each hands a command to
+// the engine thread and waits for it, which takes a few milliseconds, because an output blocked
+// in a write is interrupted for it. The wait is bounded: when the engine does not take the
+// command up within kCommandWait (longer than any one step of its own, which the outputs'
+// timeouts bound), the command is withdrawn, changes nothing and says TimedOut, and until the
+// engine comes back every command says so at once. A file is opened and read up to its first
+// frame on a thread of its own, so that a file whose reads block holds up neither the caller
+// nor the engine: after kOpenWait the open says TimedOut and the file is let go of whenever its
+// reads return.
 //
 // Only one stream sounds at a time: playing a stream stops the one that was sounding.
-// The output is chosen at each song's start, first that works: PulseAudio (also PipeWire),
-// ALSA "default", then a null output that takes audio in real time. A song on the null output
-// tries the others again about once a second, so that it is heard again as soon as a server
-// (back after a crash, or started late) answers. Tests may put their own.
+// The output is chosen at each song's start from a priority list, first that opens: by default
+// PulseAudio (also PipeWire), ALSA "default", then a null output that takes audio in real time.
+// A song on the last output of the list (the fallback) tries the others again about once a
+// second, so that it is heard again as soon as a server (back after a crash, or started late)
+// answers. An output that breaks in a write is closed and the list is tried again from the top.
 namespace audio {
 
 using StreamId = int; // 0 is no stream
@@ -35,6 +42,12 @@ enum class StreamMode {
     Stopped, // opened, or stopped, or played to its end
     Playing,
     Paused,
+};
+
+enum class CommandResult {
+    Done,
+    UnknownStream, // no stream by that id: nothing changed
+    TimedOut,      // the engine did not take the command up within kCommandWait: nothing changed
 };
 
 // The stream the output holds (sounding, or the last to sound and still open), for display.
@@ -49,26 +62,38 @@ struct StreamInfo {
 class Engine {
 public:
     static constexpr int kDefaultBufferMs = 2000;
+    static constexpr auto kCommandWait = std::chrono::milliseconds(3000);
+    static constexpr auto kOpenWait = std::chrono::milliseconds(2000);
+    static constexpr auto kRetryInterval = std::chrono::seconds(1);
+
+    using Clock = std::chrono::steady_clock;
+    using ClockSource = std::function<Clock::time_point()>;
+    using DecoderFactory =
+        std::function<std::unique_ptr<Decoder>(const std::string& path, OpenStatus* status)>;
+    using Outputs = std::vector<std::unique_ptr<Output>>;
 
     static Engine& instance();
 
-    // Opens a song for playing. Returns its id, or 0 and the reason in `status`.
+    // PulseAudio, ALSA "default", null: the list used unless the caller gives one.
+    static Outputs automaticOutputs();
+
+    // Opens a song for playing. Returns its id, or 0 and the reason in `status` (TimedOut when
+    // the file's first reads take longer than kOpenWait, or the engine does not answer).
     StreamId open(const std::string& path, OpenStatus* status);
-    // Each returns false for an unknown id and changes nothing then.
     // play: from the current position (at the end: nothing sounds). Returns at once.
-    bool play(StreamId id);
+    CommandResult play(StreamId id);
     // pause holds the exact sample; resume goes on from it. Both do nothing in other modes.
-    bool pause(StreamId id);
-    bool resume(StreamId id);
+    CommandResult pause(StreamId id);
+    CommandResult resume(StreamId id);
     // stop silences at once; a later play goes on from about where it stopped.
-    bool stop(StreamId id);
+    CommandResult stop(StreamId id);
     // close stops and releases the song; closeAll does so for every song.
-    bool close(StreamId id);
+    CommandResult close(StreamId id);
     void closeAll();
 
-    // Mode of a stream; Stopped for an unknown one.
+    // Mode of a stream; Stopped for an unknown one (or when the engine does not answer).
     StreamMode mode(StreamId id);
-    // Number of streams open now.
+    // Number of streams open now (0 when the engine does not answer).
     int streamCount();
     // Whether a stream is sounding now (playing, not paused, not yet at its end).
     bool playing();
@@ -83,8 +108,10 @@ public:
     // again. Empty: none.
     void setChangeListener(std::function<void()> listener);
 
-    // Puts an output of the caller's choice in place of the automatic choice, from the next
-    // song on; null goes back to the automatic choice.
+    // The outputs to choose from, in priority order, from the next song on; an empty list goes
+    // back to automaticOutputs(). The engine owns them until the next call.
+    void setOutputs(Outputs outputs);
+    // The same for a single output (null: the automatic list).
     void setOutput(std::unique_ptr<Output> output);
     // Buffer asked of outputs from the next song on: large keeps playback cheap, small suits
     // tests that listen to the sound (about 50 ms).
@@ -92,50 +119,65 @@ public:
     // Name of the output in use ("pulse", "alsa", "null", "wav"), empty when none is open.
     std::string outputName();
 
+    // For tests: the clock that paces the retries of the better outputs (null: the real one),
+    // and what opens a file (null: Decoder::open), to stand in for files that misbehave.
+    void setClock(ClockSource clock);
+    void setDecoderFactory(DecoderFactory factory);
+
     ~Engine();
     Engine(const Engine&) = delete;
     Engine& operator=(const Engine&) = delete;
 
 private:
     struct Stream;
+    template <typename T> struct Reply;
+    enum class OutputState { Ready, Waiting, Unavailable };
     Engine();
 
-    // Runs `command` on the engine thread and waits for it.
-    void call(const std::function<void()>& command);
-    template <typename T> T ask(const std::function<T()>& question);
+    // Runs `command` on the engine thread and waits for it; configuration only (no bound).
+    void call(std::function<void()> command);
+    // Runs `question` on the engine thread unless the engine does not take it up by `deadline`
+    // (none: waits as long as it takes); then it never runs.
+    template <typename T>
+    std::optional<T> ask(std::function<T()> question, std::optional<Clock::time_point> deadline);
+    template <typename T> std::optional<T> ask(std::function<T()> question);
+    void post(std::function<void()> command);
+    bool stalled();
+    CommandResult onStream(StreamId id, std::function<void(Stream&)> action);
+    void interruptOutputLocked();
 
     void run();
     bool hasWork() const;
     void step();
     void playStep(Stream& stream);
-    bool ensureOutput(const PcmFormat& format);
+    void finishStream(Stream& stream);
+    OutputState ensureOutput(const PcmFormat& format);
     bool openOutput(const PcmFormat& format);
     bool tryOutput(Output* output, const PcmFormat& format);
-    void retryRealOutput(const PcmFormat& format);
+    void retryBetterOutput(const PcmFormat& format);
     void closeOutput();
     long writeScaled(const std::uint8_t* data, std::size_t bytes);
     void applyGain();
     void silenceCurrent();
     void resumeStream(StreamId id, Stream& stream);
     Stream* find(StreamId id);
-    // Whether something (a command, a volume change) is waiting for the engine thread.
-    bool hasPendingCommand();
+    Clock::time_point now() const;
     static void onWaveLineChanged();
-    void interruptOutput();
     void reportChange();
 
     // Engine thread only.
     std::map<StreamId, Stream> m_streams;
     StreamId m_nextId = 1;
     StreamId m_current = 0; // the stream whose samples the output holds
+    Outputs m_outputs;      // priority order; made automatically when first needed if empty
     Output* m_output = nullptr;
     bool m_outputOpen = false;
     bool m_outputPaused = false;
     PcmFormat m_outputFormat;
     bool m_softwareGain = true;
     std::vector<std::uint8_t> m_scratch;
-    std::vector<std::unique_ptr<Output>> m_automatic;  // pulse, alsa, null, made when first needed
-    std::chrono::steady_clock::time_point m_nextRetry; // of the real outputs, while on null
+    Clock::time_point m_nextRetry; // of the better outputs, while on the fallback
+    ClockSource m_clock;
     std::function<void()> m_changeListener;
     std::pair<StreamId, StreamMode> m_reported{0, StreamMode::Stopped}; // published last
 
@@ -144,12 +186,11 @@ private:
     std::condition_variable m_wake;
     std::deque<std::function<void()>> m_commands;
     bool m_quit = false;
-    std::unique_ptr<Output> m_injected;
-    std::vector<std::unique_ptr<Output>> m_retired; // kept: a caller may still interrupt them
-    bool m_useInjected = false;
     int m_bufferMs = kDefaultBufferMs;
     Output* m_interruptible = nullptr; // output the engine thread may block in
     bool m_gainChanged = false;
+    bool m_stalled = false; // a command was withdrawn, and the engine has not come back since
+    DecoderFactory m_decoderFactory;
 
     // What currentStream() answers: written by the engine thread, read by any.
     std::mutex m_publishedMutex;

@@ -46,12 +46,15 @@ void NullOutput::drop() {
     m_mark = Clock::now();
 }
 
-bool NullOutput::drain() {
-    const long long queued = queuedFrames(Clock::now());
-    if (queued == 0)
-        return true;
-    const auto rest = std::chrono::microseconds(queued * 1000000 / m_format.rateHz + 1);
-    return sleepUntil(Clock::now() + rest) && queuedFrames(Clock::now()) == 0;
+Output::DrainResult NullOutput::drain() {
+    for (;;) {
+        const long long queued = queuedFrames(Clock::now());
+        if (queued == 0)
+            return DrainResult::Drained;
+        const auto rest = std::chrono::microseconds(queued * 1000000 / m_format.rateHz + 1);
+        if (!sleepUntil(Clock::now() + rest))
+            return DrainResult::Interrupted;
+    }
 }
 
 void NullOutput::pause(bool paused) {

@@ -16,7 +16,7 @@ public:
     bool open(const PcmFormat& format, int bufferMs) override;
     long write(const std::uint8_t* data, std::size_t bytes) override;
     void drop() override;
-    bool drain() override;
+    DrainResult drain() override;
     void pause(bool paused) override;
     void close() override;
     bool setVolume(std::uint16_t, bool) override { return false; }

@@ -40,9 +40,14 @@ public:
     // Discards everything queued, so that silence follows at once. Open only; never fails.
     virtual void drop() = 0;
 
-    // Blocks until everything queued has been heard. Returns false when interrupt() cut the
-    // wait short or the output broke; call again to go on waiting. Open only.
-    virtual bool drain() = 0;
+    enum class DrainResult {
+        Drained,     // everything queued has been heard
+        Interrupted, // interrupt() cut the wait short: call again to go on waiting
+        Broken,      // the output broke (server gone, device removed): what it held is lost
+    };
+    // Starts playback of whatever is queued, if it has not started, and blocks until it has all
+    // been heard. Open only.
+    virtual DrainResult drain() = 0;
 
     // Holds playback at the current sample, keeping what is queued (true), or goes on (false).
     // Open only; never fails (an output that cannot hold drops instead, and says so above it).

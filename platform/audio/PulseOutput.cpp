@@ -202,8 +202,12 @@ void PulseOutput::drop() {
         finish(pa_stream_flush(m_stream, nullptr, nullptr), false);
 }
 
-bool PulseOutput::drain() {
-    return streamGood() && finish(pa_stream_drain(m_stream, nullptr, nullptr), true);
+Output::DrainResult PulseOutput::drain() {
+    // The request itself ends the server's wait for its start threshold, even if we stop
+    // waiting for its answer.
+    if (streamGood() && finish(pa_stream_drain(m_stream, nullptr, nullptr), true))
+        return DrainResult::Drained;
+    return streamGood() ? DrainResult::Interrupted : DrainResult::Broken;
 }
 
 void PulseOutput::pause(bool paused) {

@@ -25,7 +25,7 @@ public:
     bool open(const PcmFormat& format, int bufferMs) override;
     long write(const std::uint8_t* data, std::size_t bytes) override;
     void drop() override {}
-    bool drain() override { return true; }
+    DrainResult drain() override { return DrainResult::Drained; }
     void pause(bool) override {}
     void close() override;
     bool setVolume(std::uint16_t, bool) override { return false; }

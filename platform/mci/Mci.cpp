@@ -34,6 +34,17 @@ std::vector<std::string> splitWords(std::string_view command) {
     return words;
 }
 
+std::uint32_t openError(audio::OpenStatus status) {
+    switch (status) {
+    case audio::OpenStatus::NotPlayable:
+        return MCIERR_INVALID_FILE;
+    case audio::OpenStatus::TimedOut:
+        return MCIERR_DEVICE_NOT_READY;
+    default:
+        return MCIERR_FILE_NOT_FOUND;
+    }
+}
+
 // The devices of the process by alias (kept in lower case: aliases ignore case too).
 class Interpreter {
 public:
@@ -48,13 +59,9 @@ public:
         if (words.size() != 2)
             return words.size() < 2 ? MCIERR_MISSING_PARAMETER : MCIERR_UNRECOGNIZED_KEYWORD;
         const std::string alias = lowered(words[1]);
-        if (verb == "close" && alias == "all") {
-            for (const auto& [name, stream] : m_devices)
-                audio::Engine::instance().close(stream);
-            m_devices.clear();
-            return 0;
-        }
-        using Action = bool (audio::Engine::*)(audio::StreamId);
+        if (verb == "close" && alias == "all")
+            return closeAll();
+        using Action = audio::CommandResult (audio::Engine::*)(audio::StreamId);
         static const std::map<std::string, Action> kActions = {
             {"play", &audio::Engine::play},     {"pause", &audio::Engine::pause},
             {"resume", &audio::Engine::resume}, {"stop", &audio::Engine::stop},
@@ -66,13 +73,29 @@ public:
         const auto device = m_devices.find(alias);
         if (device == m_devices.end())
             return MCIERR_INVALID_DEVICE_NAME;
-        (audio::Engine::instance().*action->second)(device->second);
+        if ((audio::Engine::instance().*action->second)(device->second) ==
+            audio::CommandResult::TimedOut)
+            return MCIERR_DEVICE_NOT_READY;
         if (verb == "close")
             m_devices.erase(device);
         return 0;
     }
 
 private:
+    // A device that does not close in time stays open, so that a later close can release it.
+    std::uint32_t closeAll() {
+        std::uint32_t result = 0;
+        for (auto device = m_devices.begin(); device != m_devices.end();) {
+            if (audio::Engine::instance().close(device->second) == audio::CommandResult::TimedOut) {
+                result = MCIERR_DEVICE_NOT_READY;
+                ++device;
+            } else {
+                device = m_devices.erase(device);
+            }
+        }
+        return result;
+    }
+
     // open <element> type <device type> alias <name>
     std::uint32_t open(const std::vector<std::string>& words) {
         if (words.size() < 6 || lowered(words[1]) == "type")
@@ -90,8 +113,7 @@ private:
         const audio::StreamId stream =
             audio::Engine::instance().open(mci::detail::pathOfElement(words[1]), &status);
         if (stream == 0)
-            return status == audio::OpenStatus::NotPlayable ? MCIERR_INVALID_FILE
-                                                            : MCIERR_FILE_NOT_FOUND;
+            return openError(status);
         m_devices[alias] = stream;
         return 0;
     }

@@ -11,6 +11,10 @@
 // <element> is a short form that GetShortPathNameA gave out, or a path in which %XX stands for
 // the byte XX.
 // play returns at once while the song plays on; a song that ends stays open at its end.
+// No call waits long for the player: an open whose file does not answer within two seconds (a
+// hung share), or a command that the media layer does not take up within three (an output that
+// hangs), fails with MCIERR_DEVICE_NOT_READY and is withdrawn; until the media layer answers
+// again, further commands fail so at once.
 //
 // Thread rule: any thread; calls are carried out one at a time, in the order they arrive.
 // Results: 0 on success, otherwise one of the error numbers below, and then nothing changed.
@@ -29,6 +33,7 @@ inline constexpr std::uint32_t MCIERR_CANNOT_LOAD_DRIVER = 266;     // a device 
 inline constexpr std::uint32_t MCIERR_MISSING_COMMAND_STRING = 267; // empty command
 inline constexpr std::uint32_t MCIERR_MISSING_PARAMETER = 273;      // element or alias missing
 inline constexpr std::uint32_t MCIERR_FILE_NOT_FOUND = 275;         // missing or unreadable file
+inline constexpr std::uint32_t MCIERR_DEVICE_NOT_READY = 276;       // no answer in time
 inline constexpr std::uint32_t MCIERR_DUPLICATE_ALIAS = 289;        // alias already open
 inline constexpr std::uint32_t MCIERR_INVALID_FILE = 296;           // a file that is not MP3
 

@@ -4,15 +4,16 @@
 
 #include <algorithm>
 #include <array>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <string>
 #include <utility>
 #include <vector>
 
-// Sound cards through ALSA's simple mixer: each card is a device and each line one named
-// element. Line identifiers are 1 + the line's place in kLines; a line's volume control is
-// 2 * line - 1 and its mute control 2 * line.
+// Sound cards through ALSA's simple mixer: each card (or each control device named by the
+// caller) is a device and each line one named element. Line identifiers are 1 + the line's place in
+// kLines; a line's volume control is 2 * line - 1 and its mute control 2 * line.
 namespace mixer {
 namespace {
 
@@ -44,12 +45,15 @@ bool isMuteControl(std::uint32_t controlId) {
     return controlId % 2 == 0;
 }
 
-std::vector<int> cardNumbers() {
-    std::vector<int> cards;
+using DeviceList = std::function<std::vector<std::string>()>;
+
+// The control devices of the cards present now ("hw:0", "hw:1"...).
+std::vector<std::string> cardDevices() {
+    std::vector<std::string> devices;
     int card = -1;
     while (snd_card_next(&card) == 0 && card >= 0)
-        cards.push_back(card);
-    return cards;
+        devices.push_back("hw:" + std::to_string(card));
+    return devices;
 }
 
 struct OpenMixer {
@@ -57,12 +61,11 @@ struct OpenMixer {
     std::map<std::uint32_t, snd_mixer_elem_t*> lines; // found lines by identifier
 };
 
-snd_mixer_t* openCardMixer(int card) {
+snd_mixer_t* openMixer(const std::string& device) {
     snd_mixer_t* mixer = nullptr;
     if (snd_mixer_open(&mixer, 0) < 0)
         return nullptr;
-    const std::string name = "hw:" + std::to_string(card);
-    if (snd_mixer_attach(mixer, name.c_str()) < 0 ||
+    if (snd_mixer_attach(mixer, device.c_str()) < 0 ||
         snd_mixer_selem_register(mixer, nullptr, nullptr) < 0 || snd_mixer_load(mixer) < 0) {
         snd_mixer_close(mixer);
         return nullptr;
@@ -87,6 +90,7 @@ long loudestChannel(snd_mixer_elem_t* element) {
 
 class AlsaService final : public Service {
 public:
+    explicit AlsaService(DeviceList devices) : m_devices(std::move(devices)) {}
     ~AlsaService() override {
         for (auto& [handle, open] : m_open)
             snd_mixer_close(open.mixer);
@@ -94,15 +98,15 @@ public:
 
     int deviceCount() override {
         std::lock_guard lock(m_mutex);
-        return static_cast<int>(cardNumbers().size());
+        return static_cast<int>(m_devices().size());
     }
 
     Result open(int index, Handle* handle) override {
         std::lock_guard lock(m_mutex);
-        const auto cards = cardNumbers();
-        if (index < 0 || index >= static_cast<int>(cards.size()))
+        const auto devices = m_devices();
+        if (index < 0 || index >= static_cast<int>(devices.size()))
             return kBadDeviceId;
-        snd_mixer_t* mixer = openCardMixer(cards[static_cast<std::size_t>(index)]);
+        snd_mixer_t* mixer = openMixer(devices[static_cast<std::size_t>(index)]);
         if (!mixer)
             return kError;
         *handle = m_nextHandle++;
@@ -225,6 +229,7 @@ private:
         return kNoError;
     }
 
+    const DeviceList m_devices;
     std::mutex m_mutex;
     std::map<Handle, OpenMixer> m_open;
     Handle m_nextHandle = 1;
@@ -233,7 +238,11 @@ private:
 } // namespace
 
 std::unique_ptr<Service> makeAlsaService() {
-    return std::make_unique<AlsaService>();
+    return std::make_unique<AlsaService>(&cardDevices);
+}
+
+std::unique_ptr<Service> makeAlsaService(std::vector<std::string> devices) {
+    return std::make_unique<AlsaService>([devices = std::move(devices)] { return devices; });
 }
 
 } // namespace mixer

@@ -4,6 +4,8 @@
 
 #include <chrono>
 #include <memory>
+#include <string>
+#include <vector>
 
 // The real mixer backends, for service() and for tests that want one in particular.
 namespace mixer {
@@ -16,5 +18,8 @@ std::unique_ptr<Service> connectPulseService(const char* server, std::chrono::mi
 
 // ALSA's sound cards. Always succeeds; with no card it has no devices.
 std::unique_ptr<Service> makeAlsaService();
+// The same over control devices of ALSA's configuration named by the caller instead of the
+// cards (such as "hw:1", or a plugin's control device): device i is devices[i].
+std::unique_ptr<Service> makeAlsaService(std::vector<std::string> devices);
 
 } // namespace mixer

@@ -69,7 +69,7 @@ TEST(DalvexPulse, WaveLineChangedInTheDesktopsMixerRaisesVolumeChanged) {
     audio::OpenStatus status{};
     const audio::StreamId song = engine.open(testSong("tone1000-stereo-192k"), &status);
     ASSERT_NE(song, 0);
-    ASSERT_TRUE(engine.play(song));
+    ASSERT_EQ(engine.play(song), audio::CommandResult::Done);
     ASSERT_TRUE(QTest::qWaitFor([&] { return !server.sinkInputs().empty(); }, 5000));
     ASSERT_TRUE(server.pactl(
         {"set-sink-input-volume", QString::number(server.sinkInputs().front().index), "32768"}));

@@ -36,6 +36,8 @@ const int kPanelHeightPx = twips::toPixels(settings::kPlaylistHeight);
 // How long an action may take while the sound server hangs: a moment, not the half minute that
 // a library waiting for the server on its own terms would take.
 constexpr int kHungServerPatienceMs = 8000;
+// How long a double click on a song whose file hangs may hold the window: the open's own bound.
+constexpr int kHungFilePatienceMs = 5000;
 
 QString buildDir() {
     return qEnvironmentVariable("QUIVA_BUILD_DIR");
@@ -390,16 +392,25 @@ TEST_F(PlayerFaultTest, RegistryFileDamagedAfterTheRegistrationStillLoadsTheCont
 
 // A small tmpfs mounted over a folder in a mount namespace of this test process's own (and so
 // of the programs it starts), so that nothing outside sees it and it goes with the process.
+// Puts this process, and the programs it starts from then on, in a mount namespace of its own
+// (once), so that what a test mounts is seen by no one else and goes with the process. Returns
+// why it could not, or an empty text.
+QString enterPrivateMountNamespace() {
+    static const QString failure = [] {
+        const bool own = ::unshare(CLONE_NEWNS) == 0 &&
+                         ::mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
+        return own ? QString()
+                   : QString("no private mount namespace: %1").arg(std::strerror(errno));
+    }();
+    return failure;
+}
+
 class SmallDisk {
 public:
-    SmallDisk(const QString& folder, qint64 bytes) : m_folder(folder.toLocal8Bit()) {
-        static const bool ownNamespace =
-            ::unshare(CLONE_NEWNS) == 0 &&
-            ::mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
-        if (!ownNamespace) {
-            m_failure = QString("no private mount namespace: %1").arg(std::strerror(errno));
+    SmallDisk(const QString& folder, qint64 bytes)
+        : m_folder(folder.toLocal8Bit()), m_failure(enterPrivateMountNamespace()) {
+        if (!m_failure.isEmpty())
             return;
-        }
         const QByteArray options = "size=" + QByteArray::number(bytes);
         if (::mount("tmpfs", m_folder.constData(), "tmpfs", 0, options.constData()) != 0)
             m_failure = QString("cannot mount a tmpfs: %1").arg(std::strerror(errno));
@@ -473,6 +484,92 @@ TEST_F(PlayerFaultTest, ShowingThePlaylistKeepsAReadOnlySettingsFileAsItWas) {
     EXPECT_EQ(QDir(player->programDir()).entryList(QDir::Files | QDir::Hidden),
               QStringList({"quiva", "quiva.ini"}))
         << "the refused write left a file behind";
+}
+
+// A network share that stops answering for some files, mounted over the playlist's folder in a
+// private mount namespace (FUSE, through hung_share.py next to this file): listing and file
+// attributes answer, but reads of the files named "hung..." block until released.
+class HungShare {
+public:
+    HungShare(const QString& source, const QString& mountPoint)
+        : m_outside(QFileInfo(source).absolutePath()), m_mountPoint(mountPoint),
+          m_failure(enterPrivateMountNamespace()) {
+        if (!m_failure.isEmpty())
+            return;
+        m_share.setProcessChannelMode(QProcess::ForwardedChannels);
+        m_share.start(qEnvironmentVariable("QUIVA_SOURCE_DIR") + "/tests/e2e/faults/hung_share.py",
+                      {source, mountPoint});
+        const auto there = [&] { return QFileInfo::exists(mountPoint + "/hung.mp3"); };
+        m_share.waitForStarted(5000);
+        eventually([&] { return there() || m_share.state() == QProcess::NotRunning; }, 10000);
+        const bool mounted = there();
+        if (!mounted)
+            m_failure = "cannot mount a FUSE file system here (python3-fusepy, /dev/fuse)";
+    }
+    ~HungShare() {
+        release();
+        m_share.terminate();
+        if (!m_share.waitForFinished(5000))
+            m_share.kill();
+        m_share.waitForFinished(5000);
+        ::umount2(m_mountPoint.toLocal8Bit().constData(), MNT_DETACH); // if the share could not
+    }
+    HungShare(const HungShare&) = delete;
+    HungShare& operator=(const HungShare&) = delete;
+
+    // Why the share could not be mounted; empty when it is.
+    QString failure() const { return m_failure; }
+    // Whether a read of a hung file has begun.
+    bool readStarted() const { return QFileInfo::exists(m_outside + "/hung-read-started"); }
+    // Lets the hung reads go on.
+    void release() const { QFile(m_outside + "/release").open(QIODevice::WriteOnly); }
+
+private:
+    QString m_outside;
+    QString m_mountPoint;
+    QProcess m_share;
+    QString m_failure;
+};
+
+// The playlist's folder is the share: "high" (1000 Hz, 20 s) is row 0, "hung" row 1.
+class HungShareTest : public PlayerFaultTest {
+protected:
+    void SetUp() override {
+        PlayerFaultTest::SetUp();
+        tree.folder("share");
+        for (const char* name : {"high", "hung"})
+            ASSERT_TRUE(QFile::copy(buildDir() + "/test-mp3s/tone1000-stereo-192k.mp3",
+                                    tree.path(QString("share/%1.mp3").arg(name))));
+        share.emplace(tree.path("share"), tree.folder("mounted"));
+        settings = "[quiva]\nDIR=" + tree.path("mounted").toUtf8() + "/\nHEIGHT=5580\n";
+        if (!share->failure().isEmpty())
+            GTEST_SKIP() << qPrintable(share->failure());
+    }
+    void TearDown() override {
+        player.reset(); // off the share before it goes
+        share.reset();
+    }
+
+    std::optional<HungShare> share;
+};
+
+// A song whose file hangs costs its double click a moment at most: the window answers, and
+// the other songs of the share play while that file still hangs.
+TEST_F(HungShareTest, SongWhoseReadsBlockLeavesTheWindowAnswering) {
+    ASSERT_NO_FATAL_FAILURE(registerVolumeControl(builtLibrary()));
+    ASSERT_NO_FATAL_FAILURE(startSoundServer());
+    ASSERT_NO_FATAL_FAILURE(startPlayer());
+    for (int attempt = 0; attempt < 2 && !share->readStarted(); ++attempt) {
+        player->doubleClickEntry(1);
+        eventually([&] { return share->readStarted(); }, 5000);
+    }
+    ASSERT_TRUE(share->readStarted()) << "the player never read the hung file";
+    ASSERT_TRUE(openMenu(kHungFilePatienceMs)) << "the window hangs with the file";
+    ASSERT_TRUE(closeMenu());
+    EXPECT_TRUE(play(0, 1000)) << "another song does not play while the file hangs";
+    EXPECT_TRUE(messageBoxes().isEmpty()) << "the hung file was reported in a message box";
+    share->release();
+    exitFromMenu();
 }
 
 } // namespace

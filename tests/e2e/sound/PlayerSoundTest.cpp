@@ -7,6 +7,7 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QThread>
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <gtest/gtest.h>
@@ -64,10 +65,11 @@ protected:
     // The folder the player lists, with its songs in it.
     virtual QString fillMusicFolder() {
         // Listed by name: "high" (1000 Hz, 20 s) is row 0, "low" (440 Hz, 3 s) is row 1, "mid"
-        // (880 Hz, 3 s) is row 2.
+        // (880 Hz, 3 s) is row 2, "short" (770 Hz, 0.3 s) is row 3.
         copySong("tone1000-stereo-192k", "music/high.mp3");
         copySong("tone440-stereo-44k", "music/low.mp3");
         copySong("tone880-stereo-44k", "music/mid.mp3");
+        copySong("tone770-stereo-44k-short", "music/short.mp3");
         return tree.path("music");
     }
 
@@ -212,6 +214,26 @@ TEST_F(PlayerSoundTest, PauseWordAndPreviousNextFollowTheList) {
     EXPECT_TRUE(waitFor(silent, 1000)) << "previous on the first entry keeps playing";
     QThread::msleep(300);
     EXPECT_TRUE(silent(latest())) << "previous on the first entry plays something";
+}
+
+// A song shorter than the sound server's start threshold, played after another one.
+TEST_F(PlayerSoundTest, ShortSongAfterAnotherIsHeardWhole) {
+    player.doubleClickEntry(1);
+    ASSERT_TRUE(waitFor(toneOf(440), 5000)) << "the 440 Hz song is not heard";
+    ASSERT_TRUE(waitFor(silent, 5000)) << "the 440 Hz song does not end";
+
+    const long long from = recorder.frames();
+    player.doubleClickEntry(3);
+    ASSERT_TRUE(recorder.waitForFrames(from, 3 * PulseServer::kRateHz, 10000));
+    const auto heard = recorder.left(from, recorder.frames() - from);
+    const auto loud = [](std::int16_t sample) { return std::abs(sample) > kTone; };
+    const auto first = std::find_if(heard.begin(), heard.end(), loud);
+    ASSERT_TRUE(first != heard.end()) << "the short song is not heard";
+    const auto last = std::find_if(heard.rbegin(), heard.rend(), loud).base();
+    const std::vector<std::int16_t> song(first, last);
+    // The sink's monitor may miss some milliseconds where a stream starts.
+    EXPECT_NEAR(static_cast<double>(song.size()) / PulseServer::kRateHz, 0.3, 0.04);
+    EXPECT_NEAR(toneFrequencyHz(song, PulseServer::kRateHz), 770, 20);
 }
 
 // Focused by the window manager, the playlist has a caret on its first entry but nothing

@@ -6,9 +6,13 @@
 #include "tests/support/TempTree.h"
 #include "tests/support/WavCapture.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <future>
 #include <gtest/gtest.h>
 #include <random>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -27,7 +31,10 @@ std::string shortPath(const QString& path) {
 // Every case ends the same way: whatever happened, a good song plays next, to its end.
 class BadInputTest : public ::testing::Test {
 protected:
-    void TearDown() override { send("close all"); }
+    void TearDown() override {
+        send("close all");
+        audio::Engine::instance().setDecoderFactory(nullptr);
+    }
 
     // Opens and plays a file the way the player does; returns the open command's result and,
     // when it opened, waits for the song to end (a hang fails here).
@@ -90,18 +97,101 @@ TEST_F(BadInputTest, TextOrRandomBytesPlayNothingOrEndWithoutHanging) {
     expectGoodSongPlaysNext();
 }
 
-TEST_F(BadInputTest, HugeId3TagIsSkippedAndTheSongPlaysWhole) {
-    QByteArray tag("ID3\x03\x00\x00", 6);
-    const int size = 5 * 1024 * 1024;
-    for (int shift : {21, 14, 7, 0}) // synch-safe size
-        tag += static_cast<char>((size >> shift) & 0x7f);
-    tag += QByteArray(size, '\0');
+long peakMemoryKb() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss;
+}
+
+TEST_F(BadInputTest, HugeId3TagIsSkippedUnreadAndTheSongPlaysWhole) {
     QFile song(QString::fromStdString(testSong("tone440-stereo-44k")));
     song.open(QIODevice::ReadOnly);
-    ASSERT_EQ(playFile(m_tree.file("tagged.mp3", tag + song.readAll())), 0u);
-    EXPECT_EQ(m_output->framesWritten(), 3 * 44100);
+    const QByteArray frames = song.readAll();
+    for (const int tagBytes : {5 << 20, 200 << 20}) {
+        SCOPED_TRACE(tagBytes);
+        QByteArray header("ID3\x03\x00\x00", 6);
+        for (int shift : {21, 14, 7, 0}) // synch-safe size
+            header += static_cast<char>((tagBytes >> shift) & 0x7f);
+        QFile tagged(m_tree.path(QString("tagged-%1.mp3").arg(tagBytes)));
+        ASSERT_TRUE(tagged.open(QIODevice::WriteOnly));
+        tagged.write(header);
+        tagged.seek(header.size() + tagBytes); // the tag's body: a hole, no disk space
+        tagged.write(frames);
+        tagged.close();
+
+        const long long before = m_output->framesWritten();
+        const long peakBefore = peakMemoryKb();
+        ASSERT_EQ(playFile(tagged.fileName()), 0u);
+        EXPECT_LT(peakMemoryKb() - peakBefore, 32 * 1024) << "the tag was read into memory";
+        EXPECT_EQ(m_output->framesWritten() - before, 3 * 44100);
+    }
     expectGoodSongPlaysNext();
 }
+
+// Stands in for a file on a share that hangs: opened, its first reads block until released.
+class BlockingFile {
+public:
+    explicit BlockingFile(const QString& path) : m_path(path.toStdString()) {}
+    ~BlockingFile() { release(); }
+
+    audio::Engine::DecoderFactory factory() {
+        return
+            [gate = m_gate, blocked = m_path](const std::string& path, audio::OpenStatus* status) {
+                auto decoder = audio::Decoder::open(path, status);
+                if (path == blocked) {
+                    std::unique_lock lock(gate->mutex);
+                    gate->released.wait(lock, [&] { return gate->open; });
+                }
+                return decoder;
+            };
+    }
+    void release() {
+        std::lock_guard lock(m_gate->mutex);
+        m_gate->open = true;
+        m_gate->released.notify_all();
+    }
+    // Whether this process holds the file open.
+    bool heldOpen() const {
+        const QDir fds("/proc/self/fd");
+        for (const QString& fd : fds.entryList(QDir::Files | QDir::System))
+            if (QFileInfo(fds.filePath(fd)).symLinkTarget().toStdString() == m_path)
+                return true;
+        return false;
+    }
+
+private:
+    struct Gate {
+        std::mutex mutex;
+        std::condition_variable released;
+        bool open = false;
+    };
+    std::shared_ptr<Gate> m_gate = std::make_shared<Gate>();
+    const std::string m_path;
+};
+
+TEST_F(BadInputTest, FileWhoseReadsBlockFailsInTimeAndIsLetGoOfLater) {
+    const QString path = songBytes("hung.mp3");
+    BlockingFile hung(path);
+    audio::Engine::instance().setDecoderFactory(hung.factory());
+
+    auto opened = std::async(std::launch::async, [&] {
+        return send("open " + shortPath(path) + " type mpegvideo alias mp3play");
+    });
+    if (opened.wait_for(std::chrono::seconds(20)) != std::future_status::ready) {
+        hung.release();
+        FAIL() << "open waited for the file's reads";
+    }
+    EXPECT_EQ(opened.get(), MCIERR_DEVICE_NOT_READY);
+    EXPECT_EQ(send("play mp3play"), MCIERR_INVALID_DEVICE_NAME);
+    EXPECT_EQ(audio::Engine::instance().streamCount(), 0);
+    EXPECT_TRUE(hung.heldOpen());
+    expectGoodSongPlaysNext(); // while the reads still block
+
+    hung.release();
+    EXPECT_TRUE(eventually([&] { return !hung.heldOpen(); }));
+    EXPECT_EQ(audio::Engine::instance().streamCount(), 1); // the good song only
+}
+
 
 TEST_F(BadInputTest, FolderOrPipeNamedLikeASongIsNotFound) {
     EXPECT_EQ(playFile(m_tree.folder("x.mp3")), MCIERR_FILE_NOT_FOUND);

@@ -109,9 +109,9 @@ TEST_F(EngineTest, ASongThatEndedStaysOpenAtItsEnd) {
     EXPECT_EQ(engine().streamCount(), 1);
     engine().play(id); // at its end: nothing more sounds
     EXPECT_FALSE(m_output->waitForFrames(frames + 1, std::chrono::milliseconds(200)));
-    EXPECT_TRUE(engine().close(id));
+    EXPECT_EQ(engine().close(id), audio::CommandResult::Done);
     EXPECT_EQ(engine().streamCount(), 0);
-    EXPECT_FALSE(engine().play(id));
+    EXPECT_EQ(engine().play(id), audio::CommandResult::UnknownStream);
 }
 
 TEST_F(EngineTest, WaveLineVolumeAndMuteScaleWhatPlays) {

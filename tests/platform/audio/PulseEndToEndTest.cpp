@@ -2,6 +2,7 @@
 #include "platform/audio/WaveLine.h"
 #include "platform/mci/Mci.h"
 #include "platform/mixer/Backends.h"
+#include "tests/platform/audio/PcmHelpers.h"
 #include "tests/platform/audio/TestSongs.h"
 #include "tests/support/Poll.h"
 #include "tests/support/PulseServer.h"
@@ -64,6 +65,43 @@ TEST(PulseEndToEndTest, ToneIsHeardAtTheSinkAndSilenceFollowsStop) {
     ASSERT_TRUE(recorder.waitForFrames(silenceAt, kRate / 5, 5000));
     EXPECT_LT(rms(recorder.left(silenceAt, kRate / 5)), 30) << "sound came back after stop";
 
+    EXPECT_EQ(send("close all"), 0u);
+    recorder.stop();
+}
+
+// Plays a song with the player's commands and waits until the engine is done with it.
+void playSongToEnd(const std::string& name) {
+    char shortPath[255] = {};
+    ASSERT_GT(GetShortPathNameA(testSong(name).c_str(), shortPath, 255), 0u);
+    send("stop e2e");
+    send("close e2e");
+    ASSERT_EQ(send(std::string("open ") + shortPath + " type mpegvideo alias e2e"), 0u);
+    ASSERT_EQ(send("play e2e"), 0u);
+    eventually([] { return !audio::Engine::instance().playing(); });
+}
+
+TEST(PulseEndToEndTest, SongShorterThanTheServersStartThresholdIsHeardWholeAfterAnother) {
+    PulseServer server;
+    ASSERT_TRUE(server.running());
+    server.exportAddress();
+    audio::Engine::instance().setBufferMs(audio::Engine::kDefaultBufferMs);
+    MonitorRecorder recorder(server);
+    ASSERT_TRUE(recorder.waitForFrames(0, kRate / 10, 5000));
+
+    playSongToEnd("tone990-stereo-44k-1s");
+    const long long secondFrom = recorder.frames();
+    playSongToEnd("tone770-stereo-44k-short"); // 0.3 s
+    ASSERT_TRUE(recorder.waitForFrames(secondFrom, kRate, 5000));
+    const auto isLoud = [](std::int16_t sample) { return std::abs(sample) > 3277; };
+    const auto heard = recorder.left(secondFrom, recorder.frames() - secondFrom);
+    const Pcm song = referenceDecode(testSong("tone770-stereo-44k-short"));
+    long long expected = 0;
+    for (std::size_t i = 0; i < song.samples.size(); i += 2)
+        expected += isLoud(song.samples[i]);
+    // The sink's monitor may miss some milliseconds where a stream starts.
+    const auto loud = std::count_if(heard.begin(), heard.end(), isLoud);
+    EXPECT_GE(loud, expected * 9 / 10);
+    EXPECT_LE(loud, expected);
     EXPECT_EQ(send("close all"), 0u);
     recorder.stop();
 }
