@@ -10,7 +10,7 @@
 
 namespace com {
 
-class ConnectionPoint : public IConnectionPoint {
+class ConnectionPoint final : public IConnectionPoint {
 public:
     // `fallback`: a second interface a sink may offer instead (IDispatch for an event
     // interface); GUID_NULL for none.

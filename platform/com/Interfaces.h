@@ -13,6 +13,8 @@
 // - Objects are apartment-bound: they are used on the thread that created them. Every member
 //   that returns an HRESULT, called from another thread, returns RPC_E_WRONG_THREAD without
 //   acting. AddRef and Release are counted atomically and may come from any thread.
+// - Nothing is deleted through an interface: each interface's destructor is protected and, so
+//   that the function table keeps the classic layout, not virtual.
 
 #include "platform/com/Com.h"
 #include "platform/com/Variant.h"
@@ -40,7 +42,7 @@ public:
     virtual ULONG Release() = 0;
 
 protected:
-    ~IUnknown() = default; // released, never deleted through an interface
+    ~IUnknown() = default;
 };
 
 inline constexpr DISPID DISPID_UNKNOWN = -1;
@@ -74,6 +76,9 @@ public:
     // argument's index (in rgvarg) in `argError` when given. Otherwise the member's own result.
     virtual HRESULT Invoke(DISPID id, WORD flags, DISPPARAMS* params, VARIANT* result,
                            UINT* argError) = 0;
+
+protected:
+    ~IDispatch() = default;
 };
 
 class IClassFactory : public IUnknown {
@@ -83,6 +88,9 @@ public:
     virtual HRESULT CreateInstance(IUnknown* outer, REFIID iid, void** object) = 0;
     // Keeps the library loaded while locked (counts; lock true adds, false removes).
     virtual HRESULT LockServer(BOOL lock) = 0;
+
+protected:
+    ~IClassFactory() = default;
 };
 
 // Named values that a container keeps for a control between sessions.
@@ -95,6 +103,9 @@ public:
     virtual HRESULT Read(const char* name, VARIANT* value) = 0;
     // Stores a copy; a name already held (in any case) is replaced and keeps its first spelling.
     virtual HRESULT Write(const char* name, const VARIANT* value) = 0;
+
+protected:
+    ~IPropertyBag() = default;
 };
 
 class IPersistPropertyBag : public IUnknown {
@@ -103,6 +114,9 @@ public:
     virtual HRESULT InitNew() = 0;               // a new instance without saved data
     virtual HRESULT Load(IPropertyBag* bag) = 0; // an instance loaded from saved data
     virtual HRESULT Save(IPropertyBag* bag) = 0; // the container stores the instance
+
+protected:
+    ~IPersistPropertyBag() = default;
 };
 
 // A container's sink for property changes that the control signals by name.
@@ -111,6 +125,9 @@ public:
     static constexpr IID kIid = guidOf(0x9BFBBC02, 0xEFF1, 0x101A, 0x84ED00AA00341D07);
     // `id` is the property's DISPID, or DISPID_UNKNOWN when the name has none.
     virtual HRESULT OnChanged(DISPID id, const char* name) = 0;
+
+protected:
+    ~IPropertyNotifySink() = default;
 };
 
 class IConnectionPoint : public IUnknown {
@@ -121,6 +138,9 @@ public:
     // interface): CONNECT_E_CANNOTCONNECT when it has neither. The point holds a reference.
     virtual HRESULT Advise(IUnknown* sink, DWORD* cookie) = 0;
     virtual HRESULT Unadvise(DWORD cookie) = 0; // CONNECT_E_NOCONNECTION for an unknown cookie
+
+protected:
+    ~IConnectionPoint() = default;
 };
 
 class IConnectionPointContainer : public IUnknown {
@@ -128,6 +148,9 @@ public:
     static constexpr IID kIid = guidOf(0xB196B284, 0xBAB4, 0x101A, 0xB69C00AA00341D07);
     // CONNECT_E_NOCONNECTION when the object has no such outgoing interface.
     virtual HRESULT FindConnectionPoint(REFIID iid, IConnectionPoint** point) = 0;
+
+protected:
+    ~IConnectionPointContainer() = default;
 };
 
 // What a container needs of a visible control: this runtime's own, in place of the many
@@ -146,6 +169,9 @@ public:
     // Ends the control: runs its terminate hook, stops its timers, destroys its window.
     // Idempotent; the object lives on until its last reference goes.
     virtual HRESULT Close() = 0;
+
+protected:
+    ~IHostedControl() = default;
 };
 
 namespace com {

@@ -23,9 +23,9 @@ public:
         *object = nullptr;
         if (iid == IUnknown::kIid)
             *object = identity();
-        else
-            ((iid == Interfaces::kIid ? (*object = static_cast<Interfaces*>(this), true) : false) ||
-             ...);
+        else // the first of Interfaces that matches
+            static_cast<void>(
+                ((iid == Interfaces::kIid && (*object = static_cast<Interfaces*>(this))) || ...));
         if (!*object)
             *object = queryMore(iid);
         if (!*object)
