@@ -27,7 +27,8 @@ std::string fileBytes(const std::string& path) {
 }
 
 void putFile(const std::string& path, std::string_view bytes) {
-    std::ofstream(path, std::ios::binary | std::ios::trunc).write(bytes.data(), bytes.size());
+    std::ofstream(path, std::ios::binary | std::ios::trunc)
+        .write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
 
 std::string_view trimmed(std::string_view text) {

@@ -59,7 +59,8 @@ LONG setFuzzValue() {
 
 void checkFileStore(std::string_view text, const registry::ParsedHive& parsed) {
     const std::string perUser = fuzz::scratchDir() + "/user.reg";
-    std::ofstream(perUser, std::ios::binary | std::ios::trunc).write(text.data(), text.size());
+    std::ofstream(perUser, std::ios::binary | std::ios::trunc)
+        .write(text.data(), static_cast<std::streamsize>(text.size()));
     registry::useFileStores({perUser, fuzz::scratchDir() + "/no-system.reg"});
     const LONG result = setFuzzValue();
     const std::string after = fileBytes(perUser);

@@ -54,9 +54,10 @@ bool AlsaOutput::open(const PcmFormat& format, int bufferMs) {
         m_pcm = nullptr;
         return false;
     }
-    const unsigned latencyUs = std::min(bufferMs, kMaxBufferMs) * 1000u;
+    const unsigned latencyUs = static_cast<unsigned>(std::min(bufferMs, kMaxBufferMs)) * 1000u;
     if (snd_pcm_set_params(m_pcm, SND_PCM_FORMAT_S16, SND_PCM_ACCESS_RW_INTERLEAVED,
-                           format.channels, format.rateHz, 1, latencyUs) < 0) {
+                           static_cast<unsigned>(format.channels),
+                           static_cast<unsigned>(format.rateHz), 1, latencyUs) < 0) {
         close();
         return false;
     }
@@ -65,7 +66,7 @@ bool AlsaOutput::open(const PcmFormat& format, int bufferMs) {
 }
 
 long AlsaOutput::write(const std::uint8_t* data, std::size_t bytes) {
-    const snd_pcm_uframes_t frames = bytes / m_format.bytesPerFrame();
+    const snd_pcm_uframes_t frames = bytes / static_cast<std::size_t>(m_format.bytesPerFrame());
     for (;;) {
         const snd_pcm_sframes_t written = snd_pcm_writei(m_pcm, data, frames);
         if (written >= 0)
@@ -83,10 +84,10 @@ long AlsaOutput::write(const std::uint8_t* data, std::size_t bytes) {
 
 bool AlsaOutput::waitForDevice(int timeoutMs, bool watchDevice) {
     const int count = watchDevice ? std::max(snd_pcm_poll_descriptors_count(m_pcm), 0) : 0;
-    std::vector<pollfd> fds(count + 1);
+    std::vector<pollfd> fds(static_cast<std::size_t>(count) + 1);
     fds[0] = {m_wakeFd, POLLIN, 0};
     if (count > 0)
-        snd_pcm_poll_descriptors(m_pcm, fds.data() + 1, count);
+        snd_pcm_poll_descriptors(m_pcm, fds.data() + 1, static_cast<unsigned>(count));
     poll(fds.data(), fds.size(), timeoutMs);
     std::uint64_t signalled = 0;
     return ::read(m_wakeFd, &signalled, sizeof signalled) != sizeof signalled;
@@ -110,7 +111,9 @@ Output::DrainResult AlsaOutput::drain() {
             return DrainResult::Drained; // an underrun at the end is the end
         if (room < 0)
             return DrainResult::Broken;
-        const int leftMs = static_cast<int>((bufferFrames - room) * 1000 / m_format.rateHz) + 1;
+        const auto leftFrames = bufferFrames - static_cast<snd_pcm_uframes_t>(room);
+        const int leftMs =
+            static_cast<int>(leftFrames * 1000 / static_cast<unsigned>(m_format.rateHz)) + 1;
         if (!waitForDevice(leftMs, false))
             return DrainResult::Interrupted;
     }

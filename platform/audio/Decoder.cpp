@@ -145,7 +145,7 @@ Decoder::ReadStatus Decoder::read(std::uint8_t* buffer, std::size_t capacity, st
     *bytes = 0;
     if (m_ended)
         return ReadStatus::End;
-    const std::size_t frameBytes = m_format.bytesPerFrame();
+    const auto frameBytes = static_cast<std::size_t>(m_format.bytesPerFrame());
     const int result =
         mpg123_read(handleOf(m_handle), buffer, capacity / frameBytes * frameBytes, bytes);
     switch (result) {

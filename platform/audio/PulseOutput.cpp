@@ -15,7 +15,7 @@ constexpr int kNoTimeout = -1;
 
 pa_cvolume toCvolume(std::uint16_t volume, int channels) {
     pa_cvolume cv;
-    pa_cvolume_set(&cv, channels, waveline::pulse::toServer(volume));
+    pa_cvolume_set(&cv, static_cast<unsigned>(channels), waveline::pulse::toServer(volume));
     return cv;
 }
 
@@ -113,8 +113,8 @@ bool PulseOutput::open(const PcmFormat& format, int bufferMs) {
     m_stream = pa_stream_new(m_context, "Quiva", &sampleFormat, nullptr);
     if (!m_stream)
         return false;
-    const auto bufferBytes =
-        static_cast<std::uint32_t>(pa_usec_to_bytes(bufferMs * 1000ULL, &sampleFormat));
+    const auto bufferBytes = static_cast<std::uint32_t>(
+        pa_usec_to_bytes(static_cast<pa_usec_t>(bufferMs) * PA_USEC_PER_MSEC, &sampleFormat));
     pa_buffer_attr attr{};
     attr.maxlength = static_cast<std::uint32_t>(-1);
     attr.tlength = bufferBytes;
@@ -150,7 +150,7 @@ bool PulseOutput::open(const PcmFormat& format, int bufferMs) {
 }
 
 long PulseOutput::write(const std::uint8_t* data, std::size_t bytes) {
-    const std::size_t frameBytes = m_format.bytesPerFrame();
+    const auto frameBytes = static_cast<std::size_t>(m_format.bytesPerFrame());
     for (;;) {
         if (!streamGood())
             return -1;

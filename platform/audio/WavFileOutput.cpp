@@ -19,10 +19,12 @@ std::array<std::uint8_t, 44> wavHeader(const PcmFormat& format, std::uint32_t da
     std::copy_n("WAVEfmt ", 8, h.begin() + 8);
     putLe(&h[16], 16, 4);
     putLe(&h[20], 1, 2); // PCM
-    putLe(&h[22], format.channels, 2);
-    putLe(&h[24], format.rateHz, 4);
-    putLe(&h[28], format.rateHz * format.bytesPerFrame(), 4);
-    putLe(&h[32], format.bytesPerFrame(), 2);
+    const auto rateHz = static_cast<std::uint32_t>(format.rateHz);
+    const auto frameBytes = static_cast<std::uint32_t>(format.bytesPerFrame());
+    putLe(&h[22], static_cast<std::uint32_t>(format.channels), 2);
+    putLe(&h[24], rateHz, 4);
+    putLe(&h[28], rateHz * frameBytes, 4);
+    putLe(&h[32], frameBytes, 2);
     putLe(&h[34], 16, 2);
     std::copy_n("data", 4, h.begin() + 36);
     putLe(&h[40], dataBytes, 4);
@@ -67,8 +69,8 @@ long WavFileOutput::write(const std::uint8_t* data, std::size_t bytes) {
         if (m_budget)
             frames = std::min(frames, *m_budget - m_written);
     }
-    if (std::fwrite(data, 1, frames * frameBytes, m_file) !=
-        static_cast<std::size_t>(frames * frameBytes))
+    const auto writing = static_cast<std::size_t>(frames * frameBytes);
+    if (std::fwrite(data, 1, writing, m_file) != writing)
         return -1;
     std::fflush(m_file);
     m_fileBytes += frames * frameBytes;

@@ -35,7 +35,8 @@ std::optional<GUID> parseGuid(std::string_view text) {
         ++i;
     }
     GUID guid;
-    guid.Data1 = std::uint32_t(bytes[0]) << 24 | bytes[1] << 16 | bytes[2] << 8 | bytes[3];
+    guid.Data1 = std::uint32_t{bytes[0]} << 24 | std::uint32_t{bytes[1]} << 16 |
+                 std::uint32_t{bytes[2]} << 8 | bytes[3];
     guid.Data2 = static_cast<std::uint16_t>(bytes[4] << 8 | bytes[5]);
     guid.Data3 = static_cast<std::uint16_t>(bytes[6] << 8 | bytes[7]);
     for (int i = 0; i < 8; ++i)

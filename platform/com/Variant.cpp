@@ -80,7 +80,7 @@ std::optional<VARIANT> dereferenced(const VARIANT& value) {
     if (!(value.vt & VT_BYREF))
         return value;
     VARIANT plain;
-    plain.vt = value.vt & ~VT_BYREF;
+    plain.vt = static_cast<VARTYPE>(value.vt & ~VT_BYREF);
     switch (plain.vt) {
     case VT_BOOL:
         plain.boolVal = *value.pboolVal;

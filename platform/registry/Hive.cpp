@@ -159,8 +159,8 @@ std::string formatData(const Value& value) {
         return quoted(std::string_view(reinterpret_cast<const char*>(value.data.data()),
                                        value.data.size() - 1));
     if (value.type == REG_DWORD && value.data.size() == 4) {
-        const DWORD number = value.data[0] | value.data[1] << 8 | value.data[2] << 16 |
-                             static_cast<DWORD>(value.data[3]) << 24;
+        const DWORD number = DWORD{value.data[0]} | DWORD{value.data[1]} << 8 |
+                             DWORD{value.data[2]} << 16 | DWORD{value.data[3]} << 24;
         std::snprintf(buffer, sizeof buffer, "dword:%08x", number);
         return buffer;
     }

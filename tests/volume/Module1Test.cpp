@@ -145,7 +145,8 @@ TEST_F(Module1Test, SlotOutsideTheTableIsAnErrorWithoutMixerRequest) {
 TEST_F(Module1Test, SlotsFourteenToTwentyAreZeroRecordsThatReadZero) {
     openWithWaveBounds(0, 65535);
     for (int slot = 14; slot <= 20; ++slot) {
-        const Module1::MixerControl& record = Module1::MixerControls()[slot];
+        const Module1::MixerControl& record =
+            Module1::MixerControls()[static_cast<std::size_t>(slot)];
         EXPECT_EQ(record.dwControlID, 0u);
         EXPECT_EQ(record.lMinimum, 0);
         EXPECT_EQ(record.lMaximum, 0);

@@ -46,7 +46,7 @@ QImage toClassicIndexed(const QImage& drawn) {
                                   ? transparentIndex
                                   : static_cast<int>(table.indexOf(pixel | 0xff000000));
             // Every drawing here uses palette colours only; a stray one would show as black.
-            indexed.setPixel(x, y, index >= 0 ? index : 0);
+            indexed.setPixel(x, y, index >= 0 ? static_cast<uint>(index) : 0u);
         }
     }
     return indexed;
@@ -159,8 +159,8 @@ void drawBevelBox(QImage& image, const QRect& rect, const QColor& face) {
 void drawPixelMap(QImage& image, int x, int y, std::initializer_list<std::string_view> rows) {
     int row = 0;
     for (std::string_view line : rows) {
-        for (int column = 0; column < static_cast<int>(line.size()); ++column) {
-            const char letter = line[column];
+        int column = 0;
+        for (const char letter : line) {
             const QColor colour = letter == 'K'   ? classic::kBlack
                                   : letter == 'Y' ? classic::kYellow
                                   : letter == 'W' ? classic::kWhite
@@ -168,6 +168,7 @@ void drawPixelMap(QImage& image, int x, int y, std::initializer_list<std::string
                                                   : QColor();
             if (colour.isValid() && image.rect().contains(x + column, y + row))
                 image.setPixel(x + column, y + row, colour.rgba());
+            ++column;
         }
         ++row;
     }

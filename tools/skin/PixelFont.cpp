@@ -74,15 +74,18 @@ void drawPixelText(QImage& image, int x, int y, const QString& text, QColor colo
         const Glyph* glyph = findGlyph(letter);
         if (!glyph)
             continue;
-        for (int row = 0; row < kHeight; ++row) {
-            const std::string_view line = glyph->rows[row];
-            for (int column = 0; column < static_cast<int>(line.size()); ++column) {
-                if (line[column] != '#')
-                    continue;
-                plot(image, x + column, y + row, rgb);
-                if (bold)
-                    plot(image, x + column + 1, y + row, rgb);
+        int row = 0;
+        for (const std::string_view line : glyph->rows) {
+            int column = 0;
+            for (const char dot : line) {
+                if (dot == '#') {
+                    plot(image, x + column, y + row, rgb);
+                    if (bold)
+                        plot(image, x + column + 1, y + row, rgb);
+                }
+                ++column;
             }
+            ++row;
         }
         x += glyphWidth(*glyph, bold) + 1;
     }

@@ -431,7 +431,7 @@ public:
         const QByteArray block(64 * 1024, '\0');
         ssize_t written = 0;
         do {
-            written = ::write(fd, block.constData(), block.size());
+            written = ::write(fd, block.constData(), static_cast<std::size_t>(block.size()));
         } while (written > 0);
         const bool full = written < 0 && errno == ENOSPC;
         ::close(fd);

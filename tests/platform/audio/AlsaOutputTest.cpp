@@ -68,10 +68,10 @@ pcm.through_server {
     // Writes all of `bytes`, as the engine does, through as many writes as the output needs.
     static void writeAll(AlsaOutput& output, const QByteArray& bytes) {
         const auto* data = reinterpret_cast<const std::uint8_t*>(bytes.constData());
+        const auto size = static_cast<std::size_t>(bytes.size());
         std::size_t done = 0;
-        for (int tries = 0; done < static_cast<std::size_t>(bytes.size()) && tries < 10000;
-             ++tries) {
-            const long taken = output.write(data + done, bytes.size() - done);
+        for (int tries = 0; done < size && tries < 10000; ++tries) {
+            const long taken = output.write(data + done, size - done);
             ASSERT_GE(taken, 0);
             done += static_cast<std::size_t>(taken);
         }

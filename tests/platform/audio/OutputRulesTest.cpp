@@ -109,13 +109,13 @@ TEST_F(OutputRulesTest, TheFirstOutputThatOpensPlaysInTheOrderGiven) {
     EXPECT_EQ(automatic, (std::vector<std::string>{"pulse", "alsa", "null"}));
 
     struct Case {
-        int failing; // the first `failing` outputs cannot open
+        std::size_t failing; // the first `failing` outputs cannot open
         const char* chosen;
     };
     for (const Case& c : {Case{0, "pulse"}, Case{1, "alsa"}, Case{2, "null"}, Case{3, ""}}) {
         SCOPED_TRACE(c.failing);
         useFakes();
-        for (int i = 0; i < 3; ++i) {
+        for (std::size_t i = 0; i < 3; ++i) {
             m_fakes[i]->failOpens(i < c.failing);
             m_fakes[i]->setFrameBudget(0); // holds the song at its first write
         }
@@ -126,7 +126,7 @@ TEST_F(OutputRulesTest, TheFirstOutputThatOpensPlaysInTheOrderGiven) {
             EXPECT_TRUE(eventually(
                 [&] { return Engine::instance().mode(id) == audio::StreamMode::Stopped; }));
         }
-        for (int i = 0; i < 3; ++i)
+        for (std::size_t i = 0; i < 3; ++i)
             EXPECT_EQ(m_fakes[i]->openAttempts(), i <= c.failing ? 1 : 0) << i;
     }
 }

@@ -36,7 +36,8 @@ inline Pcm referenceDecode(const std::string& path) {
         for (;;) {
             std::size_t bytes = 0;
             const int result = mpg123_read(handle, block.data(), block.size() * 2, &bytes);
-            pcm.samples.insert(pcm.samples.end(), block.begin(), block.begin() + bytes / 2);
+            pcm.samples.insert(pcm.samples.end(), block.begin(),
+                               block.begin() + static_cast<std::ptrdiff_t>(bytes / 2));
             if (result != MPG123_OK && result != MPG123_NEW_FORMAT)
                 break;
         }

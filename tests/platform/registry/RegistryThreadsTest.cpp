@@ -20,22 +20,22 @@ TEST(RegistryThreadsTest, ConcurrentWritersAndReadersLoseNothing) {
     std::vector<int> failures(kThreads, 0);
     std::vector<std::thread> threads;
     for (int t = 0; t < kThreads; ++t) {
-        threads.emplace_back([t, &failures] {
+        threads.emplace_back([t, &failed = failures[static_cast<std::size_t>(t)]] {
             for (int i = 0; i < kValuesEach; ++i) {
                 HKEY key = 0;
                 if (RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Threads", 0, nullptr, 0,
                                     KEY_ALL_ACCESS, nullptr, &key, nullptr) != ERROR_SUCCESS) {
-                    ++failures[t];
+                    ++failed;
                     continue;
                 }
                 const std::string name = std::to_string(t) + "_" + std::to_string(i);
                 const DWORD number = static_cast<DWORD>(t * 1000 + i);
-                failures[t] +=
+                failed +=
                     RegSetValueExA(key, name.c_str(), 0, REG_DWORD,
                                    reinterpret_cast<const BYTE*>(&number), 4) != ERROR_SUCCESS;
                 DWORD read = 0;
                 DWORD size = sizeof read;
-                failures[t] +=
+                failed +=
                     RegQueryValueExA(key, name.c_str(), nullptr, nullptr,
                                      reinterpret_cast<BYTE*>(&read), &size) != ERROR_SUCCESS ||
                     read != number;
