@@ -36,7 +36,8 @@ struct Line {
 };
 
 Line openSpeakers(mixer::Service& service) {
-    Line line{&service};
+    Line line;
+    line.service = &service;
     std::uint32_t lineId = 0;
     EXPECT_EQ(service.open(0, &line.handle), mixer::kNoError);
     EXPECT_EQ(service.findLine(line.handle, ComponentType::Speakers, &lineId), mixer::kNoError);

@@ -227,8 +227,9 @@ Attributes attributesOf(const QString& path) {
 
 void give(const QString& path, const Attributes& attributes) {
     const QByteArray name = path.toUtf8();
-    if (::geteuid() == 0)
+    if (::geteuid() == 0) {
         ASSERT_EQ(::chown(name.constData(), attributes.owner, attributes.group), 0);
+    }
     ASSERT_EQ(::chmod(name.constData(), attributes.mode), 0);
 }
 
@@ -283,8 +284,9 @@ TEST_F(PrivateProfileTest, ReplacingKeepsModeOwnerAndGroup) {
         const bool readable = root || (before.mode & 0400);
         EXPECT_EQ(write("quiva", "HEIGHT", "990"), readable);
         EXPECT_EQ(attributesOf(tree.path("quiva.ini")), before);
-        if (readable)
+        if (readable) {
             EXPECT_EQ(read("quiva", "height"), "990");
+        }
         ::chmod(tree.path("quiva.ini").toUtf8().constData(), 0644);
     }
 }
