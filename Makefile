@@ -12,17 +12,21 @@ TEST_DEPS = $(PLAYER_DEPS) tools/deps-test.txt
 PLAYER_TARGETS = quiva quiva-platform Dalvex quiva-regsvr
 # The tests that start no server of their own and are no end-to-end run of the real player.
 SERVER_LABELS = ^(x11|wayland|pulse|dbus|e2e|package|soak)$$
+# WERROR=ON makes every compiler warning of the player and test build an error (CI sets it).
+WERROR ?= OFF
 
-.PHONY: player build run check test soak test-asan test-tsan bench deb fuzz clean
+.PHONY: player build run check test soak test-asan test-tsan bench deb fuzz format format-check \
+	build-clang clean
 
 player:
 	@$(INSTALL) $(PLAYER_DEPS)
-	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUIVA_WERROR=$(WERROR) >/dev/null
 	cmake --build $(BUILD) -j $(JOBS) --target $(PLAYER_TARGETS)
 
 build:
 	@$(INSTALL) $(TEST_DEPS)
-	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUIVA_TESTS=ON >/dev/null
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUIVA_TESTS=ON \
+		-DQUIVA_WERROR=$(WERROR) >/dev/null
 	cmake --build $(BUILD) -j $(JOBS)
 
 # The volume control is registered (in the per-user store) before the player starts, so that
@@ -89,5 +93,23 @@ fuzz:
 	cmake --build build-fuzz -j $(JOBS) --target quiva-fuzz
 	fuzz/run.sh build-fuzz $(FUZZ_SECONDS)
 
+# The C++ sources as .clang-format says: `format` rewrites them, `format-check` fails on a
+# difference (see tools/format.sh).
+format:
+	@$(INSTALL) tools/deps-format.txt
+	tools/format.sh
+
+format-check:
+	@$(INSTALL) tools/deps-format.txt
+	tools/format.sh --check
+
+# Every target built by clang, the compiler of `make fuzz`, with its warnings as errors: it warns
+# where GCC does not. No optimisation and no debug information, since only the warnings count.
+build-clang:
+	@$(INSTALL) $(TEST_DEPS) tools/deps-fuzz.txt
+	CC=clang CXX=clang++ cmake -S . -B build-clang -DCMAKE_BUILD_TYPE= -DQUIVA_TESTS=ON \
+		-DQUIVA_WERROR=ON >/dev/null
+	cmake --build build-clang -j $(JOBS)
+
 clean:
-	rm -rf build build-asan build-tsan build-fuzz build-deb
+	rm -rf build build-asan build-tsan build-fuzz build-deb build-clang
