@@ -1,6 +1,7 @@
 #include "tests/player/frmmain/MainWindowFixture.h"
 
 #include "platform/ui/Label.h"
+#include "platform/ui/Twips.h"
 #include "player/Scroller.h"
 
 #include <QImage>
@@ -114,4 +115,27 @@ TEST_F(ScrollerTest, StripsLookLikePlainLabelsAtEveryStepAndAfterCaptionChanges)
     w.lbl->setFont(QFont(w.lbl->font().family(), 14));
     w.lbl->setCaption(w.lbl->caption());
     EXPECT_EQ(shown(*w.pic), plainStrip(*w.pic, *w.lbl));
+}
+
+// Minimised, the strips go on moving in twips but their labels are not moved (nothing is
+// painted); restored, both labels stand where their twips say.
+TEST_F(ScrollerTest, AMinimisedWindowMovesTheStripsWithoutPlacingThem) {
+    frmMain& w = load();
+    w.show();
+    const QPoint titleAt = w.lbl->pos();
+    const QPoint hintAt = w.lbl2->pos();
+    w.showMinimized();
+    ASSERT_TRUE(w.isMinimized());
+    for (int tick = 0; tick < 3; ++tick) {
+        w.tmrScroll_Timer();
+        w.tmrScroll2_Timer();
+    }
+    EXPECT_EQ(w.lbl->leftTwips(), 3120 - 150);
+    EXPECT_EQ(w.lbl2->leftTwips(), 3840 - 150);
+    EXPECT_EQ(w.lbl->pos(), titleAt);
+    EXPECT_EQ(w.lbl2->pos(), hintAt);
+
+    w.showNormal();
+    EXPECT_EQ(w.lbl->pos(), QPoint(twips::toPixels(3120 - 150), 0));
+    EXPECT_EQ(w.lbl2->pos(), QPoint(twips::toPixels(3840 - 150), twips::toPixels(30)));
 }
