@@ -159,8 +159,9 @@ public:
         pa_context_set_state_callback(m_context, onState, this);
         pa_context_set_subscribe_callback(m_context, onEvent, this);
         const char* serverName = server.empty() ? nullptr : server.c_str();
-        if (pa_context_connect(m_context, serverName, PA_CONTEXT_NOAUTOSPAWN, nullptr) >= 0)
-            pa_threaded_mainloop_start(m_loop);
+        if (pa_context_connect(m_context, serverName, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0 ||
+            pa_threaded_mainloop_start(m_loop) < 0)
+            m_failed = true;
     }
 
     ~StreamWatcher() {
