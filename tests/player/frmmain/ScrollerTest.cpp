@@ -6,6 +6,7 @@
 
 #include <QImage>
 #include <QLabel>
+#include <QTest>
 #include <QTimer>
 
 using ScrollerTest = MainWindowTest;
@@ -24,6 +25,23 @@ QImage plainStrip(const QWidget& frame, const Label& label) {
     plain.move(label.pos());
     return copy.grab().toImage().convertToFormat(QImage::Format_RGB32);
 }
+
+// Notes which widgets of a window paint.
+class PaintCounter : public QObject {
+public:
+    explicit PaintCounter(QWidget& window) {
+        for (QWidget* widget : window.findChildren<QWidget*>())
+            widget->installEventFilter(this);
+    }
+    QList<QObject*> painted;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::Paint)
+            painted << watched;
+        return false;
+    }
+};
 
 QImage shown(QWidget& frame) {
     return frame.grab().toImage().convertToFormat(QImage::Format_RGB32);
@@ -138,4 +156,22 @@ TEST_F(ScrollerTest, AMinimisedWindowMovesTheStripsWithoutPlacingThem) {
     w.showNormal();
     EXPECT_EQ(w.lbl->pos(), QPoint(twips::toPixels(3120 - 150), 0));
     EXPECT_EQ(w.lbl2->pos(), QPoint(twips::toPixels(3840 - 150), twips::toPixels(30)));
+}
+
+// A tick repaints the strips' own pixels only: their frames and labels, never the skin's
+// pictures or any other control, whether or not the playlist is shown.
+TEST_F(ScrollerTest, ATickRepaintsOnlyTheStrips) {
+    frmMain& w = load();
+    w.setHeight(5580);
+    w.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
+    QTest::qWait(0);
+    PaintCounter counter(w);
+    w.tmrScroll_Timer();
+    w.tmrScroll2_Timer();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !counter.painted.isEmpty(); }));
+    QTest::qWait(0);
+    const QList<QObject*> strips{w.pic, w.lbl, w.pic2, w.lbl2};
+    for (QObject* widget : counter.painted)
+        EXPECT_TRUE(strips.contains(widget)) << widget->metaObject()->className();
 }
