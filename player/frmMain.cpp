@@ -20,6 +20,7 @@
 #include "platform/ui/WindowMove.h"
 
 #include <QCursor>
+#include <QEvent>
 #include <QFrame>
 #include <QLabel>
 #include <QMenu>
@@ -306,6 +307,16 @@ void frmMain::tmrScroll2_Timer() { scroll(lbl2, layout::pic2.width); }
 void frmMain::scroll(Label* label, int frameWidthTwips) {
     label->setLeftTwips(
         nextScrollLeft(label->leftTwips(), label->widthTwips(), frameWidthTwips, speedFactor()));
+}
+
+// While minimised the strips move without being placed (nothing is painted); restored, they
+// show where the ticks have taken them.
+void frmMain::changeEvent(QEvent* event) {
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::WindowStateChange && !isMinimized()) {
+        lbl->place();
+        lbl2->place();
+    }
 }
 
 // Both strips read the factor twenty times a second; the text is parsed again only when it

@@ -127,6 +127,9 @@ public:
     IDispatch* Dalvex1() const { return m_hosted.dispatch(QStringLiteral("Dalvex1")); }
     const layout::HostedControls& hostedControls() const { return m_hosted; }
 
+protected:
+    void changeEvent(QEvent* event) override;
+
 private:
     void buildSkin();
     void buildControls();

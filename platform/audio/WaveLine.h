@@ -24,8 +24,9 @@ void setMuted(bool value);
 // While a song plays through the sound server, the line is that stream's own volume and mute
 // there, which the desktop's mixer (its volume panel, pactl) may change at any time. The output
 // that owns the stream says what it put there; whoever reads the stream back (the mixer's
-// wave-out line on each poll, the output when it lets the stream go) hands in what it found, and
-// the line takes that as its value without applying it again: the next song starts from it.
+// watcher when the server reports a change, the output when it lets the stream go) hands in
+// what it found, and the line takes that as its value without applying it again: the next song
+// starts from it.
 struct ServerStream {
     std::uint32_t client = 0; // the server's index of the connection that plays the stream
     std::uint32_t index = 0;  // the server's index of the stream

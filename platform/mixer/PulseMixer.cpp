@@ -5,16 +5,21 @@
 #include <pulse/context.h>
 #include <pulse/introspect.h>
 #include <pulse/mainloop.h>
+#include <pulse/subscribe.h>
+#include <pulse/thread-mainloop.h>
 #include <pulse/volume.h>
 
 #include <algorithm>
+#include <atomic>
 #include <mutex>
 #include <set>
 #include <string>
 
 // The sound server as a one-device mixer. Every request runs the client's own main loop on the
 // calling thread until the answer arrives or the deadline passes, so a server that hangs or goes
-// away costs the caller at most one timeout and never blocks it for good.
+// away costs the caller at most one timeout and never blocks it for good. The wave-out line is
+// polled ten times a second and asks the server nothing: a watcher keeps it in step with the
+// server as the server reports changes of the playing stream.
 namespace mixer {
 namespace {
 
@@ -87,27 +92,6 @@ public:
         return true;
     }
 
-    // The stream `index`, as long as the connection `client` plays it.
-    bool readStream(std::uint32_t client, std::uint32_t index, SinkState* state) {
-        struct Reply {
-            SinkState stream;
-            std::uint32_t client = PA_INVALID_INDEX;
-        } reply;
-        auto onInfo = [](pa_context*, const pa_sink_input_info* info, int eol, void* data) {
-            if (eol == 0 && info) {
-                auto* r = static_cast<Reply*>(data);
-                r->stream.volume = info->volume;
-                r->stream.muted = info->mute != 0;
-                r->client = info->client;
-            }
-        };
-        if (!complete(pa_context_get_sink_input_info(m_context, index, onInfo, &reply)) ||
-            reply.client != client)
-            return false;
-        *state = reply.stream;
-        return true;
-    }
-
     bool setDefaultSinkVolume(const pa_cvolume& volume) {
         bool success = false;
         return complete(pa_context_set_sink_volume_by_name(m_context, kDefaultSink, &volume,
@@ -164,11 +148,112 @@ private:
     bool m_timedOut = false;
 };
 
+// Keeps the wave line in step with this program's stream on the server: the server reports every
+// change of a stream, and for a change of ours the watcher asks what the stream holds now and
+// hands that to the line. It runs libpulse's own thread, which sleeps until the server speaks,
+// so reading the line costs nothing and never waits for the server, even for one that hangs.
+class StreamWatcher {
+public:
+    explicit StreamWatcher(const std::string& server) : m_loop(pa_threaded_mainloop_new()) {
+        m_context = pa_context_new(pa_threaded_mainloop_get_api(m_loop), "Dalvex watcher");
+        pa_context_set_state_callback(m_context, onState, this);
+        pa_context_set_subscribe_callback(m_context, onEvent, this);
+        const char* serverName = server.empty() ? nullptr : server.c_str();
+        if (pa_context_connect(m_context, serverName, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0 ||
+            pa_threaded_mainloop_start(m_loop) < 0)
+            m_failed = true;
+    }
+
+    ~StreamWatcher() {
+        pa_threaded_mainloop_stop(m_loop);
+        pa_context_disconnect(m_context);
+        pa_context_unref(m_context);
+        pa_threaded_mainloop_free(m_loop);
+    }
+
+    StreamWatcher(const StreamWatcher&) = delete;
+    StreamWatcher& operator=(const StreamWatcher&) = delete;
+
+    // False once the server went away (or was never reached).
+    bool alive() const { return !m_failed.load(); }
+
+private:
+    // The callbacks below run on the loop's thread.
+    static void onState(pa_context* context, void* data) {
+        auto* self = static_cast<StreamWatcher*>(data);
+        switch (pa_context_get_state(context)) {
+        case PA_CONTEXT_READY:
+            if (auto* op = pa_context_subscribe(context, PA_SUBSCRIPTION_MASK_SINK_INPUT, nullptr,
+                                                nullptr))
+                pa_operation_unref(op);
+            break;
+        case PA_CONTEXT_FAILED:
+        case PA_CONTEXT_TERMINATED:
+            self->m_failed = true;
+            break;
+        default:
+            break;
+        }
+    }
+
+    static void onEvent(pa_context* context, pa_subscription_event_type_t event,
+                        std::uint32_t index, void* data) {
+        auto* self = static_cast<StreamWatcher*>(data);
+        if ((event & PA_SUBSCRIPTION_EVENT_TYPE_MASK) != PA_SUBSCRIPTION_EVENT_CHANGE)
+            return;
+        // One question at a time: changes that come while it is on its way (a slider dragged
+        // in the desktop's mixer) are answered by one more question once it is answered.
+        if (self->m_asking)
+            self->m_askAgain = true;
+        else
+            self->ask(context, index);
+    }
+
+    void ask(pa_context* context, std::uint32_t index) {
+        // Taken now, the reading's ticket marks what the line knew before the answer: a change
+        // of the line made meanwhile makes the answer stale, and it is then dropped.
+        const auto reading = waveline::beginStreamRead();
+        if (!reading || reading->stream.index != index)
+            return;
+        m_reading = *reading;
+        m_askAgain = false;
+        auto* op = pa_context_get_sink_input_info(context, index, onStreamInfo, this);
+        m_asking = op != nullptr;
+        if (op)
+            pa_operation_unref(op);
+    }
+
+    static void onStreamInfo(pa_context* context, const pa_sink_input_info* info, int eol,
+                             void* data) {
+        auto* self = static_cast<StreamWatcher*>(data);
+        if (eol == 0) {
+            if (info && info->client == self->m_reading.stream.client)
+                waveline::streamFound(self->m_reading,
+                                      waveline::pulse::fromServer(pa_cvolume_max(&info->volume),
+                                                                  self->m_reading.stream.volume),
+                                      info->mute != 0);
+            return;
+        }
+        self->m_asking = false;
+        if (self->m_askAgain)
+            self->ask(context, self->m_reading.stream.index);
+    }
+
+    pa_threaded_mainloop* m_loop;
+    pa_context* m_context;
+    std::atomic<bool> m_failed{false};
+    // On the loop's thread only.
+    waveline::StreamReading m_reading;
+    bool m_asking = false;
+    bool m_askAgain = false;
+};
+
 class PulseService final : public Service {
 public:
     PulseService(std::string server, std::chrono::milliseconds timeout,
                  std::unique_ptr<Connection> connection)
-        : m_server(std::move(server)), m_timeout(timeout), m_connection(std::move(connection)) {}
+        : m_server(std::move(server)), m_timeout(timeout), m_connection(std::move(connection)),
+          m_watcher(std::make_unique<StreamWatcher>(m_server)) {}
 
     int deviceCount() override {
         std::lock_guard lock(m_mutex);
@@ -226,11 +311,11 @@ public:
             return kInvalidHandle;
         switch (controlId) {
         case kWaveVolume:
-            readWaveLine();
+            keepWatching();
             *value = waveline::volume();
             return kNoError;
         case kWaveMute:
-            readWaveLine();
+            keepWatching();
             *value = waveline::muted() ? 1 : 0;
             return kNoError;
         case kSpeakersVolume:
@@ -268,18 +353,16 @@ public:
     }
 
 private:
-    // The line is the playing stream as the server holds it now: the desktop's mixer may have
-    // changed it. Without a stream, or with a change of the line still on its way to the
-    // stream, the line's own values stand.
-    void readWaveLine() {
-        const auto reading = waveline::beginStreamRead();
-        SinkState stream;
-        if (reading && connected() &&
-            m_connection->readStream(reading->stream.client, reading->stream.index, &stream))
-            waveline::streamFound(
-                *reading,
-                waveline::pulse::fromServer(pa_cvolume_max(&stream.volume), reading->stream.volume),
-                stream.muted);
+    // Called with the mutex held. A watcher whose server went away is replaced, at most once per
+    // pause; until then the line's own values stand, as they do without a stream.
+    void keepWatching() {
+        if (m_watcher->alive())
+            return;
+        const auto now = Clock::now();
+        if (now - m_lastWatch < kReconnectPause)
+            return;
+        m_lastWatch = now;
+        m_watcher = std::make_unique<StreamWatcher>(m_server);
     }
 
     Result readSpeakers(std::uint32_t controlId, std::int32_t* value) {
@@ -322,6 +405,8 @@ private:
     const std::chrono::milliseconds m_timeout;
     std::unique_ptr<Connection> m_connection;
     Clock::time_point m_lastAttempt{};
+    std::unique_ptr<StreamWatcher> m_watcher;
+    Clock::time_point m_lastWatch{};
     std::set<Handle> m_handles;
     Handle m_nextHandle = 1;
 };

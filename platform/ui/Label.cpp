@@ -52,6 +52,8 @@ double Label::widthTwips() const {
 }
 
 void Label::place() {
+    if (window()->isMinimized())
+        return;
     move(twips::toPixels(m_leftTwips), twips::toPixels(m_topTwips));
 }
 

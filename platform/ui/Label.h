@@ -25,6 +25,10 @@ public:
     void setTopTwips(double twips);
     double widthTwips() const;
 
+    // Puts the label where its twips say. A label in a minimised window stays where it is,
+    // so a marquee moving it paints nothing there; the window calls this once it is restored.
+    void place();
+
 protected:
     void paintEvent(QPaintEvent* event) override;
     void changeEvent(QEvent* event) override;
@@ -32,7 +36,6 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
-    void place();
     void refreshLook();
     bool lookFits() const;
 

@@ -203,6 +203,8 @@ TEST(PulseEndToEndTest, WaveLineIsThePlayingStreamAsTheServerHoldsIt) {
     const QString index = QString::number(first->index);
     ASSERT_TRUE(server.pactl({"set-sink-input-volume", index, "32768"}));
     ASSERT_TRUE(server.pactl({"set-sink-input-mute", index, "1"}));
+    // The server tells of the change; the line takes it up without being asked.
+    eventually([&] { return line.volume() == 8192 && line.mute() == 1; });
     EXPECT_EQ(line.volume(), 8192);
     EXPECT_EQ(line.mute(), 1);
 

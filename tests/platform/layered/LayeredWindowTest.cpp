@@ -40,6 +40,15 @@ void settle() {
     QCoreApplication::processEvents();
 }
 
+// Adds a white panel that only becomes visible at the larger size, and grows the window to it.
+void growOverAWhitePanel(SkinnedWindow& w) {
+    auto* lower = new QWidget(&w.window);
+    SkinnedWindow::paint(lower, Qt::white);
+    lower->setGeometry(0, 150, 20, 20);
+    lower->show();
+    w.window.resize(200, 300);
+}
+
 } // namespace
 
 TEST(LayeredWindow, ExtendedStyleIsKeptPerWindowAndNullWindowsFail) {
@@ -85,12 +94,7 @@ TEST(LayeredWindow, ShapeFollowsSizeChangesAndExplicitInvalidation) {
     w.window.show();
     ASSERT_TRUE(w.makeLayered(kOrange));
 
-    // A white panel that only becomes visible with the larger size.
-    auto* lower = new QWidget(&w.window);
-    SkinnedWindow::paint(lower, Qt::white);
-    lower->setGeometry(0, 150, 20, 20);
-    lower->show();
-    w.window.resize(200, 300);
+    growOverAWhitePanel(w);
     settle();
     EXPECT_EQ(w.window.mask(), QRegion(10, 10, 50, 30) + QRegion(0, 150, 20, 20));
 
@@ -110,11 +114,7 @@ TEST(LayeredWindow, PendingShapeIsAppliedBeforeThePaintThatShowsIt) {
     SkinnedWindow w;
     w.window.show();
     ASSERT_TRUE(w.makeLayered(kOrange));
-    auto* lower = new QWidget(&w.window);
-    SkinnedWindow::paint(lower, Qt::white);
-    lower->setGeometry(0, 150, 20, 20);
-    lower->show();
-    w.window.resize(200, 300);
+    growOverAWhitePanel(w);
     EXPECT_FALSE(w.window.mask().contains(QPoint(5, 155)));
     QEvent paintNow(QEvent::UpdateRequest);
     QCoreApplication::sendEvent(&w.window, &paintNow);

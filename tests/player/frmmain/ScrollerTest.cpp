@@ -1,10 +1,12 @@
 #include "tests/player/frmmain/MainWindowFixture.h"
 
 #include "platform/ui/Label.h"
+#include "platform/ui/Twips.h"
 #include "player/Scroller.h"
 
 #include <QImage>
 #include <QLabel>
+#include <QTest>
 #include <QTimer>
 
 using ScrollerTest = MainWindowTest;
@@ -23,6 +25,23 @@ QImage plainStrip(const QWidget& frame, const Label& label) {
     plain.move(label.pos());
     return copy.grab().toImage().convertToFormat(QImage::Format_RGB32);
 }
+
+// Notes which widgets of a window paint.
+class PaintCounter : public QObject {
+public:
+    explicit PaintCounter(QWidget& window) {
+        for (QWidget* widget : window.findChildren<QWidget*>())
+            widget->installEventFilter(this);
+    }
+    QList<QObject*> painted;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::Paint)
+            painted << watched;
+        return false;
+    }
+};
 
 QImage shown(QWidget& frame) {
     return frame.grab().toImage().convertToFormat(QImage::Format_RGB32);
@@ -114,4 +133,45 @@ TEST_F(ScrollerTest, StripsLookLikePlainLabelsAtEveryStepAndAfterCaptionChanges)
     w.lbl->setFont(QFont(w.lbl->font().family(), 14));
     w.lbl->setCaption(w.lbl->caption());
     EXPECT_EQ(shown(*w.pic), plainStrip(*w.pic, *w.lbl));
+}
+
+// Minimised, the strips go on moving in twips but their labels are not moved (nothing is
+// painted); restored, both labels stand where their twips say.
+TEST_F(ScrollerTest, AMinimisedWindowMovesTheStripsWithoutPlacingThem) {
+    frmMain& w = load();
+    w.show();
+    const QPoint titleAt = w.lbl->pos();
+    const QPoint hintAt = w.lbl2->pos();
+    w.showMinimized();
+    ASSERT_TRUE(w.isMinimized());
+    for (int tick = 0; tick < 3; ++tick) {
+        w.tmrScroll_Timer();
+        w.tmrScroll2_Timer();
+    }
+    EXPECT_EQ(w.lbl->leftTwips(), 3120 - 150);
+    EXPECT_EQ(w.lbl2->leftTwips(), 3840 - 150);
+    EXPECT_EQ(w.lbl->pos(), titleAt);
+    EXPECT_EQ(w.lbl2->pos(), hintAt);
+
+    w.showNormal();
+    EXPECT_EQ(w.lbl->pos(), QPoint(twips::toPixels(3120 - 150), 0));
+    EXPECT_EQ(w.lbl2->pos(), QPoint(twips::toPixels(3840 - 150), twips::toPixels(30)));
+}
+
+// A tick repaints the strips' own pixels only: their frames and labels, never the skin's
+// pictures or any other control, whether or not the playlist is shown.
+TEST_F(ScrollerTest, ATickRepaintsOnlyTheStrips) {
+    frmMain& w = load();
+    w.setHeight(5580);
+    w.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
+    QTest::qWait(0);
+    PaintCounter counter(w);
+    w.tmrScroll_Timer();
+    w.tmrScroll2_Timer();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !counter.painted.isEmpty(); }));
+    QTest::qWait(0);
+    const QList<QObject*> strips{w.pic, w.lbl, w.pic2, w.lbl2};
+    for (QObject* widget : counter.painted)
+        EXPECT_TRUE(strips.contains(widget)) << widget->metaObject()->className();
 }

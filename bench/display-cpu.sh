@@ -1,0 +1,168 @@
+#!/usr/bin/env bash
+# The steady cost of a shown player and of the display server that shows it: quiva with the
+# playlist shown (both strips scrolling, the volume control polling) and audacious with its
+# skinned interface, side by side on one private Xvfb and PulseAudio, started as bench/peers.sh
+# starts them (its helpers are reused). Each figure is CPU time over 20 s once the program has
+# settled: the program's threads (/proc/PID/task/*/schedstat) plus the display server's.
+#   idle       quiva with its playlist listed, nothing playing; audacious with no file.
+#   playing    the 60 s file, from 10 s on; quiva starts it by a double click on its entry.
+#   minimised  quiva idle, iconified by openbox, which runs for this row only (the other rows
+#              need the window manager's absence: peers.sh times start-up by MapNotify).
+#   weston     quiva idle on a headless weston (pixman renderer) instead of Xvfb; the
+#              compositor's CPU counts as the display server's.
+# Prints rows "| what | measured | target |". Env: QUIVA_BUILD_DIR (default: build).
+set -u
+source "$(dirname "$0")/peers.sh"
+
+display_stretch_s=20
+wm_pid="" weston_pid=""
+trap 'stop_pid "$wm_pid"; stop_pid "$weston_pid"; cleanup' EXIT
+
+not_available() {
+    row "player and display server CPU over ${display_stretch_s} s" "n/a ($1)" "-"
+    exit 0
+}
+
+# (nap, a read that times out, always fails: never chain on it.)
+# Program plus display-server nanoseconds over one stretch into results/<name>.<mode>_ms and
+# <mode>_display_ms (ms per stretch).
+measure_stretch() {
+    local name=$1 mode=$2 display_pid=$3 program_start display_start
+    threads_ns "$program_pid"
+    program_start=$REPLY
+    threads_ns "$display_pid"
+    display_start=$REPLY
+    nap "$display_stretch_s"
+    kill -0 "$program_pid" 2>/dev/null || return 1
+    threads_ns "$program_pid"
+    record "$name" "${mode}_ms" "$(((REPLY - program_start) / 1000000))"
+    threads_ns "$display_pid"
+    record "$name" "${mode}_display_ms" "$(((REPLY - display_start) / 1000000))"
+}
+
+# One program in one state: idle (after settling) or playing (from play_warmup_s on, started as
+# in peers.sh). `how` is the launch mode: quiva's "play" lists the music folder with the
+# playlist shown, without playing until its entry is double-clicked.
+measure_shown() {
+    local name=$1 state=$2 how=$3
+    launch "$name" "$how"
+    if [ "$state" = playing ] && [ "$name" != quiva ]; then
+        nap "$play_warmup_s"
+        measure_stretch "$name" "$state" "$xvfb_pid"
+    elif wait_for_map && wait_settled 10; then
+        if [ "$state" = playing ]; then
+            if double_click_entry; then
+                nap "$play_warmup_s"
+                measure_stretch "$name" "$state" "$xvfb_pid"
+            fi
+        else
+            nap 2
+            measure_stretch "$name" "$state" "$xvfb_pid"
+        fi
+    fi
+    stop_program
+}
+
+measure_minimised() {
+    command -v openbox >/dev/null || return 1
+    HOME=$work/homes/quiva openbox >/dev/null 2>&1 &
+    wm_pid=$!
+    local id=""
+    nap 1
+    launch quiva play
+    if wait_settled 20; then
+        id=$(xdotool search --onlyvisible --pid "$program_pid" --name '^Quiva Media Player$' |
+            head -n1)
+    fi
+    if [ -n "$id" ] && xdotool windowminimize --sync "$id"; then
+        nap 2
+        measure_stretch quiva minimised "$xvfb_pid"
+    fi
+    stop_program
+    stop_pid "$wm_pid"
+    wm_pid=""
+}
+
+measure_on_weston() {
+    command -v weston >/dev/null || return 1
+    local socket=quiva-bench-weston-$$ runtime=$work/weston
+    mkdir -p "$runtime" && chmod 700 "$runtime"
+    XDG_RUNTIME_DIR=$runtime weston --backend=headless-backend.so --use-pixman \
+        --width=1024 --height=768 --socket="$socket" >/dev/null 2>&1 &
+    weston_pid=$!
+    for _ in $(seq 250); do
+        [ -S "$runtime/$socket" ] && break
+        nap 0.04
+    done
+    if [ -S "$runtime/$socket" ]; then
+        # The program's own runtime folder is private; the compositor's socket is named by path.
+        QT_QPA_PLATFORM=wayland WAYLAND_DISPLAY=$runtime/$socket launch quiva play
+        if wait_settled 20; then
+            nap 2
+            measure_stretch quiva weston "$weston_pid"
+        fi
+        stop_program
+    fi
+    stop_pid "$weston_pid"
+    weston_pid=""
+}
+
+# A program's figure and its display server's in one state: cell "a + b ms", total a + b.
+figures() {
+    local program display
+    program=$(median_of "$1" "$2_ms") && display=$(median_of "$1" "$2_display_ms") || return 1
+    cell="$program + $display ms"
+    total=$((program + display))
+}
+
+limit_row() {
+    local what=$1 state=$2 limit=$3 cell total verdict="NOT met"
+    if figures quiva "$state"; then
+        ((total <= limit)) && verdict=met
+        row "$what" "$cell = $total ms: $verdict" "≤ $limit ms"
+    else
+        row "$what" "n/a (not measured)" "≤ $limit ms"
+    fi
+}
+
+ratio_row() {
+    local what="quiva playing vs audacious playing: player + X server CPU over 20 s"
+    local cell total quiva_cell quiva_total verdict="NOT met" r
+    if figures quiva playing && quiva_cell=$cell && quiva_total=$total &&
+        figures audacious playing; then
+        r=$(ratio "$quiva_total" "$total")
+        at_most "$r" 0.3 && verdict=met
+        row "$what" "${r}× ($quiva_cell vs $cell): $verdict" "≤ 0.3×"
+    else
+        row "$what" "n/a (not measured)" "≤ 0.3×"
+    fi
+}
+
+info_row() {
+    local cell total
+    figures "$2" "$3" || cell="n/a (not measured)"
+    row "$1" "$cell" "-"
+}
+
+display_main() {
+    setup
+    mkdir -p "$work/results"
+    local name load
+    for name in quiva audacious; do
+        have "$name" && prepare_home "$name" || continue
+        if [ "$name" = quiva ]; then measure_shown quiva idle play; else measure_shown "$name" idle idle; fi
+        measure_shown "$name" playing play
+    done
+    measure_on_weston
+    measure_minimised
+
+    read -r load _ </proc/loadavg
+    limit_row "quiva idle, playlist shown: player + X server CPU over 20 s (load $load at the end)" \
+        idle 40
+    ratio_row
+    info_row "audacious idle (no file), for reference: player + X server CPU over 20 s" audacious idle
+    info_row "quiva idle on weston, playlist shown: player + compositor CPU over 20 s" quiva weston
+    limit_row "quiva minimised (openbox): player + X server CPU over 20 s" minimised 10
+}
+
+display_main
