@@ -76,7 +76,7 @@ Usage usageOf(pid_t pid) {
 std::pair<double, double> measure(pid_t pid, int seconds) {
     const Usage before = usageOf(pid);
     const auto start = Clock::now();
-    QThread::sleep(seconds);
+    QThread::sleep(static_cast<unsigned long>(seconds));
     const Usage after = usageOf(pid);
     const double elapsedNs = msSince(start, Clock::now()) * 1e6;
     return {100.0 * (after.cpuNs - before.cpuNs) / elapsedNs,
