@@ -10,7 +10,9 @@ std::function<void()>& endHook() {
 }
 } // namespace
 
-void setEndHook(std::function<void()> hook) { endHook() = std::move(hook); }
+void setEndHook(std::function<void()> hook) {
+    endHook() = std::move(hook);
+}
 
 void End() {
     if (endHook())

@@ -1,5 +1,13 @@
 #include "player/frmMain.h"
 
+#include "platform/ui/DirList.h"
+#include "platform/ui/DriveList.h"
+#include "platform/ui/ImageControl.h"
+#include "platform/ui/Label.h"
+#include "platform/ui/ListBox.h"
+#include "platform/ui/MessageBox.h"
+#include "platform/ui/Twips.h"
+#include "platform/ui/WindowMove.h"
 #include "player/IniFile.h"
 #include "player/Layout.h"
 #include "player/ListUtils.h"
@@ -10,14 +18,6 @@
 #include "player/frmMenu.h"
 #include "player/transparent/TransparentColor.h"
 #include "volume/PemrikGuids.h"
-#include "platform/ui/DirList.h"
-#include "platform/ui/DriveList.h"
-#include "platform/ui/ImageControl.h"
-#include "platform/ui/Label.h"
-#include "platform/ui/ListBox.h"
-#include "platform/ui/MessageBox.h"
-#include "platform/ui/Twips.h"
-#include "platform/ui/WindowMove.h"
 
 #include <QCursor>
 #include <QEvent>
@@ -54,8 +54,7 @@ QFont verdana(double points, bool bold = false) {
     return font;
 }
 
-template <typename Control>
-Control* place(Control* control, const layout::Area& area) {
+template <typename Control> Control* place(Control* control, const layout::Area& area) {
     control->setGeometry(layout::pixels(area));
     return control;
 }
@@ -90,7 +89,9 @@ frmMain::frmMain(QWidget* parent) : QWidget(parent) {
     m_hosted = layout::createHostedControls(this, QStringLiteral(":/quiva/frmMain.layout"));
 }
 
-frmMain::~frmMain() { delete m_menu; }
+frmMain::~frmMain() {
+    delete m_menu;
+}
 
 // The skin pictures first, the click areas over them: siblings made later lie on top.
 void frmMain::buildSkin() {
@@ -205,14 +206,30 @@ void frmMain::connectHandlers() {
     connect(Image5, &ImageControl::click, this, &frmMain::Image5_Click);
 }
 
-int frmMain::Width() const { return twips::fromPixels(width()); }
-int frmMain::Height() const { return twips::fromPixels(height()); }
-int frmMain::Left() const { return twips::fromPixels(x()); }
-int frmMain::Top() const { return twips::fromPixels(y()); }
-void frmMain::setWidth(int value) { setFixedSize(twips::toPixels(value), height()); }
-void frmMain::setHeight(int value) { setFixedSize(width(), twips::toPixels(value)); }
-void frmMain::setLeft(int value) { move(twips::toPixels(value), y()); }
-void frmMain::setTop(int value) { move(x(), twips::toPixels(value)); }
+int frmMain::Width() const {
+    return twips::fromPixels(width());
+}
+int frmMain::Height() const {
+    return twips::fromPixels(height());
+}
+int frmMain::Left() const {
+    return twips::fromPixels(x());
+}
+int frmMain::Top() const {
+    return twips::fromPixels(y());
+}
+void frmMain::setWidth(int value) {
+    setFixedSize(twips::toPixels(value), height());
+}
+void frmMain::setHeight(int value) {
+    setFixedSize(width(), twips::toPixels(value));
+}
+void frmMain::setLeft(int value) {
+    move(twips::toPixels(value), y());
+}
+void frmMain::setTop(int value) {
+    move(x(), twips::toPixels(value));
+}
 
 frmMenu& frmMain::menu() {
     if (!m_menu)
@@ -260,16 +277,20 @@ void frmMain::Form_Load() {
     if (int stored = 0; parseHeight(lblheight, barHeight, &stored))
         setHeight(stored);
     menu().mnuPls->setText(Height() == settings::kPlaylistHeight ? QStringLiteral("Hide Playlist")
-                                            : QStringLiteral("Show Playlist"));
+                                                                 : QStringLiteral("Show Playlist"));
     setWindowFlag(Qt::FramelessWindowHint);
     setWindowTitle(kTitle);
 }
 
 // ---- Transport and track selection -------------------------------------------------------
 
-void frmMain::lstPls_Click() { txtFullPath = txtDirPath + lstPls->text() + ".mp3"; }
+void frmMain::lstPls_Click() {
+    txtFullPath = txtDirPath + lstPls->text() + ".mp3";
+}
 
-void frmMain::lstPls_DblClick() { playSelectedEntry(); }
+void frmMain::lstPls_DblClick() {
+    playSelectedEntry();
+}
 
 void frmMain::playSelectedEntry() {
     MP3Play::PlaySong(txtFullPath);
@@ -282,8 +303,12 @@ void frmMain::stepSelection(int delta) {
     playSelectedEntry();
 }
 
-void frmMain::Image13_Click() { stepSelection(-1); }
-void frmMain::Image14_Click() { MP3Play::PlaySong(txtFullPath); }
+void frmMain::Image13_Click() {
+    stepSelection(-1);
+}
+void frmMain::Image14_Click() {
+    MP3Play::PlaySong(txtFullPath);
+}
 
 void frmMain::Image15_Click() {
     if (lblmute == QLatin1String("play")) {
@@ -295,14 +320,24 @@ void frmMain::Image15_Click() {
     }
 }
 
-void frmMain::Image16_Click() { MP3Play::StopAll(); }
-void frmMain::Image17_Click() { stepSelection(+1); }
-void frmMain::Command1_Click() { MP3Play::StopAll(); }
+void frmMain::Image16_Click() {
+    MP3Play::StopAll();
+}
+void frmMain::Image17_Click() {
+    stepSelection(+1);
+}
+void frmMain::Command1_Click() {
+    MP3Play::StopAll();
+}
 
 // ---- Scrollers ---------------------------------------------------------------------------
 
-void frmMain::tmrScroll_Timer() { scroll(lbl, layout::pic.width); }
-void frmMain::tmrScroll2_Timer() { scroll(lbl2, layout::pic2.width); }
+void frmMain::tmrScroll_Timer() {
+    scroll(lbl, layout::pic.width);
+}
+void frmMain::tmrScroll2_Timer() {
+    scroll(lbl2, layout::pic2.width);
+}
 
 void frmMain::scroll(Label* label, int frameWidthTwips) {
     label->setLeftTwips(
@@ -331,9 +366,15 @@ double frmMain::speedFactor() {
 
 // ---- Playlist building -------------------------------------------------------------------
 
-void frmMain::Image7_Click() { setWidth(layout::kCreatorWidth); }
-void frmMain::Image11_Click() { setWidth(twips::fromPixels(Image1->width())); }
-void frmMain::Image8_Click() { lstPls->removeItem(lstPls->listIndex()); }
+void frmMain::Image7_Click() {
+    setWidth(layout::kCreatorWidth);
+}
+void frmMain::Image11_Click() {
+    setWidth(twips::fromPixels(Image1->width()));
+}
+void frmMain::Image8_Click() {
+    lstPls->removeItem(lstPls->listIndex());
+}
 
 void frmMain::Image9_Click() {
     hide();
@@ -359,7 +400,9 @@ void frmMain::Drive1_Change() {
         Drive1->showDriveOf(Dir1->path());
 }
 
-void frmMain::Dir1_Change() { txtDir = Dir1->path() + "/"; }
+void frmMain::Dir1_Change() {
+    txtDir = Dir1->path() + "/";
+}
 
 // ---- Window chrome, hints and volume -----------------------------------------------------
 
@@ -379,24 +422,32 @@ void frmMain::Image2_MouseMove(int buttons, double x, double y) {
     setTop(static_cast<int>(Top() + y - m_dragOriginY));
 }
 
-void frmMain::Image3_Click() { showMinimized(); }
+void frmMain::Image3_Click() {
+    showMinimized();
+}
 
 void frmMain::Image4_Click() {
     close();
     program::End();
 }
 
-void frmMain::setHint(const QString& text) { lbl2->setCaption(text); }
+void frmMain::setHint(const QString& text) {
+    lbl2->setCaption(text);
+}
 
 void frmMain::Image6_MouseMove() {
     setHint(QStringLiteral("You can add music to the playlist by selecting 'Add' and either "
                            "adding a single song or entire directory."));
 }
-void frmMain::Image7_MouseMove() { setHint(QStringLiteral("Add directory to playlist")); }
+void frmMain::Image7_MouseMove() {
+    setHint(QStringLiteral("Add directory to playlist"));
+}
 void frmMain::Image8_MouseMove() {
     setHint(QStringLiteral("Select songs to remove and click here"));
 }
-void frmMain::Image9_MouseMove() { setHint(QStringLiteral("Clear the entire playlist")); }
+void frmMain::Image9_MouseMove() {
+    setHint(QStringLiteral("Clear the entire playlist"));
+}
 
 // Before the message loop runs, the control still holds its saved volume, not the mixer's.
 void frmMain::takeVolumeFromControl() {
@@ -416,4 +467,6 @@ void frmMain::SliderVol_Scroll() {
 
 // ---- Popup menu --------------------------------------------------------------------------
 
-void frmMain::Image5_Click() { menu().mnuMenu->popup(QCursor::pos()); }
+void frmMain::Image5_Click() {
+    menu().mnuMenu->popup(QCursor::pos());
+}

@@ -1,5 +1,7 @@
 #include "player/frmMenu.h"
 
+#include "platform/ui/ImageControl.h"
+#include "platform/ui/Twips.h"
 #include "player/InfoPage.h"
 #include "player/IniFile.h"
 #include "player/MP3Play.h"
@@ -8,8 +10,6 @@
 #include "player/Settings.h"
 #include "player/frmAbout.h"
 #include "player/frmMain.h"
-#include "platform/ui/ImageControl.h"
-#include "platform/ui/Twips.h"
 
 #include <QMenu>
 
@@ -42,9 +42,13 @@ void frmMenu::rememberHeight() {
     WriteIniValue(settings::kSection, settings::kHeightKey, m_main.lblheight, settingsFileName());
 }
 
-void frmMenu::info_Click() { OpenURL(kInfoPageUrl); }
+void frmMenu::info_Click() {
+    OpenURL(kInfoPageUrl);
+}
 
-void frmMenu::mnuAbout_Click() { frmAbout::mnuAbout_Click(&m_main); }
+void frmMenu::mnuAbout_Click() {
+    frmAbout::mnuAbout_Click(&m_main);
+}
 
 void frmMenu::mnuExit_Click() {
     MP3Play::StopAll();

@@ -14,8 +14,7 @@ struct Drive {
 };
 
 bool isUserMedia(const QString& root) {
-    return root.startsWith("/media/") || root.startsWith("/run/media/") ||
-           root.startsWith("/mnt/");
+    return root.startsWith("/media/") || root.startsWith("/run/media/") || root.startsWith("/mnt/");
 }
 
 QList<Drive> listDrives() {
@@ -36,7 +35,9 @@ DriveList::DriveList(QWidget* parent) : QComboBox(parent) {
     connect(this, &QComboBox::activated, this, &DriveList::change);
 }
 
-QString DriveList::drive() const { return currentData().toString(); }
+QString DriveList::drive() const {
+    return currentData().toString();
+}
 
 void DriveList::refresh() {
     const QSignalBlocker quiet(this);
@@ -53,7 +54,8 @@ void DriveList::showDriveOf(const QString& path) {
     qsizetype bestLength = 0;
     for (int i = 0; i < count(); ++i) {
         const QString root = itemData(i).toString();
-        const bool contains = path == root || path.startsWith(root.endsWith('/') ? root : root + '/');
+        const bool contains =
+            path == root || path.startsWith(root.endsWith('/') ? root : root + '/');
         if (contains && root.size() > bestLength) {
             best = i;
             bestLength = root.size();

@@ -10,7 +10,9 @@ Answerer& answerer() {
 }
 } // namespace
 
-void setAnswerer(Answerer a) { answerer() = std::move(a); }
+void setAnswerer(Answerer a) {
+    answerer() = std::move(a);
+}
 
 int show(const QString& text, int buttons, const QString& title) {
     if (answerer())

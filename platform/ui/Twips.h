@@ -9,8 +9,12 @@ namespace twips {
 
 inline constexpr int kPerPixel = 15;
 
-inline int toPixels(double value) { return static_cast<int>(std::lround(value / kPerPixel)); }
-inline int fromPixels(int pixels) { return pixels * kPerPixel; }
+inline int toPixels(double value) {
+    return static_cast<int>(std::lround(value / kPerPixel));
+}
+inline int fromPixels(int pixels) {
+    return pixels * kPerPixel;
+}
 inline QRect rect(int left, int top, int width, int height) {
     return QRect(toPixels(left), toPixels(top), toPixels(width), toPixels(height));
 }

@@ -10,7 +10,9 @@ TempTree::TempTree() : m_dir(QDir::tempPath() + "/quiva-tree.XXXXXX") {
         throw std::runtime_error("cannot create a temporary directory");
 }
 
-QString TempTree::path(const QString& relative) const { return m_dir.filePath(relative); }
+QString TempTree::path(const QString& relative) const {
+    return m_dir.filePath(relative);
+}
 
 QString TempTree::file(const QString& relative, const QByteArray& content) {
     const QString full = path(relative);

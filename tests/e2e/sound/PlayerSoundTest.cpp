@@ -3,8 +3,8 @@
 #include "tests/support/PulseServer.h"
 
 #include <QFile>
-#include <QImage>
 #include <QFileInfo>
+#include <QImage>
 #include <QProcess>
 #include <QThread>
 #include <algorithm>

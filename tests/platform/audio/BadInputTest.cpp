@@ -192,7 +192,6 @@ TEST_F(BadInputTest, FileWhoseReadsBlockFailsInTimeAndIsLetGoOfLater) {
     EXPECT_EQ(audio::Engine::instance().streamCount(), 1); // the good song only
 }
 
-
 TEST_F(BadInputTest, FolderOrPipeNamedLikeASongIsNotFound) {
     EXPECT_EQ(playFile(m_tree.folder("x.mp3")), MCIERR_FILE_NOT_FOUND);
     const QString pipe = m_tree.path("pipe.mp3");

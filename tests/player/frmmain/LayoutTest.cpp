@@ -38,8 +38,8 @@ TEST_F(LayoutTest, ShortHeightHidesThePlaylistPanel) {
     frmMain& w = load();
     for (int width : {4395, 8910}) {
         w.setWidth(width);
-        for (const QWidget* c : std::initializer_list<const QWidget*>{
-                 w.Image6, w.Image7, w.Image8, w.Image9, w.lstPls, w.pic2})
+        for (const QWidget* c : std::initializer_list<const QWidget*>{w.Image6, w.Image7, w.Image8,
+                                                                      w.Image9, w.lstPls, w.pic2})
             EXPECT_FALSE(showsIn(w, c)) << c->metaObject()->className() << " at " << width;
     }
 }
@@ -51,7 +51,7 @@ TEST_F(LayoutTest, CreatorOpenShowsBothListsCutAtTheBarHeight) {
     EXPECT_TRUE(showsIn(w, w.Drive1));
     EXPECT_TRUE(showsIn(w, w.Dir1));
     EXPECT_GT(w.Dir1->geometry().bottom(), w.height()); // only its top shows
-    EXPECT_FALSE(showsIn(w, w.Label1));                   // it lies below 990 twips
+    EXPECT_FALSE(showsIn(w, w.Label1));                 // it lies below 990 twips
 }
 
 TEST_F(LayoutTest, ControlsSitAtTheirDesignPositions) {

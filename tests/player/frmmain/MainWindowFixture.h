@@ -1,11 +1,11 @@
 #pragma once
 
+#include "platform/ui/ListBox.h"
+#include "platform/ui/MessageBox.h"
 #include "player/IniFile.h"
 #include "player/Program.h"
 #include "player/frmMain.h"
 #include "player/frmMenu.h"
-#include "platform/ui/ListBox.h"
-#include "platform/ui/MessageBox.h"
 #include "tests/support/TempTree.h"
 
 #include <QDir>

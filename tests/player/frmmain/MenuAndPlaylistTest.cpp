@@ -1,9 +1,9 @@
 #include "tests/player/frmmain/MainWindowFixture.h"
 
+#include "platform/registry/Stores.h"
 #include "platform/ui/DirList.h"
 #include "platform/ui/ImageControl.h"
 #include "platform/ui/Label.h"
-#include "platform/registry/Stores.h"
 #include "platform/ui/ProcessStart.h"
 #include "platform/ui/WindowMove.h"
 #include "player/InfoPage.h"
@@ -140,7 +140,9 @@ TEST_F(MenuTest, AboutMinimisesTheMainWindowWhileTheBoxIsOpen) {
 
 namespace {
 
-void openDirectory(frmMain& w, const QString& path) { ASSERT_TRUE(w.Dir1->setPath(path)); }
+void openDirectory(frmMain& w, const QString& path) {
+    ASSERT_TRUE(w.Dir1->setPath(path));
+}
 
 } // namespace
 

@@ -25,8 +25,8 @@ protected:
 
     void SetUp() override {
         MainWindowTest::SetUp();
-        const std::string path = qEnvironmentVariable("QUIVA_BUILD_DIR").toStdString() +
-                                 "/lib/libDalvex.so";
+        const std::string path =
+            qEnvironmentVariable("QUIVA_BUILD_DIR").toStdString() + "/lib/libDalvex.so";
         HRESULT failure = S_OK;
         void* library = com::loadServerLibrary(path, &failure);
         ASSERT_NE(library, nullptr) << com::lastError();
