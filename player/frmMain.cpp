@@ -154,7 +154,6 @@ void frmMain::buildStrips() {
     paintBackground(pic, kFieldBlue);
     lbl = new Label(QString::fromUtf8("Quiva \u00B9\u00B7\u00B9"), pic);
     lbl->setFont(verdana(8.25, true));
-    lbl->setCaption(lbl->caption());
     lbl->setLeftTwips(layout::lbl.left);
 
     pic2 = new QWidget(this);
@@ -164,7 +163,6 @@ void frmMain::buildStrips() {
                                     "select a directory."),
                      pic2);
     lbl2->setFont(verdana(8.25, true));
-    lbl2->setCaption(lbl2->caption());
     lbl2->setLeftTwips(layout::lbl2.left);
     lbl2->setTopTwips(layout::lbl2.top);
 

@@ -3,17 +3,18 @@
 #include "platform/ui/Twips.h"
 
 #include <QEvent>
+#include <QPaintEvent>
 #include <QPainter>
-
-#include <optional>
+#include <QStyle>
+#include <QStyleOption>
 
 namespace {
 
-// The colour a parent shows everywhere behind its children, if it fills itself with one.
-std::optional<QColor> solidFill(const QWidget* parent) {
-    if (!parent || !parent->autoFillBackground())
+// The colour a container shows everywhere behind its children, if it fills itself with one.
+std::optional<QColor> solidFill(const QWidget* container) {
+    if (!container || !container->autoFillBackground())
         return std::nullopt;
-    const QBrush& brush = parent->palette().brush(parent->backgroundRole());
+    const QBrush& brush = container->palette().brush(container->backgroundRole());
     if (brush.style() != Qt::SolidPattern || !brush.isOpaque())
         return std::nullopt;
     return brush.color();
@@ -21,20 +22,16 @@ std::optional<QColor> solidFill(const QWidget* parent) {
 
 } // namespace
 
+// A caption is shown as written: a file name that looks like markup is still a file name.
 Label::Label(const QString& caption, QWidget* parent) : QLabel(caption, parent) {
+    setTextFormat(Qt::PlainText);
     setAttribute(Qt::WA_TransparentForMouseEvents);
-    adjustSize();
+    fitCaption();
 }
 
 void Label::setCaption(const QString& caption) {
-    const bool newText = caption != text();
-    const QSize before = size();
     setText(caption);
-    adjustSize();
-    place();
-    // A new size has renewed the look already (resizeEvent).
-    if (newText && size() == before)
-        refreshLook();
+    fitCaption();
 }
 
 void Label::setLeftTwips(double twips) {
@@ -44,28 +41,34 @@ void Label::setLeftTwips(double twips) {
 
 void Label::setTopTwips(double twips) {
     m_topTwips = twips;
-    place();
+    spanContainer();
 }
 
 double Label::widthTwips() const {
-    return twips::fromPixels(QLabel::width());
+    return twips::fromPixels(m_captionSize.width());
+}
+
+QRect Label::shownRect() const {
+    return captionRect(m_shownLeft).translated(pos());
 }
 
 void Label::place() {
     if (window()->isMinimized())
         return;
-    move(twips::toPixels(m_leftTwips), twips::toPixels(m_topTwips));
+    const int left = twips::toPixels(m_leftTwips);
+    if (left == m_shownLeft)
+        return;
+    update(captionRect(m_shownLeft).united(captionRect(left)));
+    m_shownLeft = left;
 }
 
 void Label::paintEvent(QPaintEvent* event) {
-    if (m_paintingLook || !lookFits()) {
-        if (!m_paintingLook && testAttribute(Qt::WA_OpaquePaintEvent))
-            QPainter(this).fillRect(rect(), solidFill(parentWidget()).value_or(Qt::black));
-        QLabel::paintEvent(event);
-        return;
-    }
+    if (m_lookRatio != devicePixelRatioF())
+        drawLook();
     QPainter painter(this);
-    painter.drawPixmap(0, 0, m_look);
+    if (m_background)
+        painter.fillRect(event->rect(), *m_background);
+    painter.drawPixmap(m_shownLeft, 0, m_look);
 }
 
 void Label::changeEvent(QEvent* event) {
@@ -76,44 +79,49 @@ void Label::changeEvent(QEvent* event) {
     case QEvent::StyleChange:
     case QEvent::LayoutDirectionChange:
     case QEvent::EnabledChange:
+    case QEvent::ActivationChange:
     case QEvent::ParentChange:
-        refreshLook();
+        fitCaption();
         break;
     default:
         break;
     }
 }
 
-void Label::resizeEvent(QResizeEvent* event) {
-    QLabel::resizeEvent(event);
-    refreshLook();
-}
-
-void Label::showEvent(QShowEvent* event) {
-    QLabel::showEvent(event);
-    if (!lookFits())
-        refreshLook();
-}
-
-bool Label::lookFits() const {
-    return !m_look.isNull() && m_look.deviceIndependentSize().toSize() == size() &&
-           m_look.devicePixelRatio() == devicePixelRatioF();
-}
-
-// Rendered only while shown: a hidden label renews its look once, when it is shown.
-void Label::refreshLook() {
-    const std::optional<QColor> background = solidFill(parentWidget());
-    setAttribute(Qt::WA_OpaquePaintEvent, background.has_value());
-    m_look = QPixmap();
-    if (!background || !isVisible() || size().isEmpty())
-        return;
-    const qreal ratio = devicePixelRatioF();
-    QPixmap look(size() * ratio);
-    look.setDevicePixelRatio(ratio);
-    look.fill(*background);
-    m_paintingLook = true;
-    render(&look, QPoint(), QRegion(), QWidget::RenderFlags());
-    m_paintingLook = false;
-    m_look = look;
+void Label::fitCaption() {
+    m_captionSize = sizeHint();
+    spanContainer();
+    drawLook();
     update();
+}
+
+// The container's width as it is when the caption or the top is set: a strip's frame keeps
+// its size.
+void Label::spanContainer() {
+    const int width = parentWidget() ? parentWidget()->width() : m_captionSize.width();
+    setGeometry(0, twips::toPixels(m_topTwips), width, m_captionSize.height());
+}
+
+// Drawn as the label itself draws plain text, so the kept look and a plain label agree to the
+// pixel.
+void Label::drawLook() {
+    m_background = solidFill(parentWidget());
+    setAttribute(Qt::WA_OpaquePaintEvent, m_background.has_value());
+    m_lookRatio = devicePixelRatioF();
+    m_look = QPixmap(m_captionSize * m_lookRatio);
+    m_look.setDevicePixelRatio(m_lookRatio);
+    if (m_look.isNull())
+        return;
+    m_look.fill(m_background.value_or(Qt::transparent));
+    QStyleOption option;
+    option.initFrom(this);
+    QPainter painter(&m_look);
+    painter.setFont(font());
+    const auto flags = static_cast<int>(QStyle::visualAlignment(layoutDirection(), alignment()));
+    style()->drawItemText(&painter, QRect(QPoint(), m_captionSize), flags, option.palette,
+                          isEnabled(), text(), foregroundRole());
+}
+
+QRect Label::captionRect(int left) const {
+    return QRect(QPoint(left, 0), m_captionSize);
 }

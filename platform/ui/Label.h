@@ -3,20 +3,25 @@
 #include <QLabel>
 #include <QPixmap>
 
+#include <optional>
+
 // A label that sizes itself to its caption and keeps its left edge in twips, so that code
 // moving it in twip steps does not lose fractions of a pixel. UI thread only.
 //
-// A marquee moves the label every few pixels, several times a second, while its look stays
-// the same: when its parent fills itself with one opaque colour, the label keeps its look (the
-// text over that colour) in a picture made when the caption, size, font, palette or style
-// change, and paints that picture instead of laying out its text again on every move.
+// Labels were windowless, drawn by their container at their left edge, and a marquee moves one
+// every few pixels ten times a second. Moving a child widget makes the toolkit scroll its
+// pixels and repaint the container beneath, so the widget here spans its container's width
+// at the caption's height and draws the caption where its twips say: a move repaints the
+// caption's old and new pixels and nothing else. The caption's look (its text over the
+// container's colour, or over nothing) is kept in a picture made when the caption, size, font,
+// palette or style change, so a move lays out no text.
 class Label : public QLabel {
     Q_OBJECT
 public:
     Label(const QString& caption, QWidget* parent);
 
     QString caption() const { return text(); }
-    // Sets the caption and resizes the label to fit it; the left edge stays where it is.
+    // Sets the caption and sizes the label to fit it; the left edge stays where it is.
     void setCaption(const QString& caption);
 
     double leftTwips() const { return m_leftTwips; }
@@ -25,22 +30,28 @@ public:
     void setTopTwips(double twips);
     double widthTwips() const;
 
-    // Puts the label where its twips say. A label in a minimised window stays where it is,
+    // Where the caption shows, in the container's pixels.
+    QRect shownRect() const;
+
+    // Shows the caption where its twips say. A label in a minimised window stays where it is,
     // so a marquee moving it paints nothing there; the window calls this once it is restored.
     void place();
 
 protected:
     void paintEvent(QPaintEvent* event) override;
     void changeEvent(QEvent* event) override;
-    void resizeEvent(QResizeEvent* event) override;
-    void showEvent(QShowEvent* event) override;
 
 private:
-    void refreshLook();
-    bool lookFits() const;
+    void fitCaption();
+    void spanContainer();
+    void drawLook();
+    QRect captionRect(int left) const;
 
     double m_leftTwips = 0;
     double m_topTwips = 0;
-    QPixmap m_look;              // the label as it looks over its parent; null when not kept
-    bool m_paintingLook = false; // the next paint event draws into m_look
+    QSize m_captionSize;
+    int m_shownLeft = 0; // where the caption is drawn now, in pixels
+    QPixmap m_look;      // the caption over its container's colour, or over nothing
+    qreal m_lookRatio = 0;
+    std::optional<QColor> m_background; // the container's colour, when it fills itself with one
 };
