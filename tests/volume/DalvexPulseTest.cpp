@@ -13,19 +13,31 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
+#include <memory>
+#include <optional>
 #include <vector>
 
 namespace {
 
 using namespace std::chrono_literals;
 
-TEST(DalvexPulse, PuttingTheMasterVolumeSetsTheDefaultOutput) {
+// A private server, which this program's mixer service talks to for the test's length.
+class DalvexPulse : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(server.running());
+        server.exportAddress();
+        pulse = mixer::connectPulseService(server.address().toLocal8Bit().constData(), 2000ms);
+        ASSERT_NE(pulse, nullptr);
+        scope.emplace(*pulse);
+    }
+
     PulseServer server;
-    ASSERT_TRUE(server.running());
-    server.exportAddress();
-    auto pulse = mixer::connectPulseService(server.address().toLocal8Bit().constData(), 2000ms);
-    ASSERT_NE(pulse, nullptr);
-    mixer::ScopedService scope(*pulse);
+    std::unique_ptr<mixer::Service> pulse;
+    std::optional<mixer::ScopedService> scope;
+};
+
+TEST_F(DalvexPulse, PuttingTheMasterVolumeSetsTheDefaultOutput) {
 
     auto control = com::ComPtr<IDispatch>::adopt(com::createControl<Dalvex>());
     ASSERT_EQ(control.as<IPersistPropertyBag>()->InitNew(), S_OK);
@@ -42,13 +54,7 @@ TEST(DalvexPulse, PuttingTheMasterVolumeSetsTheDefaultOutput) {
 
 // The desktop's mixer turns this program's stream down to 50 % of the server's norm (the
 // line's linear 8192, 13 on the control's scale) while a song plays.
-TEST(DalvexPulse, WaveLineChangedInTheDesktopsMixerRaisesVolumeChanged) {
-    PulseServer server;
-    ASSERT_TRUE(server.running());
-    server.exportAddress();
-    auto pulse = mixer::connectPulseService(server.address().toLocal8Bit().constData(), 2000ms);
-    ASSERT_NE(pulse, nullptr);
-    mixer::ScopedService scope(*pulse);
+TEST_F(DalvexPulse, WaveLineChangedInTheDesktopsMixerRaisesVolumeChanged) {
     waveline::setVolume(waveline::kMaxVolume);
     waveline::setMuted(false);
 
