@@ -8,15 +8,20 @@
 #   playing    the 60 s file, from 10 s on; quiva starts it by a double click on its entry.
 #   minimised  quiva idle, iconified by openbox, which runs for this row only (the other rows
 #              need the window manager's absence: peers.sh times start-up by MapNotify).
-#   weston     quiva idle on a headless weston (pixman renderer) instead of Xvfb; the
-#              compositor's CPU counts as the display server's.
+#   weston     quiva on a headless weston (pixman renderer) instead of Xvfb, idle and playing;
+#              the compositor's CPU counts as the display server's. Headless weston has no
+#              input devices, so the playing row starts the song over MPRIS: for that row only
+#              quiva joins a private session bus (dbus-daemon, nothing activatable) and
+#              `playerctl open` plays its entry; the stretch starts play_warmup_s after it
+#              plays (playerctl says Playing and the sound server has its stream). Every other
+#              row keeps D-Bus cut off, as peers.sh does.
 # Prints rows "| what | measured | target |". Env: QUIVA_BUILD_DIR (default: build).
 set -u
 source "$(dirname "$0")/peers.sh"
 
 display_stretch_s=20
-wm_pid="" weston_pid=""
-trap 'stop_pid "$wm_pid"; stop_pid "$weston_pid"; cleanup' EXIT
+wm_pid="" weston_pid="" weston_display="" bus_pid="" bus_address=""
+trap 'stop_pid "$wm_pid"; stop_pid "$bus_pid"; stop_pid "$weston_pid"; cleanup' EXIT
 
 not_available() {
     row "player and display server CPU over ${display_stretch_s} s" "n/a ($1)" "-"
@@ -83,25 +88,97 @@ measure_minimised() {
     wm_pid=""
 }
 
-measure_on_weston() {
+# A headless weston of its own; sets weston_pid and weston_display (its socket, by path: the
+# program's own runtime folder is private).
+start_weston() {
     command -v weston >/dev/null || return 1
     local socket=quiva-bench-weston-$$ runtime=$work/weston
     mkdir -p "$runtime" && chmod 700 "$runtime"
     XDG_RUNTIME_DIR=$runtime weston --backend=headless-backend.so --use-pixman \
         --width=1024 --height=768 --socket="$socket" >/dev/null 2>&1 &
     weston_pid=$!
+    weston_display=$runtime/$socket
     for _ in $(seq 250); do
-        [ -S "$runtime/$socket" ] && break
+        [ -S "$weston_display" ] && return 0
         nap 0.04
     done
-    if [ -S "$runtime/$socket" ]; then
-        # The program's own runtime folder is private; the compositor's socket is named by path.
-        QT_QPA_PLATFORM=wayland WAYLAND_DISPLAY=$runtime/$socket launch quiva play
+    return 1
+}
+
+# A private session bus for one row; sets bus_pid and bus_address once it listens. It has no
+# service folders, so nothing is started on demand (Qt would start the accessibility bus): its
+# only clients are quiva and playerctl.
+start_session_bus() {
+    command -v dbus-daemon >/dev/null && command -v playerctl >/dev/null || return 1
+    cat >"$work/bus.conf" <<EOF
+<busconfig>
+  <type>session</type>
+  <listen>unix:path=$work/bus</listen>
+  <auth>EXTERNAL</auth>
+  <policy context="default">
+    <allow send_destination="*" eavesdrop="true"/>
+    <allow eavesdrop="true"/>
+    <allow own="*"/>
+  </policy>
+</busconfig>
+EOF
+    dbus-daemon --config-file="$work/bus.conf" --nofork --nopidfile --print-address \
+        >"$work/bus-address" 2>/dev/null &
+    bus_pid=$!
+    for _ in $(seq 250); do
+        read -r bus_address 2>/dev/null <"$work/bus-address" && return 0
+        kill -0 "$bus_pid" 2>/dev/null || return 1
+        nap 0.02
+    done
+    return 1
+}
+
+stop_session_bus() {
+    stop_pid "$bus_pid"
+    bus_pid=""
+}
+
+mpris() { DBUS_SESSION_BUS_ADDRESS=$bus_address playerctl --player=quiva "$@" 2>/dev/null; }
+
+# Plays quiva's playlist entry over MPRIS, as the desktop's media controls would, and waits
+# (about 10 s at most) until it plays: playerctl says so and its stream is on the sound server.
+play_over_mpris() {
+    local deadline
+    now_us
+    deadline=$((REPLY + 10000000))
+    until mpris status >/dev/null; do # the player is on the bus
+        now_us
+        ((REPLY < deadline)) || return 1
+        nap 0.1
+    done
+    mpris open "file://$work/music/bench.mp3" || return 1
+    until [ "$(mpris status)" = Playing ] && pactl list short sink-inputs 2>/dev/null | grep -q .; do
+        now_us
+        ((REPLY < deadline)) || return 1
+        nap 0.1
+    done
+    return 0 # (the loop's status is the last nap's)
+}
+
+# quiva with its playlist shown on the compositor: idle with D-Bus cut off, then playing.
+measure_on_weston() {
+    if start_weston; then
+        QT_QPA_PLATFORM=wayland WAYLAND_DISPLAY=$weston_display launch quiva play
         if wait_settled 20; then
             nap 2
-            measure_stretch quiva weston "$weston_pid"
+            measure_stretch quiva weston_idle "$weston_pid"
         fi
         stop_program
+        if start_session_bus; then
+            QT_QPA_PLATFORM=wayland WAYLAND_DISPLAY=$weston_display \
+                DBUS_SESSION_BUS_ADDRESS=$bus_address launch quiva play
+            if wait_settled 20 && play_over_mpris; then
+                nap "$play_warmup_s"
+                measure_stretch quiva weston_playing "$weston_pid"
+            fi
+            stop_program
+        fi
+        stop_session_bus
     fi
     stop_pid "$weston_pid"
     weston_pid=""
@@ -161,7 +238,10 @@ display_main() {
         idle 40
     ratio_row
     info_row "audacious idle (no file), for reference: player + X server CPU over 20 s" audacious idle
-    info_row "quiva idle on weston, playlist shown: player + compositor CPU over 20 s" quiva weston
+    info_row "quiva idle on weston, playlist shown: player + compositor CPU over 20 s" quiva \
+        weston_idle
+    info_row "quiva playing on weston, playlist shown: player + compositor CPU over 20 s" quiva \
+        weston_playing
     limit_row "quiva minimised (openbox): player + X server CPU over 20 s" minimised 10
 }
 

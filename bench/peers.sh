@@ -202,9 +202,11 @@ load-module module-native-protocol-unix auth-anonymous=1 socket=$root/native
 load-module module-null-sink sink_name=bench rate=44100 channels=2
 set-default-sink bench
 EOF
+    # Without the X display it reaches for no session bus: libdbus would start one for that
+    # display (dbus-launch --autolaunch), a daemon the bench neither wants nor stops.
     HOME="$root/home" XDG_RUNTIME_DIR="$root/runtime" XDG_CONFIG_HOME="$root/home" \
-        PULSE_STATE_PATH="$root/state" pulseaudio -n -F "$work/pulse.pa" --daemonize=no \
-        --exit-idle-time=-1 --realtime=no --high-priority=no >/dev/null 2>&1 &
+        PULSE_STATE_PATH="$root/state" env -u DISPLAY pulseaudio -n -F "$work/pulse.pa" \
+        --daemonize=no --exit-idle-time=-1 --realtime=no --high-priority=no >/dev/null 2>&1 &
     pulse_pid=$!
     export PULSE_SERVER="unix:$root/native"
     for _ in $(seq 250); do
