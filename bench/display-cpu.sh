@@ -8,6 +8,10 @@
 #   playing    the 60 s file, from 10 s on; quiva starts it by a double click on its entry.
 #   minimised  quiva idle, iconified by openbox, which runs for this row only (the other rows
 #              need the window manager's absence: peers.sh times start-up by MapNotify).
+#   Qt floor   bench/floor/qt-floor.cpp: a bare Qt widget program with the player's two strips
+#              and three 100 ms timers and nothing else, idle and minimised: what the toolkit
+#              itself costs on this machine for the same steady work, the floor under quiva's
+#              figures.
 #   weston     quiva on a headless weston (pixman renderer) instead of Xvfb, idle and playing;
 #              the compositor's CPU counts as the display server's. Headless weston has no
 #              input devices, so the playing row starts the song over MPRIS: for that row only
@@ -68,20 +72,20 @@ measure_shown() {
     stop_program
 }
 
+# A program iconified by openbox: its name, launch mode and window title.
 measure_minimised() {
+    local name=$1 how=$2 title=$3 id=""
     command -v openbox >/dev/null || return 1
-    HOME=$work/homes/quiva openbox >/dev/null 2>&1 &
+    HOME=$work/homes/$name openbox >/dev/null 2>&1 &
     wm_pid=$!
-    local id=""
     nap 1
-    launch quiva play
+    launch "$name" "$how"
     if wait_settled 20; then
-        id=$(xdotool search --onlyvisible --pid "$program_pid" --name '^Quiva Media Player$' |
-            head -n1)
+        id=$(xdotool search --onlyvisible --pid "$program_pid" --name "^$title\$" | head -n1)
     fi
     if [ -n "$id" ] && xdotool windowminimize --sync "$id"; then
         nap 2
-        measure_stretch quiva minimised "$xvfb_pid"
+        measure_stretch "$name" minimised "$xvfb_pid"
     fi
     stop_program
     stop_pid "$wm_pid"
@@ -230,8 +234,12 @@ display_main() {
         if [ "$name" = quiva ]; then measure_shown quiva idle play; else measure_shown "$name" idle idle; fi
         measure_shown "$name" playing play
     done
+    if have qt-floor && prepare_home qt-floor; then
+        measure_shown qt-floor idle idle
+        measure_minimised qt-floor idle 'Qt floor'
+    fi
     measure_on_weston
-    measure_minimised
+    measure_minimised quiva play 'Quiva Media Player'
 
     read -r load _ </proc/loadavg
     limit_row "quiva idle, playlist shown: player + X server CPU over 20 s (load $load at the end)" \
@@ -243,6 +251,9 @@ display_main() {
     info_row "quiva playing on weston, playlist shown: player + compositor CPU over 20 s" quiva \
         weston_playing
     limit_row "quiva minimised (openbox): player + X server CPU over 20 s" minimised 10
+    info_row "Qt floor, the same strips and timers in a bare Qt program: + X server CPU over 20 s" \
+        qt-floor idle
+    info_row "Qt floor minimised (openbox): program + X server CPU over 20 s" qt-floor minimised
 }
 
 display_main

@@ -230,7 +230,11 @@ make_media() {
 }
 
 have() {
-    [ "$1" = quiva ] || command -v "$1" >/dev/null
+    case $1 in
+    quiva) ;;
+    qt-floor) [ -x "$build/bench/quiva-qt-floor" ] ;;
+    *) command -v "$1" >/dev/null ;;
+    esac
 }
 
 # The command line of a program in one mode (idle, play, list) into the array `cmd`; quiva,
@@ -249,6 +253,7 @@ command_for() {
         [ "$mode" = idle ] ||
             printf '[quiva]\nDIR=%s/\nHEIGHT=5580\n' "$listed" >"$home/program/quiva.ini"
         ;;
+    qt-floor) cmd=("$build/bench/quiva-qt-floor") ;;
     mpg123) cmd=(mpg123 -q -o pulse "${argument[@]}") ;;
     mpv)
         cmd=(mpv --no-config --force-window=yes --idle=yes --vo=x11 --ao=pulse --no-terminal)
