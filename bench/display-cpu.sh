@@ -11,7 +11,7 @@
 #   Qt floor   bench/floor/qt-floor.cpp: a bare Qt widget program with the player's two strips
 #              and three 100 ms timers and nothing else, idle and minimised: what the toolkit
 #              itself costs on this machine for the same steady work, the floor under quiva's
-#              figures.
+#              figures; and idle on weston.
 #   weston     quiva on a headless weston (pixman renderer) instead of Xvfb, idle and playing;
 #              the compositor's CPU counts as the display server's. Headless weston has no
 #              input devices, so the playing row starts the song over MPRIS: for that row only
@@ -164,15 +164,22 @@ play_over_mpris() {
     return 0 # (the loop's status is the last nap's)
 }
 
-# quiva with its playlist shown on the compositor: idle with D-Bus cut off, then playing.
+# A program idle on the compositor, as weston_idle: its name and launch mode.
+measure_idle_on_weston() {
+    QT_QPA_PLATFORM=wayland WAYLAND_DISPLAY=$weston_display launch "$1" "$2"
+    if wait_settled 20; then
+        nap 2
+        measure_stretch "$1" weston_idle "$weston_pid"
+    fi
+    stop_program
+}
+
+# quiva with its playlist shown on the compositor: idle with D-Bus cut off, then playing; and
+# the Qt floor idle.
 measure_on_weston() {
     if start_weston; then
-        QT_QPA_PLATFORM=wayland WAYLAND_DISPLAY=$weston_display launch quiva play
-        if wait_settled 20; then
-            nap 2
-            measure_stretch quiva weston_idle "$weston_pid"
-        fi
-        stop_program
+        measure_idle_on_weston quiva play
+        have qt-floor && [ -d "$work/homes/qt-floor" ] && measure_idle_on_weston qt-floor idle
         if start_session_bus; then
             QT_QPA_PLATFORM=wayland WAYLAND_DISPLAY=$weston_display \
                 DBUS_SESSION_BUS_ADDRESS=$bus_address launch quiva play
@@ -251,9 +258,10 @@ display_main() {
     info_row "quiva playing on weston, playlist shown: player + compositor CPU over 20 s" quiva \
         weston_playing
     limit_row "quiva minimised (openbox): player + X server CPU over 20 s" minimised 10
-    info_row "Qt floor, the same strips and timers in a bare Qt program: + X server CPU over 20 s" \
+    info_row "Qt floor (the same strips and timers, nothing else): program + X server CPU over 20 s" \
         qt-floor idle
     info_row "Qt floor minimised (openbox): program + X server CPU over 20 s" qt-floor minimised
+    info_row "Qt floor on weston: program + compositor CPU over 20 s" qt-floor weston_idle
 }
 
 display_main
