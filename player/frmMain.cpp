@@ -6,6 +6,7 @@
 #include "platform/ui/Label.h"
 #include "platform/ui/ListBox.h"
 #include "platform/ui/MessageBox.h"
+#include "platform/ui/Png.h"
 #include "platform/ui/Twips.h"
 #include "platform/ui/WindowMove.h"
 #include "player/IniFile.h"
@@ -67,12 +68,12 @@ QFrame* line(QWidget* parent, const layout::Line& twipsLine) {
 }
 
 // The 16-pixel icon of the design, and the same mark at the sizes taskbars and window lists
-// ask for on larger screens. Each file is read only when a size is asked for.
+// ask for on larger screens (X11 hands the window manager every size at once).
 QIcon designIcon() {
-    QIcon icon;
-    for (const int size : {16, 24, 32, 48, 64})
-        icon.addFile(QStringLiteral(":/quiva/quiva-%1.png").arg(size), QSize(size, size));
-    return icon;
+    return png::icon(
+        {QStringLiteral(":/quiva/quiva-16.png"), QStringLiteral(":/quiva/quiva-24.png"),
+         QStringLiteral(":/quiva/quiva-32.png"), QStringLiteral(":/quiva/quiva-48.png"),
+         QStringLiteral(":/quiva/quiva-64.png")});
 }
 
 } // namespace

@@ -1,9 +1,9 @@
 #include "platform/ui/ImageControl.h"
 
 #include "platform/ui/LayeredWindow.h"
+#include "platform/ui/Png.h"
 #include "platform/ui/Twips.h"
 
-#include <QImageReader>
 #include <QMouseEvent>
 #include <QPainter>
 
@@ -11,11 +11,8 @@
 
 namespace {
 
-// The PNG decoder straight away: format detection would load and ask every image plug-in first.
 QPixmap readPng(const QString& file) {
-    QImageReader reader(file, "png");
-    reader.setAutoDetectImageFormat(false);
-    return QPixmap::fromImage(reader.read());
+    return QPixmap::fromImage(png::read(file));
 }
 
 QString doubleSizedName(const QString& file) {
