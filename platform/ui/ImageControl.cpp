@@ -11,8 +11,11 @@
 
 namespace {
 
+// Kept in the format decoded: the skin's pictures are palette images, a byte a pixel, a quarter of
+// the memory of their 32-bit conversion. Painting converts only what it draws, and only when the
+// window is exposed: the strips' ticks repaint nothing beneath them.
 QPixmap readPng(const QString& file) {
-    return QPixmap::fromImage(png::read(file));
+    return QPixmap::fromImage(png::read(file), Qt::NoFormatConversion);
 }
 
 QString doubleSizedName(const QString& file) {
