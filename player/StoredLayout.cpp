@@ -4,7 +4,7 @@
 
 #include <QFile>
 #include <QHash>
-#include <QRegularExpression>
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 
@@ -79,17 +79,29 @@ std::optional<VARIANT> parseTypedValue(const QString& text) {
     return std::nullopt;
 }
 
+// The name in a "prop <name>" key (any case, any white space between, none in the name). Plain
+// string work: a regular expression here would bring the whole PCRE engine into every start.
+std::optional<QString> propertyName(const QString& key) {
+    static const QLatin1String prop("prop");
+    if (!key.startsWith(prop, Qt::CaseInsensitive))
+        return std::nullopt;
+    const QStringView afterProp = QStringView(key).mid(prop.size());
+    const auto isSpace = [](QChar c) { return c.isSpace(); };
+    const auto nameStart = std::find_if_not(afterProp.begin(), afterProp.end(), isSpace);
+    if (nameStart == afterProp.begin() || nameStart == afterProp.end() ||
+        std::any_of(nameStart, afterProp.end(), isSpace))
+        return std::nullopt;
+    return afterProp.mid(nameStart - afterProp.begin()).toString();
+}
+
 // Applies one "key = value" line to a control; false when the line means nothing.
 bool applyLine(StoredControl& control, const QString& key, const QString& value) {
-    static const QRegularExpression propPattern(QStringLiteral("^prop\\s+(\\S+)$"),
-                                                QRegularExpression::CaseInsensitiveOption);
-    if (const auto match = propPattern.match(key); match.hasMatch()) {
+    if (const auto name = propertyName(key)) {
         auto parsed = parseTypedValue(value);
         if (!parsed)
             return false;
         com::Variant owned(*parsed);
-        return SUCCEEDED(
-            control.properties->Write(match.captured(1).toStdString().c_str(), owned.get()));
+        return SUCCEEDED(control.properties->Write(name->toStdString().c_str(), owned.get()));
     }
     const QString lowered = key.toLower();
     if (lowered == QLatin1String("class")) {

@@ -6,6 +6,7 @@
 #include "platform/ui/Label.h"
 #include "platform/ui/ListBox.h"
 #include "platform/ui/MessageBox.h"
+#include "platform/ui/Png.h"
 #include "platform/ui/Twips.h"
 #include "platform/ui/WindowMove.h"
 #include "player/IniFile.h"
@@ -24,10 +25,10 @@
 #include <QFrame>
 #include <QLabel>
 #include <QMenu>
-#include <QRegularExpression>
 #include <QSignalBlocker>
 #include <QSlider>
 #include <QTimer>
+#include <algorithm>
 
 namespace {
 
@@ -67,12 +68,12 @@ QFrame* line(QWidget* parent, const layout::Line& twipsLine) {
 }
 
 // The 16-pixel icon of the design, and the same mark at the sizes taskbars and window lists
-// ask for on larger screens. Each file is read only when a size is asked for.
+// ask for on larger screens (X11 hands the window manager every size at once).
 QIcon designIcon() {
-    QIcon icon;
-    for (const int size : {16, 24, 32, 48, 64})
-        icon.addFile(QStringLiteral(":/quiva/quiva-%1.png").arg(size), QSize(size, size));
-    return icon;
+    return png::icon(
+        {QStringLiteral(":/quiva/quiva-16.png"), QStringLiteral(":/quiva/quiva-24.png"),
+         QStringLiteral(":/quiva/quiva-32.png"), QStringLiteral(":/quiva/quiva-48.png"),
+         QStringLiteral(":/quiva/quiva-64.png")});
 }
 
 } // namespace
@@ -242,14 +243,26 @@ namespace {
 // X11 carries window coordinates in 16 signed bits, and Qt clamps its windows to them.
 constexpr int kTallestWindowTwips = 32767 * twips::kPerPixel;
 
+bool isDigits(QStringView text) {
+    return !text.isEmpty() && std::all_of(text.begin(), text.end(), [](QChar c) {
+        return c >= QLatin1Char('0') && c <= QLatin1Char('9');
+    });
+}
+
+// Digits, perhaps a point and more digits. Checked by hand: a regular expression would bring
+// the whole PCRE engine into memory at every start.
+bool isPlainDecimal(QStringView text) {
+    const qsizetype point = text.indexOf(QLatin1Char('.'));
+    return point < 0 ? isDigits(text) : isDigits(text.left(point)) && isDigits(text.mid(point + 1));
+}
+
 // The height stored by hand may be anything. Only a plain decimal number (digits, perhaps with a
 // fraction) from the bar's height up to the tallest window is applied, unchanged; anything else is
 // ignored like text: a lower one would leave the window without its menu button, or with no
 // visible window at all, and "nan", "1e-300" or "0x1000" are no height a user writes.
 bool parseHeight(const QString& text, int barHeight, int* twipsValue) {
-    static const QRegularExpression plainDecimal(QStringLiteral("^[0-9]+(\\.[0-9]+)?$"));
     const QString number = text.trimmed();
-    if (!plainDecimal.match(number).hasMatch())
+    if (!isPlainDecimal(number))
         return false;
     const double value = number.toDouble();
     if (value < barHeight || value > kTallestWindowTwips)

@@ -1,5 +1,6 @@
 #include "volume/Dalvex.h"
 
+#include "platform/ui/Png.h"
 #include "volume/PemrikGuids.h"
 
 #include <QLabel>
@@ -207,7 +208,7 @@ void Dalvex::raiseMuteChanged(VARIANT_BOOL& newMute) {
 
 // The face is the library's picture resource; without it the control stays plain.
 void Dalvex::showFace() {
-    const QPixmap face(QStringLiteral(":/dalvex/face.png"));
+    const QPixmap face = QPixmap::fromImage(png::read(QStringLiteral(":/dalvex/face.png")));
     if (face.isNull() || !widget())
         return;
     auto* picture = new QLabel(widget());

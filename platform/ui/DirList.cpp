@@ -1,11 +1,11 @@
 #include "platform/ui/DirList.h"
 
+#include "platform/ui/Png.h"
+
 #include <QCollator>
 #include <QDir>
 #include <QFileInfo>
-#include <QImageReader>
 #include <QKeyEvent>
-#include <QPixmap>
 #include <algorithm>
 
 namespace {
@@ -28,17 +28,11 @@ QStringList visibleSubdirectories(const QString& path) {
 
 // Our own folder pictures rather than the style's: those come from the desktop's icon theme,
 // whose first lookup reads and parses the theme's index, and the style decodes each of them in
-// several sizes. Both weighed heavily on the player's start-up. Without format detection the
-// reader goes straight to the built-in PNG decoder; with it, every image plug-in is loaded
-// and asked first.
-// The @2x picture is drawn for screens of two device pixels a window pixel; it is read only when
-// a list paints at such a ratio.
+// several sizes. Both weighed heavily on the player's start-up. The @2x picture is drawn for
+// screens of two device pixels a window pixel.
 QIcon folderIcon(const char* name) {
-    QImageReader reader(QStringLiteral(":/platform/") + QLatin1String(name) + ".png", "png");
-    reader.setAutoDetectImageFormat(false);
-    QIcon icon(QPixmap::fromImage(reader.read()));
-    icon.addFile(QStringLiteral(":/platform/") + QLatin1String(name) + "@2x.png", QSize(32, 32));
-    return icon;
+    const QString base = QStringLiteral(":/platform/") + QLatin1String(name);
+    return png::icon({base + ".png", base + "@2x.png"});
 }
 
 QString joined(const QString& parent, const QString& name) {

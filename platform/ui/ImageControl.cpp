@@ -1,9 +1,9 @@
 #include "platform/ui/ImageControl.h"
 
 #include "platform/ui/LayeredWindow.h"
+#include "platform/ui/Png.h"
 #include "platform/ui/Twips.h"
 
-#include <QImageReader>
 #include <QMouseEvent>
 #include <QPainter>
 
@@ -11,11 +11,11 @@
 
 namespace {
 
-// The PNG decoder straight away: format detection would load and ask every image plug-in first.
+// Kept in the format decoded: the skin's pictures are palette images, a byte a pixel, a quarter of
+// the memory of their 32-bit conversion. Painting converts only what it draws, and only when the
+// window is exposed: the strips' ticks repaint nothing beneath them.
 QPixmap readPng(const QString& file) {
-    QImageReader reader(file, "png");
-    reader.setAutoDetectImageFormat(false);
-    return QPixmap::fromImage(reader.read());
+    return QPixmap::fromImage(png::read(file), Qt::NoFormatConversion);
 }
 
 QString doubleSizedName(const QString& file) {
@@ -65,13 +65,17 @@ QImage smoothlyScaled(const QImage& source, QSize size, std::optional<QRgb> key)
 } // namespace
 
 ImageControl::ImageControl(QWidget* parent, const QString& pictureFile)
-    : QWidget(parent), m_doubleSizedFile(doubleSizedName(pictureFile)) {
-    if (!pictureFile.isEmpty())
-        m_picture = readPng(pictureFile);
+    : QWidget(parent), m_pictureFile(pictureFile), m_doubleSizedFile(doubleSizedName(pictureFile)) {
     // Hover hints need moves without a button held.
     setMouseTracking(true);
-    if (m_picture.isNull())
+    if (pictureFile.isEmpty())
         setAttribute(Qt::WA_TranslucentBackground);
+}
+
+const QPixmap& ImageControl::picture() {
+    if (!m_picture)
+        m_picture = m_pictureFile.isEmpty() ? QPixmap() : readPng(m_pictureFile);
+    return *m_picture;
 }
 
 int ImageControl::buttonMask(Qt::MouseButtons buttons) {
@@ -88,11 +92,11 @@ const QPixmap& ImageControl::doubleSized() {
 }
 
 QPixmap ImageControl::pictureFor(qreal ratio) {
-    if (m_picture.isNull() || qFuzzyCompare(ratio, 1.0) || doubleSized().isNull())
-        return m_picture;
+    if (picture().isNull() || qFuzzyCompare(ratio, 1.0) || doubleSized().isNull())
+        return picture();
     if (qFuzzyCompare(ratio, 2.0))
         return doubleSized();
-    const QSize size(qRound(m_picture.width() * ratio), qRound(m_picture.height() * ratio));
+    const QSize size(qRound(picture().width() * ratio), qRound(picture().height() * ratio));
     const std::optional<QRgb> key = layered::colourKey(window());
     if (m_smoothed.size() != size || m_smoothedKey != key) {
         m_smoothed = QPixmap::fromImage(smoothlyScaled(
@@ -104,7 +108,7 @@ QPixmap ImageControl::pictureFor(qreal ratio) {
 }
 
 void ImageControl::paintEvent(QPaintEvent*) {
-    if (m_picture.isNull())
+    if (picture().isNull())
         return;
     QPainter painter(this);
     // The ratio of the device painted on: the screen's, or 1 where the window is rendered into

@@ -19,10 +19,12 @@
 class ImageControl : public QWidget {
     Q_OBJECT
 public:
-    // `pictureFile`: a PNG file or resource; empty for an invisible click area.
+    // `pictureFile`: a PNG file or resource; empty for an invisible click area. It is read when
+    // first painted or asked for: the pictures of panels not shown take no memory.
     explicit ImageControl(QWidget* parent, const QString& pictureFile = {});
 
-    const QPixmap& picture() const { return m_picture; }
+    // Null for a click area, or when the file cannot be read.
+    const QPixmap& picture();
     // The picture as painted at `ratio` device pixels a window pixel (its own ratio set).
     QPixmap pictureFor(qreal ratio);
 
@@ -44,8 +46,9 @@ protected:
 private:
     const QPixmap& doubleSized();
 
+    QString m_pictureFile;
     QString m_doubleSizedFile;
-    QPixmap m_picture;
+    std::optional<QPixmap> m_picture;
     std::optional<QPixmap> m_doubleSized; // loaded when first painted at a ratio other than 1
     QPixmap m_smoothed;                   // for the last fractional ratio and key
     std::optional<QRgb> m_smoothedKey;

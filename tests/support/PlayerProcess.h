@@ -33,6 +33,7 @@ public:
     QRect geometry(const QString& windowId) const;
     bool waitForExit(int milliseconds);
     int exitCode() const { return m_process.exitCode(); }
+    qint64 processId() const { return m_process.processId(); }
     // Runs xdotool with the given arguments on the private display.
     QString xdotool(const QStringList& args) const;
     // Clicks `button` (1 the left, 3 the right) `repeat` times at a point of the main window, in

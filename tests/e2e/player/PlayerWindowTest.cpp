@@ -27,6 +27,15 @@ TEST_F(PlayerWindowTest, StartsBorderlessAtTheRememberedHeight) {
     EXPECT_EQ(g.height(), 372);
 }
 
+// Our pictures are all PNG, read by the built-in decoder: an image plug-in in the started player
+// means something detects formats again, and every plug-in's libraries stay in its memory.
+TEST_F(PlayerWindowTest, StartsWithoutLoadingImagePlugins) {
+    startWith("[quiva]\nHEIGHT=5580\n");
+    const QByteArray maps = readAll(QStringLiteral("/proc/%1/maps").arg(player.processId()));
+    ASSERT_TRUE(maps.contains("libQt6Gui")) << "the player's memory map could not be read";
+    EXPECT_FALSE(maps.contains("/imageformats/")) << maps.toStdString();
+}
+
 TEST_F(PlayerWindowTest, MenuShowsThePlaylistAndExitEndsTheProgram) {
     startWith("[quiva]\nHEIGHT=990\n");
     ASSERT_EQ(player.geometry(windowId).height(), 66);

@@ -83,10 +83,14 @@ TEST(StoredLayoutTest, UnreadableLinesAreReportedAndSkipped) {
                                   "prop b = Colour 1\n"
                                   "prop c = String \"say \\\"hi\\\"\"\n"
                                   "prop d = Integer 40000\n"
-                                  "prop e = Long &HFFFFFFFF\n");
-    EXPECT_EQ(stored.problems.size(), 5) << stored.problems.join('\n').toStdString();
+                                  "prop e = Long &HFFFFFFFF\n"
+                                  "PROP\t f = Long 1\n"
+                                  "propg = Long 1\n"
+                                  "prop h i = Long 1\n"
+                                  "prop = Long 1\n");
+    EXPECT_EQ(stored.problems.size(), 8) << stored.problems.join('\n').toStdString();
     ASSERT_EQ(stored.controls.size(), 1u);
-    EXPECT_EQ(stored.controls[0].properties->names(), (std::vector<std::string>{"c", "e"}));
+    EXPECT_EQ(stored.controls[0].properties->names(), (std::vector<std::string>{"c", "e", "f"}));
     EXPECT_EQ(com::toText(*stored.controls[0].properties->value("c")), "say \"hi\"");
     EXPECT_EQ(stored.controls[0].properties->value("e").get()->lVal, -1);
 }

@@ -63,6 +63,9 @@ TEST_F(StartupTest, StoredHeightDecidesHeightAndMenuCaption) {
         {"1e-300", 990, "Show Playlist"},
         {"1e4", 990, "Show Playlist"},
         {"0x1000", 990, "Show Playlist"},
+        {"5580.", 990, "Show Playlist"},
+        {".5", 990, "Show Playlist"},
+        {"5580.0.0", 990, "Show Playlist"},
         {"491520", 990, "Show Playlist"},
         {"99999999999999999999999", 990, "Show Playlist"},
     };
