@@ -16,6 +16,7 @@
 #include "player/Program.h"
 #include "player/Scroller.h"
 #include "player/Settings.h"
+#include "player/SliderStyle.h"
 #include "player/frmMenu.h"
 #include "player/transparent/TransparentColor.h"
 #include "volume/PemrikGuids.h"
@@ -140,10 +141,10 @@ void frmMain::buildControls() {
     SliderVol->setRange(0, 100);
     SliderVol->setSingleStep(1);
     SliderVol->setPageStep(5);
-    SliderVol->setStyleSheet(QStringLiteral(
-        "QSlider::groove:horizontal { height: 3px; background: #4c5c61; margin: 0 2px; }"
-        "QSlider::handle:horizontal { width: 7px; margin: -3px 0; background: #e8e8e8;"
-        " border: 1px solid #505050; border-radius: 2px; }"));
+    // Owned by the window, which destroys it after the slider (a style outlives its widgets).
+    auto* sliderLook = new SliderStyle;
+    sliderLook->setParent(this);
+    SliderVol->setStyle(sliderLook);
 
     Line2 = line(this, layout::Line2);
     Line1 = line(this, layout::Line1);

@@ -5,8 +5,13 @@
 #include "platform/registry/Stores.h"
 #include "platform/ui/Twips.h"
 
+#include <QApplication>
+#include <QMouseEvent>
 #include <QSlider>
+#include <QTest>
+
 #include <dlfcn.h>
+#include <utility>
 
 namespace {
 
@@ -63,6 +68,34 @@ TEST_F(VolumeSliderTest, EveryScrollPutsTheSlidersValue) {
     EXPECT_EQ(waveVolume(), 0);
     w.SliderVol->triggerAction(QAbstractSlider::SliderToMaximum);
     EXPECT_EQ(waveVolume(), 100 * 655);
+}
+
+// The thumb is drawn where the slider takes it to be: dragged by its painted middle to either
+// end of the slider, it gives the end's value.
+TEST_F(VolumeSliderTest, TheThumbIsDraggedWhereItIsDrawn) {
+    frmMain& w = load();
+    QSlider& slider = *w.SliderVol;
+    slider.setValue(50);
+    const QImage look = slider.grab().toImage();
+    int first = -1, last = -1;
+    for (int x = 0; x < look.width(); ++x) {
+        if (look.pixelColor(x, look.height() / 2) == QColor(0xe8, 0xe8, 0xe8)) {
+            first = first < 0 ? x : first;
+            last = x;
+        }
+    }
+    ASSERT_GE(first, 0) << "no thumb drawn";
+    const QPoint thumb((first + last) / 2, look.height() / 2);
+    for (const auto& [to, value] : {std::pair{slider.width() - 1, 100}, std::pair{0, 0}}) {
+        QTest::mousePress(&slider, Qt::LeftButton, {}, thumb);
+        QMouseEvent move(QEvent::MouseMove, QPointF(to, thumb.y()),
+                         slider.mapToGlobal(QPointF(to, thumb.y())), Qt::NoButton, Qt::LeftButton,
+                         Qt::NoModifier);
+        QApplication::sendEvent(&slider, &move);
+        QTest::mouseRelease(&slider, Qt::LeftButton, {}, QPoint(to, thumb.y()));
+        EXPECT_EQ(slider.value(), value) << "dragged to x " << to;
+        slider.setValue(50);
+    }
 }
 
 TEST_F(VolumeSliderTest, HostedControlsLieBelowEveryHeightTheWindowTakes) {
