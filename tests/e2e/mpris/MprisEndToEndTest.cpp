@@ -207,8 +207,10 @@ TEST_F(MprisEndToEndTest, PlayerctlDrivesThePlayerAndReadsItBack) {
     }
 
     // Raise brings the window back from the window manager's minimised state.
-    player.xdotool({"windowminimize", "--sync", windowId});
-    ASSERT_FALSE(viewable()) << "the window manager does not minimise the window";
+    // xdotool's --sync returns before the unmap when asked to minimise, so the state is polled.
+    player.xdotool({"windowminimize", windowId});
+    ASSERT_TRUE(eventually([&] { return !viewable(); }, 5000))
+        << "the window manager does not minimise the window";
     EXPECT_EQ(callRoot("Raise"), 0);
     EXPECT_TRUE(eventually([&] { return viewable(); }, 5000)) << "Raise does not show the window";
 
