@@ -83,7 +83,8 @@ measure_minimised() {
     if wait_settled 20; then
         id=$(xdotool search --onlyvisible --pid "$program_pid" --name "^$title\$" | head -n1)
     fi
-    if [ -n "$id" ] && xdotool windowminimize --sync "$id"; then
+    # xdotool's --sync does not wait for an unmap; the nap gives openbox time to iconify.
+    if [ -n "$id" ] && xdotool windowminimize "$id"; then
         nap 2
         measure_stretch "$name" minimised "$xvfb_pid"
     fi
