@@ -71,10 +71,10 @@ QFrame* line(QWidget* parent, const layout::Line& twipsLine) {
 // The 16-pixel icon of the design, and the same mark at the sizes taskbars and window lists
 // ask for on larger screens (X11 hands the window manager every size at once).
 QIcon designIcon() {
-    return png::icon(
-        {QStringLiteral(":/quiva/quiva-16.png"), QStringLiteral(":/quiva/quiva-24.png"),
-         QStringLiteral(":/quiva/quiva-32.png"), QStringLiteral(":/quiva/quiva-48.png"),
-         QStringLiteral(":/quiva/quiva-64.png")});
+    QStringList files;
+    for (const int size : {16, 24, 32, 48, 64})
+        files << QStringLiteral(":/quiva/quiva-%1.png").arg(size);
+    return png::icon(files);
 }
 
 } // namespace

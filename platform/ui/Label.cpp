@@ -29,7 +29,10 @@ Label::Label(const QString& caption, QWidget* parent) : QLabel(caption, parent) 
     fitCaption();
 }
 
+// The hint is set again on every mouse move over a button: the same caption redraws nothing.
 void Label::setCaption(const QString& caption) {
+    if (caption == text())
+        return;
     setText(caption);
     fitCaption();
 }

@@ -11,7 +11,7 @@ QImage read(const QString& file) {
     return reader.read();
 }
 
-QIcon icon(std::initializer_list<QString> files) {
+QIcon icon(const QStringList& files) {
     QIcon icon;
     for (const QString& file : files)
         if (const QImage picture = read(file); !picture.isNull())

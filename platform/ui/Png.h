@@ -2,9 +2,7 @@
 
 #include <QIcon>
 #include <QImage>
-#include <QString>
-
-#include <initializer_list>
+#include <QStringList>
 
 // Our own pictures, all PNG, read by the PNG decoder straight away. Format detection (what
 // QImageReader does by default, and what QIcon::addFile does for every file) would first load
@@ -17,6 +15,6 @@ QImage read(const QString& file);
 
 // An icon of `files`, each at its own size, all read now (as QIcon::addFile reads them too).
 // UI thread: it makes pixmaps.
-QIcon icon(std::initializer_list<QString> files);
+QIcon icon(const QStringList& files);
 
 } // namespace png

@@ -38,7 +38,6 @@ protected:
 };
 
 TEST_F(DalvexPulse, PuttingTheMasterVolumeSetsTheDefaultOutput) {
-
     auto control = com::ComPtr<IDispatch>::adopt(com::createControl<Dalvex>());
     ASSERT_EQ(control.as<IPersistPropertyBag>()->InitNew(), S_OK);
     ASSERT_EQ(com::putProperty(control.get(), pemrik::kDispidDeviceToControl,
