@@ -12,7 +12,7 @@ trap 'rm -rf "$work"' EXIT
 tone() {
     local name=$1 freq=$2 seconds=$3 rate=$4 channels=$5
     shift 5
-    sox -n -r "$rate" -c "$channels" -b 16 "$work/$name.wav" synth "$seconds" sine "$freq" vol 0.5
+    sox -R -n -r "$rate" -c "$channels" -b 16 "$work/$name.wav" synth "$seconds" sine "$freq" vol 0.5
     lame --quiet "$@" "$work/$name.wav" "$work/$name.mp3"
     mv -f "$work/$name.mp3" "$out/$name.mp3"
 }
@@ -27,10 +27,21 @@ tone tone1000-stereo-192k 1000 20 44100 2 -b 192
 # Shorter than a sound server's start threshold: heard only if the engine asks it to start.
 tone tone770-stereo-44k-short 770 0.3 44100 2 -b 128
 tone tone990-stereo-44k-1s   990 1 44100 2 -b 128
-# One file whose format changes in the middle: 1 s at 44.1 kHz stereo, then 4 s at 22.05 kHz
-# mono. No info tag (-t), which would give the length of the first part only.
+# joined NAME PART...: the parts made above, one after the other in one file whose format
+# changes where each part begins.
+joined() {
+    local name=$1
+    shift
+    cat "${@/#/$out/}" >"$work/$name.mp3"
+    mv -f "$work/$name.mp3" "$out/$name.mp3"
+}
+
+# Files whose format changes in the middle. No info tag (-t), which would give the length of
+# the first part only. The rate change: 1 s at 44.1 kHz stereo, then 4 s at 22.05 kHz mono.
 tone part-stereo-44k 600 1 44100 2 -b 128 -t
 tone part-mono-22k   300 4 22050 1 -b 64 -t
-cat "$out/part-stereo-44k.mp3" "$out/part-mono-22k.mp3" >"$work/joined.mp3"
-rm -f "$out/part-stereo-44k.mp3" "$out/part-mono-22k.mp3"
-mv -f "$work/joined.mp3" "$out/format-change-44k-stereo-22k-mono.mp3"
+tone part-mono-44k   300 1 44100 1 -b 64 -t
+joined format-change-44k-stereo-22k-mono part-stereo-44k.mp3 part-mono-22k.mp3
+joined format-change-44k-mono-stereo part-mono-44k.mp3 part-stereo-44k.mp3
+joined format-change-44k-stereo-mono part-stereo-44k.mp3 part-mono-44k.mp3
+rm -f "$out"/part-*.mp3
