@@ -5,6 +5,7 @@
 #include <mpg123.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 
 namespace audio {
 namespace {
@@ -145,16 +146,20 @@ Decoder::ReadStatus Decoder::read(std::uint8_t* buffer, std::size_t capacity, st
     *bytes = 0;
     if (m_ended)
         return ReadStatus::End;
+    if (std::exchange(m_formatChanged, false))
+        return changeFormat();
     const auto frameBytes = static_cast<std::size_t>(m_format.bytesPerFrame());
     const int result =
         mpg123_read(handleOf(m_handle), buffer, capacity / frameBytes * frameBytes, bytes);
+    *bytes -= *bytes % frameBytes; // could never be played
     switch (result) {
     case MPG123_OK:
         return ReadStatus::Data;
     case MPG123_NEW_FORMAT:
-        if (updateFormat())
-            return ReadStatus::FormatChanged;
-        break;
+        // The news comes with the last samples of the format before: they are returned in it,
+        // and the change at the next read.
+        m_formatChanged = *bytes > 0;
+        return m_formatChanged ? ReadStatus::Data : changeFormat();
     case MPG123_DONE:
         // The last samples come together with DONE; the caller still plays them.
         m_ended = true;
@@ -165,6 +170,14 @@ Decoder::ReadStatus Decoder::read(std::uint8_t* buffer, std::size_t capacity, st
     // A broken stream ends here; what was decoded before it has been played.
     m_ended = true;
     return *bytes > 0 ? ReadStatus::Data : ReadStatus::End;
+}
+
+// A format this decoder cannot give ends the song.
+Decoder::ReadStatus Decoder::changeFormat() {
+    if (updateFormat())
+        return ReadStatus::FormatChanged;
+    m_ended = true;
+    return ReadStatus::End;
 }
 
 } // namespace audio

@@ -39,19 +39,22 @@ public:
     // to NotFound (missing, unreadable, not a regular file) or NotPlayable (no MPEG audio).
     static std::unique_ptr<Decoder> open(const std::string& path, OpenStatus* status);
 
-    // Format of the samples that read() returns next.
+    // Format of the samples that read() returned last, and returns next unless it says
+    // FormatChanged.
     PcmFormat format() const { return m_format; }
     const SongInfo& info() const { return m_info; }
 
     enum class ReadStatus { Data, FormatChanged, End };
-    // Fills `buffer` with up to `capacity` bytes (whole frames) and sets `bytes`. End comes
-    // once every sample has been returned (a damaged tail counts as the end); FormatChanged
-    // returns no bytes, and format() then tells the new one.
+    // Fills `buffer` with up to `capacity` bytes (whole frames of format(); a part of one is
+    // dropped) and sets `bytes`. End comes once every sample has been returned (a damaged tail
+    // counts as the end). FormatChanged returns no bytes, and format() then tells the new one;
+    // the samples decoded before the change have all been returned by then.
     ReadStatus read(std::uint8_t* buffer, std::size_t capacity, std::size_t* bytes);
 
 private:
     explicit Decoder(void* handle) : m_handle(handle) {}
     bool updateFormat();
+    ReadStatus changeFormat();
     void readInfo();
 
     void* m_handle; // mpg123_handle, kept out of this header
@@ -59,6 +62,7 @@ private:
     PcmFormat m_format;
     SongInfo m_info;
     bool m_ended = false;
+    bool m_formatChanged = false; // reported by mpg123, not yet by read()
 };
 
 } // namespace audio

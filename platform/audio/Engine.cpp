@@ -7,6 +7,7 @@
 #include "platform/audio/WaveLineHook.h"
 
 #include <atomic>
+#include <cstdio>
 #include <system_error>
 #include <utility>
 
@@ -223,6 +224,10 @@ void Engine::finishStream(Stream& stream) {
 
 void Engine::playStep(Stream& stream) {
     const PcmFormat format = stream.decoder->format();
+    if (stream.pcm.size() - stream.offset < static_cast<std::size_t>(format.bytesPerFrame())) {
+        endAtPartialFrame(stream);
+        return;
+    }
     retryBetterOutput(format);
     switch (ensureOutput(format)) {
     case OutputState::Waiting:
@@ -244,6 +249,16 @@ void Engine::playStep(Stream& stream) {
     stream.offset += static_cast<std::size_t>(taken);
     stream.playedFrames += taken / stream.decoder->format().bytesPerFrame();
     m_playedFrames.store(stream.playedFrames, std::memory_order_relaxed);
+}
+
+// No output takes part of a frame: rather than offer it for ever, the song ends there, as one
+// that played to its end (the decoder gives whole frames; this guards against an output that
+// took part of one).
+void Engine::endAtPartialFrame(Stream& stream) {
+    std::fprintf(stderr, "quiva: %s: %zu bytes short of a whole sample frame; the song ends here\n",
+                 stream.path.c_str(), stream.pcm.size() - stream.offset);
+    stream.offset = stream.pcm.size();
+    stream.decoded = true;
 }
 
 Engine::OutputState Engine::ensureOutput(const PcmFormat& format) {

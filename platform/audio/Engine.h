@@ -150,6 +150,7 @@ private:
     bool hasWork() const;
     void step();
     void playStep(Stream& stream);
+    void endAtPartialFrame(Stream& stream);
     void finishStream(Stream& stream);
     OutputState ensureOutput(const PcmFormat& format);
     bool openOutput(const PcmFormat& format);

@@ -3,6 +3,7 @@
 #include "platform/audio/WavFileOutput.h"
 
 #include <QFile>
+#include <QProcess>
 #include <cstdint>
 #include <mpg123.h>
 #include <string>
@@ -67,4 +68,11 @@ inline Pcm readWav(const std::string& path) {
     const auto* data = reinterpret_cast<const std::int16_t*>(bytes.constData() + 44);
     pcm.samples.assign(data, data + (bytes.size() - 44) / 2);
     return pcm;
+}
+
+// The mpg123 player's decode of a file, as the WAV file it writes holds it: from the file's
+// last format change on (it starts the WAV anew at each).
+inline Pcm mpg123Decode(const std::string& path, const QString& wav) {
+    QProcess::execute("mpg123", {"-q", "-w", wav, QString::fromStdString(path)});
+    return readWav(wav.toStdString());
 }
