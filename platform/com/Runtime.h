@@ -3,15 +3,18 @@
 // Creating objects of in-process servers (shared libraries) by class identifier.
 //
 // A class is registered under HKEY_CLASSES_ROOT\CLSID\{clsid}\InprocServer32, whose default value
-// is the library's absolute path; a ProgID under HKEY_CLASSES_ROOT\<ProgID>\CLSID. Only a regular
-// file is loaded, and only when neither it nor any folder on its real path may be changed by
-// users other than its owner and root (a folder of root's with the sticky bit, such as /tmp,
-// counts as safe). Before the library's code first runs, a line "quiva: loading component
-// library <real path>" goes to stderr, so that a library that ends the process is named. The
-// library is loaded with dlopen on first use, must export QuivaComAbiVersion (returning
-// com::kAbiVersion, Server.h) and DllGetClassObject, and stays loaded at least while any of its
-// objects or server locks lives: only CoFreeUnusedLibraries unloads, and only libraries whose
-// DllCanUnloadNow says S_OK.
+// is the library's absolute path; a ProgID under HKEY_CLASSES_ROOT\<ProgID>\CLSID. The path is
+// followed element by element, every link read on the way, and the library is refused when users
+// other than root and the one running us could change where it leads: a folder or link on the
+// way in a folder they may write (a sticky folder of root's or ours, such as /tmp, is safe for
+// entries of root's or ours), or a library that is not a regular file of root's or ours that
+// only its owner may write. The very file checked is then loaded, through its open descriptor
+// (/proc/self/fd/N), so nothing can be swapped in between. Before the library's code first runs,
+// a line "quiva: loading component library <real path>" goes to stderr, so that a library that
+// ends the process is named. The library is loaded on first use, must export QuivaComAbiVersion
+// (returning com::kAbiVersion, Server.h) and DllGetClassObject, and stays loaded at least while
+// any of its objects or server locks lives: only CoFreeUnusedLibraries unloads, and only
+// libraries whose DllCanUnloadNow says S_OK.
 //
 // Thread rule: callable from any thread; the objects created belong to the calling thread.
 // Errors: every failure returns its own HRESULT and leaves a readable one-line explanation for
@@ -20,7 +23,7 @@
 //   CO_E_CLASSSTRING      a ProgID or GUID text that names no class
 //   CO_E_DLLNOTFOUND      the library cannot be loaded (a relative path, a missing file or one
 //                         that is not regular, bad format: the dlerror text)
-//   E_ACCESSDENIED        the library, or a folder on its path, may be changed by other users
+//   E_ACCESSDENIED        other users may change the library or where its path leads
 //   CO_E_WRONG_ABI        the library was built for another component ABI
 //   CO_E_ERRORINDLL       a required export is missing
 //   E_NOINTERFACE         the object lacks the interface asked for
@@ -51,6 +54,9 @@ void setLastError(std::string text);
 
 // Loads a library and checks its ABI and exports, as creation does (quiva-regsvr uses this
 // too). Returns the dlopen handle or null with lastError() set; `failure` receives the HRESULT.
+// The descriptor it was loaded through stays open for the life of the process: the loader knows
+// the library by the name /proc/self/fd/N for as long as any handle to it lives, and would take
+// a later library opened at that number for this one.
 void* loadServerLibrary(const std::string& path, HRESULT* failure);
 
 } // namespace com

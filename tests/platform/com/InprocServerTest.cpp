@@ -245,6 +245,7 @@ TEST_F(LoadFailureTest, EachFailureHasItsOwnResultAndMessage) {
     const QString groupWritable = copyOfTheLibrary(
         tree, "group/libcopy.so", kOwnerAll | kOthersRead | QFile::WriteGroup, kOwnerAll);
     const QString relative = QDir::current().relativeFilePath(safe);
+    QFile::link(safe, tree.path("open/link.so"));
     const struct {
         QString path;
         HRESULT result;
@@ -257,6 +258,8 @@ TEST_F(LoadFailureTest, EachFailureHasItsOwnResultAndMessage) {
         {QUIVA_TESTCONTROL_WRONGABI, CO_E_WRONG_ABI, "ABI"},
         {QUIVA_TESTCONTROL_NOEXPORT, CO_E_ERRORINDLL, "DllGetClassObject"},
         {inOpenFolder, E_ACCESSDENIED, tree.path("open") + " may be changed by users other"},
+        // Leads to a safe library, but anyone may repoint the link.
+        {tree.path("open/link.so"), E_ACCESSDENIED, tree.path("open") + " may be changed by"},
         {groupWritable, E_ACCESSDENIED, groupWritable + " may be changed by users other"},
         // Real libraries that do not serve this class: one in a folder of its own under /tmp,
         // whose sticky bit keeps others from replacing what is in it.
@@ -269,6 +272,44 @@ TEST_F(LoadFailureTest, EachFailureHasItsOwnResultAndMessage) {
         EXPECT_EQ(com::describe(createOther()), com::describe(failure.result));
         EXPECT_TRUE(QString::fromStdString(com::lastError()).contains(failure.says))
             << com::lastError();
+    }
+}
+
+// Another user repoints a link that lies in a folder open to all at his own library, and plants
+// his own where a library is gone from a sticky folder: neither is loaded, so his library's
+// constructor, which would end the process, never runs.
+TEST_F(LoadFailureTest, ALibraryAnotherUserCanSwapIsNeverLoaded) {
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "only root can act as the second user (nobody)";
+    TempTree tree;
+    QFile::setPermissions(tree.root(), kOwnerAll | kOthersRead); // for nobody to reach
+    tree.file("exits.so", readAll(QUIVA_TESTCONTROL_EXITS));
+    const QString safe =
+        copyOfTheLibrary(tree, "safe/libcopy.so", kOwnerAll | kOthersRead, kOwnerAll | kOthersRead);
+    ASSERT_TRUE(QFile::link(safe, tree.folder("open") + "/link.so"));
+    ASSERT_EQ(::chmod(tree.path("open").toLocal8Bit().constData(), 0777), 0);
+    ASSERT_EQ(::chmod(tree.folder("shared").toLocal8Bit().constData(), 01777), 0);
+    const QString swap = "cd '" + tree.root() +
+                         "' && mkdir shared/own && cp exits.so shared/own/libevil.so && "
+                         "ln -sfn ../shared/own/libevil.so open/link.so && "
+                         "cp exits.so shared/libcontrol.so";
+    ASSERT_EQ(QProcess::execute("setpriv", {"--reuid=nobody", "--regid=nogroup", "--clear-groups",
+                                            "--", "sh", "-c", swap}),
+              0);
+    for (const QString& path : {tree.path("open/link.so"), tree.path("shared/libcontrol.so")}) {
+        SCOPED_TRACE(path.toStdString());
+        registerPath(path.toStdString());
+        const int outcome = exitCodeInChild(
+            [] {
+                void* out = nullptr;
+                return CoCreateInstance(kOther, nullptr, CLSCTX_INPROC_SERVER, IUnknown::kIid,
+                                        &out) == E_ACCESSDENIED
+                           ? 0
+                           : 1;
+            },
+            tree.path("errors.txt"));
+        EXPECT_NE(outcome, testcontrol::kBrokenConstructorExitCode) << "his constructor ran";
+        EXPECT_EQ(outcome, 0) << readAll(tree.path("errors.txt")).toStdString();
     }
 }
 
