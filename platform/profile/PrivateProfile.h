@@ -13,16 +13,7 @@
 // in one folder, threads and processes alike, take turns: each reads, changes and replaces the
 // file under a lock on its folder, so that no writer undoes another's key.
 
-#include "platform/registry/Registry.h" // DWORD
-
-#include <chrono>
-
-// Files larger than this are treated as unreadable: reads give the default, writes fail.
-inline constexpr unsigned long long kMaxProfileFileBytes = 64ull * 1024 * 1024;
-// The longest a write waits for the lock on its folder: long enough for any other writer's whole
-// read-modify-write, short enough that a process holding the lock for good costs a click a
-// moment's wait rather than a frozen window.
-inline constexpr std::chrono::seconds kProfileLockWait{5};
+#include "platform/BasicTypes.h"
 
 // Copies the value of `key` in `section` of `fileName` into `buffer` (`size` bytes), or
 // `defaultValue` (null: the empty text) when the file, the section or the key is missing or the
@@ -46,8 +37,8 @@ DWORD GetPrivateProfileStringA(const char* section, const char* key, const char*
 // permission bit is read-only for every user, root included, as is a file the user may not write.
 // Returns true when the new content is in place; false, with the old file untouched, when it
 // cannot be written (missing or read-only directory or file, full disk, a path naming a directory
-// or another non-regular file, a file over kMaxProfileFileBytes, the folder's lock held elsewhere
-// for longer than kProfileLockWait) and when the request could not be stored faithfully: a null
+// or another non-regular file, a file over profile::kMaxFileBytes, the folder's lock held elsewhere
+// for longer than profile::kLockWait) and when the request could not be stored faithfully: a null
 // section, key or file name, a value or key holding a line break, a key that is empty or holds
 // '=' or starts with ';' or '[', a section holding ']' or a line break.
 bool WritePrivateProfileStringA(const char* section, const char* key, const char* value,
