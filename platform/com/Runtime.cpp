@@ -263,6 +263,10 @@ void setLastError(std::string text) {
     t_lastError = std::move(text);
 }
 
+std::string inprocServerKey(REFCLSID clsid) {
+    return "CLSID\\" + toString(clsid) + "\\InprocServer32";
+}
+
 void* loadServerLibrary(const std::string& path, HRESULT* failure) {
     HRESULT ignored;
     HRESULT& result = failure ? *failure : ignored;
@@ -302,7 +306,7 @@ HRESULT CoGetClassObject(REFCLSID clsid, DWORD, void*, REFIID iid, void** object
         ERROR_SUCCESS)
         return fail(REGDB_E_CLASSNOTREG, "class " + name + " is not registered");
     RegCloseKey(key);
-    const auto path = readDefaultText("CLSID\\" + name + "\\InprocServer32");
+    const auto path = readDefaultText(com::inprocServerKey(clsid));
     if (!path || path->empty())
         return fail(REGDB_E_CLASSNOTREG, "class " + name + " has no in-process server registered");
     std::lock_guard guard(libraries().lock);

@@ -59,4 +59,8 @@ void setLastError(std::string text);
 // a later library opened at that number for this one.
 void* loadServerLibrary(const std::string& path, HRESULT* failure);
 
+// "CLSID\{clsid}\InprocServer32", under HKEY_CLASSES_ROOT: whose default value is the path of
+// the library serving the class.
+std::string inprocServerKey(REFCLSID clsid);
+
 } // namespace com

@@ -44,8 +44,8 @@ std::vector<Entry> entriesOf(const ClassRegistration& reg) {
     const std::string clsidKey = "CLSID\\" + toString(reg.clsid);
     std::vector<Entry> entries{
         {clsidKey, "", reg.description},
-        {clsidKey + "\\InprocServer32", "", reg.libraryPath},
-        {clsidKey + "\\InprocServer32", "ThreadingModel", reg.threadingModel},
+        {com::inprocServerKey(reg.clsid), "", reg.libraryPath},
+        {com::inprocServerKey(reg.clsid), "ThreadingModel", reg.threadingModel},
     };
     if (!reg.progId.empty()) {
         entries.push_back({clsidKey + "\\ProgID", "", reg.progId});

@@ -37,6 +37,14 @@ inline constexpr std::uint32_t MCIERR_DEVICE_NOT_READY = 276;       // no answer
 inline constexpr std::uint32_t MCIERR_DUPLICATE_ALIAS = 289;        // alias already open
 inline constexpr std::uint32_t MCIERR_INVALID_FILE = 296;           // a file that is not MP3
 
+// Every error number a command may return.
+inline constexpr std::uint32_t kMciErrors[] = {
+    MCIERR_UNRECOGNIZED_KEYWORD, MCIERR_UNRECOGNIZED_COMMAND,   MCIERR_INVALID_DEVICE_NAME,
+    MCIERR_CANNOT_LOAD_DRIVER,   MCIERR_MISSING_COMMAND_STRING, MCIERR_MISSING_PARAMETER,
+    MCIERR_FILE_NOT_FOUND,       MCIERR_DEVICE_NOT_READY,       MCIERR_DUPLICATE_ALIAS,
+    MCIERR_INVALID_FILE,
+};
+
 // Carries out one command. `returnString` (if not null and `returnLength` > 0) receives an
 // empty text: no command here answers with text. `callback` is not used (no notification).
 std::uint32_t mciSendStringA(const char* command, char* returnString, unsigned returnLength,
