@@ -149,12 +149,7 @@ std::vector<Entry> matchingEntries(const QString& directory, const Folded& patte
     while (const dirent* entry = ::readdir(handle.get())) {
         if (entry->d_name[0] == '.')
             continue;
-        // Bytes that are not valid UTF-8 decode to replacement characters and do not survive
-        // the way back; such a name could not be opened again by its text.
-        const QByteArrayView bytes(entry->d_name);
-        QString name = QString::fromUtf8(bytes);
-        if (name.toUtf8() != bytes)
-            continue;
+        QString name = listing::fileNameText(entry->d_name);
         Folded key = fold(name);
         if (!wildcardMatch(pattern, key))
             continue;
@@ -180,6 +175,12 @@ QStringList listDirectory(const QString& directoryAndPattern, unsigned attribute
     for (const Entry& entry : entries)
         names << (entry.isDirectory ? u'[' + entry.name + u']' : entry.name);
     return names;
+}
+
+QString fileNameText(QByteArrayView bytes) {
+    // Invalid bytes would decode to replacement characters, which do not lead back to the name.
+    QString text = QString::fromUtf8(bytes);
+    return text.toUtf8() == bytes ? text : QString::fromLatin1(bytes);
 }
 
 bool matchesWildcard(const QString& pattern, const QString& name) {
