@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <dirent.h>
+#include <fcntl.h>
 #include <string>
 #include <sys/stat.h>
 #include <vector>
@@ -125,6 +126,15 @@ Kind kindOf(DIR* directory, const dirent* entry) {
                                  : (S_ISDIR(info.st_mode) ? Kind::Directory : Kind::Other);
 }
 
+// Whether the text shown for an entry's name leads back to that entry: not for a name that is not
+// UTF-8 whose Latin-1 text, in UTF-8, is the name of another entry, which that text would open.
+bool textLeadsBack(DIR* directory, const dirent* entry, const QString& text) {
+    const QByteArray spelled = text.toUtf8();
+    struct stat info {};
+    return spelled == entry->d_name ||
+           ::fstatat(::dirfd(directory), spelled.constData(), &info, AT_SYMLINK_NOFOLLOW) != 0;
+}
+
 class DirectoryHandle {
 public:
     explicit DirectoryHandle(const QByteArray& path) : m_dir(::opendir(path.constData())) {}
@@ -151,7 +161,7 @@ std::vector<Entry> matchingEntries(const QString& directory, const Folded& patte
             continue;
         QString name = listing::fileNameText(entry->d_name);
         Folded key = fold(name);
-        if (!wildcardMatch(pattern, key))
+        if (!wildcardMatch(pattern, key) || !textLeadsBack(handle.get(), entry, name))
             continue;
         const Kind kind = kindOf(handle.get(), entry);
         if (kind == Kind::File || (kind == Kind::Directory && withDirectories))
