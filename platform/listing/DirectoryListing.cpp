@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <dirent.h>
+#include <fcntl.h>
 #include <string>
 #include <sys/stat.h>
 #include <vector>
@@ -125,6 +126,15 @@ Kind kindOf(DIR* directory, const dirent* entry) {
                                  : (S_ISDIR(info.st_mode) ? Kind::Directory : Kind::Other);
 }
 
+// Whether the text shown for an entry's name leads back to that entry: not for a name that is not
+// UTF-8 whose Latin-1 text, in UTF-8, is the name of another entry, which that text would open.
+bool textLeadsBack(DIR* directory, const dirent* entry, const QString& text) {
+    const QByteArray spelled = text.toUtf8();
+    struct stat info {};
+    return spelled == entry->d_name ||
+           ::fstatat(::dirfd(directory), spelled.constData(), &info, AT_SYMLINK_NOFOLLOW) != 0;
+}
+
 class DirectoryHandle {
 public:
     explicit DirectoryHandle(const QByteArray& path) : m_dir(::opendir(path.constData())) {}
@@ -149,14 +159,9 @@ std::vector<Entry> matchingEntries(const QString& directory, const Folded& patte
     while (const dirent* entry = ::readdir(handle.get())) {
         if (entry->d_name[0] == '.')
             continue;
-        // Bytes that are not valid UTF-8 decode to replacement characters and do not survive
-        // the way back; such a name could not be opened again by its text.
-        const QByteArrayView bytes(entry->d_name);
-        QString name = QString::fromUtf8(bytes);
-        if (name.toUtf8() != bytes)
-            continue;
+        QString name = listing::fileNameText(entry->d_name);
         Folded key = fold(name);
-        if (!wildcardMatch(pattern, key))
+        if (!wildcardMatch(pattern, key) || !textLeadsBack(handle.get(), entry, name))
             continue;
         const Kind kind = kindOf(handle.get(), entry);
         if (kind == Kind::File || (kind == Kind::Directory && withDirectories))
@@ -180,6 +185,12 @@ QStringList listDirectory(const QString& directoryAndPattern, unsigned attribute
     for (const Entry& entry : entries)
         names << (entry.isDirectory ? u'[' + entry.name + u']' : entry.name);
     return names;
+}
+
+QString fileNameText(QByteArrayView bytes) {
+    // Invalid bytes would decode to replacement characters, which do not lead back to the name.
+    QString text = QString::fromUtf8(bytes);
+    return text.toUtf8() == bytes ? text : QString::fromLatin1(bytes);
 }
 
 bool matchesWildcard(const QString& pattern, const QString& name) {

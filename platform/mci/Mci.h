@@ -56,8 +56,10 @@ std::uint32_t mciSendStringA(const char* command, char* returnString, unsigned r
 // that fits PATH_MAX has one, whatever its bytes.
 // The path is looked up without regard to case, as the classic platform does: an element that
 // names nothing as spelled stands for the name in its folder that matches it without regard to
-// case (Unicode case folding; a name that is not UTF-8 only matches as spelled); where several
-// match, the least in byte order. A relative path is taken from the current directory now.
+// case (Unicode case folding; names taken as text as listing::fileNameText shows them, so a name
+// that is not UTF-8 is also found by its Latin-1 text); where several match, the one spelled
+// exactly as asked for the most leading characters, then the least in byte order. A relative
+// path is taken from the current directory now.
 // Returns 0 (buffer untouched) for an empty path, one that names nothing, and one whose absolute
 // form does not fit PATH_MAX. When the form does not fit (length + 1 > size), returns the size it
 // needs, and the buffer holds an empty text.

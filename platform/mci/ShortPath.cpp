@@ -1,9 +1,10 @@
 #include "platform/mci/ShortPath.h"
+#include "platform/listing/DirectoryListing.h"
 #include "platform/mci/Mci.h"
 
 #include <QString>
-#include <QStringDecoder>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstring>
@@ -71,30 +72,34 @@ int hexValue(char c) {
     return -1;
 }
 
-// Names are compared as Unicode text; bytes that are not UTF-8 have no case to ignore.
-std::optional<QString> decodedUtf8(std::string_view bytes) {
-    QStringDecoder decode(QStringConverter::Utf8, QStringConverter::Flag::Stateless);
-    QString text = decode(QByteArrayView(bytes.data(), qsizetype(bytes.size())));
-    if (decode.hasError())
-        return std::nullopt;
-    return text;
+// How many leading characters `a` and `b` share exactly.
+qsizetype sharedPrefixLength(const QString& a, const QString& b) {
+    return std::mismatch(a.begin(), a.end(), b.begin(), b.end()).first - a.begin();
 }
 
-// The name in `folder` that matches `wanted` without regard to case; of several, the least in
-// byte order, so that the choice never depends on the order in which the folder lists them.
+// The name in `folder` that matches `wanted` without regard to case, both taken as text as the
+// listing shows names, so that a name that is not UTF-8 is found by the text it was shown as.
+// Of several, the one that agrees with `wanted` exactly for the most leading characters: a
+// playlist entry keeps its file's name but for the case of the extension put back, so that is the
+// file it was listed from. A tie goes to the least in byte order, so that the choice never
+// depends on the order in which the folder lists them.
 std::optional<std::string> nameIgnoringCase(const std::string& folder, std::string_view wanted) {
-    const std::optional<QString> wantedText = decodedUtf8(wanted);
+    const QString wantedText = listing::fileNameText(QByteArrayView(wanted));
     const std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(folder.c_str()), ::closedir);
-    if (!wantedText || !dir)
+    if (!dir)
         return std::nullopt;
     std::optional<std::string> chosen;
+    qsizetype chosenShared = -1;
     while (const dirent* entry = ::readdir(dir.get())) {
         const std::string_view name = entry->d_name;
-        if (chosen && name >= *chosen)
+        const QString text = listing::fileNameText(QByteArrayView(name));
+        if (text.compare(wantedText, Qt::CaseInsensitive) != 0)
             continue;
-        const std::optional<QString> text = decodedUtf8(name);
-        if (text && text->compare(*wantedText, Qt::CaseInsensitive) == 0)
+        const qsizetype shared = sharedPrefixLength(text, wantedText);
+        if (shared > chosenShared || (shared == chosenShared && name < *chosen)) {
             chosen = std::string(name);
+            chosenShared = shared;
+        }
     }
     return chosen;
 }

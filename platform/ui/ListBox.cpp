@@ -184,6 +184,7 @@ void ListBox::mousePressEvent(QMouseEvent* event) {
     if (event->button() != Qt::LeftButton)
         return;
     const int row = rowAt(event->position().toPoint());
+    m_pressedRow = row;
     m_dragging = row >= 0;
     if (m_dragging)
         setListIndex(row);
@@ -202,9 +203,14 @@ void ListBox::mouseReleaseEvent(QMouseEvent* event) {
         m_dragging = false;
 }
 
+// Qt reports a second press soon after the first as a double click in place of the press,
+// whichever entry it lands on; only a second press on the entry of the first is one.
 void ListBox::mouseDoubleClickEvent(QMouseEvent* event) {
-    if (event->button() == Qt::LeftButton && rowAt(event->position().toPoint()) >= 0)
+    const int row = rowAt(event->position().toPoint());
+    if (event->button() == Qt::LeftButton && row >= 0 && row == m_pressedRow)
         emit dblClick();
+    else
+        mousePressEvent(event);
 }
 
 int ListBox::pageRows() const {

@@ -59,6 +59,8 @@ public:
 
 signals:
     void click();
+    // Both presses of a double click on the same entry; a quick second press on another entry is
+    // a plain press there.
     void dblClick();
 
 protected:
@@ -83,4 +85,5 @@ private:
     void place(int selected, int caretRow);
 
     bool m_dragging = false;
+    int m_pressedRow = -1; // the entry the last left press landed on, -1: none
 };

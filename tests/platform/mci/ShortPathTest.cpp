@@ -104,11 +104,12 @@ TEST(ShortPathTest, FindsTheFileWithoutRegardToCase) {
         {{"Other.Mp3"}, "Other.mp3", "Other.Mp3"},
         {{"a.mp3", "A.MP3"}, "a.mp3", "a.mp3"}, // the exact name first
         {{"a.mp3", "A.MP3"}, "A.MP3", "A.MP3"},
-        {{"song.MP3", "Song.mp3", "SONG.Mp3"}, "song.mp3", "SONG.Mp3"}, // the least in byte order
+        {{"Song.mp3", "song.MP3", "SONG.Mp3"}, "song.mp3", "song.MP3"}, // the one listed as "song"
+        {{"song.Mp3", "song.MP3"}, "song.mp3", "song.MP3"}, // a tie: the least in byte order
         {{"Music/Disc 1/x.mp3"}, "MUSIC/disc 1/X.MP3", "Music/Disc 1/x.mp3"},
         {{"Ünïcödé.MP3"}, "üNÏCÖDÉ.mp3", "Ünïcödé.MP3"},
         {{"ΣΟΦΊΑ.mp3"}, "σοφία.mp3", "ΣΟΦΊΑ.mp3"},
-        {{"caf\xE9.MP3"}, "caf\xE9.mp3", nullptr}, // not UTF-8: only the exact name
+        {{"caf\xE9.MP3"}, "café.mp3", "caf\xE9.MP3"}, // not UTF-8: by its Latin-1 text
         {{"song.mp3"}, "songs.mp3", nullptr},
         {{"song.mp3"}, "SONG.MP3/", nullptr}, // a trailing '/' asks for a folder
     };

@@ -143,6 +143,13 @@ TEST_F(ListBoxTest, EveryInputLeavesTheHighlightOnTheSelectionIndex) {
              QTest::mouseRelease(t.list->viewport(), Qt::LeftButton, {}, t.centreOf(1));
          },
          5, 0},
+        // Qt delivers a quick second press as a double click alone, wherever it lands.
+        {"click, then a quick press on the next entry", kNone,
+         [](T& t) {
+             t.click(Qt::LeftButton, t.centreOf(1));
+             QTest::mouseDClick(t.list->viewport(), Qt::LeftButton, {}, t.centreOf(2));
+         },
+         2, 2},
         {"right click on an entry", 3, [](T& t) { t.click(Qt::RightButton, t.centreOf(5)); }, 3, 0},
         {"right click with nothing selected", kNone,
          [](T& t) { t.click(Qt::RightButton, t.centreOf(5)); }, kNone, 0},
