@@ -5,6 +5,7 @@
 #include "player/StoredLayout.h"
 
 #include <QTest>
+#include <QTimer>
 #include <gtest/gtest.h>
 
 namespace {
@@ -63,6 +64,13 @@ protected:
     void waitForFirstTick() {
         EXPECT_TRUE(QTest::qWaitFor([&] { return !control->Enable(); }, 5000));
     }
+    // Returns once a tick of the control's timer, or any other timer started before this call, has
+    // run.
+    static void waitPastATick() {
+        bool fired = false;
+        QTimer::singleShot(2, [&] { fired = true; });
+        EXPECT_TRUE(QTest::qWaitFor([&] { return fired; }, 5000));
+    }
 };
 
 } // namespace
@@ -77,8 +85,8 @@ TEST_F(Hosted, MainWindowValuesMakeTheOrangeSeeThroughAndGiveTheControlTheHostCo
     EXPECT_FALSE(control->Enable());
     EXPECT_EQ(GetWindowLongA(&host, GWL_EXSTYLE), 0); // nothing before the first tick
 
-    QTest::qWait(20);
-    EXPECT_EQ(GetWindowLongA(&host, GWL_EXSTYLE) & WS_EX_LAYERED, WS_EX_LAYERED);
+    EXPECT_TRUE(
+        QTest::qWaitFor([&] { return GetWindowLongA(&host, GWL_EXSTYLE) & WS_EX_LAYERED; }, 5000));
     EXPECT_EQ(host.mask(), QRegion(20, 10, 100, 40));
     EXPECT_EQ(control->BackColor(), kOrange);
 }
@@ -116,13 +124,13 @@ TEST_F(Hosted, RunsOnceAndALaterMaskColourDoesNotReapply) {
     // A second tick would set the layered bit again.
     SetWindowLongA(&host, GWL_EXSTYLE, WS_EX_LAYERED | 0x1);
     control->setEnable(true);
-    QTest::qWait(50);
+    waitPastATick();
     EXPECT_EQ(GetWindowLongA(&host, GWL_EXSTYLE), WS_EX_LAYERED | 0x1);
     EXPECT_TRUE(control->Enable());
 
     control->setMaskColor(0x00FFFFFF);
     host.resize(300, 70);
-    QTest::qWait(20);
+    waitPastATick();                                  // the reshape a resize schedules
     EXPECT_FALSE(host.mask().contains(QPoint(5, 5))); // orange is still the key
     EXPECT_TRUE(host.mask().contains(QPoint(30, 20)));
     EXPECT_EQ(control->MaskColor(), 0x00FFFFFFu);
@@ -138,7 +146,7 @@ TEST_F(Hosted, WithoutAHostTheStepIsSkippedAndStillRunsOnce) {
     waitForFirstTick();
     EXPECT_EQ(control->BackColor(), 0x00FFFFFFu);
     control->setEnable(true);
-    QTest::qWait(30);
+    waitPastATick();
     EXPECT_TRUE(control->Enable());
 }
 
