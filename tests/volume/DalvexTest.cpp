@@ -2,6 +2,7 @@
 #include "platform/com/PropertyBag.h"
 #include "platform/com/Sinks.h"
 #include "platform/mixer/FakeMixer.h"
+#include "tests/support/TimerTurn.h"
 #include "volume/PemrikGuids.h"
 #include "volume/PemrikTypeLib.h"
 
@@ -196,7 +197,7 @@ TEST_F(DalvexTest, DisabledControlIgnoresPutsAndStopsPollingUntilEnabled) {
 
     m_mixer.setValueFromElsewhere(0, ComponentType::WaveOut, ControlType::Volume, 40 * 655);
     const int readsBefore = m_mixer.getValueCalls();
-    QTest::qWait(350); // several tick intervals: a disabled control must not poll
+    ASSERT_TRUE(waitPastTimers(350)); // several tick intervals: a disabled control must not poll
     EXPECT_EQ(m_mixer.getValueCalls(), readsBefore);
     EXPECT_TRUE(m_received.empty());
 

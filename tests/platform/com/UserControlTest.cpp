@@ -4,6 +4,7 @@
 #include "platform/com/UserControl.h"
 #include "platform/com/PropertyBag.h"
 #include "platform/com/Sinks.h"
+#include "tests/support/TimerTurn.h"
 
 #include <QTest>
 #include <QWidget>
@@ -20,6 +21,7 @@ constexpr IID kIidProbeEvents = guidOf(0x11111111, 0x2222, 0x3333, 0x44445555666
 constexpr DISPID kDispidValue = 1;
 constexpr DISPID kDispidReport = 2;
 constexpr DISPID kEventChanged = 7;
+constexpr int kTimer1Ms = 5;
 
 // A control that records which hooks ran and in which order.
 class Probe : public com::UserControl {
@@ -55,7 +57,7 @@ public:
     using UserControl::propertyChanged;
     using UserControl::setEnabled;
     using UserControl::setSize;
-    com::ControlTimer Timer1{*this, 5, false, [this] { ++ticks; }};
+    com::ControlTimer Timer1{*this, kTimer1Ms, false, [this] { ++ticks; }};
     int ticks = 0;
 
 protected:
@@ -215,11 +217,11 @@ TEST_F(UserControlTest, TimerTicksWhileEnabledAndStopsForGoodOnClose) {
     EXPECT_TRUE(QTest::qWaitFor([&] { return control->ticks >= 2; }, 5000));
     control->Timer1.setEnabled(false);
     const int stopped = control->ticks;
-    QTest::qWait(30);
+    ASSERT_TRUE(waitPastTimers(3 * kTimer1Ms));
     EXPECT_EQ(control->ticks, stopped);
     control->Close();
     control->Timer1.setEnabled(true);
-    QTest::qWait(30);
+    ASSERT_TRUE(waitPastTimers(3 * kTimer1Ms));
     EXPECT_EQ(control->ticks, stopped) << "a closed control's timer never ticks again";
 }
 

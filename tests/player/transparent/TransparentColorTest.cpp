@@ -3,9 +3,9 @@
 #include "platform/com/PropertyBag.h"
 #include "platform/ui/LayeredWindow.h"
 #include "player/StoredLayout.h"
+#include "tests/support/TimerTurn.h"
 
 #include <QTest>
-#include <QTimer>
 #include <gtest/gtest.h>
 
 namespace {
@@ -64,13 +64,6 @@ protected:
     void waitForFirstTick() {
         EXPECT_TRUE(QTest::qWaitFor([&] { return !control->Enable(); }, 5000));
     }
-    // Returns once a tick of the control's timer, or any other timer started before this call, has
-    // run.
-    static void waitPastATick() {
-        bool fired = false;
-        QTimer::singleShot(2, [&] { fired = true; });
-        EXPECT_TRUE(QTest::qWaitFor([&] { return fired; }, 5000));
-    }
 };
 
 } // namespace
@@ -124,13 +117,13 @@ TEST_F(Hosted, RunsOnceAndALaterMaskColourDoesNotReapply) {
     // A second tick would set the layered bit again.
     SetWindowLongA(&host, GWL_EXSTYLE, WS_EX_LAYERED | 0x1);
     control->setEnable(true);
-    waitPastATick();
+    EXPECT_TRUE(waitPastTimers(2));
     EXPECT_EQ(GetWindowLongA(&host, GWL_EXSTYLE), WS_EX_LAYERED | 0x1);
     EXPECT_TRUE(control->Enable());
 
     control->setMaskColor(0x00FFFFFF);
     host.resize(300, 70);
-    waitPastATick();                                  // the reshape a resize schedules
+    EXPECT_TRUE(waitPastTimers(2));                   // the reshape a resize schedules
     EXPECT_FALSE(host.mask().contains(QPoint(5, 5))); // orange is still the key
     EXPECT_TRUE(host.mask().contains(QPoint(30, 20)));
     EXPECT_EQ(control->MaskColor(), 0x00FFFFFFu);
@@ -146,7 +139,7 @@ TEST_F(Hosted, WithoutAHostTheStepIsSkippedAndStillRunsOnce) {
     waitForFirstTick();
     EXPECT_EQ(control->BackColor(), 0x00FFFFFFu);
     control->setEnable(true);
-    waitPastATick();
+    EXPECT_TRUE(waitPastTimers(2));
     EXPECT_TRUE(control->Enable());
 }
 
