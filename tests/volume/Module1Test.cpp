@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <thread>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -36,13 +38,6 @@ protected:
         return m_mixer.value(0, ComponentType::WaveOut, ControlType::Volume).value();
     }
 
-    std::int32_t readWaveAfterRaw(std::int32_t raw) {
-        m_mixer.setValueFromElsewhere(0, ComponentType::WaveOut, ControlType::Volume, raw);
-        Module1::Result<std::int32_t> read = Module1::GetVolume(kWaveSlot);
-        EXPECT_TRUE(read.ok());
-        return read.value;
-    }
-
     std::int32_t sentAfterWriting(std::int32_t value) {
         Module1::Result<std::int16_t> written = Module1::SetVolume(kWaveSlot, value);
         EXPECT_TRUE(written.ok());
@@ -54,57 +49,52 @@ protected:
     mixer::ScopedService m_scope;
 };
 
-TEST_F(Module1Test, FullRangeControlScalesByFactor655) {
+// Between the slider's percent and the wave line's bounds, both ways: a factor of max / 100
+// (655 for the full range, one up to 150, none at exactly 100), clamped, the lower bound applied
+// last, and reads rounding halves to the even neighbour.
+TEST_F(Module1Test, ScalesBetweenPercentAndTheLinesBounds) {
+    using Pairs = std::vector<std::pair<std::int32_t, std::int32_t>>;
+    const struct {
+        std::int32_t minimum, maximum;
+        Pairs writes; // percent written, raw value sent
+        Pairs reads;  // raw value set elsewhere, percent read
+    } cases[] = {
+        {0,
+         65535,
+         {{100, 65500}, {50, 32750}, {0, 0}, {150, 65535}, {-5, 0}},
+         {{65535, 100}, {65500, 100}, {32750, 50}}},
+        {30, 20, {{25, 30}}, {}},
+        {0, 150, {{100, 100}}, {{100, 67}}},
+        {0, 100, {{57, 57}, {150, 100}}, {{57, 57}}},
+        {10, 1000, {{0, 10}}, {{1000, 90}}},
+        {0, 200, {}, {{1, 0}, {3, 2}, {5, 2}, {7, 4}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << "bounds " << c.minimum << ".." << c.maximum);
+        FakeMixer mixer;
+        mixer::ScopedService scope(mixer);
+        mixer.addDevice();
+        mixer.addControl(0, ComponentType::WaveOut, ControlType::Volume, c.minimum, c.maximum);
+        ASSERT_EQ(Module1::OpenMixer(0), Module1::True);
+        for (const auto& [percent, raw] : c.writes) {
+            EXPECT_EQ(Module1::SetVolume(kWaveSlot, percent).value, Module1::True);
+            EXPECT_EQ(mixer.value(0, ComponentType::WaveOut, ControlType::Volume), raw)
+                << percent << "%";
+        }
+        for (const auto& [raw, percent] : c.reads) {
+            mixer.setValueFromElsewhere(0, ComponentType::WaveOut, ControlType::Volume, raw);
+            EXPECT_EQ(Module1::GetVolume(kWaveSlot).value, percent) << "raw " << raw;
+        }
+        (void)Module1::CloseMixer();
+    }
+}
+
+TEST_F(Module1Test, EveryPercentReadsBackAsWritten) {
     openWithWaveBounds(0, 65535);
-    EXPECT_EQ(sentAfterWriting(100), 65500);
-    EXPECT_EQ(sentAfterWriting(50), 32750);
-    EXPECT_EQ(sentAfterWriting(0), 0);
-    EXPECT_EQ(readWaveAfterRaw(65535), 100);
-    EXPECT_EQ(readWaveAfterRaw(65500), 100);
-    EXPECT_EQ(readWaveAfterRaw(32750), 50);
     for (int value = 0; value <= 100; ++value) {
         ASSERT_TRUE(Module1::SetVolume(kWaveSlot, value).ok());
         EXPECT_EQ(Module1::GetVolume(kWaveSlot).value, value);
     }
-}
-
-TEST_F(Module1Test, ValuesBeyondTheBoundsAreClamped) {
-    openWithWaveBounds(0, 65535);
-    EXPECT_EQ(sentAfterWriting(150), 65535);
-    EXPECT_EQ(Module1::GetVolume(kWaveSlot).value, 100);
-    EXPECT_EQ(sentAfterWriting(-5), 0);
-}
-
-TEST_F(Module1Test, LowerBoundIsAppliedLastAndWins) {
-    openWithWaveBounds(30, 20);
-    EXPECT_EQ(sentAfterWriting(25), 30);
-}
-
-TEST_F(Module1Test, MaximumOf150HasFactorOneButScaledReads) {
-    openWithWaveBounds(0, 150);
-    EXPECT_EQ(sentAfterWriting(100), 100);
-    EXPECT_EQ(readWaveAfterRaw(100), 67);
-}
-
-TEST_F(Module1Test, MaximumOfExactly100IsNeverScaled) {
-    openWithWaveBounds(0, 100);
-    EXPECT_EQ(sentAfterWriting(57), 57);
-    EXPECT_EQ(readWaveAfterRaw(57), 57);
-    EXPECT_EQ(sentAfterWriting(150), 100);
-}
-
-TEST_F(Module1Test, ReadsSubtractTheLowerBound) {
-    openWithWaveBounds(10, 1000);
-    EXPECT_EQ(readWaveAfterRaw(1000), 90);
-    EXPECT_EQ(sentAfterWriting(0), 10);
-}
-
-TEST_F(Module1Test, HalvesRoundToTheEvenNeighbour) {
-    openWithWaveBounds(0, 200);
-    EXPECT_EQ(readWaveAfterRaw(1), 0);
-    EXPECT_EQ(readWaveAfterRaw(3), 2);
-    EXPECT_EQ(readWaveAfterRaw(5), 2);
-    EXPECT_EQ(readWaveAfterRaw(7), 4);
 }
 
 TEST_F(Module1Test, MuteSendsOneAndAnyNonZeroReadsTrue) {
