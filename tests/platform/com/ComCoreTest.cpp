@@ -22,31 +22,45 @@ TEST(GuidTest, PrintsAndParsesTheBracedForm) {
         EXPECT_FALSE(com::parseGuid(bad)) << bad;
 }
 
-TEST(VariantTest, BooleansAreMinusOneAndZeroAndConvert) {
+// Conversions as late binding makes them: booleans are -1 and 0, texts convert only whole,
+// narrowing overflows, a reference reads through, and an unknown type is refused.
+TEST(VariantTest, ConvertsAsLateBindingDoes) {
     EXPECT_EQ(com::makeBool(true).boolVal, -1);
     EXPECT_EQ(com::makeBool(false).boolVal, 0);
+    std::int16_t small = -5;
+    VARIANT unknown{};
+    unknown.vt = VT_UNKNOWN;
+    const struct {
+        const char* what;
+        com::Variant value;
+        VARTYPE type;
+        HRESULT result;
+        const char* text; // of the converted value
+    } cases[] = {
+        {"true as a number", com::Variant(com::makeBool(true)), VT_I4, S_OK, "-1"},
+        {"false as text", com::Variant(com::makeBool(false)), VT_BSTR, S_OK, "False"},
+        {"5 as a boolean", com::Variant(com::makeI4(5)), VT_BOOL, S_OK, "True"},
+        {"'True' as a boolean", com::Variant(com::makeBstr("True")), VT_BOOL, S_OK, "True"},
+        {"'-42' as a number", com::Variant(com::makeBstr("-42")), VT_I4, S_OK, "-42"},
+        {"'12abc' as a number", com::Variant(com::makeBstr("12abc")), VT_I4, DISP_E_TYPEMISMATCH,
+         nullptr},
+        {"70000 as a short", com::Variant(com::makeI4(70000)), VT_I2, DISP_E_OVERFLOW, nullptr},
+        {"a short by reference", com::Variant(com::byRef(small)), VT_I4, S_OK, "-5"},
+        {"an unknown type", com::Variant(unknown), VT_I4, DISP_E_BADVARTYPE, nullptr},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        com::Variant converted;
+        EXPECT_EQ(VariantChangeType(converted.get(), c.value.get(), c.type), c.result);
+        if (c.text) {
+            EXPECT_EQ(converted.type(), c.type);
+            EXPECT_EQ(com::toText(*converted), c.text);
+        }
+    }
     EXPECT_EQ(com::toLong(com::makeBool(true)), -1);
     EXPECT_EQ(com::toBool(com::makeI4(5)), true);
-    com::Variant text(com::makeBstr("True"));
-    EXPECT_EQ(com::toBool(*text), true);
     com::Variant garbage(com::makeBstr("12abc"));
     EXPECT_EQ(com::toLong(*garbage), std::nullopt);
-    com::Variant number(com::makeBstr("-42"));
-    EXPECT_EQ(com::toLong(*number), -42);
-    EXPECT_EQ(com::toText(com::makeBool(false)), "False");
-}
-
-TEST(VariantTest, NarrowingOverflowsAndByReferenceReadsThrough) {
-    VARIANT target;
-    const VARIANT big = com::makeI4(70000);
-    EXPECT_EQ(VariantChangeType(&target, &big, VT_I2), DISP_E_OVERFLOW);
-    std::int16_t small = -5;
-    const VARIANT ref = com::byRef(small);
-    ASSERT_EQ(VariantChangeType(&target, &ref, VT_I4), S_OK);
-    EXPECT_EQ(target.lVal, -5);
-    VARIANT unknown;
-    unknown.vt = VT_UNKNOWN;
-    EXPECT_EQ(VariantChangeType(&target, &unknown, VT_I4), DISP_E_BADVARTYPE);
 }
 
 TEST(VariantTest, CopiesOwnTheirStrings) {
