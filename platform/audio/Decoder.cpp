@@ -1,8 +1,9 @@
 #include "platform/audio/Decoder.h"
 
+#include "platform/audio/Mpg123Handle.h"
+
 #include <cstring>
 #include <fcntl.h>
-#include <mpg123.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
@@ -28,25 +29,6 @@ long leadingTagBytes(int fd) {
     for (int i = 6; i < 10; ++i) // synch-safe: 7 bits a byte
         size = size << 7 | (header[i] & 0x7f);
     return size + static_cast<long>(sizeof header);
-}
-
-mpg123_handle* newHandle(bool skipTag) {
-    static const bool initialised = mpg123_init() == MPG123_OK;
-    if (!initialised)
-        return nullptr;
-    mpg123_handle* handle = mpg123_new(nullptr, nullptr);
-    if (!handle)
-        return nullptr;
-    mpg123_param(handle, MPG123_ADD_FLAGS,
-                 MPG123_QUIET | MPG123_GAPLESS | (skipTag ? MPG123_SKIP_ID3V2 : 0), 0);
-    // One sample type for every output; rate and channels stay as the file has them.
-    mpg123_format_none(handle);
-    const long* rates = nullptr;
-    std::size_t count = 0;
-    mpg123_rates(&rates, &count);
-    for (std::size_t i = 0; i < count; ++i)
-        mpg123_format(handle, rates[i], MPG123_MONO | MPG123_STEREO, MPG123_ENC_SIGNED_16);
-    return handle;
 }
 
 // mpg123 would happily read a directory or a device; only regular files are songs.
@@ -86,12 +68,31 @@ std::string tagText(const mpg123_string* v2, const char* v1) {
 
 } // namespace
 
+mpg123_handle* newMpg123Handle(bool skipLeadingTag) {
+    static const bool initialised = mpg123_init() == MPG123_OK;
+    if (!initialised)
+        return nullptr;
+    mpg123_handle* handle = mpg123_new(nullptr, nullptr);
+    if (!handle)
+        return nullptr;
+    mpg123_param(handle, MPG123_ADD_FLAGS,
+                 MPG123_QUIET | MPG123_GAPLESS | (skipLeadingTag ? MPG123_SKIP_ID3V2 : 0), 0);
+    // One sample type for every output; rate and channels stay as the file has them.
+    mpg123_format_none(handle);
+    const long* rates = nullptr;
+    std::size_t count = 0;
+    mpg123_rates(&rates, &count);
+    for (std::size_t i = 0; i < count; ++i)
+        mpg123_format(handle, rates[i], MPG123_MONO | MPG123_STEREO, MPG123_ENC_SIGNED_16);
+    return handle;
+}
+
 std::unique_ptr<Decoder> Decoder::open(const std::string& path, OpenStatus* status) {
     *status = OpenStatus::NotFound;
     const int fd = openRegularFile(path);
     if (fd < 0)
         return nullptr;
-    mpg123_handle* handle = newHandle(leadingTagBytes(fd) > kMaxReadTagBytes);
+    mpg123_handle* handle = newMpg123Handle(leadingTagBytes(fd) > kMaxReadTagBytes);
     // mpg123_open_fd does not take the descriptor: mpg123_close leaves it open.
     if (!handle || mpg123_open_fd(handle, fd) != MPG123_OK) {
         if (handle)

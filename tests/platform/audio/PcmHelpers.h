@@ -1,11 +1,11 @@
 #pragma once
 
+#include "platform/audio/Mpg123Handle.h"
 #include "platform/audio/WavFileOutput.h"
 
 #include <QFile>
 #include <QProcess>
 #include <cstdint>
-#include <mpg123.h>
 #include <string>
 #include <vector>
 
@@ -19,15 +19,7 @@ struct Pcm {
 // libmpg123's own decode of a whole file, gapless, as 16-bit samples.
 inline Pcm referenceDecode(const std::string& path) {
     Pcm pcm;
-    mpg123_init();
-    mpg123_handle* handle = mpg123_new(nullptr, nullptr);
-    mpg123_param(handle, MPG123_ADD_FLAGS, MPG123_QUIET | MPG123_GAPLESS, 0);
-    mpg123_format_none(handle);
-    const long* rates = nullptr;
-    std::size_t count = 0;
-    mpg123_rates(&rates, &count);
-    for (std::size_t i = 0; i < count; ++i)
-        mpg123_format(handle, rates[i], MPG123_MONO | MPG123_STEREO, MPG123_ENC_SIGNED_16);
+    mpg123_handle* handle = audio::newMpg123Handle(false);
     if (mpg123_open(handle, path.c_str()) == MPG123_OK) {
         long rate = 0;
         int encoding = 0;
