@@ -12,6 +12,7 @@
 #include <QSlider>
 #include <QStyle>
 #include <QStyleOptionComboBox>
+#include <QTest>
 
 using LayoutTest = MainWindowTest;
 
@@ -52,6 +53,47 @@ TEST_F(LayoutTest, CreatorOpenShowsBothListsCutAtTheBarHeight) {
     EXPECT_TRUE(showsIn(w, w.Dir1));
     EXPECT_GT(w.Dir1->geometry().bottom(), w.height()); // only its top shows
     EXPECT_FALSE(showsIn(w, w.Label1));                 // it lies below 990 twips
+}
+
+// Tab stops only at what the window's size shows, and marks the focused picture button.
+TEST_F(LayoutTest, TabVisitsTheShownControlsInOrder) {
+    frmMain& w = load();
+    w.show();
+    w.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
+    const std::vector<QWidget*> bar{w.Image13,   w.Image14, w.Image15, w.Image16, w.Image17,
+                                    w.SliderVol, w.Image5,  w.Image3,  w.Image4};
+    const std::vector<QWidget*> playlist{w.lstPls, w.Image7, w.Image8, w.Image9};
+    const std::vector<QWidget*> creatorTop{w.Drive1, w.Dir1};
+    const std::vector<QWidget*> creatorButtons{w.Image12, w.Image11};
+    const struct {
+        int width, height;
+        std::vector<std::vector<QWidget*>> parts;
+    } cases[] = {
+        {4395, 990, {bar}},
+        {4395, 5580, {bar, playlist}},
+        {8910, 990, {bar, creatorTop}},
+        {8910, 5580, {bar, playlist, creatorTop, creatorButtons}},
+    };
+    const QImage unfocused = w.Image14->grab().toImage();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.width << " x " << c.height);
+        w.setWidth(c.width);
+        w.setHeight(c.height);
+        std::vector<QWidget*> expected;
+        for (const auto& part : c.parts)
+            expected.insert(expected.end(), part.begin(), part.end());
+        w.Image13->setFocus(Qt::TabFocusReason);
+        std::vector<QWidget*> visited{QApplication::focusWidget()};
+        for (size_t i = 1; i < expected.size() + 1; ++i) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            visited.push_back(QApplication::focusWidget());
+        }
+        expected.push_back(w.Image13); // and round again
+        EXPECT_EQ(visited, expected);
+    }
+    w.Image14->setFocus(Qt::TabFocusReason);
+    EXPECT_NE(w.Image14->grab().toImage(), unfocused) << "no focus mark";
 }
 
 TEST_F(LayoutTest, ControlsSitAtTheirDesignPositions) {

@@ -10,6 +10,7 @@
 #include "player/frmAbout.h"
 
 #include <QApplication>
+#include <QTest>
 #include <cstring>
 
 using MenuTest = MainWindowTest;
@@ -77,12 +78,29 @@ TEST_F(MenuTest, ExitEndsTheProgram) {
     EXPECT_EQ(programEnds, 1);
 }
 
+// The click pops the menu up at the pointer, the keys at the button; Escape closes it.
 TEST_F(MenuTest, RoundButtonPopsTheMenuUp) {
     frmMain& w = load();
     w.show();
-    w.Image5_Click();
-    EXPECT_TRUE(w.menu().mnuMenu->isVisible());
-    w.menu().mnuMenu->hide();
+    const QPoint atButton = w.Image5->mapToGlobal(w.Image5->rect().bottomLeft());
+    const struct {
+        int key; // none: the click
+        Qt::KeyboardModifiers modifiers;
+    } routes[] = {{0, {}}, {Qt::Key_Menu, {}}, {Qt::Key_F10, Qt::ShiftModifier}};
+    for (const auto& route : routes) {
+        SCOPED_TRACE(route.key);
+        if (route.key)
+            QTest::keyClick(w.Image14, Qt::Key(route.key), route.modifiers);
+        else
+            w.Image5_Click();
+        QMenu* menu = w.menu().mnuMenu;
+        ASSERT_TRUE(menu->isVisible());
+        if (route.key) {
+            EXPECT_EQ(menu->pos(), atButton);
+        }
+        QTest::keyClick(menu, Qt::Key_Escape);
+        EXPECT_FALSE(menu->isVisible());
+    }
 }
 
 namespace {
