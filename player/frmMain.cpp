@@ -265,6 +265,9 @@ void frmMain::serveKeyboardAndAssistiveTools() {
     for (const SkinButton& button : kSkinButtons)
         (this->*button.control)->makeButton(QString::fromLatin1(button.name), button.description);
     SliderVol->setAccessibleName(QStringLiteral("Volume"));
+    lstPls->setAccessibleName(QStringLiteral("Playlist"));
+    Drive1->setAccessibleName(QStringLiteral("Drive"));
+    Dir1->setAccessibleName(QStringLiteral("Folder"));
     QWidget* const order[] = {Image13, Image14, Image15, Image16, Image17, SliderVol,
                               Image5,  Image3,  Image4,  lstPls,  Image7,  Image8,
                               Image9,  Drive1,  Dir1,    Image12, Image11};
