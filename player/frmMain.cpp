@@ -266,7 +266,6 @@ void frmMain::serveKeyboardAndAssistiveTools() {
         (this->*button.control)->makeButton(QString::fromLatin1(button.name), button.description);
     SliderVol->setAccessibleName(QStringLiteral("Volume"));
     lstPls->setAccessibleName(QStringLiteral("Playlist"));
-    Drive1->setAccessibleName(QStringLiteral("Drive"));
     Dir1->setAccessibleName(QStringLiteral("Folder"));
     QWidget* const order[] = {Image13, Image14, Image15, Image16, Image17, SliderVol,
                               Image5,  Image3,  Image4,  lstPls,  Image7,  Image8,

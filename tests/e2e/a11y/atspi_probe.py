@@ -1,7 +1,6 @@
 #!/usr/bin/python3
-"""The quiva window as a screen reader reads it, through AT-SPI on the session bus of
-DBUS_SESSION_BUS_ADDRESS. `table`: one line a control, role|name|description|actions|state;
-`press NAME`: the named button's Press; `select ROW`: selects a playlist entry."""
+"""The quiva window as a screen reader reads it (AT-SPI): `table` prints a line a control,
+role|name|description|actions|state; `press NAME` presses a button; `select ROW` a song."""
 import sys
 import warnings
 
