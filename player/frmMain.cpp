@@ -259,17 +259,17 @@ void frmMain::connectHandlers() {
     connect(SliderVol, &QSlider::valueChanged, this, &frmMain::SliderVol_Scroll);
 }
 
-// Tab goes along the bar, then down the playlist panel, then through the creator; only what
-// the window's size shows takes part (showOnlyWhatFits).
+// Tab goes down the playlist panel, through the creator, then along the bar; only what the
+// window's size shows takes part (showOnlyWhatFits).
 void frmMain::serveKeyboardAndAssistiveTools() {
     for (const SkinButton& button : kSkinButtons)
         (this->*button.control)->makeButton(QString::fromLatin1(button.name), button.description);
     SliderVol->setAccessibleName(QStringLiteral("Volume"));
     lstPls->setAccessibleName(QStringLiteral("Playlist"));
     Dir1->setAccessibleName(QStringLiteral("Folder"));
-    QWidget* const order[] = {Image13, Image14, Image15, Image16, Image17, SliderVol,
-                              Image5,  Image3,  Image4,  lstPls,  Image7,  Image8,
-                              Image9,  Drive1,  Dir1,    Image12, Image11};
+    QWidget* const order[] = {lstPls,  Image7,    Image8,  Image9,  Drive1,  Dir1,
+                              Image12, Image11,   Image13, Image14, Image15, Image16,
+                              Image17, SliderVol, Image5,  Image3,  Image4};
     for (size_t i = 1; i < std::size(order); ++i)
         setTabOrder(order[i - 1], order[i]);
 }
@@ -282,6 +282,9 @@ void frmMain::showOnlyWhatFits() {
                                                            Image12, Drive1, Dir1,    Label1};
     for (QWidget* control : panelControls)
         control->setVisible(rect().intersects(control->geometry()));
+    // The focus starts where it is of most use: on the playlist while it shows, else on Play.
+    if (!focusWidget() || !focusWidget()->isVisibleTo(this))
+        (lstPls->isVisibleTo(this) ? static_cast<QWidget*>(lstPls) : Image14)->setFocus();
 }
 
 void frmMain::resizeEvent(QResizeEvent* event) {
