@@ -31,6 +31,14 @@ void drawThumb(QPainter* painter, const QRect& thumb) {
     painter->fillRect(QRect(thumb.right(), thumb.top() + 1, 1, down), kThumbBorder);
 }
 
+// A dotted frame round the whole slider; the thumb, drawn after it, stays whole.
+void drawFocusMark(QPainter* painter, const QRect& area) {
+    painter->save();
+    painter->setPen(QPen(kThumbBorder, 1, Qt::DotLine));
+    painter->drawRect(area.adjusted(0, 0, -1, -1));
+    painter->restore();
+}
+
 } // namespace
 
 int SliderStyle::pixelMetric(PixelMetric metric, const QStyleOption* option,
@@ -73,5 +81,7 @@ void SliderStyle::drawComplexControl(ComplexControl control, const QStyleOptionC
     painter->fillRect(
         QRect(track.left(), track.center().y() - kGrooveHeight / 2, track.width(), kGrooveHeight),
         kGroove);
+    if (slider->state & State_HasFocus)
+        drawFocusMark(painter, slider->rect);
     drawThumb(painter, subControlRect(control, option, SC_SliderHandle, widget));
 }

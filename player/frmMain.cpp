@@ -1,5 +1,6 @@
 #include "player/frmMain.h"
 
+#include "platform/audio/Engine.h"
 #include "platform/ui/DirList.h"
 #include "platform/ui/DriveList.h"
 #include "platform/ui/ImageControl.h"
@@ -24,12 +25,14 @@
 #include <QCursor>
 #include <QEvent>
 #include <QFrame>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
 #include <QSignalBlocker>
 #include <QSlider>
 #include <QTimer>
 #include <algorithm>
+#include <iterator>
 
 namespace {
 
@@ -38,6 +41,66 @@ const QColor kPanelGrey(206, 206, 206);
 const QColor kFieldBlue(126, 152, 161);
 const QString kTitle = QStringLiteral("Quiva Media Player");
 const QString kFontFace = QStringLiteral("Verdana");
+
+// The hint strip's texts over the playlist panel and its buttons.
+constexpr QLatin1String kPanelHint("You can add music to the playlist by selecting 'Add' and "
+                                   "either adding a single song or entire directory.");
+constexpr QLatin1String kAddHint("Add directory to playlist");
+constexpr QLatin1String kRemoveHint("Select songs to remove and click here");
+constexpr QLatin1String kClearHint("Clear the entire playlist");
+
+// The skin's push buttons: what a click runs, and how screen readers know each one (the name
+// read out, and as its description the hint the strip shows for it, where it has one).
+struct SkinButton {
+    ImageControl* frmMain::*control;
+    void (frmMain::*click)();
+    const char* name;
+    QLatin1String description;
+};
+const SkinButton kSkinButtons[] = {
+    {&frmMain::Image13, &frmMain::Image13_Click, "Previous", {}},
+    {&frmMain::Image14, &frmMain::Image14_Click, "Play", {}},
+    {&frmMain::Image15, &frmMain::Image15_Click, "Pause", {}},
+    {&frmMain::Image16, &frmMain::Image16_Click, "Stop", {}},
+    {&frmMain::Image17, &frmMain::Image17_Click, "Next", {}},
+    {&frmMain::Image3, &frmMain::Image3_Click, "Minimise", {}},
+    {&frmMain::Image4, &frmMain::Image4_Click, "Close", {}},
+    {&frmMain::Image5, &frmMain::Image5_Click, "Menu", {}},
+    {&frmMain::Image7, &frmMain::Image7_Click, "Add", kAddHint},
+    {&frmMain::Image8, &frmMain::Image8_Click, "Remove", kRemoveHint},
+    {&frmMain::Image9, &frmMain::Image9_Click, "Clear", kClearHint},
+    {&frmMain::Image12, &frmMain::Image12_Click, "Add folder", {}},
+    {&frmMain::Image11, &frmMain::Image11_Click, "Done", {}},
+};
+
+// Keys the player answers while it has the focus, unless the focused control takes them (in a
+// list a letter jumps to the next entry starting with it): the letters skinned players' users
+// know, and the keyboard's media keys where the desktop hands them to the window.
+const struct {
+    int key;
+    void (frmMain::*handler)();
+} kTransportKeys[] = {
+    {Qt::Key_Z, &frmMain::Image13_Click},
+    {Qt::Key_X, &frmMain::Image14_Click},
+    {Qt::Key_C, &frmMain::Image15_Click},
+    {Qt::Key_V, &frmMain::Image16_Click},
+    {Qt::Key_B, &frmMain::Image17_Click},
+    {Qt::Key_MediaPrevious, &frmMain::Image13_Click},
+    {Qt::Key_MediaPlay, &frmMain::Image14_Click},
+    {Qt::Key_MediaPause, &frmMain::Image15_Click},
+    {Qt::Key_MediaTogglePlayPause, &frmMain::playOrPause},
+    {Qt::Key_MediaStop, &frmMain::Image16_Click},
+    {Qt::Key_MediaNext, &frmMain::Image17_Click},
+};
+
+bool plain(const QKeyEvent* event) {
+    return (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier;
+}
+
+bool opensMenu(const QKeyEvent* event) {
+    return (event->key() == Qt::Key_Menu && plain(event)) ||
+           (event->key() == Qt::Key_F10 && event->modifiers() == Qt::ShiftModifier);
+}
 
 void paintBackground(QWidget* widget, const QColor& colour) {
     QPalette palette = widget->palette();
@@ -86,6 +149,7 @@ frmMain::frmMain(QWidget* parent) : QWidget(parent) {
     buildControls();
     buildStrips();
     connectHandlers();
+    serveKeyboardAndAssistiveTools();
     setFixedSize(twips::rect(0, 0, layout::kCreatorWidth, settings::kMaxHeight).size());
     TransparentColor::registerBuiltIn();
     m_hosted = layout::createHostedControls(this, QStringLiteral(":/quiva/frmMain.layout"));
@@ -179,31 +243,71 @@ void frmMain::buildStrips() {
 void frmMain::connectHandlers() {
     connect(lstPls, &ListBox::click, this, &frmMain::lstPls_Click);
     connect(lstPls, &ListBox::dblClick, this, &frmMain::lstPls_DblClick);
-    connect(Image13, &ImageControl::click, this, &frmMain::Image13_Click);
-    connect(Image14, &ImageControl::click, this, &frmMain::Image14_Click);
-    connect(Image15, &ImageControl::click, this, &frmMain::Image15_Click);
-    connect(Image16, &ImageControl::click, this, &frmMain::Image16_Click);
-    connect(Image17, &ImageControl::click, this, &frmMain::Image17_Click);
+    for (const SkinButton& button : kSkinButtons)
+        connect(this->*button.control, &ImageControl::click, this, button.click);
     connect(tmrScroll, &QTimer::timeout, this, &frmMain::tmrScroll_Timer);
     connect(tmrScroll2, &QTimer::timeout, this, &frmMain::tmrScroll2_Timer);
-    connect(Image7, &ImageControl::click, this, &frmMain::Image7_Click);
-    connect(Image8, &ImageControl::click, this, &frmMain::Image8_Click);
-    connect(Image9, &ImageControl::click, this, &frmMain::Image9_Click);
-    connect(Image11, &ImageControl::click, this, &frmMain::Image11_Click);
-    connect(Image12, &ImageControl::click, this, &frmMain::Image12_Click);
     connect(Drive1, &DriveList::change, this, &frmMain::Drive1_Change);
     connect(Dir1, &DirList::change, this, &frmMain::Dir1_Change);
     connect(Image2, &ImageControl::mouseDown, this, &frmMain::Image2_MouseDown);
     connect(Image2, &ImageControl::mouseMove, this, &frmMain::Image2_MouseMove);
-    connect(Image3, &ImageControl::click, this, &frmMain::Image3_Click);
-    connect(Image4, &ImageControl::click, this, &frmMain::Image4_Click);
     connect(Image6, &ImageControl::mouseMove, this, &frmMain::Image6_MouseMove);
     connect(Image7, &ImageControl::mouseMove, this, &frmMain::Image7_MouseMove);
     connect(Image8, &ImageControl::mouseMove, this, &frmMain::Image8_MouseMove);
     connect(Image9, &ImageControl::mouseMove, this, &frmMain::Image9_MouseMove);
     // Only start-up sets the value from code, with signals blocked: every change is the user's.
     connect(SliderVol, &QSlider::valueChanged, this, &frmMain::SliderVol_Scroll);
-    connect(Image5, &ImageControl::click, this, &frmMain::Image5_Click);
+}
+
+// Tab goes down the playlist panel, through the creator, then along the bar; only what the
+// window's size shows takes part (showOnlyWhatFits).
+void frmMain::serveKeyboardAndAssistiveTools() {
+    for (const SkinButton& button : kSkinButtons)
+        (this->*button.control)->makeButton(QString::fromLatin1(button.name), button.description);
+    SliderVol->setAccessibleName(QStringLiteral("Volume"));
+    lstPls->setAccessibleName(QStringLiteral("Playlist"));
+    Dir1->setAccessibleName(QStringLiteral("Folder"));
+    QWidget* const order[] = {lstPls,  Image7,    Image8,  Image9,  Drive1,  Dir1,
+                              Image12, Image11,   Image13, Image14, Image15, Image16,
+                              Image17, SliderVol, Image5,  Image3,  Image4};
+    for (size_t i = 1; i < std::size(order); ++i)
+        setTabOrder(order[i - 1], order[i]);
+}
+
+// The panels are shown and hidden by the window's size alone; a control wholly outside it is
+// hidden as well, so that Tab skips it and screen readers do not report it as showing.
+void frmMain::showOnlyWhatFits() {
+    const std::initializer_list<QWidget*> panelControls = {Image6,  Image7, Image8,  Image9,
+                                                           lstPls,  pic2,   Image10, Image11,
+                                                           Image12, Drive1, Dir1,    Label1};
+    for (QWidget* control : panelControls)
+        control->setVisible(rect().intersects(control->geometry()));
+    // The focus starts where it is of most use: on the playlist while it shows, else on Play.
+    if (!focusWidget() || !focusWidget()->isVisibleTo(this))
+        (lstPls->isVisibleTo(this) ? static_cast<QWidget*>(lstPls) : Image14)->setFocus();
+}
+
+void frmMain::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    showOnlyWhatFits();
+}
+
+void frmMain::keyPressEvent(QKeyEvent* event) {
+    if (opensMenu(event))
+        menu().mnuMenu->popup(Image5->mapToGlobal(Image5->rect().bottomLeft()));
+    else if (!runKeyHandler(event))
+        QWidget::keyPressEvent(event);
+}
+
+bool frmMain::runKeyHandler(const QKeyEvent* event) {
+    if (!plain(event))
+        return false;
+    for (const auto& entry : kTransportKeys)
+        if (entry.key == event->key()) {
+            (this->*entry.handler)();
+            return true;
+        }
+    return false;
 }
 
 int frmMain::Width() const {
@@ -342,6 +446,14 @@ void frmMain::Command1_Click() {
     MP3Play::StopAll();
 }
 
+void frmMain::playOrPause() {
+    const auto stream = audio::Engine::instance().currentStream();
+    if (stream && stream->mode != audio::StreamMode::Stopped)
+        Image15_Click();
+    else
+        Image14_Click();
+}
+
 // ---- Scrollers ---------------------------------------------------------------------------
 
 void frmMain::tmrScroll_Timer() {
@@ -448,17 +560,16 @@ void frmMain::setHint(const QString& text) {
 }
 
 void frmMain::Image6_MouseMove() {
-    setHint(QStringLiteral("You can add music to the playlist by selecting 'Add' and either "
-                           "adding a single song or entire directory."));
+    setHint(kPanelHint);
 }
 void frmMain::Image7_MouseMove() {
-    setHint(QStringLiteral("Add directory to playlist"));
+    setHint(kAddHint);
 }
 void frmMain::Image8_MouseMove() {
-    setHint(QStringLiteral("Select songs to remove and click here"));
+    setHint(kRemoveHint);
 }
 void frmMain::Image9_MouseMove() {
-    setHint(QStringLiteral("Clear the entire playlist"));
+    setHint(kClearHint);
 }
 
 // Before the message loop runs, the control still holds its saved volume, not the mixer's.

@@ -50,6 +50,8 @@ public:
     void Image16_Click();
     void Image17_Click();
     void Command1_Click();
+    // The media keys' play/pause: Pause's handler while a song is open, else Play's.
+    void playOrPause();
 
     // Scrollers.
     void tmrScroll_Timer();
@@ -129,12 +131,17 @@ public:
 
 protected:
     void changeEvent(QEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     void buildSkin();
     void buildControls();
     void buildStrips();
     void connectHandlers();
+    void serveKeyboardAndAssistiveTools();
+    void showOnlyWhatFits();
+    bool runKeyHandler(const QKeyEvent* event);
     void takeVolumeFromControl();
     void playSelectedEntry();
     void stepSelection(int delta);

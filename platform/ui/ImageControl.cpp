@@ -4,6 +4,8 @@
 #include "platform/ui/Png.h"
 #include "platform/ui/Twips.h"
 
+#include <QAccessibleWidget>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 
@@ -62,6 +64,44 @@ QImage smoothlyScaled(const QImage& source, QSize size, std::optional<QRgb> key)
     return grown.scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
 }
 
+// A dotted frame just inside the control, black over white so that it shows on any picture.
+void drawFocusMark(QPainter& painter, const QRect& area) {
+    const QRect frame = area.adjusted(0, 0, -1, -1);
+    painter.setPen(QPen(Qt::white, 1));
+    painter.drawRect(frame);
+    painter.setPen(QPen(Qt::black, 1, Qt::DotLine));
+    painter.drawRect(frame);
+}
+
+bool pressesButton(const QKeyEvent* event) {
+    const int key = event->key();
+    return !event->isAutoRepeat() && (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier &&
+           (key == Qt::Key_Space || key == Qt::Key_Return || key == Qt::Key_Enter);
+}
+
+class AccessibleImageButton : public QAccessibleWidget {
+public:
+    explicit AccessibleImageButton(ImageControl* control)
+        : QAccessibleWidget(control, QAccessible::Button) {}
+
+    QStringList actionNames() const override {
+        return QStringList(pressAction()) + QAccessibleWidget::actionNames();
+    }
+    void doAction(const QString& action) override {
+        if (action == pressAction())
+            static_cast<ImageControl*>(widget())->press();
+        else
+            QAccessibleWidget::doAction(action);
+    }
+};
+
+QAccessibleInterface* accessibleImageButton(const QString& className, QObject* object) {
+    auto* control = qobject_cast<ImageControl*>(object);
+    const bool button =
+        className == QLatin1String("ImageControl") && control && control->isButton();
+    return button ? new AccessibleImageButton(control) : nullptr;
+}
+
 } // namespace
 
 ImageControl::ImageControl(QWidget* parent, const QString& pictureFile)
@@ -76,6 +116,22 @@ const QPixmap& ImageControl::picture() {
     if (!m_picture)
         m_picture = m_pictureFile.isEmpty() ? QPixmap() : readPng(m_pictureFile);
     return *m_picture;
+}
+
+void ImageControl::makeButton(const QString& name, const QString& description) {
+    static const bool factoryInstalled = [] {
+        QAccessible::installFactory(accessibleImageButton);
+        return true;
+    }();
+    Q_UNUSED(factoryInstalled);
+    m_isButton = true;
+    setFocusPolicy(Qt::TabFocus);
+    setAccessibleName(name);
+    setAccessibleDescription(description);
+}
+
+void ImageControl::press() {
+    emit click();
 }
 
 int ImageControl::buttonMask(Qt::MouseButtons buttons) {
@@ -108,15 +164,19 @@ QPixmap ImageControl::pictureFor(qreal ratio) {
 }
 
 void ImageControl::paintEvent(QPaintEvent*) {
-    if (picture().isNull())
+    if (picture().isNull() && !hasFocus())
         return;
     QPainter painter(this);
-    // The ratio of the device painted on: the screen's, or 1 where the window is rendered into
-    // a plain image (as for its shape).
-    const qreal ratio = painter.deviceTransform().m11();
-    // Whole pixels at 1 and 2; the smoothed picture already has the device's size.
-    painter.setRenderHint(QPainter::SmoothPixmapTransform, false);
-    painter.drawPixmap(rect(), pictureFor(ratio));
+    if (!picture().isNull()) {
+        // The ratio of the device painted on: the screen's, or 1 where the window is rendered
+        // into a plain image (as for its shape).
+        const qreal ratio = painter.deviceTransform().m11();
+        // Whole pixels at 1 and 2; the smoothed picture already has the device's size.
+        painter.setRenderHint(QPainter::SmoothPixmapTransform, false);
+        painter.drawPixmap(rect(), pictureFor(ratio));
+    }
+    if (hasFocus())
+        drawFocusMark(painter, rect());
 }
 
 void ImageControl::mousePressEvent(QMouseEvent* event) {
@@ -132,4 +192,11 @@ void ImageControl::mouseMoveEvent(QMouseEvent* event) {
 void ImageControl::mouseReleaseEvent(QMouseEvent* event) {
     if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint()))
         emit click();
+}
+
+void ImageControl::keyPressEvent(QKeyEvent* event) {
+    if (m_isButton && pressesButton(event))
+        press();
+    else
+        QWidget::keyPressEvent(event);
 }

@@ -16,6 +16,11 @@
 // smoothly, the colour key of a layered window first covered by its neighbours' colours so that
 // none of it is blended in (the window's shape, computed at ratio 1, keeps those parts
 // see-through).
+//
+// A control made a push button (makeButton) also serves the keyboard and assistive technologies:
+// Tab gives it the focus (a click leaves the focus where it was), a dotted frame over it marks
+// the focus, Space and Return press it, and it is exposed as a push button with a name, a
+// description and a Press action. Every such press emits click(), as a click does.
 class ImageControl : public QWidget {
     Q_OBJECT
 public:
@@ -30,6 +35,11 @@ public:
 
     static int buttonMask(Qt::MouseButtons buttons);
 
+    void makeButton(const QString& name, const QString& description);
+    bool isButton() const { return m_isButton; }
+    // What a click does, for the keyboard and assistive technologies: emits click().
+    void press();
+
 signals:
     // A left-button press and release over the control.
     void click();
@@ -42,6 +52,7 @@ protected:
     void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     const QPixmap& doubleSized();
@@ -52,4 +63,5 @@ private:
     std::optional<QPixmap> m_doubleSized; // loaded when first painted at a ratio other than 1
     QPixmap m_smoothed;                   // for the last fractional ratio and key
     std::optional<QRgb> m_smoothedKey;
+    bool m_isButton = false;
 };

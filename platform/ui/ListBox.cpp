@@ -3,6 +3,7 @@
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QScopedValueRollback>
 #include <QStyledItemDelegate>
 
 #include <algorithm>
@@ -119,6 +120,7 @@ int ListBox::caret() const {
 }
 
 void ListBox::place(int selected, int caretRow) {
+    const QScopedValueRollback placing(m_placing, true);
     QItemSelectionModel* selection = selectionModel();
     const QModelIndex caretIndex = model()->index(caretRow, 0);
     selection->setCurrentIndex(caretIndex, QItemSelectionModel::NoUpdate);
@@ -126,6 +128,12 @@ void ListBox::place(int selected, int caretRow) {
         selection->select(model()->index(selected, 0), QItemSelectionModel::ClearAndSelect);
     else
         selection->clearSelection();
+}
+
+void ListBox::selectionChanged(const QItemSelection& selected, const QItemSelection& deselected) {
+    QListWidget::selectionChanged(selected, deselected);
+    if (!m_placing && !selected.isEmpty())
+        setListIndex(selected.indexes().first().row());
 }
 
 QItemSelectionModel::SelectionFlags ListBox::selectionCommand(const QModelIndex&,
@@ -244,6 +252,10 @@ std::optional<int> ListBox::rowForKey(int key) const {
 }
 
 void ListBox::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+        activateCaretEntry();
+        return;
+    }
     const std::optional<int> row = rowForKey(event->key());
     if (!row) {
         QListWidget::keyPressEvent(event); // typed letters come back through keyboardSearch
@@ -258,4 +270,12 @@ void ListBox::keyPressEvent(QKeyEvent* event) {
         setListIndex(caret());
     else if (!selectsOnly)
         setListIndex(*row);
+}
+
+void ListBox::activateCaretEntry() {
+    if (count() == 0)
+        return;
+    if (listIndex() != caret())
+        setListIndex(caret());
+    emit dblClick();
 }

@@ -19,7 +19,10 @@
 // The right and middle buttons never select. An assignment of the index from code is either
 // refused (below -1, or at or past the count) or accepted and emits click(). Adding, removing,
 // replacing or clearing entries never emits click(): the selected entry stays selected where it
-// moves to, and removing it leaves nothing selected. UI thread only.
+// moves to, and removing it leaves nothing selected. A selection made from outside (an
+// assistive technology selecting an entry) is the user's too: it selects that entry and emits
+// click() once. Return (or Enter) emits dblClick() for the caret's entry, selecting it first,
+// as a double click on it does. UI thread only.
 class ListBox : public QListWidget {
     Q_OBJECT
 public:
@@ -69,6 +72,8 @@ protected:
     void mouseReleaseEvent(QMouseEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
+    void selectionChanged(const QItemSelection& selected,
+                          const QItemSelection& deselected) override;
     // Qt's own ways of selecting (its focus, key and mouse handling, and moving the current row
     // off a removed entry) would select entries this class did not choose: they select nothing.
     QItemSelectionModel::SelectionFlags selectionCommand(const QModelIndex& index,
@@ -81,9 +86,11 @@ private:
     // The entry a navigation key moves the caret to; none for other keys.
     std::optional<int> rowForKey(int key) const;
     int pageRows() const;
+    void activateCaretEntry();
     // Sets the selection (-1: none) and the caret without a click().
     void place(int selected, int caretRow);
 
     bool m_dragging = false;
     int m_pressedRow = -1; // the entry the last left press landed on, -1: none
+    bool m_placing = false; // while this class itself changes the selection
 };

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <functional>
 #include <gtest/gtest.h>
 #include <optional>
 
@@ -169,6 +170,20 @@ TEST_F(PlayerSoundTest, DoubleClickPlaysPauseResumesAndStopSilences) {
     EXPECT_TRUE(waitFor(silent, 1000)) << "stop does not silence the song";
     QThread::msleep(300);
     EXPECT_TRUE(silent(latest())) << "the stopped song is heard again";
+}
+
+// By keyboard alone, with the keys as the X server sends them.
+TEST_F(PlayerSoundTest, KeyboardAlonePlaysPausesStepsAndStops) {
+    giveFocus();
+    const struct {
+        QStringList keys;
+        std::function<bool(const Sound&)> heard;
+    } steps[] = {{{"Return"}, toneOf(1000)}, {{"Tab", "c"}, silent},      {{"c"}, toneOf(1000)},
+                 {{"b"}, toneOf(440)},       {{"XF86AudioStop"}, silent}, {{"x"}, toneOf(440)}};
+    for (const auto& step : steps) {
+        player.xdotool(QStringList{"key", "--delay", "50"} + step.keys);
+        EXPECT_TRUE(waitFor(step.heard, 5000)) << step.keys.join(' ').toStdString();
+    }
 }
 
 // Timed in recorded frames, so a slow machine does not matter: the 3 s song paused after at

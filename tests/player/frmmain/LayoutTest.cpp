@@ -12,6 +12,7 @@
 #include <QSlider>
 #include <QStyle>
 #include <QStyleOptionComboBox>
+#include <QTest>
 
 using LayoutTest = MainWindowTest;
 
@@ -52,6 +53,42 @@ TEST_F(LayoutTest, CreatorOpenShowsBothListsCutAtTheBarHeight) {
     EXPECT_TRUE(showsIn(w, w.Dir1));
     EXPECT_GT(w.Dir1->geometry().bottom(), w.height()); // only its top shows
     EXPECT_FALSE(showsIn(w, w.Label1));                 // it lies below 990 twips
+}
+
+// Tab stops only at what the window's size shows, round in order, and marks a picture button.
+TEST_F(LayoutTest, TabVisitsTheShownControlsInOrder) {
+    frmMain& w = load();
+    w.show();
+    w.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
+    EXPECT_EQ(QApplication::focusWidget(), w.Image14); // the playlist, had it shown
+    const std::vector<QWidget*> bar{w.Image13,   w.Image14, w.Image15, w.Image16, w.Image17,
+                                    w.SliderVol, w.Image5,  w.Image3,  w.Image4};
+    const struct {
+        int width, height;
+        std::vector<QWidget*> panels; // before the bar
+    } cases[] = {
+        {4395, 990, {}},
+        {8910, 990, {w.Drive1, w.Dir1}},
+        {8910,
+         5580,
+         {w.lstPls, w.Image7, w.Image8, w.Image9, w.Drive1, w.Dir1, w.Image12, w.Image11}}};
+    for (const auto& c : cases) {
+        w.setWidth(c.width);
+        w.setHeight(c.height);
+        std::vector<QWidget*> expected = c.panels, visited;
+        expected.insert(expected.end(), bar.begin(), bar.end());
+        expected.back()->setFocus(Qt::TabFocusReason);
+        while (visited.size() < expected.size()) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            visited.push_back(QApplication::focusWidget());
+        }
+        EXPECT_EQ(visited, expected) << c.width << " x " << c.height;
+    }
+    w.Image13->setFocus(Qt::TabFocusReason);
+    const QImage unfocused = w.Image14->grab().toImage();
+    w.Image14->setFocus(Qt::TabFocusReason);
+    EXPECT_NE(w.Image14->grab().toImage(), unfocused) << "no focus mark";
 }
 
 TEST_F(LayoutTest, ControlsSitAtTheirDesignPositions) {

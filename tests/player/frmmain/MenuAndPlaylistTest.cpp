@@ -10,6 +10,7 @@
 #include "player/frmAbout.h"
 
 #include <QApplication>
+#include <QTest>
 #include <cstring>
 
 using MenuTest = MainWindowTest;
@@ -83,6 +84,20 @@ TEST_F(MenuTest, RoundButtonPopsTheMenuUp) {
     w.Image5_Click();
     EXPECT_TRUE(w.menu().mnuMenu->isVisible());
     w.menu().mnuMenu->hide();
+}
+
+// The Menu key and Shift+F10 pop it up at the button; Escape closes it.
+TEST_F(MenuTest, MenuKeysPopTheMenuUpAtTheButton) {
+    frmMain& w = load();
+    w.show();
+    for (const auto& [key, modifiers] :
+         {std::pair{Qt::Key_Menu, Qt::KeyboardModifiers()}, {Qt::Key_F10, Qt::ShiftModifier}}) {
+        QTest::keyClick(w.Image14, key, modifiers);
+        ASSERT_TRUE(w.menu().mnuMenu->isVisible()) << key;
+        EXPECT_EQ(w.menu().mnuMenu->pos(), w.Image5->mapToGlobal(w.Image5->rect().bottomLeft()));
+        QTest::keyClick(w.menu().mnuMenu, Qt::Key_Escape);
+        EXPECT_FALSE(w.menu().mnuMenu->isVisible());
+    }
 }
 
 namespace {

@@ -1,8 +1,12 @@
 #include "tests/player/frmmain/MainWindowFixture.h"
 
 #include "platform/mci/Mci.h"
+#include "platform/ui/ImageControl.h"
 #include "platform/ui/Label.h"
+#include "player/Settings.h"
 
+#include <QApplication>
+#include <QKeyEvent>
 #include <QTest>
 
 #include <string>
@@ -40,6 +44,7 @@ protected:
     std::vector<std::string> takeSent() { return std::exchange(sent, {}); }
 
     void focusPlaylist() {
+        window->setHeight(settings::kPlaylistHeight); // a hidden list takes no focus
         window->show();
         window->activateWindow();
         ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
@@ -177,6 +182,53 @@ TEST_F(TransportTest, StopAndTheHiddenButtonCloseEverything) {
     EXPECT_EQ(takeSent(), (std::vector<std::string>{kStop, "close all", kStop, "close all"}));
     EXPECT_EQ(window->lblmute, "pause");
     EXPECT_EQ(window->lbl->caption(), "a");
+}
+
+// As the keyboard sends it: a letter's text is the letter, other keys have none.
+void pressKey(QWidget* to, Qt::Key key, Qt::KeyboardModifiers modifiers = {}) {
+    const bool letter = key >= Qt::Key_A && key <= Qt::Key_Z;
+    QKeyEvent press(QEvent::KeyPress, key, modifiers, letter ? QString(QChar(key).toLower()) : "");
+    QApplication::sendEvent(to, &press);
+}
+
+// Each key runs the handler of the button it stands for, wherever the focus is; a list keeps
+// its letters for jumping to an entry.
+TEST_F(TransportTest, KeysRunTheButtonsHandlers) {
+    focusPlaylist();
+    QWidget *list = window->lstPls, *play = window->Image14, *slider = window->SliderVol;
+    const std::vector<std::string> none, played = playingNothing(), stopAll{kStop, "close all"},
+                                         pause{"pause mp3play"}, resume{"resume mp3play"};
+    const struct {
+        QWidget* focus;
+        Qt::Key key;
+        Qt::KeyboardModifiers modifiers;
+        const std::vector<std::string>& sent;
+        int selected;
+    } steps[] = {
+        {list, Qt::Key_B, {}, none, 1},
+        {list, Qt::Key_Return, {}, played, 1},
+        {play, Qt::Key_Space, {}, played, 1},
+        {play, Qt::Key_Return, {}, played, 1},
+        {slider, Qt::Key_B, {}, played, 2},
+        {slider, Qt::Key_Z, {}, played, 1},
+        {play, Qt::Key_C, {}, pause, 1},
+        {play, Qt::Key_MediaPause, {}, resume, 1},
+        {play, Qt::Key_V, {}, stopAll, 1},
+        {play, Qt::Key_MediaStop, {}, stopAll, 1},
+        {play, Qt::Key_X, {}, played, 1},
+        {play, Qt::Key_X, Qt::ControlModifier, none, 1},
+        {play, Qt::Key_MediaNext, {}, played, 2},
+        {play, Qt::Key_MediaPrevious, {}, played, 1},
+        {play, Qt::Key_MediaPlay, {}, played, 1},
+        {play, Qt::Key_MediaTogglePlayPause, {}, played, 1},
+    };
+    for (const auto& step : steps) {
+        SCOPED_TRACE(step.key);
+        step.focus->setFocus(Qt::TabFocusReason);
+        pressKey(step.focus, step.key, step.modifiers);
+        EXPECT_EQ(takeSent(), step.sent);
+        EXPECT_EQ(window->lstPls->listIndex(), step.selected);
+    }
 }
 
 TEST_F(TransportTest, ExitStopsBeforeEnding) {

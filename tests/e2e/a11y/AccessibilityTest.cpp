@@ -1,0 +1,101 @@
+#include "tests/support/PlayerProcess.h"
+#include "tests/support/Poll.h"
+#include "tests/support/PulseServer.h"
+#include "tests/support/ServerProcess.h"
+#include "tests/support/SessionBus.h"
+
+#include <QFile>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QScopeGuard>
+#include <gtest/gtest.h>
+#include <optional>
+
+namespace {
+
+QString buildDir() {
+    return qEnvironmentVariable("QUIVA_BUILD_DIR");
+}
+
+// The program's standard output once it ended with 0; nothing when it failed.
+std::optional<QString> run(const QString& program, const QStringList& args) {
+    QProcess process;
+    process.setProcessChannelMode(QProcess::ForwardedErrorChannel); // tracebacks in the log
+    process.start(program, args);
+    if (!process.waitForFinished(20000) || process.exitStatus() != QProcess::NormalExit ||
+        process.exitCode() != 0)
+        return std::nullopt;
+    return QString::fromUtf8(process.readAllStandardOutput());
+}
+
+std::optional<QString> probe(const QStringList& args) {
+    return run(qEnvironmentVariable("QUIVA_SOURCE_DIR") + "/tests/e2e/a11y/atspi_probe.py", args);
+}
+
+// The playlist shows, with "b" (1000 Hz) alone; the creator does not.
+TEST(AccessibilityTest, EveryButtonIsNamedAndPressable) {
+    SessionBus bus;
+    PulseServer pulse;
+    ASSERT_TRUE(bus.running() && pulse.running()) << "cannot start a private bus or sound server";
+    bus.exportAddress();
+    pulse.exportAddress();
+    const pid_t launcher =
+        serverprocess::spawn({"/usr/libexec/at-spi-bus-launcher", "--launch-immediately"}, {});
+    const auto stopLauncher = qScopeGuard([&] { serverprocess::stop(launcher); });
+    ASSERT_TRUE(eventually(
+        [] {
+            return run("dbus-send", {"--session", "--print-reply", "--dest=org.a11y.Bus",
+                                     "/org/a11y/bus", "org.a11y.Bus.GetAddress"})
+                .has_value();
+        },
+        20000))
+        << "at-spi-bus-launcher (at-spi2-core) gives no accessibility bus";
+    TempTree tree;
+    ASSERT_TRUE(QFile::copy(buildDir() + "/test-mp3s/tone1000-stereo-192k.mp3",
+                            tree.folder("music") + "/b.mp3"));
+    tree.file("program/quiva.ini",
+              "[quiva]\nDIR=" + tree.path("music").toUtf8() + "/\nHEIGHT=5580\n");
+    MonitorRecorder recorder{pulse};
+    PlayerProcess player{tree};
+    qputenv("QT_LINUX_ACCESSIBILITY_ALWAYS_ON", "1"); // as with a screen reader running
+    ASSERT_TRUE(player.start() && !player.waitForWindow().isEmpty()) << "the player never showed";
+
+    QStringList expected = {
+        "push button|Add|Add directory to playlist|Press,SetFocus|showing",
+        "push button|Remove|Select songs to remove and click here|Press,SetFocus|showing",
+        "push button|Clear|Clear the entire playlist|Press,SetFocus|showing",
+        "push button|Add folder||Press,SetFocus|hidden",
+        "push button|Done||Press,SetFocus|hidden",
+        "slider|Volume||SetFocus,Increase,Decrease|showing",
+        "list|Playlist|||showing",
+        "list item|b||Toggle|showing",
+        "list|Folder|||hidden",
+        "label|Quiva \u00B9\u00B7\u00B9|||showing",
+        "label|You can add music to the playlist by selecting 'Add' and select a "
+        "directory.|||showing",
+    };
+    for (const char* name :
+         {"Previous", "Play", "Pause", "Stop", "Next", "Minimise", "Close", "Menu"})
+        expected << QStringLiteral("push button|%1||Press,SetFocus|showing").arg(name);
+    QStringList seen;
+    eventually(
+        [&] { return (seen = probe({"table"}).value_or("").split('\n')).contains(expected[0]); },
+        30000);
+    QStringList missing;
+    for (const QString& row : expected)
+        if (!seen.contains(row))
+            missing << row;
+    EXPECT_TRUE(missing.isEmpty()) << "missing:\n"
+                                   << missing.join('\n').toStdString() << "\namong:\n"
+                                   << seen.join('\n').toStdString();
+    EXPECT_EQ(seen.filter(QRegularExpression("^push button\\|")).size(), 13);
+
+    // Selecting "b" is a click on it: Play then plays it (with no click, Play would play nothing).
+    ASSERT_TRUE(recorder.running() && recorder.waitForFrames(0, PulseServer::kRateHz / 10, 10000));
+    ASSERT_TRUE(probe({"select", "0"}));
+    ASSERT_TRUE(probe({"press", "Play"}));
+    EXPECT_TRUE(eventually([&] { return recorder.hearsTone(1000); }, 10000))
+        << "Press on Play does not play the selected song";
+}
+
+} // namespace
