@@ -140,21 +140,15 @@ TEST_F(MprisPlayerTest, OpenPlaysEveryListedSongAsTheWindowPlaysIt) {
     window->lstPls->addItems({"03 Gamma", "broken"});
     doubleClick(3);
     const QString reported = player->snapshot().metadata.value("xesam:url").toString();
-    window->Image16_Click();
-    const struct {
-        QString uri;
-        QDBusError::ErrorType error;
-        const char* title;
-    } cases[] = {
-        {reported, QDBusError::NoError, "03 Gamma"},
-        {QString(reported).replace("file://", "file://LocalHost"), QDBusError::NoError, "03 Gamma"},
-        {QUrl::fromLocalFile(tree.path("music/broken.mp3")).toString(), QDBusError::Failed, ""},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.uri.toStdString());
-        EXPECT_EQ(player->openUri(c.uri).type(), c.error);
-        EXPECT_EQ(title(), c.title);
+    for (const QString& uri :
+         {reported, QString(reported).replace("file://", "file://LocalHost")}) {
+        window->Image16_Click();
+        EXPECT_FALSE(player->openUri(uri).isValid()) << uri.toStdString();
+        EXPECT_EQ(title(), "03 Gamma");
     }
+    const QString broken = QUrl::fromLocalFile(tree.path("music/broken.mp3")).toString();
+    EXPECT_EQ(player->openUri(broken).type(), QDBusError::Failed);
+    EXPECT_EQ(title(), "");
 }
 
 TEST_F(MprisPlayerTest, VolumeMovesTheSliderWithinItsRange) {
@@ -228,28 +222,27 @@ TEST_F(MprisPlayerTest, ArtIsTheTagsPictureElseTheFoldersCover) {
     ASSERT_TRUE(png.open(QIODevice::WriteOnly) && image.save(&png, "PNG"));
     const QString pictured = tree.file("music/pictured.mp3", songWithPicture(png.data()));
     tree.file("music/cover.jpg", "the tag's picture comes first");
-    const QString covered = tree.file("covered/song.mp3", readAll(tree.path("music/a.mp3")));
+    const QString covered = tree.file("covered/song.mp3");
     tree.file("covered/Folder.jpg");
     const QString cover = tree.file("covered/COVER.png");
-    const QString bare = tree.file("bare/song.mp3", readAll(tree.path("music/a.mp3")));
 
     const QString cachedUrl = mpris::coverArtUrl(pictured);
     const QString cached = QUrl(cachedUrl).toLocalFile();
     EXPECT_TRUE(cached.startsWith(tree.path("cache/quiva/art/"))) << cached.toStdString();
     EXPECT_EQ(readAll(cached), png.data());
     EXPECT_EQ(QUrl(mpris::coverArtUrl(covered)).toLocalFile(), cover);
-    EXPECT_EQ(mpris::coverArtUrl(bare), "");
+    EXPECT_EQ(mpris::coverArtUrl(tree.file("bare/song.mp3")), "");
 
     QSignalSpy announced(player.get(), &mpris::Player::propertiesChanged);
     window->lstPls->addItem("pictured");
     ASSERT_FALSE(player->openUri(QUrl::fromLocalFile(pictured).toString()).isValid());
-    const auto announcedArt = [&] {
-        return !announced.isEmpty() &&
-               announced.last().at(0).toMap().value("Metadata").toMap().value("mpris:artUrl") ==
-                   cachedUrl;
-    };
-    EXPECT_TRUE(QTest::qWaitFor(announcedArt, kPatienceMs));
-    EXPECT_EQ(player->snapshot().metadata.value("mpris:artUrl"), cachedUrl);
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] {
+            return !announced.isEmpty() &&
+                   announced.last().at(0).toMap().value("Metadata").toMap().value("mpris:artUrl") ==
+                       cachedUrl;
+        },
+        kPatienceMs));
     qunsetenv("XDG_CACHE_HOME");
 }
 

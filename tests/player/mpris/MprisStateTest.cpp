@@ -87,27 +87,12 @@ TEST(MprisStateTest, CapabilitiesAreWhatTheHandlersWouldDo) {
         mpris::Playlist playlist;
         mpris::Capabilities can; // play, pause, next, previous
     } cases[] = {
-        {"empty playlist", std::nullopt, {-1, 0, false}, {false, false, false, false}},
-        {"nothing clicked: next selects the first",
-         std::nullopt,
-         {-1, 3, false},
-         {false, false, true, false}},
-        {"first entry: previous selects none",
-         std::nullopt,
-         {0, 3, true},
-         {true, false, true, false}},
-        {"last entry: next plays it again",
-         stream(StreamMode::Paused),
-         {2, 3, true},
-         {true, true, true, true}},
-        {"cleared while playing: the song again",
-         stream(StreamMode::Playing),
-         {-1, 0, true},
-         {true, true, true, true}},
-        {"played to its end",
-         stream(StreamMode::Stopped),
-         {-1, 0, true},
-         {true, false, true, true}},
+        {"empty list", std::nullopt, {-1, 0, false}, {0, 0, 0, 0}},
+        {"none clicked: next selects the first", std::nullopt, {-1, 3, false}, {0, 0, 1, 0}},
+        {"first entry: previous selects none", std::nullopt, {0, 3, true}, {1, 0, 1, 0}},
+        {"last entry: next plays it again", stream(StreamMode::Paused), {2, 3, true}, {1, 1, 1, 1}},
+        {"list cleared: the song again", stream(StreamMode::Playing), {-1, 0, true}, {1, 1, 1, 1}},
+        {"played to its end", stream(StreamMode::Stopped), {-1, 0, true}, {1, 0, 1, 1}},
     };
     for (const auto& c : cases)
         EXPECT_EQ(mpris::Capabilities::of(c.stream, c.playlist), c.can) << c.state;
