@@ -172,6 +172,8 @@ TEST_F(MprisPlayerTest, ChangesMadeThroughTheWindowAreAnnounced) {
         announced.clear();
         return announced.wait(5000) ? announced.takeFirst().at(0).toMap() : QVariantMap{};
     };
+    window->lstPls->setListIndex(0); // a click chooses the song that play plays
+    EXPECT_EQ(next(), (QVariantMap{{"CanPlay", true}}));
     doubleClick(2);
     QVariantMap changed = next();
     EXPECT_EQ(changed.value("PlaybackStatus").toString(), "Playing");
