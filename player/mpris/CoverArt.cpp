@@ -13,8 +13,8 @@
 namespace mpris {
 namespace {
 
-// A tag this large is no song's: its picture is not read (the sound's own reader skips tags
-// from 1 MB, so the picture is the only reason to read one).
+// A tag this large is no song's: its picture is not read. (The sound's reader seeks over large
+// tags unread, so their picture is read here alone.)
 constexpr long kMaxPictureTagBytes = 16L << 20;
 
 // Only formats that every desktop shows are kept, named as what their bytes say they are.
