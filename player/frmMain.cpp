@@ -18,6 +18,7 @@
 #include "player/Scroller.h"
 #include "player/Settings.h"
 #include "player/SliderStyle.h"
+#include "player/SongPath.h"
 #include "player/frmMenu.h"
 #include "player/transparent/TransparentColor.h"
 #include "volume/PemrikGuids.h"
@@ -387,8 +388,8 @@ void frmMain::Form_Load() {
     takeVolumeFromControl();
     txtDirPath = ReadIniValue(settings::kSection, settings::kDirKey, settingsFileName());
     Dir1->setPath(txtDirPath);
-    AddDirectoryFiles(*lstPls, txtDirPath, QStringLiteral("*.mp3"));
-    StripListExtension(*lstPls, QStringLiteral(".mp3"));
+    AddDirectoryFiles(*lstPls, txtDirPath, songPattern());
+    StripListExtension(*lstPls, QLatin1StringView(kSongExtension));
     lblheight = ReadIniValue(settings::kSection, settings::kHeightKey, settingsFileName());
     if (int stored = 0; parseHeight(lblheight, barHeight, &stored))
         setHeight(stored);
@@ -401,7 +402,7 @@ void frmMain::Form_Load() {
 // ---- Transport and track selection -------------------------------------------------------
 
 void frmMain::lstPls_Click() {
-    txtFullPath = txtDirPath + lstPls->text() + ".mp3";
+    txtFullPath = songPath(txtDirPath, lstPls->text());
 }
 
 void frmMain::lstPls_DblClick() {
@@ -511,10 +512,10 @@ void frmMain::Image9_Click() {
 }
 
 void frmMain::Image12_Click() {
-    AddDirectoryFiles(*lstPls, txtDir, QStringLiteral("*.mp3"));
+    AddDirectoryFiles(*lstPls, txtDir, songPattern());
     RemoveDuplicateEntries(*lstPls);
     txtDirPath = Dir1->path() + "/";
-    StripListExtension(*lstPls, QStringLiteral(".mp3"));
+    StripListExtension(*lstPls, QLatin1StringView(kSongExtension));
     WriteIniValue(settings::kSection, settings::kDirKey, txtDir, settingsFileName());
 }
 

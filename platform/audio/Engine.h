@@ -104,8 +104,8 @@ public:
     // `listener` is called on the engine thread whenever the stream the output holds, or its
     // mode, changed (by a command, before it returns, or by a song that played to its end),
     // once currentStream() tells the change. It must return at once and must not call the
-    // engine. Once this returns, the listener before it is not running and is never called
-    // again. Empty: none.
+    // engine but for currentStream(). Once this returns, the listener before it is not running and
+    // is never called again. Empty: none.
     void setChangeListener(std::function<void()> listener);
 
     // The outputs to choose from, in priority order, from the next song on; an empty list goes

@@ -24,6 +24,7 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <string>
 #include <string_view>
 
 inline constexpr std::uint32_t MCIERR_UNRECOGNIZED_KEYWORD = 259;   // a word out of place
@@ -66,6 +67,10 @@ std::uint32_t mciSendStringA(const char* command, char* returnString, unsigned r
 DWORD GetShortPathNameA(const char* longPath, char* shortPath, DWORD size);
 
 namespace mci {
+
+// The file that GetShortPathNameA's form of `longPath` stands for: the absolute path it finds
+// (without regard to case), or empty where it would give no form.
+std::string pathOpenedFor(const char* longPath);
 
 // Test seam at the mciSendStringA boundary: while set, every command is first shown to the
 // recorder. Returning a number makes that the call's result without carrying the command out;

@@ -168,14 +168,21 @@ std::string unescapePath(std::string_view element) {
 
 } // namespace mci::detail
 
-DWORD GetShortPathNameA(const char* longPath, char* shortPath, DWORD size) {
+std::string mci::pathOpenedFor(const char* longPath) {
     if (!longPath || !*longPath)
-        return 0;
-    const std::optional<std::string> path = lookUp(longPath);
+        return {};
+    std::optional<std::string> path = lookUp(longPath);
     struct stat info {};
     if (!path || ::stat(path->c_str(), &info) != 0)
+        return {};
+    return std::move(*path);
+}
+
+DWORD GetShortPathNameA(const char* longPath, char* shortPath, DWORD size) {
+    const std::string path = mci::pathOpenedFor(longPath);
+    if (path.empty())
         return 0;
-    const std::string form = shortForms().formOf(*path);
+    const std::string form = shortForms().formOf(path);
     if (form.size() + 1 > size) {
         if (shortPath && size > 0)
             shortPath[0] = '\0';

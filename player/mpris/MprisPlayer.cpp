@@ -1,14 +1,20 @@
 #include "player/mpris/MprisPlayer.h"
 
 #include "platform/ui/ListBox.h"
+#include "player/SongPath.h"
 #include "player/frmMain.h"
 #include "player/frmMenu.h"
+#include "player/mpris/CoverArt.h"
 
 #include <QFileInfo>
+#include <QFuture>
+#include <QPromise>
 #include <QSlider>
 #include <QUrl>
 #include <algorithm>
 #include <cmath>
+#include <memory>
+#include <thread>
 
 namespace mpris {
 namespace {
@@ -17,13 +23,43 @@ std::optional<audio::StreamInfo> currentStream() {
     return audio::Engine::instance().currentStream();
 }
 
+QString pathOf(const std::optional<audio::StreamInfo>& stream) {
+    return stream ? QString::fromLocal8Bit(stream->path) : QString();
+}
+
+QString canonicalFile(const QString& path) {
+    const QFileInfo info(path);
+    return info.isFile() ? info.canonicalFilePath() : QString();
+}
+
+// The file a file: address names on this computer (no host, or "localhost"), else empty.
+QString localFileOf(const QString& uri) {
+    QUrl url(uri);
+    if (url.host().compare(QLatin1StringView("localhost"), Qt::CaseInsensitive) == 0)
+        url.setHost({});
+    return url.isLocalFile() && url.host().isEmpty() ? url.toLocalFile() : QString();
+}
+
+bool sameSong(const Snapshot& before, const Snapshot& after) {
+    const QString url = QStringLiteral("xesam:url");
+    return after.metadata.contains(url) && after.metadata.value(url) == before.metadata.value(url);
+}
+
 } // namespace
 
 Player::Player(frmMain& window) : QObject(&window), m_window(window) {
     m_announced = snapshot();
     // Runs after the window's own scroll handler, which was connected first.
     connect(window.SliderVol, &QSlider::valueChanged, this, &Player::refresh);
-    audio::Engine::instance().setChangeListener([this] { scheduleRefresh(); });
+    // What the transport's buttons would do changes with the entries and the one clicked.
+    const auto later = [this] { scheduleRefresh(); };
+    const QAbstractItemModel* entries = window.lstPls->model();
+    connect(entries, &QAbstractItemModel::rowsInserted, this, later);
+    connect(entries, &QAbstractItemModel::rowsRemoved, this, later);
+    connect(entries, &QAbstractItemModel::modelReset, this, later);
+    connect(entries, &QAbstractItemModel::dataChanged, this, later);
+    connect(window.lstPls, &ListBox::click, this, later);
+    audio::Engine::instance().setChangeListener([this] { noteEngineChange(); });
 }
 
 Player::~Player() {
@@ -90,32 +126,49 @@ void Player::previous() {
     m_window.Image13_Click();
 }
 
-QString Player::openUri(const QString& uri) {
-    const QUrl url(uri);
-    if (!url.isLocalFile())
-        return QStringLiteral("Only file: addresses can be opened: %1").arg(uri);
-    const int row = listedRow(url.toLocalFile());
+QDBusError Player::openUri(const QString& uri) {
+    const QString path = localFileOf(uri);
+    if (path.isEmpty())
+        return {QDBusError::NotSupported,
+                QStringLiteral("Only file: addresses of this computer can be opened: %1").arg(uri)};
+    const int row = listedRow(path);
     if (row < 0)
-        return QStringLiteral("%1 is not a song of the playlist").arg(url.toLocalFile());
+        return {QDBusError::NotSupported,
+                QStringLiteral("%1 is not a song of the playlist").arg(path)};
     m_window.lstPls->setListIndex(row);
     m_window.lstPls_DblClick();
+    if (canonicalFile(pathOf(currentStream())) != canonicalFile(path))
+        return {QDBusError::Failed, QStringLiteral("%1 cannot be played").arg(path)};
     return {};
 }
 
-// The row whose entry the list would play as this very file, or -1: an entry resolves against
-// the playlist's one folder, so a file elsewhere, or one the list names differently, has none.
+// The row whose entry plays this very file, or -1. An entry plays the file found for its name
+// in the playlist's one folder, so only entries named as the file (in any case) can.
 int Player::listedRow(const QString& path) const {
-    const QString file = QFileInfo(path).canonicalFilePath();
-    const QString entry = listEntryOf(path);
-    const int row = static_cast<int>(m_window.lstPls->items().indexOf(entry));
-    if (file.isEmpty() || row < 0 || !QFileInfo(file).isFile())
-        return -1;
-    const QString played = m_window.txtDirPath + entry + QLatin1StringView(kSongExtension);
-    return QFileInfo(played).canonicalFilePath() == file ? row : -1;
+    const QString file = canonicalFile(path);
+    const QString name = listEntryOf(path);
+    const QStringList entries = m_window.lstPls->items();
+    for (int row = 0; row < entries.size() && !file.isEmpty(); ++row) {
+        const QString& entry = entries[row];
+        if (entry.compare(name, Qt::CaseInsensitive) == 0 &&
+            canonicalFile(fileOpenedFor(songPath(m_window.txtDirPath, entry))) == file)
+            return row;
+    }
+    return -1;
+}
+
+Playlist Player::playlist() const {
+    return {m_window.lstPls->listIndex(), m_window.lstPls->listCount(),
+            !fileOpenedFor(m_window.txtFullPath).isEmpty()};
+}
+
+QString Player::artUrlOf(const std::optional<audio::StreamInfo>& stream) const {
+    return stream && pathOf(stream) == m_artSongPath ? m_artUrl : QString();
 }
 
 Snapshot Player::snapshot() const {
-    return Snapshot::of(currentStream(), m_window.SliderVol->value());
+    const auto stream = currentStream();
+    return Snapshot::of(stream, m_window.SliderVol->value(), playlist(), artUrlOf(stream));
 }
 
 qlonglong Player::positionUs() const {
@@ -128,8 +181,40 @@ void Player::setVolume(double volume) {
     m_window.SliderVol->setValue(static_cast<int>(std::lround(std::clamp(volume, 0.0, 1.0) * 100)));
 }
 
-// Engine thread: several changes in a row (a song's stop, close, open and play) are told once,
-// on the UI thread, after the handler that made them has finished.
+// A picture tag may take long to read (a large one, a slow share): a thread of its own reads it,
+// and a file whose reads hang keeps only that thread. The answer counts only for the song it
+// was sought for, and never reaches a player that is gone.
+void Player::findArt(const QString& songPath) {
+    m_artSongPath = songPath;
+    m_artUrl.clear();
+    if (songPath.isEmpty())
+        return;
+    auto promise = std::make_shared<QPromise<QString>>();
+    promise->start();
+    promise->future().then(this, [this, songPath](const QString& url) {
+        if (songPath != m_artSongPath || url.isEmpty())
+            return;
+        m_artUrl = url;
+        refresh();
+    });
+    std::thread([promise, songPath] {
+        promise->addResult(coverArtUrl(songPath));
+        promise->finish();
+    }).detach();
+}
+
+// Engine thread: a song that starts again shows here as its frames going back (to none, when
+// it is closed to be opened anew), which the refresh, coming after all the changes, cannot see.
+void Player::noteEngineChange() {
+    const auto stream = currentStream();
+    if (const long long frames = stream ? stream->playedFrames : -1;
+        frames < m_framesAtChange.exchange(frames))
+        m_wentBack = true;
+    scheduleRefresh();
+}
+
+// Several changes in a row (a song's stop, close, open and play; entries added one by one) are
+// told once, on the UI thread, after the handler that made them has finished.
 void Player::scheduleRefresh() {
     if (!m_refreshDue.exchange(true))
         QMetaObject::invokeMethod(this, &Player::refresh, Qt::QueuedConnection);
@@ -137,11 +222,17 @@ void Player::scheduleRefresh() {
 
 void Player::refresh() {
     m_refreshDue = false;
+    const bool wentBack = m_wentBack.exchange(false);
+    if (const QString path = pathOf(currentStream()); path != m_artSongPath)
+        findArt(path);
     const Snapshot now = snapshot();
     const QVariantMap changed = changedProperties(m_announced, now);
+    const bool startedAgain = wentBack && sameSong(m_announced, now);
     m_announced = now;
     if (!changed.isEmpty())
         emit propertiesChanged(changed);
+    if (startedAgain)
+        emit seeked(positionUs());
 }
 
 } // namespace mpris

@@ -2,6 +2,7 @@
 
 #include "player/mpris/MprisState.h"
 
+#include <QDBusError>
 #include <QObject>
 #include <atomic>
 
@@ -36,9 +37,11 @@ public:
     void stop();
     void next();
     void previous();
-    // Plays a file:// song that is an entry of the playlist, as selecting and double-clicking
-    // that entry would. Returns an empty text then, else why it is refused (nothing changes).
-    QString openUri(const QString& uri);
+    // Plays a file:// song (of this host) that an entry of the playlist plays, as selecting and
+    // double-clicking that entry would. Returns no error (not valid) when it then plays; a
+    // NotSupported one when it is refused (nothing changes), a Failed one when it cannot be
+    // played (the entry is selected and the song that played is closed, as with a click).
+    QDBusError openUri(const QString& uri);
 
     Snapshot snapshot() const;
     qlonglong positionUs() const;
@@ -47,19 +50,31 @@ public:
     void setVolume(double volume);
 
 signals:
-    // PlaybackStatus, Metadata or Volume took the new values that `changed` holds.
+    // Properties of the snapshot took the new values that `changed` holds.
     void propertiesChanged(const QVariantMap& changed);
+    // The song went on from another place than playing on leads to: it started again.
+    void seeked(qlonglong positionUs);
 
 private:
     audio::StreamMode mode() const;
     void clickUntil(void (frmMain::*handler)(), audio::StreamMode wanted);
-    int listedRow(const QString& path) const;
+    int listedRow(const QString& file) const;
+    Playlist playlist() const;
+    QString artUrlOf(const std::optional<audio::StreamInfo>& stream) const;
+    void findArt(const QString& songPath);
+    void noteEngineChange();
     void scheduleRefresh();
     void refresh();
 
     frmMain& m_window;
     Snapshot m_announced;
     std::atomic<bool> m_refreshDue{false};
+    // Frames played at the engine's last change (-1: no stream), and whether they went back
+    // since the last refresh. Written on the engine thread.
+    std::atomic<long long> m_framesAtChange{-1};
+    std::atomic<bool> m_wentBack{false};
+    QString m_artSongPath; // the song whose cover is sought or found
+    QString m_artUrl;
 };
 
 } // namespace mpris

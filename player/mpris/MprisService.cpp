@@ -59,15 +59,17 @@ class PlayerAdaptor : public QDBusAbstractAdaptor {
     Q_PROPERTY(double Rate READ Rate)
     Q_PROPERTY(double MinimumRate READ Rate)
     Q_PROPERTY(double MaximumRate READ Rate)
-    Q_PROPERTY(bool CanControl READ Can)
-    Q_PROPERTY(bool CanPlay READ Can)
-    Q_PROPERTY(bool CanPause READ Can)
-    Q_PROPERTY(bool CanGoNext READ Can)
-    Q_PROPERTY(bool CanGoPrevious READ Can)
+    Q_PROPERTY(bool CanControl READ CanControl)
+    Q_PROPERTY(bool CanPlay READ CanPlay)
+    Q_PROPERTY(bool CanPause READ CanPause)
+    Q_PROPERTY(bool CanGoNext READ CanGoNext)
+    Q_PROPERTY(bool CanGoPrevious READ CanGoPrevious)
     Q_PROPERTY(bool CanSeek READ CanSeek)
 public:
     PlayerAdaptor(Player* player, const QDBusConnection& bus)
-        : QDBusAbstractAdaptor(player), m_player(*player), m_bus(bus) {}
+        : QDBusAbstractAdaptor(player), m_player(*player), m_bus(bus) {
+        connect(player, &Player::seeked, this, &PlayerAdaptor::Seeked);
+    }
 
     QString PlaybackStatus() const { return m_player.snapshot().playbackStatus; }
     QVariantMap Metadata() const { return m_player.snapshot().metadata; }
@@ -75,8 +77,15 @@ public:
     void setVolume(double volume) { m_player.setVolume(volume); }
     qlonglong Position() const { return m_player.positionUs(); }
     double Rate() const { return 1.0; }
-    bool Can() const { return true; }
+    bool CanControl() const { return true; }
+    bool CanPlay() const { return m_player.snapshot().can.play; }
+    bool CanPause() const { return m_player.snapshot().can.pause; }
+    bool CanGoNext() const { return m_player.snapshot().can.next; }
+    bool CanGoPrevious() const { return m_player.snapshot().can.previous; }
     bool CanSeek() const { return false; }
+
+signals:
+    void Seeked(qlonglong Position);
 
 public slots:
     void Play() { m_player.play(); }
@@ -89,11 +98,11 @@ public slots:
     void Seek(qlonglong) {}
     void SetPosition(const QDBusObjectPath&, qlonglong) {}
     void OpenUri(const QString& uri, const QDBusMessage& call) {
-        const QString refusal = m_player.openUri(uri);
-        if (refusal.isEmpty())
+        const QDBusError error = m_player.openUri(uri);
+        if (!error.isValid())
             return;
         call.setDelayedReply(true);
-        m_bus.send(call.createErrorReply(QDBusError::NotSupported, refusal));
+        m_bus.send(call.createErrorReply(error));
     }
 
 private:

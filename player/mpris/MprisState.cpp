@@ -1,8 +1,9 @@
 #include "player/mpris/MprisState.h"
 
+#include "player/SongPath.h"
+
 #include <QCryptographicHash>
 #include <QDBusObjectPath>
-#include <QFileInfo>
 #include <QStringList>
 #include <QUrl>
 
@@ -26,14 +27,16 @@ qlonglong framesToUs(long long frames, int rateHz) {
     return rateHz > 0 ? frames * kUsPerSecond / rateHz : 0;
 }
 
-} // namespace
-
-// The list drops the extension from every file name that ends in it, whatever its case.
-QString listEntryOf(const QString& path) {
-    const QString name = QFileInfo(path).fileName();
-    const QLatin1StringView extension(kSongExtension);
-    return name.endsWith(extension, Qt::CaseInsensitive) ? name.chopped(extension.size()) : name;
+// A step that selects an entry plays it; one that selects none (before the first entry) plays
+// the empty entry's path, which names no song; one refused plays the chosen song again.
+bool stepPlays(const Playlist& playlist, int delta) {
+    const int row = playlist.listIndex + delta;
+    if (row >= 0 && row < playlist.listCount)
+        return true;
+    return row != -1 && playlist.songChosen;
 }
+
+} // namespace
 
 QString playbackStatus(const std::optional<audio::StreamInfo>& stream) {
     switch (stream ? stream->mode : audio::StreamMode::Stopped) {
@@ -47,13 +50,15 @@ QString playbackStatus(const std::optional<audio::StreamInfo>& stream) {
     return QStringLiteral("Stopped");
 }
 
-QVariantMap metadata(const std::optional<audio::StreamInfo>& stream) {
+QVariantMap metadata(const std::optional<audio::StreamInfo>& stream, const QString& artUrl) {
     if (!stream)
         return {};
     const QString path = localPath(*stream);
+    const std::string& title = stream->song.title;
     QVariantMap map{
         {QStringLiteral("mpris:trackid"), QVariant::fromValue(trackId(path))},
-        {QStringLiteral("xesam:title"), listEntryOf(path)},
+        {QStringLiteral("xesam:title"),
+         title.empty() ? listEntryOf(path) : QString::fromStdString(title)},
         {QStringLiteral("xesam:url"), QString::fromLatin1(QUrl::fromLocalFile(path).toEncoded())},
     };
     if (stream->song.lengthFrames > 0)
@@ -64,6 +69,8 @@ QVariantMap metadata(const std::optional<audio::StreamInfo>& stream) {
                    QStringList{QString::fromStdString(stream->song.artist)});
     if (!stream->song.album.empty())
         map.insert(QStringLiteral("xesam:album"), QString::fromStdString(stream->song.album));
+    if (!artUrl.isEmpty())
+        map.insert(QStringLiteral("mpris:artUrl"), artUrl);
     return map;
 }
 
@@ -71,8 +78,17 @@ qlonglong positionUs(const std::optional<audio::StreamInfo>& stream) {
     return stream ? framesToUs(stream->playedFrames, stream->rateHz) : 0;
 }
 
-Snapshot Snapshot::of(const std::optional<audio::StreamInfo>& stream, int sliderValue) {
-    return {mpris::playbackStatus(stream), mpris::metadata(stream), sliderValue / 100.0};
+Capabilities Capabilities::of(const std::optional<audio::StreamInfo>& stream,
+                              const Playlist& playlist) {
+    const bool sounding = stream && stream->mode != audio::StreamMode::Stopped;
+    return {stream || playlist.songChosen, sounding, stepPlays(playlist, +1),
+            stepPlays(playlist, -1)};
+}
+
+Snapshot Snapshot::of(const std::optional<audio::StreamInfo>& stream, int sliderValue,
+                      const Playlist& playlist, const QString& artUrl) {
+    return {mpris::playbackStatus(stream), mpris::metadata(stream, artUrl), sliderValue / 100.0,
+            Capabilities::of(stream, playlist)};
 }
 
 QVariantMap changedProperties(const Snapshot& before, const Snapshot& after) {
@@ -83,6 +99,14 @@ QVariantMap changedProperties(const Snapshot& before, const Snapshot& after) {
         changed.insert(QStringLiteral("Metadata"), after.metadata);
     if (after.volume != before.volume)
         changed.insert(QStringLiteral("Volume"), after.volume);
+    const auto announce = [&](const char* name, bool Capabilities::*can) {
+        if (after.can.*can != before.can.*can)
+            changed.insert(QLatin1StringView(name), after.can.*can);
+    };
+    announce("CanPlay", &Capabilities::play);
+    announce("CanPause", &Capabilities::pause);
+    announce("CanGoNext", &Capabilities::next);
+    announce("CanGoPrevious", &Capabilities::previous);
     return changed;
 }
 

@@ -51,7 +51,8 @@ int callRoot(const char* method) {
 
 class MprisEndToEndTest : public ::testing::Test {
 protected:
-    // The playlist: "a" (440 Hz, 3 s) is row 0, "b" (1000 Hz, 20 s) is row 1.
+    // The playlist: "a" (440 Hz, 3 s) is row 0, "b" (1000 Hz, 20 s) is row 1, "c" (880 Hz, 3 s,
+    // "c.MP3") is row 2.
     void SetUp() override {
         ASSERT_TRUE(bus.running()) << "cannot start a private session bus";
         ASSERT_TRUE(pulse.running()) << "cannot start a private PulseAudio server";
@@ -62,6 +63,7 @@ protected:
             0);
         copySong("tone440-stereo-44k", "a");
         copySong("tone1000-stereo-192k", "b");
+        copySong("tone880-stereo-44k", "c", ".MP3");
         tree.file("program/quiva.ini",
                   "[quiva]\nDIR=" + tree.path("music").toUtf8() + "/\nHEIGHT=5580\n");
         ASSERT_TRUE(recorder.running()) << "cannot record the sink's monitor";
@@ -75,10 +77,10 @@ protected:
             << "the player never came on the bus";
     }
 
-    void copySong(const char* made, const char* as) {
+    void copySong(const char* made, const char* as, const char* extension = ".mp3") {
         const QString song = buildDir() + "/test-mp3s/" + made + ".mp3";
         tree.folder("music");
-        ASSERT_TRUE(QFile::copy(song, tree.path("music/") + as + ".mp3")) << qPrintable(song);
+        ASSERT_TRUE(QFile::copy(song, tree.path("music/") + as + extension)) << qPrintable(song);
     }
 
     // One click at a point of the window (its own pixels), placed by the geometry read once at
@@ -195,6 +197,13 @@ TEST_F(MprisEndToEndTest, PlayerctlDrivesThePlayerAndReadsItBack) {
              const auto ended = heard ? silent(5000) : heard;
              return ended ? reads({"status"}, "Stopped") : ended;
          }},
+        {"open the listed .MP3 song on this computer by name",
+         {},
+         {"open", "file://localhost" + tree.path("music/c.MP3")},
+         [&] {
+             const auto heard = hears(880);
+             return heard ? reads({"metadata", "xesam:title"}, "c") : heard;
+         }},
     };
     for (const auto& s : steps) {
         SCOPED_TRACE(s.step);
@@ -220,14 +229,13 @@ TEST_F(MprisEndToEndTest, PlayerctlDrivesThePlayerAndReadsItBack) {
     EXPECT_EQ(player.exitCode(), 0);
 }
 
-// Watches the bus for PropertiesChanged of the player's object, each with the wall-clock time
-// (microseconds) at which dbus-monitor received it.
+// Watches the bus for a signal of the player's object (PropertiesChanged, Seeked), each with the
+// wall-clock time (microseconds) at which dbus-monitor received it.
 class SignalWatch {
 public:
-    SignalWatch() {
-        m_monitor.start("dbus-monitor",
-                        {"--session", "type='signal',interface='org.freedesktop.DBus.Properties',"
-                                      "member='PropertiesChanged',path='/org/mpris/MediaPlayer2'"});
+    explicit SignalWatch(const QString& member = "PropertiesChanged") {
+        m_monitor.start("dbus-monitor", {"--session", "type='signal',member='" + member +
+                                                          "',path='/org/mpris/MediaPlayer2'"});
     }
     ~SignalWatch() {
         m_monitor.terminate();
@@ -256,6 +264,20 @@ public:
 private:
     QProcess m_monitor;
 };
+
+// Opening the playing song again starts it again: clients hear of the jump back.
+TEST_F(MprisEndToEndTest, OpeningThePlayingSongAgainSendsSeeked) {
+    clickAt(PlayerProcess::entryPoint(1));
+    ASSERT_EQ(playerctl({"play"}).exitCode, 0);
+    ASSERT_TRUE(hears(1000));
+    SignalWatch seeked("Seeked");
+    const QString url = playerctl({"metadata", "xesam:url"}).output;
+    // The monitor listens once a signal comes through: open until one does.
+    EXPECT_TRUE(eventually([&] {
+        return playerctl({"open", url}).exitCode == 0 && seeked.nextUs(300) > 0;
+    })) << "no Seeked after opening "
+        << url.toStdString();
+}
 
 qint64 nowUs() {
     using namespace std::chrono;

@@ -2,16 +2,34 @@
 
 #include "platform/audio/NullOutput.h"
 #include "platform/ui/Label.h"
+#include "player/mpris/CoverArt.h"
 #include "tests/platform/audio/TestSongs.h"
 #include "tests/player/frmmain/MainWindowFixture.h"
+#include "tests/support/Poll.h"
 
+#include <QBuffer>
 #include <QFile>
+#include <QImage>
 #include <QSignalSpy>
 #include <QSlider>
+#include <QTest>
 #include <QUrl>
+#include <QtEndian>
 #include <functional>
 
 namespace {
+
+// A PNG picture in an ID3v2.3 tag's APIC frame (as a front cover), ahead of the 3 s song.
+QByteArray songWithPicture(const QByteArray& png) {
+    const QByteArray body = QByteArray("\0image/png\0\x03\0", 13) + png;
+    const QByteArray frame =
+        "APIC" + QByteArray(6, '\0') + body; // its size is written below; no flags
+    QByteArray tag = QByteArray("ID3\x03\0\0", 6) + QByteArray(4, '\0') + frame;
+    qToBigEndian(quint32(body.size()), tag.data() + 14);
+    for (int i = 0; i < 4; ++i) // synch-safe size: 7 bits a byte
+        tag[9 - i] = char((frame.size() >> (7 * i)) & 0x7f);
+    return tag + readAll(QString::fromStdString(testSong("tone440-stereo-44k")));
+}
 
 // The real window and engine (on a silent output), driven as the desktop drives them.
 class MprisPlayerTest : public MainWindowTest {
@@ -81,8 +99,8 @@ TEST_F(MprisPlayerTest, ActionsRunTheButtonsHandlersWithTheirEdgeCases) {
         {"previous", [&] { player->previous(); }, "Playing", "b", "pause"},
         {"open a song of the playlist plays it as a double click",
          [&] {
-             EXPECT_EQ(player->openUri(QUrl::fromLocalFile(tree.path("music/a.mp3")).toString()),
-                       "");
+             EXPECT_FALSE(player->openUri(QUrl::fromLocalFile(tree.path("music/a.mp3")).toString())
+                              .isValid());
          },
          "Playing", "a", "pause"},
     };
@@ -104,12 +122,33 @@ TEST_F(MprisPlayerTest, OpenRefusesWhatTheListWouldNotPlayAsThatFile) {
     for (const QString& uri : {QUrl::fromLocalFile(tree.path("elsewhere/a.mp3")).toString(),
                                QUrl::fromLocalFile(tree.path("music/A.mp3")).toString(),
                                QUrl::fromLocalFile(tree.path("music/none.mp3")).toString(),
+                               "file://example.org" + tree.path("music/a.mp3"),
                                QStringLiteral("http://example.org/a.mp3"), QStringLiteral("")}) {
         SCOPED_TRACE(uri.toStdString());
-        EXPECT_NE(player->openUri(uri), "");
+        EXPECT_EQ(player->openUri(uri).type(), QDBusError::NotSupported);
         EXPECT_EQ(title(), "b");
         EXPECT_EQ(window->lstPls->listIndex(), 1);
     }
+}
+
+// Every entry opens by the address the player reports, whatever its extension's case; one that
+// does not decode is an error.
+TEST_F(MprisPlayerTest, OpenPlaysEveryListedSongAsTheWindowPlaysIt) {
+    ASSERT_TRUE(QFile::copy(QString::fromStdString(testSong("tone440-stereo-44k")),
+                            tree.path("music/03 Gamma.MP3")));
+    tree.file("music/broken.mp3", "no sound");
+    window->lstPls->addItems({"03 Gamma", "broken"});
+    doubleClick(3);
+    const QString reported = player->snapshot().metadata.value("xesam:url").toString();
+    for (const QString& uri :
+         {reported, QString(reported).replace("file://", "file://LocalHost")}) {
+        window->Image16_Click();
+        EXPECT_FALSE(player->openUri(uri).isValid()) << uri.toStdString();
+        EXPECT_EQ(title(), "03 Gamma");
+    }
+    const QString broken = QUrl::fromLocalFile(tree.path("music/broken.mp3")).toString();
+    EXPECT_EQ(player->openUri(broken).type(), QDBusError::Failed);
+    EXPECT_EQ(title(), "");
 }
 
 TEST_F(MprisPlayerTest, VolumeMovesTheSliderWithinItsRange) {
@@ -128,10 +167,13 @@ TEST_F(MprisPlayerTest, VolumeMovesTheSliderWithinItsRange) {
 // song that the engine alone ends (closing it here, as the menu's Exit does).
 TEST_F(MprisPlayerTest, ChangesMadeThroughTheWindowAreAnnounced) {
     QSignalSpy announced(player.get(), &mpris::Player::propertiesChanged);
+    QSignalSpy seeked(player.get(), &mpris::Player::seeked);
     const auto next = [&] {
         announced.clear();
         return announced.wait(5000) ? announced.takeFirst().at(0).toMap() : QVariantMap{};
     };
+    window->lstPls->setListIndex(0); // a click chooses the song that play plays
+    EXPECT_EQ(next(), (QVariantMap{{"CanPlay", true}}));
     doubleClick(2);
     QVariantMap changed = next();
     EXPECT_EQ(changed.value("PlaybackStatus").toString(), "Playing");
@@ -139,6 +181,14 @@ TEST_F(MprisPlayerTest, ChangesMadeThroughTheWindowAreAnnounced) {
 
     window->Image15_Click();
     EXPECT_EQ(next(), (QVariantMap{{"PlaybackStatus", "Paused"}}));
+    EXPECT_EQ(seeked.size(), 0); // neither a new song nor a pause jumps
+
+    doubleClick(2); // the paused song starts again
+    EXPECT_EQ(next(), (QVariantMap{{"PlaybackStatus", "Playing"}}));
+    EXPECT_EQ(seeked.size(), 1);
+    player->next(); // on the last entry: from its start again, playing on
+    ASSERT_TRUE(seeked.size() == 2 || seeked.wait(5000));
+    EXPECT_LE(seeked.last().at(0).toLongLong(), player->positionUs());
 
     window->SliderVol->setValue(40);
     EXPECT_EQ(announced.size(), 1); // at once: the slider's own signal
@@ -155,12 +205,47 @@ TEST_F(MprisPlayerTest, MetadataComesFromTheSongFile) {
                             tree.path("music/tagged.mp3")));
     window->Image12_Click(); // nothing chosen: the list stays; then open it as a double click
     window->lstPls->addItem("tagged");
-    ASSERT_EQ(player->openUri(QUrl::fromLocalFile(tree.path("music/tagged.mp3")).toString()), "");
+    ASSERT_FALSE(
+        player->openUri(QUrl::fromLocalFile(tree.path("music/tagged.mp3")).toString()).isValid());
     const QVariantMap map = player->snapshot().metadata;
-    EXPECT_EQ(map.value("xesam:title").toString(), "tagged");
+    EXPECT_EQ(map.value("xesam:title").toString(), "Test Tone");
     EXPECT_EQ(map.value("xesam:artist").toStringList(), QStringList{"Quiva Tests"});
     EXPECT_EQ(map.value("xesam:album").toString(), "Tones");
     EXPECT_EQ(map.value("mpris:length").toLongLong(), 2000000);
+}
+
+// The tag's picture (written into the cache once), else the folder's cover, else none; the
+// player announces it once found.
+TEST_F(MprisPlayerTest, ArtIsTheTagsPictureElseTheFoldersCover) {
+    qputenv("XDG_CACHE_HOME", tree.folder("cache").toLocal8Bit());
+    QImage image(2, 2, QImage::Format_RGB32);
+    image.fill(Qt::red);
+    QBuffer png;
+    ASSERT_TRUE(png.open(QIODevice::WriteOnly) && image.save(&png, "PNG"));
+    const QString pictured = tree.file("music/pictured.mp3", songWithPicture(png.data()));
+    tree.file("music/cover.jpg", "the tag's picture comes first");
+    const QString covered = tree.file("covered/song.mp3");
+    tree.file("covered/Folder.jpg");
+    const QString cover = tree.file("covered/COVER.png");
+
+    const QString cachedUrl = mpris::coverArtUrl(pictured);
+    const QString cached = QUrl(cachedUrl).toLocalFile();
+    EXPECT_TRUE(cached.startsWith(tree.path("cache/quiva/art/"))) << cached.toStdString();
+    EXPECT_EQ(readAll(cached), png.data());
+    EXPECT_EQ(QUrl(mpris::coverArtUrl(covered)).toLocalFile(), cover);
+    EXPECT_EQ(mpris::coverArtUrl(tree.file("bare/song.mp3")), "");
+
+    QSignalSpy announced(player.get(), &mpris::Player::propertiesChanged);
+    window->lstPls->addItem("pictured");
+    ASSERT_FALSE(player->openUri(QUrl::fromLocalFile(pictured).toString()).isValid());
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] {
+            return !announced.isEmpty() &&
+                   announced.last().at(0).toMap().value("Metadata").toMap().value("mpris:artUrl") ==
+                       cachedUrl;
+        },
+        kPatienceMs));
+    qunsetenv("XDG_CACHE_HOME");
 }
 
 } // namespace

@@ -34,8 +34,9 @@ TEST(MprisStateTest, PlaybackStatusFollowsTheEngine) {
 TEST(MprisStateTest, MetadataNamesTheSongAsTheListDoesAndKeepsItsTrackId) {
     audio::StreamInfo tagged = stream(StreamMode::Playing, "/music/My Song.mp3");
     tagged.song = {"Tag Title", "Someone", "Some Album", 96000};
-    const QVariantMap map = mpris::metadata(tagged);
-    EXPECT_EQ(map.value("xesam:title").toString(), "My Song"); // the entry, not the tag
+    const QVariantMap map = mpris::metadata(tagged, "file:///cache/art.png");
+    EXPECT_EQ(map.value("xesam:title").toString(), "Tag Title");
+    EXPECT_EQ(map.value("mpris:artUrl").toString(), "file:///cache/art.png");
     EXPECT_EQ(map.value("xesam:url").toString(), "file:///music/My%20Song.mp3");
     EXPECT_EQ(map.value("mpris:length").toLongLong(), 2000000);
     EXPECT_EQ(map.value("xesam:artist").toStringList(), QStringList{"Someone"});
@@ -56,6 +57,7 @@ TEST(MprisStateTest, MetadataNamesTheSongAsTheListDoesAndKeepsItsTrackId) {
     EXPECT_EQ(untagged.value("xesam:title").toString(), "Song"); // ".MP3" goes too
     EXPECT_FALSE(untagged.contains("mpris:length"));
     EXPECT_FALSE(untagged.contains("xesam:artist"));
+    EXPECT_FALSE(untagged.contains("mpris:artUrl"));
     EXPECT_TRUE(mpris::metadata(std::nullopt).isEmpty());
 }
 
@@ -69,10 +71,31 @@ TEST(MprisStateTest, OnlyChangedPropertiesAreAnnounced) {
         {mpris::Snapshot::of(stream(StreamMode::Paused), 100), {"PlaybackStatus"}},
         {mpris::Snapshot::of(stream(StreamMode::Playing), 30), {"Volume"}},
         {mpris::Snapshot::of(stream(StreamMode::Playing, "/music/b.mp3"), 100), {"Metadata"}},
-        {mpris::Snapshot::of(std::nullopt, 100), {"Metadata", "PlaybackStatus"}},
+        {mpris::Snapshot::of(std::nullopt, 100),
+         {"CanPause", "CanPlay", "Metadata", "PlaybackStatus"}},
+        {mpris::Snapshot::of(stream(StreamMode::Playing), 100, {0, 3, true}), {"CanGoNext"}},
     };
     for (const auto& c : cases)
         EXPECT_EQ(mpris::changedProperties(playing, c.after).keys(), c.announced);
+}
+
+// Each as the bar's handlers go: whether Play, Pause, Next and Previous would play (or pause).
+TEST(MprisStateTest, CapabilitiesAreWhatTheHandlersWouldDo) {
+    const struct {
+        const char* state;
+        std::optional<audio::StreamInfo> stream;
+        mpris::Playlist playlist;
+        mpris::Capabilities can; // play, pause, next, previous
+    } cases[] = {
+        {"empty list", std::nullopt, {-1, 0, false}, {0, 0, 0, 0}},
+        {"none clicked: next selects the first", std::nullopt, {-1, 3, false}, {0, 0, 1, 0}},
+        {"first entry: previous selects none", std::nullopt, {0, 3, true}, {1, 0, 1, 0}},
+        {"last entry: next plays it again", stream(StreamMode::Paused), {2, 3, true}, {1, 1, 1, 1}},
+        {"list cleared: the song again", stream(StreamMode::Playing), {-1, 0, true}, {1, 1, 1, 1}},
+        {"played to its end", stream(StreamMode::Stopped), {-1, 0, true}, {1, 0, 1, 1}},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(mpris::Capabilities::of(c.stream, c.playlist), c.can) << c.state;
 }
 
 } // namespace
