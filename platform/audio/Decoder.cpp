@@ -19,32 +19,6 @@ mpg123_handle* handleOf(void* handle) {
 // memory before the first frame, pictures and all; a larger one is seeked over unread.
 constexpr long kMaxReadTagBytes = 1 << 20;
 
-// Size of the ID3v2 tag the file starts with (header included), or 0.
-long leadingTagBytes(int fd) {
-    unsigned char header[10] = {};
-    if (pread(fd, header, sizeof header, 0) != static_cast<ssize_t>(sizeof header) ||
-        std::memcmp(header, "ID3", 3) != 0)
-        return 0;
-    long size = 0;
-    for (int i = 6; i < 10; ++i) // synch-safe: 7 bits a byte
-        size = size << 7 | (header[i] & 0x7f);
-    return size + static_cast<long>(sizeof header);
-}
-
-// mpg123 would happily read a directory or a device; only regular files are songs.
-int openRegularFile(const std::string& path) {
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0)
-        return -1;
-    struct stat info {};
-    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-        ::close(fd);
-        return -1;
-    }
-    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-    return fd;
-}
-
 constexpr std::size_t kId3v1FieldChars = 30;
 
 // An ID3v2 text (UTF-8 as libmpg123 gives it), else the fixed-width, space-padded Latin-1
@@ -67,6 +41,30 @@ std::string tagText(const mpg123_string* v2, const char* v1) {
 }
 
 } // namespace
+
+int openRegularFile(const std::string& path) {
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0)
+        return -1;
+    struct stat info {};
+    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        ::close(fd);
+        return -1;
+    }
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    return fd;
+}
+
+long leadingTagBytes(int fd) {
+    unsigned char header[10] = {};
+    if (pread(fd, header, sizeof header, 0) != static_cast<ssize_t>(sizeof header) ||
+        std::memcmp(header, "ID3", 3) != 0)
+        return 0;
+    long size = 0;
+    for (int i = 6; i < 10; ++i) // synch-safe: 7 bits a byte
+        size = size << 7 | (header[i] & 0x7f);
+    return size + static_cast<long>(sizeof header);
+}
 
 mpg123_handle* newMpg123Handle(bool skipLeadingTag) {
     static const bool initialised = mpg123_init() == MPG123_OK;

@@ -1,9 +1,10 @@
 #include "platform/audio/SongPicture.h"
 
+#include "platform/audio/Mpg123Handle.h"
+
 #include <cstring>
 #include <fcntl.h>
 #include <memory>
-#include <mpg123.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -17,30 +18,6 @@ struct HandleCloser {
     }
 };
 
-// The size of the ID3v2 tag at the start of `fd` (header included), or 0 when there is none.
-long leadingTagBytes(int fd) {
-    unsigned char header[10] = {};
-    if (pread(fd, header, sizeof header, 0) != static_cast<ssize_t>(sizeof header) ||
-        std::memcmp(header, "ID3", 3) != 0)
-        return 0;
-    long size = 0;
-    for (int i = 6; i < 10; ++i) // synch-safe: 7 bits a byte
-        size = size << 7 | (header[i] & 0x7f);
-    return size + static_cast<long>(sizeof header);
-}
-
-// A directory or a device is no song; a FIFO would block the open (a regular file's reads take
-// no notice of O_NONBLOCK).
-int openRegularFile(const std::string& path) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    struct stat info {};
-    if (fd >= 0 && (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode))) {
-        ::close(fd);
-        return -1;
-    }
-    return fd;
-}
-
 const mpg123_picture* chosenPicture(const mpg123_id3v2& tag) {
     for (std::size_t i = 0; i < tag.pictures; ++i)
         if (tag.picture[i].type == mpg123_id3_pic_front_cover)
@@ -50,14 +27,13 @@ const mpg123_picture* chosenPicture(const mpg123_id3v2& tag) {
 
 // The picture of the tag the open file `fd` starts with.
 std::vector<std::uint8_t> pictureOf(int fd, long maxTagBytes) {
-    static const bool initialised = mpg123_init() == MPG123_OK;
     const long tagBytes = leadingTagBytes(fd);
-    if (!initialised || tagBytes == 0 || tagBytes > maxTagBytes)
+    if (tagBytes == 0 || tagBytes > maxTagBytes)
         return {};
-    const std::unique_ptr<mpg123_handle, HandleCloser> handle(mpg123_new(nullptr, nullptr));
+    const std::unique_ptr<mpg123_handle, HandleCloser> handle(newMpg123Handle(false));
     if (!handle)
         return {};
-    mpg123_param(handle.get(), MPG123_ADD_FLAGS, MPG123_QUIET | MPG123_PICTURE, 0);
+    mpg123_param(handle.get(), MPG123_ADD_FLAGS, MPG123_PICTURE, 0);
     if (mpg123_open_fd(handle.get(), fd) != MPG123_OK)
         return {};
     // Finding the first frame reads the tag before it; the frame itself need not decode.
