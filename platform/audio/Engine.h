@@ -1,19 +1,14 @@
 #pragma once
 
 #include "platform/audio/Decoder.h"
+#include "platform/audio/FileOpener.h"
 #include "platform/audio/Output.h"
 
-#include <atomic>
 #include <chrono>
-#include <condition_variable>
-#include <deque>
 #include <functional>
-#include <map>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
 // The one audio engine of the process. Streams (open songs) are decoded and written to the
@@ -68,8 +63,7 @@ public:
 
     using Clock = std::chrono::steady_clock;
     using ClockSource = std::function<Clock::time_point()>;
-    using DecoderFactory =
-        std::function<std::unique_ptr<Decoder>(const std::string& path, OpenStatus* status)>;
+    using DecoderFactory = FileOpener::Factory;
     using Outputs = std::vector<std::unique_ptr<Output>>;
 
     static Engine& instance();
@@ -129,75 +123,10 @@ public:
     Engine& operator=(const Engine&) = delete;
 
 private:
-    struct Stream;
-    template <typename T> struct Reply;
-    enum class OutputState { Ready, Waiting, Unavailable };
+    struct Impl;
     Engine();
 
-    // Runs `command` on the engine thread and waits for it; configuration only (no bound).
-    void call(std::function<void()> command);
-    // Runs `question` on the engine thread unless the engine does not take it up by `deadline`
-    // (none: waits as long as it takes); then it never runs.
-    template <typename T>
-    std::optional<T> ask(std::function<T()> question, std::optional<Clock::time_point> deadline);
-    template <typename T> std::optional<T> ask(std::function<T()> question);
-    void post(std::function<void()> command);
-    bool stalled();
-    CommandResult onStream(StreamId id, std::function<void(Stream&)> action);
-    void interruptOutputLocked();
-
-    void run();
-    bool hasWork() const;
-    void step();
-    void playStep(Stream& stream);
-    void finishStream(Stream& stream);
-    OutputState ensureOutput(const PcmFormat& format);
-    bool openOutput(const PcmFormat& format);
-    bool tryOutput(Output* output, const PcmFormat& format);
-    void retryBetterOutput(const PcmFormat& format);
-    void closeOutput();
-    long writeScaled(const std::uint8_t* data, std::size_t bytes);
-    void applyGain();
-    void silenceCurrent();
-    void resumeStream(StreamId id, Stream& stream);
-    Stream* find(StreamId id);
-    Clock::time_point now() const;
-    static void onWaveLineChanged();
-    void reportChange();
-
-    // Engine thread only.
-    std::map<StreamId, Stream> m_streams;
-    StreamId m_nextId = 1;
-    StreamId m_current = 0; // the stream whose samples the output holds
-    Outputs m_outputs;      // priority order; made automatically when first needed if empty
-    Output* m_output = nullptr;
-    bool m_outputOpen = false;
-    bool m_outputPaused = false;
-    PcmFormat m_outputFormat;
-    bool m_softwareGain = true;
-    std::vector<std::uint8_t> m_scratch;
-    Clock::time_point m_nextRetry; // of the better outputs, while on the fallback
-    ClockSource m_clock;
-    std::function<void()> m_changeListener;
-    std::pair<StreamId, StreamMode> m_reported{0, StreamMode::Stopped}; // published last
-
-    // Shared with callers, under m_mutex.
-    std::mutex m_mutex;
-    std::condition_variable m_wake;
-    std::deque<std::function<void()>> m_commands;
-    bool m_quit = false;
-    int m_bufferMs = kDefaultBufferMs;
-    Output* m_interruptible = nullptr; // output the engine thread may block in
-    bool m_gainChanged = false;
-    bool m_stalled = false; // a command was withdrawn, and the engine has not come back since
-    DecoderFactory m_decoderFactory;
-
-    // What currentStream() answers: written by the engine thread, read by any.
-    std::mutex m_publishedMutex;
-    std::optional<StreamInfo> m_published;
-    std::atomic<long long> m_playedFrames{0}; // of the published stream, kept current
-
-    std::thread m_thread;
+    std::unique_ptr<Impl> m_impl;
 };
 
 } // namespace audio
