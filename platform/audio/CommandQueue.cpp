@@ -17,9 +17,14 @@ struct CommandQueue::Reply {
 
 bool CommandQueue::call(std::function<void()> command,
                         std::optional<WaitClock::Clock::duration> limit) {
-    const auto deadline = m_clock.now() + limit.value_or(WaitClock::Clock::duration::zero());
-    if (limit && stalled())
-        return false;
+    std::shared_ptr<const WaitClock> clock;
+    {
+        std::lock_guard lock(m_mutex);
+        if (limit && m_stalled)
+            return false;
+        clock = m_clock;
+    }
+    const auto deadline = clock->now() + limit.value_or(WaitClock::Clock::duration::zero());
     auto reply = std::make_shared<Reply>();
     post([this, reply, command = std::move(command)] {
         {
@@ -39,7 +44,7 @@ bool CommandQueue::call(std::function<void()> command,
     std::unique_lock lock(reply->mutex);
     const std::function<bool()> finished = [&] { return reply->finished; };
     const bool takenUp =
-        !limit || m_clock.waitUntil(lock, reply->answered, deadline, finished) || reply->started;
+        !limit || clock->waitUntil(lock, reply->answered, deadline, finished) || reply->started;
     if (takenUp) { // in time: what is left is the command's own work
         reply->answered.wait(lock, finished);
         return true;
@@ -67,6 +72,11 @@ bool CommandQueue::stalled() {
 void CommandQueue::setInterrupt(std::function<void()> interrupt) {
     std::lock_guard lock(m_mutex);
     m_interrupt = std::move(interrupt);
+}
+
+void CommandQueue::setClock(std::shared_ptr<const WaitClock> clock) {
+    std::lock_guard lock(m_mutex);
+    m_clock = std::move(clock);
 }
 
 void CommandQueue::runQueued() {

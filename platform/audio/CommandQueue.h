@@ -5,16 +5,18 @@
 #include <condition_variable>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <optional>
+#include <utility>
 
 // The commands for one worker thread (the engine's), handed over from any thread. A caller may
 // bound its wait, so that a worker held up in a step of its own (a hung device) costs a caller
 // one wait, not one for every command.
 //
-// Thread rule: call(), post(), stalled() and setInterrupt() from any thread; runQueued() and
-// waitForCommand() on the worker thread only, which runs every command, one at a time, in the
-// order they came, with the queue unlocked.
+// Thread rule: call(), post(), stalled(), setInterrupt() and setClock() from any thread;
+// runQueued() and waitForCommand() on the worker thread only, which runs every command, one at a
+// time, in the order they came, with the queue unlocked.
 //
 // Error contract: call() with a limit returns false when the worker has not taken the command up
 // within it: the command is withdrawn and never runs. From then until the worker comes to the
@@ -24,7 +26,8 @@ namespace audio {
 
 class CommandQueue {
 public:
-    explicit CommandQueue(const WaitClock& clock = WaitClock::steady()) : m_clock(clock) {}
+    explicit CommandQueue(std::shared_ptr<const WaitClock> clock = WaitClock::steady())
+        : m_clock(std::move(clock)) {}
 
     // Runs `command` on the worker and waits for it: true when it ran (see above for false).
     bool call(std::function<void()> command, std::optional<WaitClock::Clock::duration> limit);
@@ -35,6 +38,8 @@ public:
     // lock whenever a command comes. Once this returns, the one before is never called again.
     // Empty: none.
     void setInterrupt(std::function<void()> interrupt);
+    // The clock limits are measured on from the next call() on.
+    void setClock(std::shared_ptr<const WaitClock> clock);
 
     // Worker: runs the queued commands until none is left.
     void runQueued();
@@ -44,8 +49,8 @@ public:
 private:
     struct Reply;
 
-    const WaitClock& m_clock;
     std::mutex m_mutex;
+    std::shared_ptr<const WaitClock> m_clock;
     std::condition_variable m_queued;
     std::deque<std::function<void()>> m_commands;
     std::function<void()> m_interrupt;

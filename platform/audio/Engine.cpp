@@ -228,7 +228,7 @@ Engine::Impl::Stream* Engine::Impl::find(StreamId id) {
 }
 
 Engine::Clock::time_point Engine::Impl::now() const {
-    return m_clock ? m_clock() : Clock::now();
+    return m_clock->now();
 }
 
 // Silences the stream the output holds, so that another can take the output.

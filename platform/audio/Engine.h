@@ -3,6 +3,7 @@
 #include "platform/audio/Decoder.h"
 #include "platform/audio/FileOpener.h"
 #include "platform/audio/Output.h"
+#include "platform/audio/WaitClock.h"
 
 #include <chrono>
 #include <functional>
@@ -61,8 +62,7 @@ public:
     static constexpr auto kOpenWait = std::chrono::milliseconds(2000);
     static constexpr auto kRetryInterval = std::chrono::seconds(1);
 
-    using Clock = std::chrono::steady_clock;
-    using ClockSource = std::function<Clock::time_point()>;
+    using Clock = WaitClock::Clock;
     using DecoderFactory = FileOpener::Factory;
     using Outputs = std::vector<std::unique_ptr<Output>>;
 
@@ -113,9 +113,10 @@ public:
     // Name of the output in use ("pulse", "alsa", "null", "wav"), empty when none is open.
     std::string outputName();
 
-    // For tests: the clock that paces the retries of the better outputs (null: the real one),
-    // and what opens a file (null: Decoder::open), to stand in for files that misbehave.
-    void setClock(ClockSource clock);
+    // For tests: the clock that the time limits and the retries of the better outputs are
+    // measured on (null: the steady clock), and what opens a file (null: Decoder::open), to
+    // stand in for files that misbehave.
+    void setClock(std::shared_ptr<const WaitClock> clock);
     void setDecoderFactory(DecoderFactory factory);
 
     ~Engine();

@@ -62,7 +62,7 @@ std::string Engine::outputName() {
     return m_impl->outputName();
 }
 
-void Engine::setClock(ClockSource clock) {
+void Engine::setClock(std::shared_ptr<const WaitClock> clock) {
     m_impl->setClock(std::move(clock));
 }
 
@@ -261,8 +261,12 @@ std::string Engine::Impl::outputName() {
         .value_or(std::string());
 }
 
-void Engine::Impl::setClock(ClockSource clock) {
-    call([this, clock = std::move(clock)] { m_clock = clock; });
+void Engine::Impl::setClock(std::shared_ptr<const WaitClock> clock) {
+    if (!clock)
+        clock = WaitClock::steady();
+    m_commands.setClock(clock);
+    m_opener.setClock(clock);
+    call([this, clock] { m_clock = clock; });
 }
 
 void Engine::setDecoderFactory(DecoderFactory factory) {

@@ -56,7 +56,7 @@ struct Engine::Impl {
     std::optional<StreamInfo> currentStream();
     void setChangeListener(std::function<void()> listener);
     std::string outputName();
-    void setClock(ClockSource clock);
+    void setClock(std::shared_ptr<const WaitClock> clock);
     void resumeStream(StreamId id, Stream& stream);
     void reportChange();
 
@@ -92,7 +92,7 @@ struct Engine::Impl {
     bool m_softwareGain = true;
     std::vector<std::uint8_t> m_scratch;
     Clock::time_point m_nextRetry; // of the better outputs, while on the fallback
-    ClockSource m_clock;
+    std::shared_ptr<const WaitClock> m_clock = WaitClock::steady();
     std::function<void()> m_changeListener;
     std::pair<StreamId, StreamMode> m_reported{0, StreamMode::Stopped}; // published last
     bool m_quit = false;

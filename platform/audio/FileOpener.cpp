@@ -17,14 +17,16 @@ struct FileOpener::Opening {
     OpenStatus status = OpenStatus::NotFound;
 };
 
-std::unique_ptr<Decoder> FileOpener::open(const std::string& path,
-                                          WaitClock::Clock::duration limit, OpenStatus* status) {
-    const auto deadline = m_clock.now() + limit;
+std::unique_ptr<Decoder> FileOpener::open(const std::string& path, WaitClock::Clock::duration limit,
+                                          OpenStatus* status) {
     Factory factory;
+    std::shared_ptr<const WaitClock> clock;
     {
         std::lock_guard lock(m_mutex);
         factory = m_factory ? m_factory : Factory(&Decoder::open);
+        clock = m_clock;
     }
+    const auto deadline = clock->now() + limit;
     auto opening = std::make_shared<Opening>();
     try {
         std::thread([opening, factory = std::move(factory), path] {
@@ -44,7 +46,7 @@ std::unique_ptr<Decoder> FileOpener::open(const std::string& path,
     }
 
     std::unique_lock lock(opening->mutex);
-    if (!m_clock.waitUntil(lock, opening->done, deadline, [&] { return opening->finished; })) {
+    if (!clock->waitUntil(lock, opening->done, deadline, [&] { return opening->finished; })) {
         opening->withdrawn = true;
         *status = OpenStatus::TimedOut;
         return nullptr;
@@ -56,6 +58,11 @@ std::unique_ptr<Decoder> FileOpener::open(const std::string& path,
 void FileOpener::setFactory(Factory factory) {
     std::lock_guard lock(m_mutex);
     m_factory = std::move(factory);
+}
+
+void FileOpener::setClock(std::shared_ptr<const WaitClock> clock) {
+    std::lock_guard lock(m_mutex);
+    m_clock = std::move(clock);
 }
 
 } // namespace audio

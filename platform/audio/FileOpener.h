@@ -7,6 +7,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <utility>
 
 // Opens a song's file and reads it up to its first frame on a thread of its own, so that a file
 // whose reads block (a share that hangs) holds up neither the caller nor the engine.
@@ -24,18 +25,21 @@ public:
     using Factory =
         std::function<std::unique_ptr<Decoder>(const std::string& path, OpenStatus* status)>;
 
-    explicit FileOpener(const WaitClock& clock = WaitClock::steady()) : m_clock(clock) {}
+    explicit FileOpener(std::shared_ptr<const WaitClock> clock = WaitClock::steady())
+        : m_clock(std::move(clock)) {}
 
     std::unique_ptr<Decoder> open(const std::string& path, WaitClock::Clock::duration limit,
                                   OpenStatus* status);
     // What opens a file, for files that misbehave in tests (null: Decoder::open).
     void setFactory(Factory factory);
+    // The clock limits are measured on from the next open() on.
+    void setClock(std::shared_ptr<const WaitClock> clock);
 
 private:
     struct Opening;
 
-    const WaitClock& m_clock;
     std::mutex m_mutex;
+    std::shared_ptr<const WaitClock> m_clock;
     Factory m_factory;
 };
 

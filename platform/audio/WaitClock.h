@@ -3,6 +3,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <functional>
+#include <memory>
 #include <mutex>
 
 // The time a caller's bounded wait for the engine is measured in: the steady clock, or in tests
@@ -20,10 +21,9 @@ public:
     // Blocks on `changed` (with `lock` held) until done() holds or now() reaches `deadline`, and
     // returns done(). Whoever makes done() hold notifies `changed` under the lock.
     virtual bool waitUntil(std::unique_lock<std::mutex>& lock, std::condition_variable& changed,
-                           Clock::time_point deadline,
-                           const std::function<bool()>& done) const = 0;
+                           Clock::time_point deadline, const std::function<bool()>& done) const = 0;
 
-    static const WaitClock& steady();
+    static std::shared_ptr<const WaitClock> steady();
 
 private:
     class Steady;
@@ -38,8 +38,8 @@ public:
     }
 };
 
-inline const WaitClock& WaitClock::steady() {
-    static const Steady clock;
+inline std::shared_ptr<const WaitClock> WaitClock::steady() {
+    static const auto clock = std::make_shared<const Steady>();
     return clock;
 }
 
