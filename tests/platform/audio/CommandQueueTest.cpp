@@ -27,7 +27,8 @@ TEST(CommandQueueTest, ACommandNotTakenUpInTimeNeverRunsAndOthersFailAtOnceUntil
         });
     };
 
-    auto first = std::async(std::launch::async, [&] { return queue.call(command("first"), kLimit); });
+    auto first =
+        std::async(std::launch::async, [&] { return queue.call(command("first"), kLimit); });
     ASSERT_TRUE(eventually([&] { return clock->waiters() == 1; }));
     clock->advance(kLimit);
     EXPECT_FALSE(first.get());
@@ -40,7 +41,8 @@ TEST(CommandQueueTest, ACommandNotTakenUpInTimeNeverRunsAndOthersFailAtOnceUntil
     ASSERT_TRUE(workUntilAnswered(unbounded));
     EXPECT_TRUE(unbounded.get());
     EXPECT_FALSE(queue.stalled());
-    auto third = std::async(std::launch::async, [&] { return queue.call(command("third"), kLimit); });
+    auto third =
+        std::async(std::launch::async, [&] { return queue.call(command("third"), kLimit); });
     ASSERT_TRUE(workUntilAnswered(third));
     EXPECT_TRUE(third.get());
     EXPECT_EQ(ran, (std::vector<std::string>{"unbounded", "third"}));

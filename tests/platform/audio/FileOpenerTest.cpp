@@ -26,7 +26,8 @@ TEST(FileOpenerTest, AFileOpensWithinTheLimitOrIsLetGoOfWhenItsReadsReturn) {
         BlockingFile file(QString::fromStdString(song));
         opener.setFactory(file.factory());
         OpenStatus status{};
-        auto opened = std::async(std::launch::async, [&] { return opener.open(song, kLimit, &status); });
+        auto opened =
+            std::async(std::launch::async, [&] { return opener.open(song, kLimit, &status); });
         // Its reads block, and the caller has set its deadline.
         ASSERT_TRUE(eventually([&] { return file.heldOpen() && clock->waiters() == 1; }));
         if (c.readsReturnInTime)
