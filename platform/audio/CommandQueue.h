@@ -14,9 +14,10 @@
 // bound its wait, so that a worker held up in a step of its own (a hung device) costs a caller
 // one wait, not one for every command.
 //
-// Thread rule: call(), post(), stalled(), setInterrupt() and setClock() from any thread;
-// runQueued() and waitForCommand() on the worker thread only, which runs every command, one at a
-// time, in the order they came, with the queue unlocked.
+// Thread rule: post(), stalled(), setInterrupt() and setClock() from any thread, call() from any
+// but the worker (which would wait for itself); runQueued() and waitForCommand() on the worker
+// thread only, which runs every command, one at a time, in the order they came, with the queue
+// unlocked.
 //
 // Error contract: call() with a limit returns false when the worker has not taken the command up
 // within it: the command is withdrawn and never runs. From then until the worker comes to the

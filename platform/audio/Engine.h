@@ -19,10 +19,10 @@
 // in a write is interrupted for it. The wait is bounded: when the engine does not take the
 // command up within kCommandWait (longer than any one step of its own, which the outputs'
 // timeouts bound), the command is withdrawn, changes nothing and says TimedOut, and until the
-// engine comes back every command says so at once. A file is opened and read up to its first
-// frame on a thread of its own, so that a file whose reads block holds up neither the caller
-// nor the engine: after kOpenWait the open says TimedOut and the file is let go of whenever its
-// reads return.
+// engine comes back every command says so at once (see CommandQueue). A file is opened and read
+// up to its first frame on a thread of its own, so that a file whose reads block holds up
+// neither the caller nor the engine: after kOpenWait the open says TimedOut and the file is let
+// go of whenever its reads return (see FileOpener).
 //
 // Only one stream sounds at a time: playing a stream stops the one that was sounding.
 // The output is chosen at each song's start from a priority list, first that opens: by default
