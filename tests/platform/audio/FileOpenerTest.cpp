@@ -44,11 +44,4 @@ TEST(FileOpenerTest, AFileOpensWithinTheLimitOrIsLetGoOfWhenItsReadsReturn) {
     }
 }
 
-TEST(FileOpenerTest, AFileThatCannotOpenSaysWhy) {
-    audio::FileOpener opener;
-    OpenStatus status{};
-    EXPECT_EQ(opener.open(testSong("no such song"), kLimit, &status), nullptr);
-    EXPECT_EQ(status, OpenStatus::NotFound);
-}
-
 } // namespace
