@@ -17,7 +17,7 @@
 //
 // Error contract: open() returns the decoder, or null and the reason in `status`: TimedOut when
 // the file is not open within the limit (or no thread is to be had); such a file is let go of,
-// on its own thread, whenever its reads return. It never throws.
+// on its own thread, whenever its reads return.
 namespace audio {
 
 class FileOpener {
