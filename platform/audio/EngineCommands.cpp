@@ -67,21 +67,21 @@ void Engine::setClock(std::shared_ptr<const WaitClock> clock) {
 }
 
 template <typename T> std::optional<T> Engine::Impl::ask(std::function<T()> question) {
-    std::optional<T> answer;
-    // The question is the command's to hold: a withdrawn one (and a decoder in it) goes on the
-    // engine thread.
+    // The command holds its answer and question itself, off the caller's stack: a withdrawn one
+    // stays queued after its caller has gone, and a decoder in it goes on the engine thread.
+    auto answer = std::make_shared<std::optional<T>>();
     const bool ran = m_commands.call(
-        [this, &answer, question = std::move(question)] {
-            answer = question();
+        [this, answer, question = std::move(question)] {
+            *answer = question();
             reportChange(); // published before the caller goes on
         },
         kCommandWait);
-    return ran ? answer : std::nullopt;
+    return ran ? *answer : std::nullopt;
 }
 
 void Engine::Impl::call(std::function<void()> command) {
     m_commands.call(
-        [this, &command] {
+        [this, command = std::move(command)] {
             command();
             reportChange();
         },
