@@ -1,19 +1,15 @@
 #pragma once
 
 #include "platform/audio/Decoder.h"
+#include "platform/audio/FileOpener.h"
 #include "platform/audio/Output.h"
+#include "platform/audio/WaitClock.h"
 
-#include <atomic>
 #include <chrono>
-#include <condition_variable>
-#include <deque>
 #include <functional>
-#include <map>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
 // The one audio engine of the process. Streams (open songs) are decoded and written to the
@@ -23,10 +19,10 @@
 // in a write is interrupted for it. The wait is bounded: when the engine does not take the
 // command up within kCommandWait (longer than any one step of its own, which the outputs'
 // timeouts bound), the command is withdrawn, changes nothing and says TimedOut, and until the
-// engine comes back every command says so at once. A file is opened and read up to its first
-// frame on a thread of its own, so that a file whose reads block holds up neither the caller
-// nor the engine: after kOpenWait the open says TimedOut and the file is let go of whenever its
-// reads return.
+// engine comes back every command says so at once (see CommandQueue). A file is opened and read
+// up to its first frame on a thread of its own, so that a file whose reads block holds up
+// neither the caller nor the engine: after kOpenWait the open says TimedOut and the file is let
+// go of whenever its reads return (see FileOpener).
 //
 // Only one stream sounds at a time: playing a stream stops the one that was sounding.
 // The output is chosen at each song's start from a priority list, first that opens: by default
@@ -66,10 +62,8 @@ public:
     static constexpr auto kOpenWait = std::chrono::milliseconds(2000);
     static constexpr auto kRetryInterval = std::chrono::seconds(1);
 
-    using Clock = std::chrono::steady_clock;
-    using ClockSource = std::function<Clock::time_point()>;
-    using DecoderFactory =
-        std::function<std::unique_ptr<Decoder>(const std::string& path, OpenStatus* status)>;
+    using Clock = WaitClock::Clock;
+    using DecoderFactory = FileOpener::Factory;
     using Outputs = std::vector<std::unique_ptr<Output>>;
 
     static Engine& instance();
@@ -104,8 +98,8 @@ public:
     // `listener` is called on the engine thread whenever the stream the output holds, or its
     // mode, changed (by a command, before it returns, or by a song that played to its end),
     // once currentStream() tells the change. It must return at once and must not call the
-    // engine but for currentStream(). Once this returns, the listener before it is not running and
-    // is never called again. Empty: none.
+    // engine but for currentStream(). Once this returns, the listener before it is not running
+    // and is never called again. Empty: none.
     void setChangeListener(std::function<void()> listener);
 
     // The outputs to choose from, in priority order, from the next song on; an empty list goes
@@ -119,9 +113,10 @@ public:
     // Name of the output in use ("pulse", "alsa", "null", "wav"), empty when none is open.
     std::string outputName();
 
-    // For tests: the clock that paces the retries of the better outputs (null: the real one),
-    // and what opens a file (null: Decoder::open), to stand in for files that misbehave.
-    void setClock(ClockSource clock);
+    // For tests: the clock that the time limits and the retries of the better outputs are
+    // measured on (null: the steady clock), and what opens a file (null: Decoder::open), to
+    // stand in for files that misbehave.
+    void setClock(std::shared_ptr<const WaitClock> clock);
     void setDecoderFactory(DecoderFactory factory);
 
     ~Engine();
@@ -129,76 +124,10 @@ public:
     Engine& operator=(const Engine&) = delete;
 
 private:
-    struct Stream;
-    template <typename T> struct Reply;
-    enum class OutputState { Ready, Waiting, Unavailable };
+    struct Impl;
     Engine();
 
-    // Runs `command` on the engine thread and waits for it; configuration only (no bound).
-    void call(std::function<void()> command);
-    // Runs `question` on the engine thread unless the engine does not take it up by `deadline`
-    // (none: waits as long as it takes); then it never runs.
-    template <typename T>
-    std::optional<T> ask(std::function<T()> question, std::optional<Clock::time_point> deadline);
-    template <typename T> std::optional<T> ask(std::function<T()> question);
-    void post(std::function<void()> command);
-    bool stalled();
-    CommandResult onStream(StreamId id, std::function<void(Stream&)> action);
-    void interruptOutputLocked();
-
-    void run();
-    bool hasWork() const;
-    void step();
-    void playStep(Stream& stream);
-    void endAtPartialFrame(Stream& stream);
-    void finishStream(Stream& stream);
-    OutputState ensureOutput(const PcmFormat& format);
-    bool openOutput(const PcmFormat& format);
-    bool tryOutput(Output* output, const PcmFormat& format);
-    void retryBetterOutput(const PcmFormat& format);
-    void closeOutput();
-    long writeScaled(const std::uint8_t* data, std::size_t bytes);
-    void applyGain();
-    void silenceCurrent();
-    void resumeStream(StreamId id, Stream& stream);
-    Stream* find(StreamId id);
-    Clock::time_point now() const;
-    static void onWaveLineChanged();
-    void reportChange();
-
-    // Engine thread only.
-    std::map<StreamId, Stream> m_streams;
-    StreamId m_nextId = 1;
-    StreamId m_current = 0; // the stream whose samples the output holds
-    Outputs m_outputs;      // priority order; made automatically when first needed if empty
-    Output* m_output = nullptr;
-    bool m_outputOpen = false;
-    bool m_outputPaused = false;
-    PcmFormat m_outputFormat;
-    bool m_softwareGain = true;
-    std::vector<std::uint8_t> m_scratch;
-    Clock::time_point m_nextRetry; // of the better outputs, while on the fallback
-    ClockSource m_clock;
-    std::function<void()> m_changeListener;
-    std::pair<StreamId, StreamMode> m_reported{0, StreamMode::Stopped}; // published last
-
-    // Shared with callers, under m_mutex.
-    std::mutex m_mutex;
-    std::condition_variable m_wake;
-    std::deque<std::function<void()>> m_commands;
-    bool m_quit = false;
-    int m_bufferMs = kDefaultBufferMs;
-    Output* m_interruptible = nullptr; // output the engine thread may block in
-    bool m_gainChanged = false;
-    bool m_stalled = false; // a command was withdrawn, and the engine has not come back since
-    DecoderFactory m_decoderFactory;
-
-    // What currentStream() answers: written by the engine thread, read by any.
-    std::mutex m_publishedMutex;
-    std::optional<StreamInfo> m_published;
-    std::atomic<long long> m_playedFrames{0}; // of the published stream, kept current
-
-    std::thread m_thread;
+    std::unique_ptr<Impl> m_impl;
 };
 
 } // namespace audio

@@ -9,8 +9,6 @@
 namespace audio {
 namespace {
 
-constexpr int kConnectTimeoutMs = 1000;
-constexpr int kOperationTimeoutMs = 2000;
 constexpr int kNoTimeout = -1;
 
 pa_cvolume toCvolume(std::uint16_t volume, int channels) {

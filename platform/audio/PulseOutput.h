@@ -3,6 +3,7 @@
 #include "platform/audio/Output.h"
 #include "platform/audio/WaveLine.h"
 
+#include <algorithm>
 #include <atomic>
 
 struct pa_mainloop;
@@ -22,6 +23,13 @@ namespace audio {
 // request time out is let go of as if it had gone, so that it costs one timeout, not one each.
 class PulseOutput final : public Output {
 public:
+    // The longest it waits for the server in one call that interrupt() cannot cut short: for a
+    // connection, for a stream to be made, for a request's answer. An open makes a connection
+    // and a stream.
+    static constexpr int kConnectTimeoutMs = 1000;
+    static constexpr int kOperationTimeoutMs = 2000;
+    static constexpr int kLongestWaitMs = std::max(2 * kConnectTimeoutMs, kOperationTimeoutMs);
+
     PulseOutput();
     ~PulseOutput() override;
 

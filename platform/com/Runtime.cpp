@@ -30,6 +30,7 @@ struct Library {
     void* handle = nullptr;
     GetClassObjectFn getClassObject = nullptr;
     CanUnloadNowFn canUnloadNow = nullptr;
+    int callsOut = 0; // calls into it under way, made with the lock released: it stays loaded
 };
 
 struct Libraries {
@@ -242,7 +243,7 @@ HRESULT checkExports(void* handle, const std::string& path) {
 }
 
 // The loaded library for a path, loading and checking it on first use. Lock held by caller.
-const Library* libraryFor(const std::string& path, HRESULT* failure) {
+Library* libraryFor(const std::string& path, HRESULT* failure) {
     auto& byPath = libraries().byPath;
     if (auto found = byPath.find(path); found != byPath.end())
         return &found->second;
@@ -252,6 +253,21 @@ const Library* libraryFor(const std::string& path, HRESULT* failure) {
     Library library{handle, reinterpret_cast<GetClassObjectFn>(dlsym(handle, "DllGetClassObject")),
                     reinterpret_cast<CanUnloadNowFn>(dlsym(handle, "DllCanUnloadNow"))};
     return &byPath.emplace(path, library).first->second;
+}
+
+// The library for a path with a call into it counted, so that it stays loaded while the call
+// runs with the lock released, until leaveLibrary().
+Library* enterLibrary(const std::string& path, HRESULT* failure) {
+    std::lock_guard guard(libraries().lock);
+    Library* library = libraryFor(path, failure);
+    if (library)
+        ++library->callsOut;
+    return library;
+}
+
+void leaveLibrary(Library& library) {
+    std::lock_guard guard(libraries().lock);
+    --library.callsOut;
 }
 
 } // namespace
@@ -309,12 +325,13 @@ HRESULT CoGetClassObject(REFCLSID clsid, DWORD, void*, REFIID iid, void** object
     const auto path = readDefaultText(com::inprocServerKey(clsid));
     if (!path || path->empty())
         return fail(REGDB_E_CLASSNOTREG, "class " + name + " has no in-process server registered");
-    std::lock_guard guard(libraries().lock);
     HRESULT failure = S_OK;
-    const Library* library = libraryFor(*path, &failure);
+    Library* library = enterLibrary(*path, &failure);
     if (!library)
         return failure;
+    // Unlocked: a factory may make objects of other classes through this runtime.
     const HRESULT result = library->getClassObject(clsid, iid, object);
+    leaveLibrary(*library);
     if (FAILED(result))
         return fail(result, *path + " does not give out class " + name + ": " + describe(result));
     t_lastError.clear();
@@ -370,7 +387,7 @@ void CoFreeUnusedLibraries() {
     std::lock_guard guard(libraries().lock);
     std::erase_if(libraries().byPath, [](auto& entry) {
         const Library& library = entry.second;
-        if (library.canUnloadNow() != S_OK)
+        if (library.callsOut > 0 || library.canUnloadNow() != S_OK)
             return false;
         dlclose(library.handle);
         return true;

@@ -1,14 +1,14 @@
 #include "platform/audio/Engine.h"
 #include "platform/mci/Mci.h"
+#include "tests/platform/audio/BlockingFile.h"
+#include "tests/platform/audio/ManualClock.h"
 #include "tests/platform/audio/PcmHelpers.h"
 #include "tests/platform/audio/TestSongs.h"
 #include "tests/support/Poll.h"
 #include "tests/support/TempTree.h"
 #include "tests/support/WavCapture.h"
 
-#include <QDir>
 #include <QFile>
-#include <QFileInfo>
 #include <future>
 #include <gtest/gtest.h>
 #include <random>
@@ -34,6 +34,7 @@ protected:
     void TearDown() override {
         send("close all");
         audio::Engine::instance().setDecoderFactory(nullptr);
+        audio::Engine::instance().setClock(nullptr);
     }
 
     // Opens and plays a file the way the player does; returns the open command's result and,
@@ -147,55 +148,18 @@ TEST_F(BadInputTest, HugeId3TagIsSkippedUnreadAndTheSongPlaysWhole) {
     expectGoodSongPlaysNext();
 }
 
-// Stands in for a file on a share that hangs: opened, its first reads block until released.
-class BlockingFile {
-public:
-    explicit BlockingFile(const QString& path) : m_path(path.toStdString()) {}
-    ~BlockingFile() { release(); }
-
-    audio::Engine::DecoderFactory factory() {
-        return
-            [gate = m_gate, blocked = m_path](const std::string& path, audio::OpenStatus* status) {
-                auto decoder = audio::Decoder::open(path, status);
-                if (path == blocked) {
-                    std::unique_lock lock(gate->mutex);
-                    gate->released.wait(lock, [&] { return gate->open; });
-                }
-                return decoder;
-            };
-    }
-    void release() {
-        std::lock_guard lock(m_gate->mutex);
-        m_gate->open = true;
-        m_gate->released.notify_all();
-    }
-    // Whether this process holds the file open.
-    bool heldOpen() const {
-        const QDir fds("/proc/self/fd");
-        for (const QString& fd : fds.entryList(QDir::Files | QDir::System))
-            if (QFileInfo(fds.filePath(fd)).symLinkTarget().toStdString() == m_path)
-                return true;
-        return false;
-    }
-
-private:
-    struct Gate {
-        std::mutex mutex;
-        std::condition_variable released;
-        bool open = false;
-    };
-    std::shared_ptr<Gate> m_gate = std::make_shared<Gate>();
-    const std::string m_path;
-};
-
 TEST_F(BadInputTest, FileWhoseReadsBlockFailsInTimeAndIsLetGoOfLater) {
     const QString path = songBytes("hung.mp3");
     BlockingFile hung(path);
     audio::Engine::instance().setDecoderFactory(hung.factory());
+    const auto clock = std::make_shared<ManualClock>();
+    audio::Engine::instance().setClock(clock);
 
     auto opened = std::async(std::launch::async, [&] {
         return send("open " + shortPath(path) + " type mpegvideo alias mp3play");
     });
+    if (eventually([&] { return hung.heldOpen() && clock->waiters() == 1; }))
+        clock->advance(audio::Engine::kOpenWait);
     if (opened.wait_for(std::chrono::seconds(20)) != std::future_status::ready) {
         hung.release();
         FAIL() << "open waited for the file's reads";

@@ -1,10 +1,12 @@
 #include "platform/audio/Engine.h"
 #include "platform/mci/Mci.h"
 #include "tests/platform/audio/FakeOutput.h"
+#include "tests/platform/audio/ManualClock.h"
 #include "tests/platform/audio/PcmHelpers.h"
 #include "tests/platform/audio/TestSongs.h"
 #include "tests/support/Poll.h"
 
+#include <future>
 #include <gtest/gtest.h>
 
 using audio::Engine;
@@ -36,9 +38,7 @@ class OutputRulesTest : public ::testing::Test {
 protected:
     static constexpr long long kSongFrames = 3 * 44100; // tone440-stereo-44k
 
-    void SetUp() override {
-        Engine::instance().setClock([clock = m_clock] { return clock->load(); });
-    }
+    void SetUp() override { Engine::instance().setClock(m_clock); }
     void TearDown() override {
         Engine::instance().closeAll();
         Engine::instance().setOutputs({});
@@ -69,12 +69,10 @@ protected:
         return id;
     }
     void advanceClockTo(std::chrono::milliseconds sinceStart) {
-        m_clock->store(kStart + sinceStart);
+        m_clock->set(ManualClock::kStart + sinceStart);
     }
 
-    static inline const Engine::Clock::time_point kStart{std::chrono::hours(1)};
-    std::shared_ptr<std::atomic<Engine::Clock::time_point>> m_clock =
-        std::make_shared<std::atomic<Engine::Clock::time_point>>(kStart);
+    std::shared_ptr<ManualClock> m_clock = std::make_shared<ManualClock>();
     std::vector<FakeOutput*> m_fakes;
 };
 
@@ -207,7 +205,11 @@ TEST_F(OutputRulesTest, ACommandTheEngineCannotTakeUpFailsInTimeAndNeverRuns) {
     ASSERT_TRUE(stuck->waitUntilHanging());
 
     // The first waits for the engine; the others fail at once while it has not come back.
-    for (const char* command : {"pause mp3play", "close all", "stop mp3play"})
+    auto paused = std::async(std::launch::async, [] { return send("pause mp3play"); });
+    ASSERT_TRUE(eventually([&] { return m_clock->waiters() == 1; }));
+    m_clock->advance(Engine::kCommandWait);
+    EXPECT_EQ(paused.get(), MCIERR_DEVICE_NOT_READY);
+    for (const char* command : {"close all", "stop mp3play"})
         EXPECT_EQ(send(command), MCIERR_DEVICE_NOT_READY) << command;
     stuck->hang(false);
     EXPECT_TRUE(stuck->waitForFrames(3 * 44100)) << "a withdrawn pause or stop ran";

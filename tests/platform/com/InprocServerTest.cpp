@@ -331,6 +331,21 @@ TEST_F(LoadFailureTest, AFifoRegisteredAsTheLibraryIsRefusedWithoutWaiting) {
     EXPECT_EQ(outcome, 0) << "-1: the creation hung";
 }
 
+// A factory that asks the runtime for another class's finds the runtime unlocked.
+TEST_F(LoadFailureTest, AFactoryMayAskTheRuntimeForAnotherClass) {
+    TempTree tree;
+    registerPath(QUIVA_TESTCONTROL_NESTED);
+    const int outcome = exitCodeInChild(
+        [] {
+            ComPtr<IClassFactory> factory;
+            const HRESULT got = CoGetClassObject(kOther, CLSCTX_INPROC_SERVER, nullptr,
+                                                 IClassFactory::kIid, factory.putVoid());
+            return got == S_OK && factory ? 0 : 1;
+        },
+        tree.path("errors.txt"));
+    EXPECT_EQ(outcome, 0) << "-1: the runtime deadlocked";
+}
+
 // A library that ends the process from its constructor is named on stderr before that.
 TEST_F(LoadFailureTest, TheLibraryIsNamedBeforeItsCodeRuns) {
     const RegsvrRun run = regsvr({QStringLiteral(QUIVA_TESTCONTROL_EXITS)});

@@ -1,0 +1,115 @@
+#pragma once
+
+#include "platform/audio/CommandQueue.h"
+#include "platform/audio/Engine.h"
+#include "platform/audio/FileOpener.h"
+
+#include <atomic>
+#include <map>
+#include <mutex>
+#include <thread>
+#include <utility>
+#include <vector>
+
+// The engine's own state, for its two halves alone: Engine.cpp is the engine thread's loop
+// (decoding, writing, choosing an output), EngineCommands.cpp what each public call has the
+// engine thread do.
+namespace audio {
+
+struct Engine::Impl {
+    struct Stream {
+        std::unique_ptr<Decoder> decoder;
+        std::string path;
+        long long playedFrames = 0;
+        std::vector<std::uint8_t> pcm; // decoded, not yet taken by the output from `offset` on
+        std::size_t offset = 0;
+        StreamMode mode = StreamMode::Stopped;
+        bool decoded = false; // the decoder has given its last sample
+        bool atEnd = false;   // and the output has played it
+    };
+
+    enum class OutputState { Ready, Waiting, Unavailable };
+
+    Impl();
+    ~Impl();
+
+    // What the public calls have the engine thread do (EngineCommands.cpp).
+
+    // Runs `command` on the engine thread and waits for it; configuration only (no bound).
+    void call(std::function<void()> command);
+    // Runs `question` on the engine thread unless the engine does not take it up within
+    // kCommandWait (see CommandQueue); then it never runs.
+    template <typename T> std::optional<T> ask(std::function<T()> question);
+    CommandResult onStream(StreamId id, std::function<void(Stream&)> action);
+
+    StreamId open(const std::string& path, OpenStatus* status);
+    CommandResult play(StreamId id);
+    CommandResult pause(StreamId id);
+    CommandResult resume(StreamId id);
+    CommandResult stop(StreamId id);
+    CommandResult close(StreamId id);
+    void closeAll();
+    StreamMode mode(StreamId id);
+    int streamCount();
+    bool playing();
+    void setOutputs(Outputs outputs);
+    std::optional<StreamInfo> currentStream();
+    void setChangeListener(std::function<void()> listener);
+    std::string outputName();
+    void setClock(std::shared_ptr<const WaitClock> clock);
+    void resumeStream(StreamId id, Stream& stream);
+    void reportChange();
+
+    // The engine thread's loop (Engine.cpp).
+    void run();
+    bool hasWork() const;
+    void step();
+    void playStep(Stream& stream);
+    void endAtPartialFrame(Stream& stream);
+    void finishStream(Stream& stream);
+    OutputState ensureOutput(const PcmFormat& format);
+    bool openOutput(const PcmFormat& format);
+    bool tryOutput(Output* output, const PcmFormat& format);
+    void retryBetterOutput(const PcmFormat& format);
+    void closeOutput();
+    long writeScaled(const std::uint8_t* data, std::size_t bytes);
+    void applyGain();
+    void silenceCurrent();
+    Stream* find(StreamId id);
+    Clock::time_point now() const;
+    static void onWaveLineChanged();
+
+    static std::atomic<Impl*> g_engine; // for the wave line's word of a change
+
+    // Engine thread only.
+    std::map<StreamId, Stream> m_streams;
+    StreamId m_nextId = 1;
+    StreamId m_current = 0; // the stream whose samples the output holds
+    Outputs m_outputs;      // priority order; made automatically when first needed if empty
+    Output* m_output = nullptr;
+    bool m_outputOpen = false;
+    bool m_outputPaused = false;
+    PcmFormat m_outputFormat;
+    bool m_softwareGain = true;
+    std::vector<std::uint8_t> m_scratch;
+    Clock::time_point m_nextRetry; // of the better outputs, while on the fallback
+    std::shared_ptr<const WaitClock> m_clock = WaitClock::steady();
+    std::function<void()> m_changeListener;
+    std::pair<StreamId, StreamMode> m_reported{0, StreamMode::Stopped}; // published last
+    bool m_quit = false;
+
+    // Any thread.
+    CommandQueue m_commands;
+    FileOpener m_opener;
+    std::atomic<int> m_bufferMs{kDefaultBufferMs};
+    std::atomic<bool> m_gainChanged{false}; // and the engine has not applied it yet
+
+    // What currentStream() answers: written by the engine thread, read by any.
+    std::mutex m_publishedMutex;
+    std::optional<StreamInfo> m_published;
+    std::atomic<long long> m_playedFrames{0}; // of the published stream, kept current
+
+    std::thread m_thread;
+};
+
+} // namespace audio
