@@ -1,5 +1,6 @@
 #include "player/frmAbout.h"
 
+#include "platform/ui/FontFit.h"
 #include "platform/ui/MessageBox.h"
 #include "platform/ui/ProcessStart.h"
 #include "platform/ui/Twips.h"
@@ -59,12 +60,9 @@ QPointer<frmAbout> g_openBox;
 
 // Whether the control's text, drawn in `font`, fits the room the control gives it.
 bool showsWhole(const QWidget* control, const QFont& font) {
-    const QFontMetrics metrics(font);
     if (const auto* label = qobject_cast<const QLabel*>(control)) {
-        const QRect room = label->contentsRect();
         const int flags = int(label->alignment()) | (label->wordWrap() ? Qt::TextWordWrap : 0);
-        const QRect needed = metrics.boundingRect(room, flags, label->text());
-        return needed.width() <= room.width() && needed.height() <= room.height();
+        return fontfit::textFits(font, label->contentsRect(), flags, label->text());
     }
     const auto* button = qobject_cast<const QPushButton*>(control);
     QStyleOptionButton option;
@@ -72,7 +70,7 @@ bool showsWhole(const QWidget* control, const QFont& font) {
     option.text = button->text();
     const QRect room =
         button->style()->subElementRect(QStyle::SE_PushButtonContents, &option, button);
-    const QSize needed = metrics.size(Qt::TextShowMnemonic, button->text());
+    const QSize needed = QFontMetrics(font).size(Qt::TextShowMnemonic, button->text());
     return needed.width() <= room.width() && needed.height() <= room.height();
 }
 
@@ -80,12 +78,12 @@ bool showsWhole(const QWidget* control, const QFont& font) {
 // font is often wider or larger. The controls take the largest size, up to the font's own, at
 // which every one of their texts shows whole.
 void fitTexts(const QList<QWidget*>& controls) {
-    constexpr double kStepPoints = 0.25;
-    QFont font = controls.first()->font();
-    while (font.pointSizeF() > kStepPoints &&
-           !std::all_of(controls.begin(), controls.end(),
-                        [&](const QWidget* control) { return showsWhole(control, font); }))
-        font.setPointSizeF(font.pointSizeF() - kStepPoints);
+    const QFont font =
+        fontfit::largestFitting(controls.first()->font(), [&](const QFont& candidate) {
+            return std::all_of(controls.begin(), controls.end(), [&](const QWidget* control) {
+                return showsWhole(control, candidate);
+            });
+        });
     for (QWidget* control : controls)
         control->setFont(font);
 }
