@@ -4,6 +4,7 @@
 #include "platform/ui/MessageBox.h"
 #include "platform/ui/ProcessStart.h"
 #include "platform/ui/Twips.h"
+#include "platform/ui/WindowRestore.h"
 #include "player/InfoPage.h"
 #include "player/RegAPI.h"
 
@@ -172,8 +173,7 @@ void frmAbout::Form_Unload() {
 }
 
 void frmAbout::cmdOK_Click() {
-    if (m_mainWindow)
-        m_mainWindow->setWindowState(Qt::WindowNoState);
+    windowrestore::restore(m_mainWindow);
     close();
 }
 
