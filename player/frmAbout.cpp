@@ -2,6 +2,7 @@
 
 #include "platform/ui/FontFit.h"
 #include "platform/ui/MessageBox.h"
+#include "platform/ui/Png.h"
 #include "platform/ui/ProcessStart.h"
 #include "platform/ui/Twips.h"
 #include "platform/ui/WindowRestore.h"
@@ -104,7 +105,9 @@ frmAbout::frmAbout(QWidget* mainWindow)
     picIcon->setGeometry(twips::rect(240, 240, 540, 540));
     picIcon->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     picIcon->setAlignment(Qt::AlignCenter);
-    picIcon->setPixmap(QPixmap(QStringLiteral(":/quiva/about-icon.png")));
+    picIcon->setPixmap(png::icon({QStringLiteral(":/quiva/about-icon.png"),
+                                  QStringLiteral(":/quiva/about-icon@2x.png")})
+                           .pixmap(QSize(32, 32), devicePixelRatioF()));
     picIcon->setFocusPolicy(Qt::TabFocus);
 
     lblTitle = label(this, QStringLiteral("Quiva Media Player"), twips::rect(1050, 240, 3885, 480));

@@ -80,10 +80,10 @@ QFrame* line(QWidget* parent, const layout::Line& twipsLine) {
 }
 
 // The 16-pixel icon of the design, and the same mark at the sizes taskbars and window lists
-// ask for on larger screens (X11 hands the window manager every size at once).
+// ask for on larger and scaled screens (X11 hands the window manager every size at once).
 QIcon designIcon() {
     QStringList files;
-    for (const int size : {16, 24, 32, 48, 64})
+    for (const int size : {16, 24, 32, 48, 64, 128, 256})
         files << QStringLiteral(":/quiva/quiva-%1.png").arg(size);
     return png::icon(files);
 }
