@@ -1,8 +1,11 @@
 #include "player/frmAbout.h"
 
+#include "platform/ui/FontFit.h"
 #include "platform/ui/MessageBox.h"
+#include "platform/ui/Png.h"
 #include "platform/ui/ProcessStart.h"
 #include "platform/ui/Twips.h"
+#include "platform/ui/WindowRestore.h"
 #include "player/InfoPage.h"
 #include "player/RegAPI.h"
 
@@ -59,12 +62,9 @@ QPointer<frmAbout> g_openBox;
 
 // Whether the control's text, drawn in `font`, fits the room the control gives it.
 bool showsWhole(const QWidget* control, const QFont& font) {
-    const QFontMetrics metrics(font);
     if (const auto* label = qobject_cast<const QLabel*>(control)) {
-        const QRect room = label->contentsRect();
         const int flags = int(label->alignment()) | (label->wordWrap() ? Qt::TextWordWrap : 0);
-        const QRect needed = metrics.boundingRect(room, flags, label->text());
-        return needed.width() <= room.width() && needed.height() <= room.height();
+        return fontfit::textFits(font, label->contentsRect(), flags, label->text());
     }
     const auto* button = qobject_cast<const QPushButton*>(control);
     QStyleOptionButton option;
@@ -72,7 +72,7 @@ bool showsWhole(const QWidget* control, const QFont& font) {
     option.text = button->text();
     const QRect room =
         button->style()->subElementRect(QStyle::SE_PushButtonContents, &option, button);
-    const QSize needed = metrics.size(Qt::TextShowMnemonic, button->text());
+    const QSize needed = QFontMetrics(font).size(Qt::TextShowMnemonic, button->text());
     return needed.width() <= room.width() && needed.height() <= room.height();
 }
 
@@ -80,12 +80,12 @@ bool showsWhole(const QWidget* control, const QFont& font) {
 // font is often wider or larger. The controls take the largest size, up to the font's own, at
 // which every one of their texts shows whole.
 void fitTexts(const QList<QWidget*>& controls) {
-    constexpr double kStepPoints = 0.25;
-    QFont font = controls.first()->font();
-    while (font.pointSizeF() > kStepPoints &&
-           !std::all_of(controls.begin(), controls.end(),
-                        [&](const QWidget* control) { return showsWhole(control, font); }))
-        font.setPointSizeF(font.pointSizeF() - kStepPoints);
+    const QFont font =
+        fontfit::largestFitting(controls.first()->font(), [&](const QFont& candidate) {
+            return std::all_of(controls.begin(), controls.end(), [&](const QWidget* control) {
+                return showsWhole(control, candidate);
+            });
+        });
     for (QWidget* control : controls)
         control->setFont(font);
 }
@@ -105,7 +105,9 @@ frmAbout::frmAbout(QWidget* mainWindow)
     picIcon->setGeometry(twips::rect(240, 240, 540, 540));
     picIcon->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     picIcon->setAlignment(Qt::AlignCenter);
-    picIcon->setPixmap(QPixmap(QStringLiteral(":/quiva/about-icon.png")));
+    picIcon->setPixmap(png::icon({QStringLiteral(":/quiva/about-icon.png"),
+                                  QStringLiteral(":/quiva/about-icon@2x.png")})
+                           .pixmap(QSize(32, 32), devicePixelRatioF()));
     picIcon->setFocusPolicy(Qt::TabFocus);
 
     lblTitle = label(this, QStringLiteral("Quiva Media Player"), twips::rect(1050, 240, 3885, 480));
@@ -174,8 +176,7 @@ void frmAbout::Form_Unload() {
 }
 
 void frmAbout::cmdOK_Click() {
-    if (m_mainWindow)
-        m_mainWindow->setWindowState(Qt::WindowNoState);
+    windowrestore::restore(m_mainWindow);
     close();
 }
 

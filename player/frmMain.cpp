@@ -40,6 +40,7 @@ namespace {
 const QColor kOrange(255, 128, 0);
 const QColor kPanelGrey(206, 206, 206);
 const QColor kFieldBlue(126, 152, 161);
+const QColor kFieldText(0, 0, 0);
 const QString kTitle = QStringLiteral("Quiva Media Player");
 const QString kFontFace = QStringLiteral("Verdana");
 
@@ -111,6 +112,16 @@ void paintBackground(QWidget* widget, const QColor& colour) {
     widget->setAutoFillBackground(true);
 }
 
+// A field of the skin: its colour is fixed, so its text colour is too, or a dark desktop theme
+// would write light text on it.
+void paintField(QWidget* widget) {
+    paintBackground(widget, kFieldBlue);
+    QPalette palette = widget->palette();
+    palette.setColor(QPalette::WindowText, kFieldText);
+    palette.setColor(QPalette::Text, kFieldText);
+    widget->setPalette(palette);
+}
+
 QFont verdana(double points, bool bold = false) {
     QFont font(kFontFace);
     font.setPointSizeF(points);
@@ -133,10 +144,10 @@ QFrame* line(QWidget* parent, const layout::Line& twipsLine) {
 }
 
 // The 16-pixel icon of the design, and the same mark at the sizes taskbars and window lists
-// ask for on larger screens (X11 hands the window manager every size at once).
+// ask for on larger and scaled screens (X11 hands the window manager every size at once).
 QIcon designIcon() {
     QStringList files;
-    for (const int size : {16, 24, 32, 48, 64})
+    for (const int size : {16, 24, 32, 48, 64, 128, 256})
         files << QStringLiteral(":/quiva/quiva-%1.png").arg(size);
     return png::icon(files);
 }
@@ -189,17 +200,17 @@ void frmMain::buildControls() {
     lstPls->setGeometry(layout::pixels(layout::lstPls));
     lstPls->setFont(verdana(6.75));
     lstPls->setFrameShape(QFrame::NoFrame);
-    paintBackground(lstPls, kFieldBlue);
+    paintField(lstPls);
 
     Drive1 = new DriveList(this);
     Drive1->setGeometry(layout::pixels(layout::Drive1));
-    paintBackground(Drive1, kFieldBlue);
+    paintField(Drive1);
 
     Dir1 = new DirList(this);
     Dir1->setGeometry(layout::pixels(layout::Dir1));
     Dir1->setFont(verdana(8.25));
     Dir1->setFrameShape(QFrame::NoFrame);
-    paintBackground(Dir1, kFieldBlue);
+    paintField(Dir1);
 
     SliderVol = new QSlider(Qt::Horizontal, this);
     SliderVol->setGeometry(layout::pixels(layout::SliderVol));
@@ -218,14 +229,14 @@ void frmMain::buildControls() {
 void frmMain::buildStrips() {
     pic = new QWidget(this);
     pic->setGeometry(layout::pixels(layout::pic));
-    paintBackground(pic, kFieldBlue);
+    paintField(pic);
     lbl = new Label(QString::fromUtf8("Quiva \u00B9\u00B7\u00B9"), pic);
     lbl->setFont(verdana(8.25, true));
     lbl->setLeftTwips(layout::lbl.left);
 
     pic2 = new QWidget(this);
     pic2->setGeometry(layout::pixels(layout::pic2));
-    paintBackground(pic2, kFieldBlue);
+    paintField(pic2);
     lbl2 = new Label(QStringLiteral("You can add music to the playlist by selecting 'Add' and "
                                     "select a directory."),
                      pic2);

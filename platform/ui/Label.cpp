@@ -1,5 +1,6 @@
 #include "platform/ui/Label.h"
 
+#include "platform/ui/FontFit.h"
 #include "platform/ui/Twips.h"
 
 #include <QEvent>
@@ -23,7 +24,7 @@ std::optional<QColor> solidFill(const QWidget* container) {
 } // namespace
 
 // A caption is shown as written: a file name that looks like markup is still a file name.
-Label::Label(const QString& caption, QWidget* parent) : QLabel(caption, parent) {
+Label::Label(const QString& caption, QWidget* parent) : QLabel(caption, parent), m_font(font()) {
     setTextFormat(Qt::PlainText);
     setAttribute(Qt::WA_TransparentForMouseEvents);
     fitCaption();
@@ -44,7 +45,7 @@ void Label::setLeftTwips(double twips) {
 
 void Label::setTopTwips(double twips) {
     m_topTwips = twips;
-    spanContainer();
+    fitCaption();
 }
 
 double Label::widthTwips() const {
@@ -76,8 +77,13 @@ void Label::paintEvent(QPaintEvent* event) {
 
 void Label::changeEvent(QEvent* event) {
     QLabel::changeEvent(event);
+    if (m_fitting)
+        return;
     switch (event->type()) {
     case QEvent::FontChange:
+        m_font = font();
+        fitCaption();
+        break;
     case QEvent::PaletteChange:
     case QEvent::StyleChange:
     case QEvent::LayoutDirectionChange:
@@ -92,10 +98,31 @@ void Label::changeEvent(QEvent* event) {
 }
 
 void Label::fitCaption() {
+    fitFont();
     m_captionSize = sizeHint();
     spanContainer();
     drawLook();
     update();
+}
+
+// The skin's frames were drawn for Verdana; the faces offered in its stead (DejaVu Sans on
+// Debian), and the fonts of other scripts, stand taller, and their letters' tails would fall
+// below the frame.
+void Label::fitFont() {
+    const int room =
+        parentWidget() ? parentWidget()->height() - twips::toPixels(m_topTwips) : QWIDGETSIZE_MAX;
+    const auto fits = [&](const QFont& candidate) {
+        return fontfit::glyphsFit(candidate, room, text());
+    };
+    QFont fitted = fontfit::largestFitting(m_font, fits);
+    // A caption that no size fits (a frame too low for any text) keeps its size.
+    if (!fits(fitted))
+        fitted = m_font;
+    if (fitted == font())
+        return;
+    m_fitting = true;
+    setFont(fitted);
+    m_fitting = false;
 }
 
 // The container's width as it is when the caption or the top is set: a strip's frame keeps

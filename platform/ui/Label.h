@@ -14,7 +14,9 @@
 // at the caption's height and draws the caption where its twips say: a move repaints the
 // caption's old and new pixels and nothing else. The caption's look (its text over the
 // container's colour, or over nothing) is kept in a picture made when the caption, size, font,
-// palette or style change, so a move lays out no text.
+// palette or style change, so a move lays out no text. The caption is drawn in the font the
+// label is given, or in the largest size of it at which the caption stands whole in the
+// container's height below the label's top: font() tells the size drawn.
 class Label : public QLabel {
     Q_OBJECT
 public:
@@ -43,10 +45,13 @@ protected:
 
 private:
     void fitCaption();
+    void fitFont();
     void spanContainer();
     void drawLook();
     QRect captionRect(int left) const;
 
+    QFont m_font;           // the font the label was given
+    bool m_fitting = false; // while the fitted size is set
     double m_leftTwips = 0;
     double m_topTwips = 0;
     QSize m_captionSize;

@@ -108,6 +108,8 @@ class KeyBackend {
 public:
     virtual ~KeyBackend() = default;
     virtual void applyShape(QWidget* window, const QRegion& shape) const = 0;
+    // Called whenever the window's surface is exposed, with its shape applied before.
+    virtual void exposed(QWidget* /*window*/) const {}
 };
 
 // X11 (and the offscreen platform): the mask becomes the window's shape, which needs no
@@ -130,6 +132,17 @@ public:
             return;
         eraserOf(window).follow(shape);
         window->setMask(shape);
+    }
+
+    // Qt 6.4 gives each new surface (after every show) the widget's mask as its input region
+    // unscaled, in the window's own pixels rather than the surface's: at a scale factor other
+    // than 1 most of the window then lets clicks through. Once the surface is exposed, the mask
+    // is handed over again, scaled, after whatever else the exposure sets off in this pass.
+    void exposed(QWidget* window) const override {
+        QTimer::singleShot(0, window, [window] {
+            if (!window->mask().isEmpty() && window->windowHandle())
+                window->windowHandle()->setMask(window->mask());
+        });
     }
 
 private:
@@ -228,6 +241,9 @@ protected:
             // the key colour where a resize uncovered it (a translucent window would show it).
             else if (event->type() == QEvent::UpdateRequest && m_reshapePending)
                 reshape();
+        } else if (m_keyed && event->type() == QEvent::Expose &&
+                   watched == m_window->windowHandle() && m_window->windowHandle()->isExposed()) {
+            backendForThisWindowSystem()->exposed(m_window);
         }
         return false;
     }
@@ -237,6 +253,10 @@ private:
         m_reshapePending = false;
         if (!m_keyed || m_window->size().isEmpty())
             return;
+        // The surface's exposures are watched from the first shape on (its window object stays
+        // when the surface is made again).
+        if (QWindow* handle = m_window->windowHandle())
+            handle->installEventFilter(this);
         QRegion region = regionWithoutColour(renderedPixels(m_window), m_key);
         // An empty mask means "no mask" to Qt; a window drawn entirely in the key colour must
         // vanish instead, so it keeps one pixel outside its own area.

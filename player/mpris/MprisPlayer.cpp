@@ -1,6 +1,7 @@
 #include "player/mpris/MprisPlayer.h"
 
 #include "platform/ui/ListBox.h"
+#include "platform/ui/WindowRestore.h"
 #include "player/SongPath.h"
 #include "player/frmMain.h"
 #include "player/frmMenu.h"
@@ -71,7 +72,7 @@ QString Player::identity() const {
 }
 
 void Player::raise() {
-    m_window.setWindowState(m_window.windowState() & ~Qt::WindowMinimized);
+    windowrestore::restore(&m_window);
     m_window.show();
     m_window.raise();
     m_window.activateWindow();

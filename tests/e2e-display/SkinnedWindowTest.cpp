@@ -12,6 +12,7 @@
 #include "player/IniFile.h"
 #include "player/Layout.h"
 #include "player/Program.h"
+#include "player/frmAbout.h"
 #include "player/frmMain.h"
 #include "player/frmMenu.h"
 #include "tests/support/TempTree.h"
@@ -22,6 +23,7 @@
 #include <QApplication>
 #include <QMenu>
 #include <QProcess>
+#include <QPushButton>
 #include <QScreen>
 #include <QTest>
 #include <gtest/gtest.h>
@@ -274,6 +276,10 @@ TEST_F(SkinnedWindow, MenuDialogsAndChromeShowOnThisServer) {
             << "the screen changed at " << seen.width() << "x" << seen.height() << ", the box is "
             << about->frameGeometry().width() << "x" << about->frameGeometry().height();
     }
+
+    // OK brings the main window back, also where the shell cannot undo a minimise.
+    static_cast<frmAbout*>(about)->cmdOK->click();
+    EXPECT_TRUE(waitForWindow(kSizes[1].visible)) << "the main window stayed minimised";
 
     // The cross ends the program; its window leaves the screen.
     for (QWidget* top : QApplication::topLevelWidgets())

@@ -263,8 +263,9 @@ QImage drawWindowIcon(int size) {
     return drawSmoothMark(size);
 }
 
-QImage drawAboutIcon() {
-    return toClassicIndexed(drawFlatMark());
+QImage drawAboutIcon(int scale) {
+    const QImage image = drawFlatMark();
+    return toClassicIndexed(scale == 2 ? scale2x(image) : image);
 }
 
 QImage drawDalvexFace() {

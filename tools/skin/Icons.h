@@ -8,7 +8,8 @@ namespace skin {
 QImage drawWindowIcon16(); // 16 x 16, at most 256 colours, one-bit transparency
 // The same mark at a size the desktop asks for (24, 32, 48 and up): full colour with alpha.
 QImage drawWindowIcon(int size);
-QImage drawAboutIcon();     // 32 x 32, the 16 colours of the classic palette
+// 32 x 32 window pixels, the 16 colours of the classic palette; at scale 2 enlarged with Scale2x.
+QImage drawAboutIcon(int scale = 1);
 QImage drawDalvexFace();    // 32 x 32, 16 colours, transparent background
 QImage drawDalvexToolbox(); // 16 x 15, 24-bit
 // The directory list's folders, 16 x 16 window pixels, 16 colours, transparent background: an

@@ -4,8 +4,10 @@
 #include "platform/ui/Twips.h"
 #include "player/Scroller.h"
 
+#include <QApplication>
 #include <QImage>
 #include <QLabel>
+#include <QPainter>
 #include <QTest>
 #include <QTimer>
 
@@ -46,6 +48,28 @@ protected:
 
 QImage shown(QWidget& frame) {
     return frame.grab().toImage().convertToFormat(QImage::Format_RGB32);
+}
+
+// The first and last rows of `image` with a pixel other than the one at its top left.
+std::pair<int, int> inkRows(const QImage& image) {
+    std::pair<int, int> rows{image.height(), -1};
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            if (image.pixel(x, y) != image.pixel(0, 0))
+                rows = {std::min(rows.first, y), y};
+    return rows;
+}
+
+// The label's caption in its font, drawn with room to spare all round.
+QImage drawnWithRoom(const Label& label) {
+    const QFontMetrics metrics(label.font());
+    QImage image(metrics.horizontalAdvance(label.caption()) + 4 * metrics.height(),
+                 4 * metrics.height(), QImage::Format_RGB32);
+    image.fill(Qt::white);
+    QPainter painter(&image);
+    painter.setFont(label.font());
+    painter.drawText(image.rect(), Qt::AlignCenter, label.caption());
+    return image;
 }
 
 } // namespace
@@ -136,6 +160,46 @@ TEST_F(ScrollerTest, StripsLookLikePlainLabelsAtEveryStepAndAfterCaptionChanges)
     w.lbl->setFont(QFont(w.lbl->font().family(), 14));
     w.lbl->setCaption(w.lbl->caption());
     EXPECT_EQ(shown(*w.pic), plainStrip(*w.pic, *w.lbl));
+}
+
+// In every script the playlist shows, no letter loses its tail or its top: the label holds as
+// many rows of ink as the caption drawn with room to spare, and all of them inside its frame.
+TEST_F(ScrollerTest, NoGlyphIsCutByItsFrame) {
+    frmMain& w = load();
+    w.show();
+    for (const char* caption :
+         {"song", "\u00c4gypten, gjy", "\u0429\u0443\u043a\u0430 \u0451\u0436",
+          "\u03c8\u03c5\u03c7\u03ae", "\u05e9\u05dc\u05d5\u05dd", "\u0633\u0644\u0627\u0645",
+          "\u6b4c\u66f2", "\u0917\u0940\u0924", "\u0e40\u0e1e\u0e25\u0e07"}) {
+        w.lbl->setCaption(QString::fromUtf8(caption));
+        w.setHint(QString::fromUtf8(caption));
+        for (const auto& [frame, label] : {std::pair{w.pic, w.lbl}, std::pair{w.pic2, w.lbl2}}) {
+            SCOPED_TRACE(caption);
+            label->setLeftTwips(0);
+            const auto [top, bottom] = inkRows(label->grab().toImage());
+            const auto [roomTop, roomBottom] = inkRows(drawnWithRoom(*label));
+            EXPECT_EQ(bottom - top, roomBottom - roomTop);
+            EXPECT_LT(label->y() + bottom, frame->height());
+        }
+    }
+}
+
+// Under a dark desktop theme the strips and the playlist look as they do under the default one:
+// their fields' colours are fixed, and so are their texts'.
+TEST_F(ScrollerTest, StripsAndPlaylistLookTheSameUnderADarkTheme) {
+    const auto look = [&] {
+        frmMain& w = load();
+        w.show();
+        return std::tuple{shown(*w.pic), shown(*w.pic2), w.lstPls->palette().color(QPalette::Text)};
+    };
+    const auto usual = look();
+    const QPalette desktop = QApplication::palette();
+    QPalette dark(QColor(53, 53, 53));
+    for (const auto role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
+        dark.setColor(role, Qt::white);
+    QApplication::setPalette(dark);
+    EXPECT_TRUE(look() == usual);
+    QApplication::setPalette(desktop);
 }
 
 // Minimised, the strips go on moving in twips but their captions are not moved (nothing is

@@ -29,7 +29,7 @@ TEST_F(StartupTest, WithoutSettingsFileListsCurrentDirectoryAtBarHeight) {
     EXPECT_EQ(w.menu().mnuPls->text(), "Show Playlist");
     EXPECT_EQ(w.windowTitle(), "Quiva Media Player");
     EXPECT_TRUE(w.windowFlags() & Qt::FramelessWindowHint);
-    EXPECT_TRUE(w.windowIcon().availableSizes().contains(QSize(64, 64)))
+    EXPECT_TRUE(w.windowIcon().availableSizes().contains(QSize(256, 256)))
         << "the window carries no icon of its own";
     EXPECT_EQ(w.txtDirPath, "");
     EXPECT_EQ(w.txtDir, "");

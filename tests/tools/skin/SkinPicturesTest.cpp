@@ -31,6 +31,7 @@ const char* const kGenerated[] = {
     "volume/resources/dalvex-face.png",        "volume/resources/dalvex-toolbox.png",
     "platform/ui/resources/folder-open.png",   "platform/ui/resources/folder-open@2x.png",
     "platform/ui/resources/folder-closed.png", "platform/ui/resources/folder-closed@2x.png",
+    "player/resources/about-icon@2x.png",
 };
 
 QString sourcePath(const QString& relative) {
@@ -163,6 +164,7 @@ TEST(SkinPictures, HaveTheirFixedSizes) {
         {"platform/ui/resources/folder-open.png", {16, 16}},
         {"platform/ui/resources/folder-open@2x.png", {32, 32}},
         {"player/resources/about-icon.png", {32, 32}},
+        {"player/resources/about-icon@2x.png", {64, 64}},
         {"volume/resources/dalvex-face.png", {32, 32}},
         {"volume/resources/dalvex-toolbox.png", {16, 15}},
     };
@@ -248,7 +250,8 @@ TEST(SkinPictures, IconsKeepTheirColourDepths) {
     EXPECT_LE(coloursOf(checkedIn("player/resources/about-icon.png")).size(), 17u);
     // Scale2x only repeats colours, so the larger folders keep the classic sixteen.
     for (const char* folder :
-         {"platform/ui/resources/folder-open@2x.png", "platform/ui/resources/folder-closed@2x.png"})
+         {"platform/ui/resources/folder-open@2x.png", "platform/ui/resources/folder-closed@2x.png",
+          "player/resources/about-icon@2x.png"})
         EXPECT_LE(coloursOf(checkedIn(folder)).size(), 17u) << folder;
 
     const QImage face = checkedIn("volume/resources/dalvex-face.png");
