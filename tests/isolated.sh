@@ -51,6 +51,7 @@ export HOME="$root/home" XDG_CONFIG_HOME="$root/config" XDG_DATA_HOME="$root/dat
 export XDG_CACHE_HOME="$root/cache" XDG_RUNTIME_DIR="$root/runtime" TMPDIR="$root/tmp"
 export QUIVA_TEST_ROOT="$root"
 unset DISPLAY WAYLAND_DISPLAY XAUTHORITY XDG_SESSION_TYPE DBUS_SESSION_BUS_ADDRESS
+unset QUIVA_REGISTRY # the store of a player run from its build tree
 unset "${!PULSE_@}" "${!PIPEWIRE_@}"
 # The desktop's own settings: its name, the extra folders it adds to the system's data and
 # configuration, and what it tells Qt (theme, style, scaling). The platform is the test's.
