@@ -48,21 +48,6 @@ HRESULT fail(HRESULT result, std::string text) {
     return result;
 }
 
-std::optional<std::string> readDefaultText(const std::string& path) {
-    HKEY key = 0;
-    if (RegOpenKeyExA(HKEY_CLASSES_ROOT, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
-        return std::nullopt;
-    char buffer[4096] = {};
-    DWORD size = sizeof buffer - 1;
-    DWORD type = 0;
-    const LONG result =
-        RegQueryValueExA(key, nullptr, nullptr, &type, reinterpret_cast<BYTE*>(buffer), &size);
-    RegCloseKey(key);
-    if (result != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ))
-        return std::nullopt;
-    return std::string(buffer);
-}
-
 // dlopen maps a library's segments without asking whether the file holds them, and the first
 // touch of a page past the end of the file kills the process with SIGBUS. So a library cut short
 // (an interrupted copy, a full disk) is caught here, before dlopen; whatever else is wrong with
@@ -146,6 +131,21 @@ const Library* libraryFor(const std::string& path, HRESULT* failure) {
 }
 
 } // namespace
+
+std::optional<std::string> readDefaultText(const std::string& path) {
+    HKEY key = 0;
+    if (RegOpenKeyExA(HKEY_CLASSES_ROOT, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return std::nullopt;
+    char buffer[4096] = {};
+    DWORD size = sizeof buffer - 1;
+    DWORD type = 0;
+    const LONG result =
+        RegQueryValueExA(key, nullptr, nullptr, &type, reinterpret_cast<BYTE*>(buffer), &size);
+    RegCloseKey(key);
+    if (result != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ))
+        return std::nullopt;
+    return std::string(buffer);
+}
 
 std::string lastError() {
     return t_lastError;
