@@ -5,12 +5,20 @@
 # and /var are overlays on throw-away folders, so the real system never changes, and checks that
 # installing registers the volume control in the system-wide store, removing unregisters it and
 # purging removes that store.
-# Needs root (mount namespaces, overlays); says so and succeeds without checking otherwise.
+# Needs root (mount namespaces, overlays) and a root folder that is a mount point; says so and
+# succeeds without checking otherwise.
 set -euo pipefail
 
 package=$(realpath "$1")
 if [ "$(id -u)" -ne 0 ]; then
     echo "check-maintainer-scripts: not root, maintainer scripts not checked"
+    exit 0
+fi
+
+# A chroot whose root is no mount point (as debootstrap makes one) has no root to make private.
+if ! unshare --mount --propagation private true 2>/dev/null; then
+    echo "check-maintainer-scripts: no private mount namespace here (a chroot whose root is no" \
+        "mount point?), maintainer scripts not checked"
     exit 0
 fi
 
