@@ -23,7 +23,9 @@ public:
     QImage screen() const;
 
 private:
-    QTemporaryDir m_frameBufferDir; // where Xvfb keeps its screen, in XWD form
+    // Where Xvfb keeps its screen, in XWD form: in memory, since with the file on a disk the
+    // server was slow enough for a test to miss a popup menu.
+    QTemporaryDir m_frameBufferDir{QStringLiteral("/dev/shm/quiva-xvfb-XXXXXX")};
     int m_number = -1;
     pid_t m_pid = -1;
 };
