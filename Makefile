@@ -29,8 +29,10 @@ build:
 		-DQUIVA_WERROR=$(WERROR) >/dev/null
 	cmake --build $(BUILD) -j $(JOBS)
 
-# The volume control is registered (in the per-user store) before the player starts, so that
-# the slider drives it; if that fails, the player says so once and runs without it.
+# The volume control is registered before the player starts, so that the slider drives it; if
+# that fails, the player says so once and runs without it. Both use the build's own store in
+# place of the user's, which an installed package's registration must not be shadowed in.
+run: export QUIVA_REGISTRY = $(abspath $(BUILD))/registry.reg
 run: player
 	-$(BUILD)/bin/quiva-regsvr $(BUILD)/lib/libDalvex.so
 	$(BUILD)/bin/quiva

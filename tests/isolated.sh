@@ -26,6 +26,22 @@ finish() {
 }
 trap finish EXIT
 mkdir -p "$root/home" "$root/config" "$root/data" "$root/cache" "$root/runtime" "$root/tmp"
+demoted=false
+if $unprivileged && [ "$(id -u)" -eq 0 ]; then
+    demoted=true
+fi
+# The user nobody may not reach the build or the source (a clone under /root is closed to every
+# other user): a demoted program runs from copies of itself, the build's libraries and test songs
+# and the sanitizers' suppressions, in the temporary folder.
+if $demoted; then
+    mkdir -p "$root/build/bin" "$root/build/lib" "$root/support"
+    cp "$1" "$root/build/bin/" && cp "$QUIVA_BUILD_DIR"/lib/*.so "$root/build/lib/" &&
+        cp "$here"/*.supp "$root/support/" || exit 1
+    [ ! -d "$QUIVA_BUILD_DIR/test-mp3s" ] || cp -r "$QUIVA_BUILD_DIR/test-mp3s" "$root/build/"
+    export QUIVA_BUILD_DIR="$root/build" LD_LIBRARY_PATH="$root/build/lib"
+    here="$root/support"
+    set -- "$root/build/bin/$name" "${@:2}"
+fi
 # Like /tmp, the private TMPDIR is open to every user: tests drop privileges in children that
 # must still reach their files.
 chmod 755 "$root"
@@ -35,6 +51,7 @@ export HOME="$root/home" XDG_CONFIG_HOME="$root/config" XDG_DATA_HOME="$root/dat
 export XDG_CACHE_HOME="$root/cache" XDG_RUNTIME_DIR="$root/runtime" TMPDIR="$root/tmp"
 export QUIVA_TEST_ROOT="$root"
 unset DISPLAY WAYLAND_DISPLAY XAUTHORITY XDG_SESSION_TYPE DBUS_SESSION_BUS_ADDRESS
+unset QUIVA_REGISTRY # the store of a player run from its build tree
 unset "${!PULSE_@}" "${!PIPEWIRE_@}"
 # The desktop's own settings: its name, the extra folders it adds to the system's data and
 # configuration, and what it tells Qt (theme, style, scaling). The platform is the test's.
@@ -59,7 +76,7 @@ if [ -n "${QUIVA_PROGRESS_DIR:-}" ]; then
     export QUIVA_PROGRESS_FILE="$progress/progress"
 fi
 run=()
-if $unprivileged && [ "$(id -u)" -eq 0 ]; then
+if $demoted; then
     chown -R nobody:nogroup "$root"
     [ -z "$progress" ] || chown nobody:nogroup "$progress"
     run=(setpriv --reuid=nobody --regid=nogroup --clear-groups --)

@@ -48,21 +48,6 @@ HRESULT fail(HRESULT result, std::string text) {
     return result;
 }
 
-std::optional<std::string> readDefaultText(const std::string& path) {
-    HKEY key = 0;
-    if (RegOpenKeyExA(HKEY_CLASSES_ROOT, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
-        return std::nullopt;
-    char buffer[4096] = {};
-    DWORD size = sizeof buffer - 1;
-    DWORD type = 0;
-    const LONG result =
-        RegQueryValueExA(key, nullptr, nullptr, &type, reinterpret_cast<BYTE*>(buffer), &size);
-    RegCloseKey(key);
-    if (result != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ))
-        return std::nullopt;
-    return std::string(buffer);
-}
-
 // Refuses the library at `path` for `why`: nullopt, with lastError() saying so and `failure` set.
 std::nullopt_t refuse(HRESULT* failure, HRESULT result, const std::string& path,
                       const std::string& why) {
@@ -271,6 +256,21 @@ void leaveLibrary(Library& library) {
 }
 
 } // namespace
+
+std::optional<std::string> readDefaultText(const std::string& path) {
+    HKEY key = 0;
+    if (RegOpenKeyExA(HKEY_CLASSES_ROOT, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return std::nullopt;
+    char buffer[4096] = {};
+    DWORD size = sizeof buffer - 1;
+    DWORD type = 0;
+    const LONG result =
+        RegQueryValueExA(key, nullptr, nullptr, &type, reinterpret_cast<BYTE*>(buffer), &size);
+    RegCloseKey(key);
+    if (result != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ))
+        return std::nullopt;
+    return std::string(buffer);
+}
 
 std::string lastError() {
     return t_lastError;

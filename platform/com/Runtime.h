@@ -32,6 +32,7 @@
 
 #include "platform/com/Interfaces.h"
 
+#include <optional>
 #include <string>
 
 inline constexpr DWORD CLSCTX_INPROC_SERVER = 1;
@@ -51,6 +52,9 @@ namespace com {
 std::string lastError();
 // Records the explanation for lastError() (used by the runtime's own parts).
 void setLastError(std::string text);
+
+// The default text value of HKEY_CLASSES_ROOT\<path>; nullopt when there is none.
+std::optional<std::string> readDefaultText(const std::string& path);
 
 // Loads a library and checks its ABI and exports, as creation does (quiva-regsvr uses this
 // too). Returns the dlopen handle or null with lastError() set; `failure` receives the HRESULT.

@@ -4,6 +4,7 @@
 #include "platform/registry/Registry.h"
 
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <dlfcn.h>
 
@@ -69,6 +70,26 @@ std::vector<Entry> entriesOf(const ClassRegistration& reg) {
     return entries;
 }
 
+std::vector<std::string> treesOf(const ClassRegistration& reg) {
+    std::vector<std::string> trees{"CLSID\\" + toString(reg.clsid)};
+    if (!reg.progId.empty())
+        trees.push_back(reg.progId);
+    if (reg.typeLib != GUID_NULL)
+        trees.push_back("TypeLib\\" + toString(reg.typeLib));
+    return trees;
+}
+
+// The first entry that still sends the class or its type library to this library, as this
+// process reads the registry; another library's registration (a build's, in a user's own store)
+// is not this one's to remove.
+std::optional<std::string> entryNamingTheLibrary(const ClassRegistration& reg) {
+    for (const Entry& entry : entriesOf(reg))
+        if (entry.name.empty() && entry.text == reg.libraryPath &&
+            readDefaultText(entry.path) == reg.libraryPath)
+            return entry.path;
+    return std::nullopt;
+}
+
 HRESULT refused(const std::string& what, LONG error) {
     setLastError("the registry refused " + what + " (error " + std::to_string(error) + ")");
     return SELFREG_E_CLASS;
@@ -107,17 +128,17 @@ HRESULT registerServer(const ClassRegistration& registration) {
     return S_OK;
 }
 
+// Every tree is tried even when one is refused (a key this process may not remove, or one that
+// another store still holds), and each refusal is said on stderr.
 HRESULT unregisterServer(const ClassRegistration& registration) {
-    std::vector<std::string> trees{"CLSID\\" + toString(registration.clsid)};
-    if (!registration.progId.empty())
-        trees.push_back(registration.progId);
-    if (registration.typeLib != GUID_NULL)
-        trees.push_back("TypeLib\\" + toString(registration.typeLib));
-    for (const std::string& tree : trees) {
+    for (const std::string& tree : treesOf(registration)) {
         const LONG result = RegDeleteTreeA(HKEY_CLASSES_ROOT, tree.c_str());
         if (result != ERROR_SUCCESS && result != ERROR_FILE_NOT_FOUND)
-            return refused("removing HKEY_CLASSES_ROOT\\" + tree, result);
+            std::fprintf(stderr, "quiva: HKEY_CLASSES_ROOT\\%s is still registered (error %ld)\n",
+                         tree.c_str(), static_cast<long>(result));
     }
+    if (const auto left = entryNamingTheLibrary(registration))
+        return refused("removing HKEY_CLASSES_ROOT\\" + *left, ERROR_ACCESS_DENIED);
     return S_OK;
 }
 

@@ -103,7 +103,8 @@ std::string libraryPathOf(const void* address);
 // Writes (or removes) the entries: HKCR\CLSID\{clsid} with InprocServer32 (path and
 // ThreadingModel), ProgID, Control, ToolboxBitmap32, TypeLib and Version; HKCR\<ProgID> with
 // CLSID; HKCR\TypeLib\{typeLib}\<version> with 0\linux = path and FLAGS. SELFREG_E_CLASS when
-// the registry refuses (the explanation goes to com::lastError()).
+// the registry refuses (the explanation goes to com::lastError()). Removal tries every tree and
+// says each refusal on stderr; it fails only while an entry still names this very library.
 HRESULT registerServer(const ClassRegistration& registration);
 HRESULT unregisterServer(const ClassRegistration& registration);
 

@@ -281,12 +281,15 @@ std::string homeFolder() {
 } // namespace
 
 FileStorePaths defaultFileStorePaths() {
+    const std::string systemWide = "/etc/quiva/registry.reg";
+    if (const char* store = std::getenv(kPerUserStoreVariable); store && store[0] == '/')
+        return {store, systemWide};
     std::string dataHome;
     if (const char* xdg = std::getenv("XDG_DATA_HOME"); xdg && xdg[0] == '/')
         dataHome = xdg;
     else if (const std::string home = homeFolder(); !home.empty())
         dataHome = home + "/.local/share";
-    return {dataHome.empty() ? "" : dataHome + "/quiva/registry.reg", "/etc/quiva/registry.reg"};
+    return {dataHome.empty() ? "" : dataHome + "/quiva/registry.reg", systemWide};
 }
 
 } // namespace registry

@@ -5,6 +5,9 @@
 // The real store is two REGEDIT4 text files:
 //   per-user     $XDG_DATA_HOME/quiva/registry.reg (default ~/.local/share/quiva/registry.reg)
 //   system-wide  /etc/quiva/registry.reg
+// QUIVA_REGISTRY, when it names a file by absolute path, takes the per-user file's place: a
+// player run from its build tree keeps that build's registrations out of the user's own store,
+// where they would shadow an installed package's.
 // The home is $HOME, or with HOME unset the user's entry in the password database. A user with
 // no home at all has no per-user file: reads see the system-wide file alone, and every open or
 // write that would change the per-user file is refused with ERROR_ACCESS_DENIED (said once on
@@ -37,6 +40,8 @@ namespace registry {
 
 // Far above what any set of registrations needs, far below what would hurt to hold in memory.
 inline constexpr std::uint64_t kMaxRegistryFileBytes = 16ull << 20;
+
+inline constexpr const char* kPerUserStoreVariable = "QUIVA_REGISTRY";
 
 struct FileStorePaths {
     std::string perUser; // empty: no per-user file

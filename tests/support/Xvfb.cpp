@@ -1,8 +1,10 @@
 #include "tests/support/Xvfb.h"
 
+#include <QFile>
 #include <QProcess>
 #include <QStringList>
 #include <QThread>
+#include <QtEndian>
 #include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
@@ -63,8 +65,10 @@ Xvfb::Xvfb(QSize screen) {
         return;
     const std::string geometry =
         std::to_string(screen.width()) + "x" + std::to_string(screen.height()) + "x24";
-    m_pid = spawnQuietly(
-        {"Xvfb", "-displayfd", "3", "-screen", "0", geometry.c_str(), "-nolisten", "tcp"}, fds[1]);
+    const std::string frameBufferDir = m_frameBufferDir.path().toStdString();
+    m_pid = spawnQuietly({"Xvfb", "-displayfd", "3", "-screen", "0", geometry.c_str(), "-nolisten",
+                          "tcp", "-fbdir", frameBufferDir.c_str()},
+                         fds[1]);
     close(fds[1]);
     if (m_pid > 0)
         m_number = readDisplayNumber(fds[0]);
@@ -75,6 +79,26 @@ Xvfb::Xvfb(QSize screen) {
 
 Xvfb::~Xvfb() {
     stopByPid(m_pid);
+}
+
+// The file is the server's frame buffer itself (mapped shared), so it is always up to date. Its
+// XWD header is big-endian 32-bit fields; the pixels follow the colour map, in the server's byte
+// order, which on this machine is that of QImage::Format_RGB32.
+QImage Xvfb::screen() const {
+    QFile file(m_frameBufferDir.filePath(QStringLiteral("Xvfb_screen0")));
+    const QByteArray xwd = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    auto field = [&](int index) {
+        return xwd.size() < 100 ? 0u : qFromBigEndian<quint32>(xwd.constData() + 4 * index);
+    };
+    const qsizetype start = field(0) + qsizetype(field(19)) * 12; // header, then colour map
+    const int width = int(field(4)), height = int(field(5)), stride = int(field(12));
+    const bool leastSignificantByteFirst = field(7) == 0;
+    if (field(11) != 32 || leastSignificantByteFirst != (Q_BYTE_ORDER == Q_LITTLE_ENDIAN) ||
+        xwd.size() < start + qsizetype(stride) * height)
+        return {};
+    return QImage(reinterpret_cast<const uchar*>(xwd.constData() + start), width, height, stride,
+                  QImage::Format_RGB32)
+        .copy();
 }
 
 WindowManager::WindowManager(const QString& display) : m_display(display) {

@@ -1,7 +1,9 @@
 #pragma once
 
+#include <QImage>
 #include <QSize>
 #include <QString>
+#include <QTemporaryDir>
 #include <sys/types.h>
 
 // A private X server for end-to-end tests: Xvfb on a display number it finds free, 24 bits deep
@@ -17,8 +19,13 @@ public:
     bool running() const { return m_pid > 0; }
     // The DISPLAY value of this server, such as ":7".
     QString display() const { return QStringLiteral(":%1").arg(m_number); }
+    // The whole screen as it shows now; a null image when it cannot be read.
+    QImage screen() const;
 
 private:
+    // Where Xvfb keeps its screen, in XWD form: in memory, since with the file on a disk the
+    // server was slow enough for a test to miss a popup menu.
+    QTemporaryDir m_frameBufferDir{QStringLiteral("/dev/shm/quiva-xvfb-XXXXXX")};
     int m_number = -1;
     pid_t m_pid = -1;
 };

@@ -94,12 +94,7 @@ protected:
     }
 
     // The window as the X server shows it.
-    QImage screenshot() {
-        const QString file = tree.path("shot.png");
-        QFile::remove(file);
-        runOnDisplay(player.x().display(), "import", {"-window", windowId, file});
-        return QImage(file);
-    }
+    QImage screenshot() { return player.x().screen().copy(player.geometry(windowId)); }
 
     // The playlist rows shown in `highlight`, judged right of their text.
     std::vector<int> rowsIn(const QColor& highlight) {

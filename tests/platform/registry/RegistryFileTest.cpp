@@ -255,12 +255,15 @@ TEST_F(RegistryFileTest, PerUserFileFollowsTheHome) {
     const struct {
         std::optional<std::string> home, dataHome;
         std::string perUser;
+        std::optional<std::string> store = std::nullopt; // QUIVA_REGISTRY
     } cases[] = {
         {std::nullopt, std::nullopt, fromDatabase},
         {"", std::nullopt, fromDatabase},
         {"relative/home", "relative/data", fromDatabase},
         {"/srv/alice", std::nullopt, "/srv/alice/.local/share/quiva/registry.reg"},
         {"/srv/alice", "/srv/data", "/srv/data/quiva/registry.reg"},
+        {"/srv/alice", "/srv/data", "/build/registry.reg", "/build/registry.reg"},
+        {"/srv/alice", std::nullopt, "/srv/alice/.local/share/quiva/registry.reg", "build/r.reg"},
     };
     const QByteArray savedHome = qgetenv("HOME"), savedDataHome = qgetenv("XDG_DATA_HOME");
     auto put = [](const char* name, const std::optional<std::string>& value) {
@@ -269,10 +272,13 @@ TEST_F(RegistryFileTest, PerUserFileFollowsTheHome) {
     for (const auto& environment : cases) {
         put("HOME", environment.home);
         put("XDG_DATA_HOME", environment.dataHome);
+        put("QUIVA_REGISTRY", environment.store);
         EXPECT_EQ(registry::defaultFileStorePaths().perUser, environment.perUser)
             << "HOME=" << environment.home.value_or("(unset)")
-            << " XDG_DATA_HOME=" << environment.dataHome.value_or("(unset)");
+            << " XDG_DATA_HOME=" << environment.dataHome.value_or("(unset)")
+            << " QUIVA_REGISTRY=" << environment.store.value_or("(unset)");
     }
+    ::unsetenv("QUIVA_REGISTRY");
     qputenv("HOME", savedHome);
     qputenv("XDG_DATA_HOME", savedDataHome);
 }
