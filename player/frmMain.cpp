@@ -476,8 +476,8 @@ void frmMain::tmrScroll2_Timer() {
 }
 
 void frmMain::scroll(Label* label, int frameWidthTwips) {
-    label->setLeftTwips(
-        nextScrollLeft(label->leftTwips(), label->widthTwips(), frameWidthTwips, speedFactor()));
+    label->setLeftTwips(nextScrollLeft(label->leftTwips(), label->captionWidthTwips(),
+                                       frameWidthTwips, speedFactor()));
 }
 
 // While minimised the strips move without being placed (nothing is painted); restored, they

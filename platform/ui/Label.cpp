@@ -48,7 +48,7 @@ void Label::setTopTwips(double twips) {
     fitCaption();
 }
 
-double Label::widthTwips() const {
+double Label::captionWidthTwips() const {
     return twips::fromPixels(m_captionSize.width());
 }
 

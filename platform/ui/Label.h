@@ -30,7 +30,11 @@ public:
     void setLeftTwips(double twips);
     double topTwips() const { return m_topTwips; }
     void setTopTwips(double twips);
-    double widthTwips() const;
+    // The caption's width. The widget itself spans its container, so QWidget's width() is the
+    // container's: it is hidden here, and spanWidthPixels() names that one.
+    double captionWidthTwips() const;
+    int spanWidthPixels() const { return QLabel::width(); }
+    int width() const = delete;
 
     // Where the caption shows, in the container's pixels.
     QRect shownRect() const;

@@ -106,7 +106,7 @@ TEST_F(ScrollerTest, BothStripsMoveFiftyTwipsATickAndWrapAtTheirFrames) {
 
     // A wide caption scrolls through in full before it wraps.
     w.lbl->setCaption(QString(200, 'W'));
-    const double width = w.lbl->widthTwips();
+    const double width = w.lbl->captionWidthTwips();
     ASSERT_GT(width, 3255);
     int ticks = 0;
     for (double before = w.lbl->leftTwips(); ticks < 10000; ++ticks) {
