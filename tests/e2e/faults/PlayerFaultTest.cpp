@@ -78,9 +78,12 @@ protected:
     // The playlist: "high" (1000 Hz, 20 s) is row 0, "low" (440 Hz, 3 s) is row 1. The window
     // starts with its playlist shown, so that the rows can be double-clicked.
     void SetUp() override {
-        // Each case has a registry of its own, and no sound server unless it starts one.
+        // Each case has a registry of its own, and no sound server unless it starts one; nor a
+        // sound card: ALSA's default leads to the server, which the player does not try twice.
         qputenv("XDG_DATA_HOME", tree.folder("data").toUtf8());
         qunsetenv("PULSE_SERVER");
+        tree.file("alsa.conf", "pcm.!default { type pulse }\n");
+        qputenv("ALSA_CONFIG_PATH", tree.path("alsa.conf").toUtf8());
         copySong("tone1000-stereo-192k", "high");
         copySong("tone440-stereo-44k", "low");
         settings = "[quiva]\nDIR=" + tree.path("music").toUtf8() + "/\nHEIGHT=5580\n";
