@@ -195,7 +195,9 @@ void PulseOutput::applyVolume() {
 void PulseOutput::readStream(bool wait) {
     auto onInfo = [](pa_context*, const pa_sink_input_info* info, int eol, void* data) {
         auto* self = static_cast<PulseOutput*>(data);
-        if (eol == 0 && info && !self->m_applying)
+        // An answer about a stream closed since, or one that may predate a change: passed over.
+        if (eol == 0 && info && self->m_stream &&
+            info->index == pa_stream_get_index(self->m_stream) && !self->m_applying)
             self->takeFound(pa_cvolume_max(&info->volume), info->mute != 0);
     };
     pa_operation* reading = pa_context_get_sink_input_info(
