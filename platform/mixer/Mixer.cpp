@@ -76,9 +76,10 @@ public:
     Result getValue(Handle handle, std::uint32_t controlId, std::int32_t* value) override {
         std::lock_guard lock(m_mutex);
         if (controlId == kWaveVolume || controlId == kWaveMute) {
-            if (known(handle) == kNoError)
-                *value = controlId == kWaveMute ? waveline::muted() : waveline::volume();
-            return known(handle);
+            if (known(handle) != kNoError)
+                return kInvalidHandle;
+            *value = controlId == kWaveMute ? waveline::muted() : waveline::volume();
+            return kNoError;
         }
         Found found;
         const Result result = controlOnBackend(handle, controlId, &found);
@@ -89,13 +90,16 @@ public:
 
     Result setValue(Handle handle, std::uint32_t controlId, std::int32_t value) override {
         std::lock_guard lock(m_mutex);
-        if (controlId == kWaveVolume && known(handle) == kNoError)
-            waveline::setVolume(static_cast<std::uint16_t>(
-                std::clamp<std::int32_t>(value, 0, waveline::kMaxVolume)));
-        else if (controlId == kWaveMute && known(handle) == kNoError)
-            waveline::setMuted(value != 0);
-        if (controlId == kWaveVolume || controlId == kWaveMute)
-            return known(handle);
+        if (controlId == kWaveVolume || controlId == kWaveMute) {
+            if (known(handle) != kNoError)
+                return kInvalidHandle;
+            if (controlId == kWaveMute)
+                waveline::setMuted(value != 0);
+            else
+                waveline::setVolume(static_cast<std::uint16_t>(
+                    std::clamp<std::int32_t>(value, 0, waveline::kMaxVolume)));
+            return kNoError;
+        }
         Found found;
         const Result result = controlOnBackend(handle, controlId, &found);
         return result == kNoError
