@@ -1,116 +1,79 @@
 #include "platform/audio/PulseOutput.h"
-#include "platform/audio/PulseVolume.h"
 #include "platform/audio/WaveLineHook.h"
 
 #include <pulse/pulseaudio.h>
 
-#include <chrono>
+#include <algorithm>
+#include <cmath>
+#include <mutex>
 
 namespace audio {
 namespace {
 
-constexpr int kNoTimeout = -1;
+using namespace std::chrono_literals;
+
+pa_volume_t toServer(std::uint16_t volume) {
+    return pa_sw_volume_from_linear(volume / double(waveline::kMaxVolume));
+}
+
+// The line's value for a stream found at `found`, whose line value was last `known`. Converting
+// rounds, so the value that the line put there reads back as `known` itself; anything else was
+// set elsewhere and reads as its nearest line value (a stream raised above the server's norm
+// counts as full).
+std::uint16_t fromServer(pa_volume_t found, std::uint16_t known) {
+    if (found == toServer(known))
+        return known;
+    const double linear = std::min(pa_sw_volume_to_linear(found), 1.0);
+    return static_cast<std::uint16_t>(std::lround(linear * waveline::kMaxVolume));
+}
 
 pa_cvolume toCvolume(std::uint16_t volume, int channels) {
     pa_cvolume cv;
-    pa_cvolume_set(&cv, static_cast<unsigned>(channels), waveline::pulse::toServer(volume));
+    pa_cvolume_set(&cv, static_cast<unsigned>(channels), toServer(volume));
     return cv;
 }
 
-void onSuccess(pa_context*, int success, void* data) {
-    *static_cast<bool*>(data) = success != 0;
-}
-
-// What a stream holds on the server, as get_sink_input_info answers.
-struct StreamFound {
-    pa_volume_t volume = PA_VOLUME_NORM;
-    bool muted = false;
-    bool found = false;
-};
-
-void onStreamInfo(pa_context*, const pa_sink_input_info* info, int eol, void* data) {
-    if (eol == 0 && info) {
-        auto* found = static_cast<StreamFound*>(data);
-        found->volume = pa_cvolume_max(&info->volume);
-        found->muted = info->mute != 0;
-        found->found = true;
-    }
+void signalConnection(pa_stream*, void* connection) {
+    static_cast<PulseConnection*>(connection)->signal();
 }
 
 } // namespace
 
-PulseOutput::PulseOutput() : m_loop(pa_mainloop_new()) {}
+PulseOutput::PulseOutput()
+    : m_server("", "Quiva", std::chrono::milliseconds(kConnectTimeoutMs),
+               std::chrono::milliseconds(kOperationTimeoutMs)) {}
 
 PulseOutput::~PulseOutput() {
-    disconnect();
-    pa_mainloop_free(m_loop);
-}
-
-template <typename Done> bool PulseOutput::runUntil(Done done, int timeoutMs) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (!done()) {
-        const auto left = std::chrono::duration_cast<std::chrono::microseconds>(
-            deadline - std::chrono::steady_clock::now());
-        if (timeoutMs >= 0 && left.count() <= 0)
-            return false;
-        const int waitUs = timeoutMs < 0 ? -1 : static_cast<int>(left.count());
-        if (pa_mainloop_prepare(m_loop, waitUs) < 0 || pa_mainloop_poll(m_loop) < 0 ||
-            pa_mainloop_dispatch(m_loop) < 0)
-            return false;
-    }
-    return true;
-}
-
-bool PulseOutput::connected() const {
-    return m_context && pa_context_get_state(m_context) == PA_CONTEXT_READY;
+    std::lock_guard lock(m_server);
+    closeStream(false);
+    if (m_server.context())
+        pa_context_set_subscribe_callback(m_server.context(), nullptr, nullptr);
 }
 
 bool PulseOutput::streamGood() const {
-    return connected() && m_stream && pa_stream_get_state(m_stream) == PA_STREAM_READY;
-}
-
-bool PulseOutput::connect() {
-    if (connected())
-        return true;
-    disconnect();
-    m_context = pa_context_new(pa_mainloop_get_api(m_loop), "Quiva");
-    // Never start a server of our own: no server means the next output is tried.
-    if (!m_context || pa_context_connect(m_context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
-        disconnect();
-        return false;
-    }
-    runUntil(
-        [this] {
-            const auto state = pa_context_get_state(m_context);
-            return state == PA_CONTEXT_READY || !PA_CONTEXT_IS_GOOD(state);
-        },
-        kConnectTimeoutMs);
-    if (!connected()) {
-        disconnect();
-        return false;
-    }
-    return true;
-}
-
-void PulseOutput::disconnect() {
-    closeStream(false);
-    if (m_context) {
-        pa_context_disconnect(m_context);
-        pa_context_unref(m_context);
-        m_context = nullptr;
-    }
+    return m_server.connected() && m_stream && pa_stream_get_state(m_stream) == PA_STREAM_READY;
 }
 
 bool PulseOutput::open(const PcmFormat& format, int bufferMs) {
     close();
-    if (!connect())
-        return false;
+    std::lock_guard lock(m_server);
     m_format = format;
-    const pa_sample_spec sampleFormat{PA_SAMPLE_S16NE, static_cast<std::uint32_t>(format.rateHz),
-                                      static_cast<std::uint8_t>(format.channels)};
-    m_stream = pa_stream_new(m_context, "Quiva", &sampleFormat, nullptr);
+    if (m_server.connect() && connectStream(bufferMs))
+        return true;
+    closeStream(false);
+    return false;
+}
+
+bool PulseOutput::connectStream(int bufferMs) {
+    const pa_sample_spec sampleFormat{PA_SAMPLE_S16NE, static_cast<std::uint32_t>(m_format.rateHz),
+                                      static_cast<std::uint8_t>(m_format.channels)};
+    m_stream = pa_stream_new(m_server.context(), "Quiva", &sampleFormat, nullptr);
     if (!m_stream)
         return false;
+    pa_stream_set_state_callback(m_stream, signalConnection, &m_server);
+    pa_stream_set_write_callback(
+        m_stream, [](pa_stream* s, std::size_t, void* data) { signalConnection(s, data); },
+        &m_server);
     const auto bufferBytes = static_cast<std::uint32_t>(
         pa_usec_to_bytes(static_cast<pa_usec_t>(bufferMs) * PA_USEC_PER_MSEC, &sampleFormat));
     pa_buffer_attr attr{};
@@ -125,155 +88,138 @@ bool PulseOutput::open(const PcmFormat& format, int bufferMs) {
     int flags = PA_STREAM_NOFLAGS | (m_muted ? PA_STREAM_START_MUTED : PA_STREAM_START_UNMUTED);
     if (bufferMs < 200)
         flags |= PA_STREAM_ADJUST_LATENCY;
-    const pa_cvolume volume = toCvolume(m_volume, format.channels);
+    const pa_cvolume volume = toCvolume(m_volume, m_format.channels);
     if (pa_stream_connect_playback(m_stream, nullptr, &attr, static_cast<pa_stream_flags_t>(flags),
-                                   &volume, nullptr) < 0) {
-        close();
+                                   &volume, nullptr) < 0)
         return false;
-    }
-    const bool answered = runUntil(
-        [this] {
-            const auto state = pa_stream_get_state(m_stream);
-            return state == PA_STREAM_READY || !PA_STREAM_IS_GOOD(state) || !connected();
+    m_server.waitUntil([this] { return pa_stream_get_state(m_stream) != PA_STREAM_CREATING; },
+                       PulseConnection::Wait::Connect);
+    if (!streamGood())
+        return false;
+    // Told of every change of a stream, the output reads its own when the desktop's mixer moved it.
+    pa_context_set_subscribe_callback(
+        m_server.context(),
+        [](pa_context*, pa_subscription_event_type_t event, std::uint32_t index, void* data) {
+            auto* self = static_cast<PulseOutput*>(data);
+            if ((event & PA_SUBSCRIPTION_EVENT_TYPE_MASK) == PA_SUBSCRIPTION_EVENT_CHANGE &&
+                self->m_stream && index == pa_stream_get_index(self->m_stream))
+                self->readStream(false);
         },
-        kConnectTimeoutMs);
-    if (!answered)
-        disconnect(); // a hung server: see finish()
-    if (!streamGood()) {
-        close();
-        return false;
-    }
-    waveline::detail::streamHolds(playing());
+        this);
+    if (auto* subscribing = pa_context_subscribe(m_server.context(),
+                                                 PA_SUBSCRIPTION_MASK_SINK_INPUT, nullptr, nullptr))
+        pa_operation_unref(subscribing);
     return true;
 }
 
 long PulseOutput::write(const std::uint8_t* data, std::size_t bytes) {
+    std::lock_guard lock(m_server);
     const auto frameBytes = static_cast<std::size_t>(m_format.bytesPerFrame());
-    for (;;) {
-        if (!streamGood())
-            return -1;
-        const std::size_t room = pa_stream_writable_size(m_stream);
-        if (room == static_cast<std::size_t>(-1))
-            return -1;
-        if (room >= frameBytes) {
-            const std::size_t taken = std::min(room, bytes) / frameBytes * frameBytes;
-            if (pa_stream_write(m_stream, data, taken, nullptr, 0, PA_SEEK_RELATIVE) < 0)
-                return -1;
-            flushOutgoing();
-            return static_cast<long>(taken);
-        }
-        if (m_interrupted.exchange(false))
-            return 0;
-        if (pa_mainloop_iterate(m_loop, 1, nullptr) < 0)
-            return -1;
-    }
-}
-
-void PulseOutput::flushOutgoing() {
-    while (pa_mainloop_iterate(m_loop, 0, nullptr) > 0) {
-    }
-}
-
-bool PulseOutput::finish(pa_operation* operation, bool interruptible) {
-    if (!operation)
-        return false;
-    const bool done = runUntil(
-        [&] {
-            return pa_operation_get_state(operation) != PA_OPERATION_RUNNING || !connected() ||
-                   (interruptible && m_interrupted.exchange(false));
-        },
-        interruptible ? kNoTimeout : kOperationTimeoutMs);
-    const bool succeeded = done && pa_operation_get_state(operation) == PA_OPERATION_DONE;
-    if (pa_operation_get_state(operation) == PA_OPERATION_RUNNING)
-        pa_operation_cancel(operation);
-    pa_operation_unref(operation);
-    // A server that let a request time out hangs (stopped, deadlocked) and is likely to hang
-    // again: let go of it, so that the next calls fail at once and the engine moves on to the
-    // next output instead of making every command wait out the same timeout.
-    if (!done && !interruptible)
-        disconnect();
-    return succeeded;
+    std::size_t room = 0;
+    m_server.waitUntil(
+        [&] { return !streamGood() || (room = pa_stream_writable_size(m_stream)) >= frameBytes; },
+        PulseConnection::Wait::UntilInterrupted);
+    if (!streamGood() || room == static_cast<std::size_t>(-1))
+        return -1;
+    if (room < frameBytes)
+        return 0;
+    const std::size_t taken = std::min(room, bytes) / frameBytes * frameBytes;
+    if (pa_stream_write(m_stream, data, taken, nullptr, 0, PA_SEEK_RELATIVE) < 0)
+        return -1;
+    return static_cast<long>(taken);
 }
 
 void PulseOutput::drop() {
+    std::lock_guard lock(m_server);
     if (streamGood())
-        finish(pa_stream_flush(m_stream, nullptr, nullptr), false);
+        m_server.run(pa_stream_flush(m_stream, nullptr, nullptr));
 }
 
 Output::DrainResult PulseOutput::drain() {
+    std::lock_guard lock(m_server);
     // The request itself ends the server's wait for its start threshold, even if we stop
     // waiting for its answer.
-    if (streamGood() && finish(pa_stream_drain(m_stream, nullptr, nullptr), true))
+    if (streamGood() && m_server.run(pa_stream_drain(m_stream, nullptr, nullptr),
+                                     PulseConnection::Wait::UntilInterrupted))
         return DrainResult::Drained;
     return streamGood() ? DrainResult::Interrupted : DrainResult::Broken;
 }
 
 void PulseOutput::pause(bool paused) {
+    std::lock_guard lock(m_server);
     if (streamGood())
-        finish(pa_stream_cork(m_stream, paused ? 1 : 0, nullptr, nullptr), false);
+        m_server.run(pa_stream_cork(m_stream, paused ? 1 : 0, nullptr, nullptr));
 }
 
 void PulseOutput::close() {
+    std::lock_guard lock(m_server);
     closeStream(true);
 }
 
-// The desktop's mixer may have changed the stream since the line last read it: asked before the
-// stream goes (the server answers in order), the line learns where the user left it, so that
-// the next song starts there even when no one polls the line.
+// The desktop's mixer may have changed the stream just now, before the server told of it:
+// read at the end, the line learns where the user left it, so the next song starts there.
 void PulseOutput::closeStream(bool readBack) {
     if (!m_stream)
         return;
-    auto reading = readBack && streamGood() ? waveline::beginStreamRead() : std::nullopt;
-    if (reading && reading->stream.index != pa_stream_get_index(m_stream))
-        reading.reset();
-    StreamFound found;
-    pa_operation* asked = reading ? pa_context_get_sink_input_info(m_context, reading->stream.index,
-                                                                   onStreamInfo, &found)
-                                  : nullptr;
+    if (readBack && streamGood())
+        readStream(true);
+    pa_stream_set_state_callback(m_stream, nullptr, nullptr);
+    pa_stream_set_write_callback(m_stream, nullptr, nullptr);
     pa_stream_disconnect(m_stream);
     pa_stream_unref(m_stream);
     m_stream = nullptr;
-    if (asked && finish(asked, false) && found.found)
-        waveline::streamFound(*reading,
-                              waveline::pulse::fromServer(found.volume, reading->stream.volume),
-                              found.muted);
-    waveline::detail::streamGone();
-    if (connected())
-        flushOutgoing();
 }
 
 bool PulseOutput::setVolume(std::uint16_t volume, bool muted) {
+    std::lock_guard lock(m_server);
     m_volume = volume;
     m_muted = muted;
     applyVolume();
     return true;
 }
 
-// Waits for the server to confirm, so that the line knows when the stream holds its values (a
-// read of the stream before then would find the old ones).
 void PulseOutput::applyVolume() {
     if (!streamGood())
         return;
     const std::uint32_t index = pa_stream_get_index(m_stream);
     const pa_cvolume volume = toCvolume(m_volume, m_format.channels);
-    bool volumeSet = false;
-    bool muteSet = false;
-    if (finish(pa_context_set_sink_input_volume(m_context, index, &volume, onSuccess, &volumeSet),
-               false) &&
-        volumeSet && streamGood() &&
-        finish(pa_context_set_sink_input_mute(m_context, index, m_muted, onSuccess, &muteSet),
-               false) &&
-        muteSet)
-        waveline::detail::streamHolds(playing());
+    m_applying = true;
+    if (m_server.run(pa_context_set_sink_input_volume(m_server.context(), index, &volume, nullptr,
+                                                      nullptr)) &&
+        streamGood())
+        m_server.run(
+            pa_context_set_sink_input_mute(m_server.context(), index, m_muted, nullptr, nullptr));
+    m_applying = false;
 }
 
-waveline::ServerStream PulseOutput::playing() const {
-    return {pa_context_get_index(m_context), pa_stream_get_index(m_stream), m_volume, m_muted};
+// Asks the server what the stream holds; `wait`: for the answer (else it comes on the loop's
+// thread).
+void PulseOutput::readStream(bool wait) {
+    auto onInfo = [](pa_context*, const pa_sink_input_info* info, int eol, void* data) {
+        auto* self = static_cast<PulseOutput*>(data);
+        // An answer about a stream closed since, or one that may predate a change: passed over.
+        if (eol == 0 && info && self->m_stream &&
+            info->index == pa_stream_get_index(self->m_stream) && !self->m_applying)
+            self->takeFound(pa_cvolume_max(&info->volume), info->mute != 0);
+    };
+    pa_operation* reading = pa_context_get_sink_input_info(
+        m_server.context(), pa_stream_get_index(m_stream), onInfo, this);
+    if (wait)
+        m_server.run(reading);
+    else if (reading)
+        pa_operation_unref(reading);
+}
+
+void PulseOutput::takeFound(std::uint32_t serverVolume, bool muted) {
+    const std::uint16_t volume = fromServer(serverVolume, m_volume);
+    if (waveline::detail::adopt(m_volume, m_muted, volume, muted)) {
+        m_volume = volume;
+        m_muted = muted;
+    }
 }
 
 void PulseOutput::interrupt() {
-    m_interrupted = true;
-    pa_mainloop_wakeup(m_loop);
+    m_server.interrupt();
 }
 
 } // namespace audio

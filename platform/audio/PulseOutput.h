@@ -1,26 +1,23 @@
 #pragma once
 
 #include "platform/audio/Output.h"
-#include "platform/audio/WaveLine.h"
+#include "platform/audio/PulseConnection.h"
 
 #include <algorithm>
-#include <atomic>
 
-struct pa_mainloop;
-struct pa_context;
 struct pa_stream;
-struct pa_operation;
 
 namespace audio {
 
 // Plays through a PulseAudio server (also PipeWire's). The server keeps a large buffer while
 // playing, so the engine wakes only a few times a second; pause corks the stream and drop
-// flushes it, both heard at once. The wave-line volume is the stream's own volume on the server
-// (its per-application volume), so a change reaches even what is already queued; the line
-// learns which stream that is, and reads back at close what the desktop's mixer made of it. The
-// connection is driven by the engine's thread itself (no thread of libpulse's own); it is
-// made at the first open() and made again after the server went away; a server that lets a
-// request time out is let go of as if it had gone, so that it costs one timeout, not one each.
+// flushes it, both heard at once. The connection is made at the first open() and made again
+// after the server went away.
+//
+// The wave line is the stream's own volume and mute on the server (its per-application volume),
+// so a change reaches even what is already queued. The desktop's mixer may change them too: the
+// server reports it, the output reads the stream, and the line takes what it found (the next
+// song starts there); the stream is read once more as it closes.
 class PulseOutput final : public Output {
 public:
     // The longest it waits for the server in one call that interrupt() cannot cut short: for a
@@ -43,30 +40,21 @@ public:
     void interrupt() override;
     const char* name() const override { return "pulse"; }
 
+    // The calls below run with the connection's lock held.
 private:
-    bool connect();
-    void disconnect();
-    bool connected() const;
     bool streamGood() const;
-    // Runs the main loop until `done` holds or the time runs out (a negative time never does).
-    template <typename Done> bool runUntil(Done done, int timeoutMs);
-    // Waits for an operation to finish (or be cut short by interrupt()) and releases it.
-    bool finish(pa_operation* operation, bool interruptible);
-    // Sends whatever the main loop still holds for the server, without blocking.
-    void flushOutgoing();
-    void applyVolume();
-    // Closes the stream; `readBack` first hands its volume and mute on the server to the line.
+    bool connectStream(int bufferMs);
     void closeStream(bool readBack);
-    // The stream as the wave line knows it: where it plays and the values it was given.
-    waveline::ServerStream playing() const;
+    void applyVolume();
+    void readStream(bool wait);
+    void takeFound(std::uint32_t serverVolume, bool muted);
 
-    pa_mainloop* m_loop;
-    pa_context* m_context = nullptr;
+    PulseConnection m_server;
     pa_stream* m_stream = nullptr;
     PcmFormat m_format;
-    std::uint16_t m_volume = 65535;
+    std::uint16_t m_volume = 65535; // as the stream holds it, or will at the next open
     bool m_muted = false;
-    std::atomic<bool> m_interrupted{false};
+    bool m_applying = false; // a read answered meanwhile may predate the change: it is ignored
 };
 
 } // namespace audio

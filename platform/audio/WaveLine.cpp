@@ -7,29 +7,21 @@
 namespace waveline {
 namespace {
 
-// The values are atomics because the engine reads them for every block it writes; changes that
-// must see the stream too take the mutex.
+// The values are atomics because the engine reads them for every block it writes; changes take
+// the mutex, so that adopt() sees a change either whole or not at all.
 std::atomic<std::uint16_t> g_volume{kMaxVolume};
 std::atomic<bool> g_muted{false};
 std::atomic<detail::ChangeListener> g_listener{nullptr};
-
 std::mutex g_mutex;
-std::optional<ServerStream> g_stream; // under g_mutex
-std::uint64_t g_ticket = 0;           // under g_mutex; moves on at every change of the above
-
-void announce() {
-    if (auto listener = g_listener.load())
-        listener();
-}
 
 template <typename T> void set(std::atomic<T>& line, T value) {
     {
         std::lock_guard lock(g_mutex);
         if (line.exchange(value) == value)
             return;
-        ++g_ticket;
     }
-    announce();
+    if (auto listener = g_listener.load())
+        listener();
 }
 
 } // namespace
@@ -50,38 +42,17 @@ void setMuted(bool value) {
     set(g_muted, value);
 }
 
-std::optional<StreamReading> beginStreamRead() {
-    std::lock_guard lock(g_mutex);
-    if (!g_stream || g_stream->volume != g_volume.load() || g_stream->muted != g_muted.load())
-        return std::nullopt;
-    return StreamReading{*g_stream, g_ticket};
-}
-
-void streamFound(const StreamReading& reading, std::uint16_t volume, bool muted) {
-    std::lock_guard lock(g_mutex);
-    if (reading.ticket != g_ticket || (volume == g_volume.load() && muted == g_muted.load()))
-        return;
-    g_stream->volume = volume;
-    g_stream->muted = muted;
-    g_volume = volume;
-    g_muted = muted;
-    ++g_ticket;
-}
-
 void detail::setChangeListener(ChangeListener listener) {
     g_listener.store(listener);
 }
 
-void detail::streamHolds(const ServerStream& stream) {
+bool detail::adopt(std::uint16_t putVolume, bool putMuted, std::uint16_t volume, bool muted) {
     std::lock_guard lock(g_mutex);
-    g_stream = stream;
-    ++g_ticket;
-}
-
-void detail::streamGone() {
-    std::lock_guard lock(g_mutex);
-    g_stream.reset();
-    ++g_ticket;
+    if (g_volume.load() != putVolume || g_muted.load() != putMuted)
+        return false;
+    g_volume = volume;
+    g_muted = muted;
+    return true;
 }
 
 } // namespace waveline

@@ -7,17 +7,19 @@
 // their component type, each line with controls found by their type. A control has an
 // identifier and bounds, and holds one 32-bit value that applies to all of its channels.
 //
-// Real backends, in the order service() picks them:
-//   - the desktop's sound server through libpulse (PulseAudio, or PipeWire's pulse server),
-//     when one answers: one device, whose speakers line is the default output's volume
-//     (0..65536) and mute, and whose wave-out line is this program's own playback volume
-//     (0..65535, the audio engine's wave line) and mute: while a song plays through the
-//     server, what its stream holds there, changes made elsewhere included. It has no other
-//     lines.
+// Real backends:
+//   - the desktop's sound server through libpulse (PulseAudio, or PipeWire's pulse server): one
+//     device, whose speakers line is the default output's volume (0..65536) and mute, and whose
+//     wave-out line is this program's own playback volume (0..65535, the audio engine's wave
+//     line) and mute: while a song plays through the server, what its stream holds there,
+//     changes made elsewhere included. It has no other lines.
 //   - ALSA: one device per sound card; lines are its simple-mixer elements "Master", "Line",
 //     "Mic", "Synth", "CD", "PCM" (wave out) and "Aux"; volume is the element's playback volume
 //     over the element's own range, mute is its playback switch turned off.
-// With neither, there are no devices. FakeMixer.h has the in-memory mixer for tests.
+// The process's service() follows the sound: its wave-out line is always the engine's wave line
+// (on every output the engine plays through: the server's stream volume, else the samples
+// scaled), so device 0 is there even with neither back end; its other lines are the sound
+// server's while one answers, else ALSA's. FakeMixer.h has the in-memory mixer for tests.
 //
 // Results are the classic mixer error numbers (kNoError on success); nothing throws.
 namespace mixer {
@@ -89,9 +91,8 @@ public:
     virtual Result close(Handle handle) = 0;
 };
 
-// The process's mixer service: the test override if one is installed, else the first real
-// backend that works, chosen on first use and kept for the life of the process. Never null.
-// Any thread.
+// The process's mixer service: the test override if one is installed, else the one that follows
+// the sound (above). Never null. Any thread.
 Service& service();
 
 // Installs `replacement` as the process's service for the life of the guard (tests). The guard

@@ -28,7 +28,8 @@
 namespace {
 
 constexpr int kTenthFrames = PulseServer::kRateHz / 10;
-// The test songs are sines at half scale (RMS about 11600 at full volume).
+// The test songs are sines at half scale.
+constexpr double kFullLevel = 11585; // their RMS at full volume
 constexpr double kTone = 2000;
 // Window heights in pixels: the bar alone, and with the playlist panel.
 const int kBarHeightPx = layout::pixels(layout::Image1).height();
@@ -77,9 +78,12 @@ protected:
     // The playlist: "high" (1000 Hz, 20 s) is row 0, "low" (440 Hz, 3 s) is row 1. The window
     // starts with its playlist shown, so that the rows can be double-clicked.
     void SetUp() override {
-        // Each case has a registry of its own, and no sound server unless it starts one.
+        // Each case has a registry of its own, and no sound server unless it starts one; nor a
+        // sound card: ALSA's default leads to the server, which the player does not try twice.
         qputenv("XDG_DATA_HOME", tree.folder("data").toUtf8());
         qunsetenv("PULSE_SERVER");
+        tree.file("alsa.conf", "pcm.!default { type pulse }\n");
+        qputenv("ALSA_CONFIG_PATH", tree.path("alsa.conf").toUtf8());
         copySong("tone1000-stereo-192k", "high");
         copySong("tone440-stereo-44k", "low");
         settings = "[quiva]\nDIR=" + tree.path("music").toUtf8() + "/\nHEIGHT=5580\n";
@@ -210,13 +214,14 @@ protected:
         exitFromMenu();
     }
 
-    // Focuses the volume slider by clicking its thumb at the right end (value 100), then moves
-    // it to 0.
-    void turnTheSliderDown() {
+    // Focuses the volume slider by clicking its thumb at the right end (value 100; from a lower
+    // value the click pages up), then presses `keys` on it.
+    void pressOnTheSlider(const QStringList& keys) {
         player->xdotool({"windowfocus", "--sync", windowId});
         player->clickAt(PlayerProcess::volumeThumbAtFull());
-        player->xdotool({"key", "Home"});
+        player->xdotool(QStringList{"key", "--delay", "50"} + keys);
     }
+    void turnTheSliderDown() { pressOnTheSlider({"Home"}); }
 
     TempTree tree;
     QByteArray settings;
@@ -249,12 +254,14 @@ TEST_F(PlayerFaultTest, SoundServerKilledMidSongAndRestartedIsPlayedToAgain) {
 }
 
 // Without a server (and without a sound card) a song plays to nowhere, silently, as a failed
-// open plays nothing: no message, no hang. A server that appears later is played to at once.
+// open plays nothing: no message, no hang. A server that appears later is played to at once, at
+// the level the slider was set to before, and the slider goes on driving it.
 TEST_F(PlayerFaultTest, WithNoSoundServerASongPlaysSilentlyUntilAServerAnswers) {
     ASSERT_NO_FATAL_FAILURE(registerVolumeControl(builtLibrary()));
     pulse.kill(); // nothing answers at its address from now on
     pulse.exportAddress();
     ASSERT_NO_FATAL_FAILURE(startPlayer());
+    pressOnTheSlider(QStringList(18, "Next")); // pages of 5 down from 100: 10
 
     player->doubleClickEntry(0);
     EXPECT_TRUE(throughout([&] { return messageBoxes().isEmpty(); }, 1000))
@@ -264,7 +271,13 @@ TEST_F(PlayerFaultTest, WithNoSoundServerASongPlaysSilentlyUntilAServerAnswers) 
     ASSERT_TRUE(player->alive());
 
     ASSERT_NO_FATAL_FAILURE(startSoundServer());
-    EXPECT_TRUE(hears(1000)) << "the song is not heard through the server that came later";
+    // The slider is linear in amplitude: 10 is a tenth of the song's level.
+    EXPECT_TRUE(eventually([&] {
+        return std::abs(rms(lastTenth(*recorder)) - kFullLevel / 10) < kFullLevel / 40;
+    })) << "the song is not heard at the slider's 10 %: level "
+        << rms(lastTenth(*recorder));
+    pressOnTheSlider({"End"});
+    EXPECT_TRUE(hears(1000)) << "the slider does not bring the song up to full";
     EXPECT_TRUE(play(1, 440)) << "the next song is not heard through the server that came later";
     exitFromMenu();
     EXPECT_EQ(reports(), QStringList()) << "no sound is not a fault worth a message";

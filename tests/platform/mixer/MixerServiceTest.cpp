@@ -1,3 +1,4 @@
+#include "platform/audio/WaveLine.h"
 #include "platform/mixer/Backends.h"
 #include "platform/mixer/Mixer.h"
 #include "tests/support/TempTree.h"
@@ -8,6 +9,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 
@@ -16,13 +18,13 @@ namespace {
 using namespace std::chrono_literals;
 
 // The test runs with a private runtime directory and no server address, so no sound server
-// answers and the service is ALSA's: as many devices as the machine has sound cards, which may
-// be none.
-TEST(MixerService, WithoutServerTheCardsServeAndOtherIndexesAreRefused) {
+// answers: device 0 is there all the same, for the wave-out line (the engine's own, which any
+// output plays), and the other lines are ALSA's, of as many cards as the machine has.
+TEST(MixerService, WithoutServerTheWaveLineAndTheCardsServeAndOtherIndexesAreRefused) {
     mixer::Service& service = mixer::service();
-    const int cards = mixer::makeAlsaService()->deviceCount();
-    EXPECT_EQ(service.deviceCount(), cards);
-    for (const int index : {-1, cards}) {
+    const int devices = std::max(1, mixer::makeAlsaService()->deviceCount());
+    EXPECT_EQ(service.deviceCount(), devices);
+    for (const int index : {-1, devices}) {
         mixer::Handle handle = 0;
         EXPECT_EQ(service.open(index, &handle), mixer::kBadDeviceId) << index;
         EXPECT_EQ(handle, 0u);
@@ -30,6 +32,18 @@ TEST(MixerService, WithoutServerTheCardsServeAndOtherIndexesAreRefused) {
     EXPECT_EQ(service.close(1), mixer::kInvalidHandle);
     std::int32_t value = 0;
     EXPECT_EQ(service.getValue(1, 1, &value), mixer::kInvalidHandle);
+
+    mixer::Handle handle = 0;
+    std::uint32_t line = 0;
+    mixer::ControlInfo volume;
+    ASSERT_EQ(service.open(0, &handle), mixer::kNoError);
+    ASSERT_EQ(service.findLine(handle, mixer::ComponentType::WaveOut, &line), mixer::kNoError);
+    ASSERT_EQ(service.findControl(handle, line, mixer::ControlType::Volume, &volume),
+              mixer::kNoError);
+    EXPECT_EQ(service.setValue(handle, volume.controlId, 6554), mixer::kNoError);
+    EXPECT_EQ(waveline::volume(), 6554);
+    waveline::setVolume(waveline::kMaxVolume);
+    EXPECT_EQ(service.close(handle), mixer::kNoError);
 }
 
 TEST(MixerService, AbsentServerIsNotChosen) {
