@@ -91,6 +91,6 @@ private:
     void place(int selected, int caretRow);
 
     bool m_dragging = false;
-    int m_pressedRow = -1; // the entry the last left press landed on, -1: none
+    int m_pressedRow = -1;  // the entry the last left press landed on, -1: none
     bool m_placing = false; // while this class itself changes the selection
 };
