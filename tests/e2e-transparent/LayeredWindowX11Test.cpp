@@ -31,7 +31,7 @@ bool screenShows(const QPoint& point, QRgb expected) {
 
 } // namespace
 
-TEST(LayeredWindowOnX11, OrangeShowsTheRootWindowAtBothSizes) {
+TEST(LayeredWindowOnX11Test, OrangeShowsTheRootWindowAtBothSizes) {
     Xvfb server;
     if (!server.running())
         GTEST_SKIP() << "Xvfb could not be started";

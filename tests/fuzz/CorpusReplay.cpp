@@ -34,9 +34,9 @@ std::string testNameOf(const testing::TestParamInfo<std::filesystem::path>& info
     return name + "_" + std::to_string(info.index);
 }
 
-class CorpusReplay : public testing::TestWithParam<std::filesystem::path> {};
+class CorpusReplayTest : public testing::TestWithParam<std::filesystem::path> {};
 
-TEST_P(CorpusReplay, InputRunsCleanly) {
+TEST_P(CorpusReplayTest, InputRunsCleanly) {
     std::ifstream in(GetParam(), std::ios::binary);
     ASSERT_TRUE(in) << GetParam();
     const std::vector<char> bytes{std::istreambuf_iterator<char>(in),
@@ -46,10 +46,10 @@ TEST_P(CorpusReplay, InputRunsCleanly) {
         0);
 }
 
-INSTANTIATE_TEST_SUITE_P(Corpus, CorpusReplay, testing::ValuesIn(corpusFiles()), testNameOf);
+INSTANTIATE_TEST_SUITE_P(Corpus, CorpusReplayTest, testing::ValuesIn(corpusFiles()), testNameOf);
 
 // A corpus that went missing would otherwise pass without running anything.
-TEST(CorpusReplayCorpus, IsNotEmpty) {
+TEST(CorpusReplayCorpusTest, IsNotEmpty) {
     EXPECT_FALSE(corpusFiles().empty()) << QUIVA_FUZZ_CORPUS;
 }
 

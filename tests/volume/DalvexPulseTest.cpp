@@ -22,7 +22,7 @@ namespace {
 using namespace std::chrono_literals;
 
 // A private server, which this program's mixer service talks to for the test's length.
-class DalvexPulse : public ::testing::Test {
+class DalvexPulseTest : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(server.running());
@@ -37,7 +37,7 @@ protected:
     std::optional<mixer::ScopedService> scope;
 };
 
-TEST_F(DalvexPulse, PuttingTheMasterVolumeSetsTheDefaultOutput) {
+TEST_F(DalvexPulseTest, PuttingTheMasterVolumeSetsTheDefaultOutput) {
     auto control = com::ComPtr<IDispatch>::adopt(com::createControl<Dalvex>());
     ASSERT_EQ(control.as<IPersistPropertyBag>()->InitNew(), S_OK);
     ASSERT_EQ(com::putProperty(control.get(), pemrik::kDispidDeviceToControl,
@@ -53,7 +53,7 @@ TEST_F(DalvexPulse, PuttingTheMasterVolumeSetsTheDefaultOutput) {
 
 // The desktop's mixer turns this program's stream down to 50 % of the server's norm (the
 // line's linear 8192, 13 on the control's scale) while a song plays.
-TEST_F(DalvexPulse, WaveLineChangedInTheDesktopsMixerRaisesVolumeChanged) {
+TEST_F(DalvexPulseTest, WaveLineChangedInTheDesktopsMixerRaisesVolumeChanged) {
     waveline::setVolume(waveline::kMaxVolume);
     waveline::setMuted(false);
 

@@ -317,8 +317,8 @@ std::string damageName(const ::testing::TestParamInfo<LibraryDamage>& info) {
     return "Unknown";
 }
 
-class VolumeControlLibraryFault : public PlayerFaultTest,
-                                  public ::testing::WithParamInterface<LibraryDamage> {
+class VolumeControlLibraryFaultTest : public PlayerFaultTest,
+                                      public ::testing::WithParamInterface<LibraryDamage> {
 protected:
     // Registers a copy of the library, then does the damage to the copy.
     void registerDamagedLibrary() {
@@ -336,7 +336,7 @@ protected:
 
 // The player goes on without the control: it says so once on standard error (no message box
 // at every start), plays, and its slider, which drives nothing now, changes nothing.
-TEST_P(VolumeControlLibraryFault, ThePlayerSaysSoOnceAndPlaysWithoutTheSlider) {
+TEST_P(VolumeControlLibraryFaultTest, ThePlayerSaysSoOnceAndPlaysWithoutTheSlider) {
     ASSERT_NO_FATAL_FAILURE(registerDamagedLibrary());
     ASSERT_NO_FATAL_FAILURE(startSoundServer());
     ASSERT_NO_FATAL_FAILURE(startPlayer());
@@ -354,7 +354,7 @@ TEST_P(VolumeControlLibraryFault, ThePlayerSaysSoOnceAndPlaysWithoutTheSlider) {
         << qPrintable(lines[0]);
 }
 
-INSTANTIATE_TEST_SUITE_P(, VolumeControlLibraryFault,
+INSTANTIATE_TEST_SUITE_P(, VolumeControlLibraryFaultTest,
                          ::testing::Values(LibraryDamage::Missing, LibraryDamage::Garbage,
                                            LibraryDamage::CutShort),
                          damageName);

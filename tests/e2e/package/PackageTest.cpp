@@ -77,7 +77,7 @@ QStringList mappedFiles(qint64 pid, const QString& fileName) {
     return found;
 }
 
-class InstalledRoot : public ::testing::Test {
+class InstalledRootTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
         s_tree = std::make_unique<TempTree>();
@@ -107,10 +107,10 @@ protected:
     static QString s_failure;
 };
 
-std::unique_ptr<TempTree> InstalledRoot::s_tree;
-QString InstalledRoot::s_failure;
+std::unique_ptr<TempTree> InstalledRootTest::s_tree;
+QString InstalledRootTest::s_failure;
 
-TEST_F(InstalledRoot, HoldsTheProgramInBinAndItsPrivateFilesUnderLibQuiva) {
+TEST_F(InstalledRootTest, HoldsTheProgramInBinAndItsPrivateFilesUnderLibQuiva) {
     EXPECT_EQ(QDir(installed("bin")).entryList(QDir::Files), QStringList{"quiva"});
     EXPECT_EQ(QDir(installed("lib/quiva")).entryList(QDir::Files, QDir::Name),
               (QStringList{"libDalvex.so", "libquiva-platform.so", "quiva-regsvr"}));
@@ -118,7 +118,7 @@ TEST_F(InstalledRoot, HoldsTheProgramInBinAndItsPrivateFilesUnderLibQuiva) {
     EXPECT_TRUE(QFileInfo(installed("lib/quiva/quiva-regsvr")).isExecutable());
 }
 
-TEST_F(InstalledRoot, FindsItsLibrariesOnlyRelativeToItself) {
+TEST_F(InstalledRootTest, FindsItsLibrariesOnlyRelativeToItself) {
     for (const char* binary : {"bin/quiva", "lib/quiva/quiva-regsvr", "lib/quiva/libDalvex.so",
                                "lib/quiva/libquiva-platform.so"}) {
         for (const QString& folder : librarySearchPath(installed(binary)))
@@ -128,7 +128,7 @@ TEST_F(InstalledRoot, FindsItsLibrariesOnlyRelativeToItself) {
     EXPECT_EQ(librarySearchPath(installed("bin/quiva")), QStringList{"$ORIGIN/../lib/quiva"});
 }
 
-TEST_F(InstalledRoot, DesktopEntryIconsAndMetadataAreValidAndNameInstalledFiles) {
+TEST_F(InstalledRootTest, DesktopEntryIconsAndMetadataAreValidAndNameInstalledFiles) {
     const QString entry = installed("share/applications/quiva.desktop");
     const Finished desktop = runToEnd("desktop-file-validate", {entry});
     EXPECT_EQ(desktop.exitCode, 0);
@@ -158,7 +158,7 @@ TEST_F(InstalledRoot, DesktopEntryIconsAndMetadataAreValidAndNameInstalledFiles)
 
 // Registers the control per user (the package does it system-wide), starts the moved player on a
 // private X server, and checks that it shows its window with the installed libraries loaded.
-TEST_F(InstalledRoot, PlayerStartsWithTheInstalledLibrariesAndShowsItsWindow) {
+TEST_F(InstalledRootTest, PlayerStartsWithTheInstalledLibrariesAndShowsItsWindow) {
     const QString control = installed("lib/quiva/libDalvex.so");
     const Finished registered = runToEnd(installed("lib/quiva/quiva-regsvr"), {control});
     ASSERT_EQ(registered.exitCode, 0) << registered.output.toStdString();
@@ -201,7 +201,7 @@ TEST_F(InstalledRoot, PlayerStartsWithTheInstalledLibrariesAndShowsItsWindow) {
     }
 }
 
-TEST_F(InstalledRoot, PackageDependsOnItsLibrariesAndRegistersTheControlSystemWide) {
+TEST_F(InstalledRootTest, PackageDependsOnItsLibrariesAndRegistersTheControlSystemWide) {
     if (packageFile().isEmpty())
         GTEST_SKIP() << "no package given (QUIVA_DEB); `make deb` builds one and runs this";
     const QString depends = runToEnd("dpkg-deb", {"-f", packageFile(), "Depends"}).output;

@@ -9,7 +9,7 @@
 namespace {
 
 // A private desktop: XDG folders, PATH and desktop name all inside one temporary tree.
-class DesktopLookup : public ::testing::Test {
+class DesktopLookupTest : public ::testing::Test {
 protected:
     TempTree tree;
 
@@ -41,7 +41,7 @@ protected:
 
 } // namespace
 
-TEST_F(DesktopLookup, UserDefaultBrowserBecomesAQuotedProgramWithItsArguments) {
+TEST_F(DesktopLookupTest, UserDefaultBrowserBecomesAQuotedProgramWithItsArguments) {
     const QString browser = program("fakebrowser");
     entry("data", "fake.desktop", "fakebrowser --new-window %u");
     associate("config/mimeapps.list", "Default Applications", "fake.desktop;");
@@ -55,7 +55,7 @@ TEST_F(DesktopLookup, UserDefaultBrowserBecomesAQuotedProgramWithItsArguments) {
     EXPECT_EQ(desktop::commandLine(*launcher), '"' + browser + "\" --new-window \"%1\"");
 }
 
-TEST_F(DesktopLookup, PrecedenceFollowsTheXdgOrderAndTheDesktopSpecificLists) {
+TEST_F(DesktopLookupTest, PrecedenceFollowsTheXdgOrderAndTheDesktopSpecificLists) {
     program("a");
     program("b");
     program("c");
@@ -76,7 +76,7 @@ TEST_F(DesktopLookup, PrecedenceFollowsTheXdgOrderAndTheDesktopSpecificLists) {
     EXPECT_TRUE(desktop::defaultApplicationEntry("x-scheme-handler/http").endsWith("/c.desktop"));
 }
 
-TEST_F(DesktopLookup, UnusableEntriesArePassedOverAndWeakerListsServeLast) {
+TEST_F(DesktopLookupTest, UnusableEntriesArePassedOverAndWeakerListsServeLast) {
     program("good");
     entry("data", "hidden.desktop", "good %u", "Hidden=true\n");
     entry("data", "noexec.desktop", "");
@@ -98,7 +98,7 @@ TEST_F(DesktopLookup, UnusableEntriesArePassedOverAndWeakerListsServeLast) {
         desktop::defaultApplicationEntry("x-scheme-handler/http").endsWith("/added.desktop"));
 }
 
-TEST_F(DesktopLookup, ExecLineQuotingEscapesAndFieldCodes) {
+TEST_F(DesktopLookupTest, ExecLineQuotingEscapesAndFieldCodes) {
     const QString spaced = tree.file("opt/my browser/run", "#!/bin/sh\n");
     QFile::setPermissions(spaced, QFile::ReadOwner | QFile::ExeOwner);
     const QString file = entry("data", "q.desktop",
@@ -113,14 +113,14 @@ TEST_F(DesktopLookup, ExecLineQuotingEscapesAndFieldCodes) {
               '"' + spaced + "\" --profile \"a \"b\"\" \"%1\" 100% --url=%1");
 }
 
-TEST_F(DesktopLookup, ProgramsThatCannotBeFoundGiveNoLauncher) {
+TEST_F(DesktopLookupTest, ProgramsThatCannotBeFoundGiveNoLauncher) {
     EXPECT_FALSE(desktop::launcherFromEntry(entry("data", "x.desktop", "nosuchbrowser %u")));
     const QString plain = tree.file("opt/notexec", "data");
     EXPECT_FALSE(desktop::launcherFromEntry(entry("data", "y.desktop", plain + " %u")));
     EXPECT_FALSE(desktop::launcherFromEntry(tree.path("data/applications/none.desktop")));
 }
 
-TEST_F(DesktopLookup, SystemInformationProgramIsTheFirstKnownOneOnPath) {
+TEST_F(DesktopLookupTest, SystemInformationProgramIsTheFirstKnownOneOnPath) {
     EXPECT_EQ(desktop::systemInformationProgram(), QString());
     program("gnome-system-monitor");
     const QString kinfocenter = program("kinfocenter");
@@ -144,7 +144,7 @@ constexpr const char* kBrowserKey = "http\\shell\\open\\command";
 constexpr const char* kMsinfoKey = "SOFTWARE\\Microsoft\\Shared Tools\\MSINFO";
 } // namespace
 
-TEST_F(DesktopLookup, RegistryAnswersFromTheDesktopUnlessAStoreHoldsTheKey) {
+TEST_F(DesktopLookupTest, RegistryAnswersFromTheDesktopUnlessAStoreHoldsTheKey) {
     registry::ScopedInMemoryStore store;
     desktop::installRegistryProviders();
     EXPECT_EQ(readString(HKEY_CLASSES_ROOT, kBrowserKey, ""), "<no key>");

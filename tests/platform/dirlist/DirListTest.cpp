@@ -17,7 +17,7 @@ QString entryPath(const DirList& list, int row) {
 
 } // namespace
 
-TEST(DirList, OpensTheCurrentDirectoryAndItsAncestorsAndClosesItsSubdirectories) {
+TEST(DirListTest, OpensTheCurrentDirectoryAndItsAncestorsAndClosesItsSubdirectories) {
     TempTree tree;
     const QString music = QDir::cleanPath(tree.folder(QStringLiteral("music")));
     tree.folder(QStringLiteral("music/a"));
@@ -43,7 +43,7 @@ TEST(DirList, OpensTheCurrentDirectoryAndItsAncestorsAndClosesItsSubdirectories)
     }
 }
 
-TEST(DirList, ChangesAtOnceAndRefusesWhatIsNoDirectory) {
+TEST(DirListTest, ChangesAtOnceAndRefusesWhatIsNoDirectory) {
     TempTree tree;
     const QString music = QDir::cleanPath(tree.folder(QStringLiteral("music")));
     const QString file = tree.file(QStringLiteral("music/song.mp3"));

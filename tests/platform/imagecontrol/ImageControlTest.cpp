@@ -36,7 +36,7 @@ std::set<QRgb> coloursIn(const QImage& image, const QRect& part) {
     return colours;
 }
 
-class ImageControlPictures : public ::testing::Test {
+class ImageControlPicturesTest : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(halves(1).save(tree.path("skin.png")));
@@ -55,7 +55,7 @@ protected:
     ImageControl* control = nullptr;
 };
 
-TEST_F(ImageControlPictures, WholeRatiosGetThePictureDrawnForThemPixelForPixel) {
+TEST_F(ImageControlPicturesTest, WholeRatiosGetThePictureDrawnForThemPixelForPixel) {
     const struct {
         qreal ratio;
         QImage expected;
@@ -68,7 +68,7 @@ TEST_F(ImageControlPictures, WholeRatiosGetThePictureDrawnForThemPixelForPixel) 
     }
 }
 
-TEST_F(ImageControlPictures, FractionalRatiosSmoothTheLargerPictureWithNoKeyBlendedIn) {
+TEST_F(ImageControlPicturesTest, FractionalRatiosSmoothTheLargerPictureWithNoKeyBlendedIn) {
     keyTheWindow();
     const QImage painted = control->pictureFor(1.5).toImage().convertToFormat(QImage::Format_RGB32);
     ASSERT_EQ(painted.size(), QSize(12, 6));
@@ -84,13 +84,13 @@ TEST_F(ImageControlPictures, FractionalRatiosSmoothTheLargerPictureWithNoKeyBlen
     EXPECT_EQ(coloursIn(painted, QRect(0, 3, 12, 3)), std::set<QRgb>{kBlue});
 }
 
-TEST_F(ImageControlPictures, WithoutKeyFractionalRatiosBlendFreely) {
+TEST_F(ImageControlPicturesTest, WithoutKeyFractionalRatiosBlendFreely) {
     const QImage painted = control->pictureFor(1.5).toImage().convertToFormat(QImage::Format_RGB32);
     const std::set<QRgb> border = coloursIn(painted, QRect(5, 3, 2, 3));
     EXPECT_GT(border.size(), 1u) << "the halves meet in mixed colours";
 }
 
-TEST(ImageControl, ClickAreaWithoutPictureAndPictureWithoutLargerOne) {
+TEST(ImageControlTest, ClickAreaWithoutPictureAndPictureWithoutLargerOne) {
     TempTree tree;
     ASSERT_TRUE(halves(1).save(tree.path("only.png")));
     QWidget window;

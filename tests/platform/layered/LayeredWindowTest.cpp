@@ -51,7 +51,7 @@ void growOverAWhitePanel(SkinnedWindow& w) {
 
 } // namespace
 
-TEST(LayeredWindow, ExtendedStyleIsKeptPerWindowAndNullWindowsFail) {
+TEST(LayeredWindowTest, ExtendedStyleIsKeptPerWindowAndNullWindowsFail) {
     QWidget a, b;
     EXPECT_EQ(GetWindowLongA(&a, GWL_EXSTYLE), 0);
     EXPECT_EQ(SetWindowLongA(&a, GWL_EXSTYLE, WS_EX_LAYERED | 0x8), 0);
@@ -64,14 +64,14 @@ TEST(LayeredWindow, ExtendedStyleIsKeptPerWindowAndNullWindowsFail) {
     EXPECT_EQ(SetLayeredWindowAttributes(nullptr, kOrange, 0, LWA_COLORKEY), 0);
 }
 
-TEST(LayeredWindow, ColourKeyNeedsTheLayeredBit) {
+TEST(LayeredWindowTest, ColourKeyNeedsTheLayeredBit) {
     SkinnedWindow w;
     w.window.show();
     EXPECT_EQ(SetLayeredWindowAttributes(&w.window, kOrange, 0, LWA_COLORKEY), 0);
     EXPECT_TRUE(w.window.mask().isEmpty());
 }
 
-TEST(LayeredWindow, KeyColouredPixelsLeaveTheShapeOthersStay) {
+TEST(LayeredWindowTest, KeyColouredPixelsLeaveTheShapeOthersStay) {
     SkinnedWindow w;
     w.window.show();
     ASSERT_TRUE(w.makeLayered(kOrange));
@@ -81,7 +81,7 @@ TEST(LayeredWindow, KeyColouredPixelsLeaveTheShapeOthersStay) {
     EXPECT_EQ(w.window.windowOpacity(), 1.0);     // alpha is ignored without LWA_ALPHA
 }
 
-TEST(LayeredWindow, HiddenWindowIsShapedWhenShown) {
+TEST(LayeredWindowTest, HiddenWindowIsShapedWhenShown) {
     SkinnedWindow w;
     ASSERT_TRUE(w.makeLayered(kOrange));
     EXPECT_TRUE(w.window.mask().isEmpty());
@@ -89,7 +89,7 @@ TEST(LayeredWindow, HiddenWindowIsShapedWhenShown) {
     EXPECT_EQ(w.window.mask(), QRegion(10, 10, 50, 30));
 }
 
-TEST(LayeredWindow, ShapeFollowsSizeChangesAndExplicitInvalidation) {
+TEST(LayeredWindowTest, ShapeFollowsSizeChangesAndExplicitInvalidation) {
     SkinnedWindow w;
     w.window.show();
     ASSERT_TRUE(w.makeLayered(kOrange));
@@ -110,7 +110,7 @@ TEST(LayeredWindow, ShapeFollowsSizeChangesAndExplicitInvalidation) {
 
 // A resize leaves the new shape pending; the paint that would show the resized window applies
 // it first, so no frame shows the key colour where the window grew.
-TEST(LayeredWindow, PendingShapeIsAppliedBeforeThePaintThatShowsIt) {
+TEST(LayeredWindowTest, PendingShapeIsAppliedBeforeThePaintThatShowsIt) {
     SkinnedWindow w;
     w.window.show();
     ASSERT_TRUE(w.makeLayered(kOrange));
@@ -121,7 +121,7 @@ TEST(LayeredWindow, PendingShapeIsAppliedBeforeThePaintThatShowsIt) {
     EXPECT_TRUE(w.window.mask().contains(QPoint(5, 155)));
 }
 
-TEST(LayeredWindow, WindowEntirelyInTheKeyColourVanishes) {
+TEST(LayeredWindowTest, WindowEntirelyInTheKeyColourVanishes) {
     QWidget window;
     SkinnedWindow::paint(&window, QColor(255, 128, 0));
     window.resize(50, 50);
@@ -132,7 +132,7 @@ TEST(LayeredWindow, WindowEntirelyInTheKeyColourVanishes) {
     EXPECT_TRUE((window.mask() & QRegion(window.rect())).isEmpty());
 }
 
-TEST(LayeredWindow, OtherKeyLeavesTheOrangeAndClearingTheBitEndsTheShape) {
+TEST(LayeredWindowTest, OtherKeyLeavesTheOrangeAndClearingTheBitEndsTheShape) {
     SkinnedWindow w;
     w.window.show();
     ASSERT_TRUE(w.makeLayered(0x00FFFFFF)); // white is the key now

@@ -18,7 +18,7 @@ using listing::matchesWildcard;
 
 constexpr unsigned kPlaylistMask = DDL_DIRECTORY | DDL_ARCHIVE;
 
-TEST(MatchesWildcard, FollowsStarAndQuestionMarkWithoutRegardToCase) {
+TEST(MatchesWildcardTest, FollowsStarAndQuestionMarkWithoutRegardToCase) {
     EXPECT_TRUE(matchesWildcard("*.mp3", "SONG.MP3"));
     EXPECT_TRUE(matchesWildcard("*.mp3", ".mp3"));
     EXPECT_TRUE(matchesWildcard("*", "anything"));
@@ -33,7 +33,7 @@ TEST(MatchesWildcard, FollowsStarAndQuestionMarkWithoutRegardToCase) {
     EXPECT_TRUE(matchesWildcard("", ""));
 }
 
-TEST(CompareNatural, OrdersNumbersByValueAndIgnoresCase) {
+TEST(CompareNaturalTest, OrdersNumbersByValueAndIgnoresCase) {
     EXPECT_LT(compareNatural("Track 2", "Track 10"), 0);
     EXPECT_GT(compareNatural("Track 10", "track 9"), 0);
     EXPECT_LT(compareNatural("alpha", "BETA"), 0);

@@ -20,7 +20,7 @@ using namespace std::chrono_literals;
 // The test runs with a private runtime directory and no server address, so no sound server
 // answers: device 0 is there all the same, for the wave-out line (the engine's own, which any
 // output plays), and the other lines are ALSA's, of as many cards as the machine has.
-TEST(MixerService, WithoutServerTheWaveLineAndTheCardsServeAndOtherIndexesAreRefused) {
+TEST(MixerServiceTest, WithoutServerTheWaveLineAndTheCardsServeAndOtherIndexesAreRefused) {
     mixer::Service& service = mixer::service();
     const int devices = std::max(1, mixer::makeAlsaService()->deviceCount());
     EXPECT_EQ(service.deviceCount(), devices);
@@ -46,7 +46,7 @@ TEST(MixerService, WithoutServerTheWaveLineAndTheCardsServeAndOtherIndexesAreRef
     EXPECT_EQ(service.close(handle), mixer::kNoError);
 }
 
-TEST(MixerService, AbsentServerIsNotChosen) {
+TEST(MixerServiceTest, AbsentServerIsNotChosen) {
     TempTree tree;
     const std::string address = "unix:" + tree.path("no-server").toStdString();
     EXPECT_EQ(mixer::connectPulseService(address.c_str(), 2000ms), nullptr);
@@ -54,7 +54,7 @@ TEST(MixerService, AbsentServerIsNotChosen) {
 
 // A socket that accepts connections but never says a word: the client must give up at its
 // timeout instead of waiting for the server for good.
-TEST(MixerService, SilentServerCostsOneTimeoutAndNoHang) {
+TEST(MixerServiceTest, SilentServerCostsOneTimeoutAndNoHang) {
     TempTree tree;
     const std::string path = tree.path("silent").toStdString();
     const int listener = socket(AF_UNIX, SOCK_STREAM, 0);

@@ -94,7 +94,7 @@ TEST_F(PulseMixerTest, LinesWithoutCounterpartAreAbsent) {
     EXPECT_EQ(m_mixer->open(1, &other), mixer::kBadDeviceId);
 }
 
-TEST(PulseMixerGone, RequestsFailWithinTheTimeoutOnceTheServerIsGone) {
+TEST(PulseMixerGoneTest, RequestsFailWithinTheTimeoutOnceTheServerIsGone) {
     auto server = std::make_unique<PulseServer>();
     ASSERT_TRUE(server->running());
     auto mixer = mixer::connectPulseService(server->address().toLocal8Bit().constData(), 500ms);

@@ -38,7 +38,7 @@ void flushDeletes() {
 }
 
 // A main window, an empty registry, recorders for program starts and message boxes.
-class AboutBox : public ::testing::Test {
+class AboutBoxTest : public ::testing::Test {
 protected:
     registry::ScopedInMemoryStore store;
     TempTree tree;
@@ -88,7 +88,7 @@ void expectWhole(const QPushButton* button) {
 
 } // namespace
 
-TEST_F(AboutBox, OpeningMinimisesTheMainWindowAndShowsAModelessBox) {
+TEST_F(AboutBoxTest, OpeningMinimisesTheMainWindowAndShowsAModelessBox) {
     QPointer<frmAbout> about = frmAbout::mnuAbout_Click(&mainWindow);
     EXPECT_TRUE(mainWindow.isMinimized());
     ASSERT_TRUE(about);
@@ -107,7 +107,7 @@ TEST_F(AboutBox, OpeningMinimisesTheMainWindowAndShowsAModelessBox) {
     about->close();
 }
 
-TEST_F(AboutBox, ChoosingAboutAgainBringsTheOpenBoxToTheFront) {
+TEST_F(AboutBoxTest, ChoosingAboutAgainBringsTheOpenBoxToTheFront) {
     QPointer<frmAbout> about = frmAbout::mnuAbout_Click(&mainWindow);
     QWidget other;
     other.show();
@@ -131,7 +131,7 @@ TEST_F(AboutBox, ChoosingAboutAgainBringsTheOpenBoxToTheFront) {
 
 // The desktop's font as Qt gets it (DejaVu Sans on a stock Debian desktop), and the sizes that
 // desktops commonly set.
-TEST_F(AboutBox, EveryTextShowsWholeInTheDesktopsFont) {
+TEST_F(AboutBoxTest, EveryTextShowsWholeInTheDesktopsFont) {
     const QFont desktopFont = QApplication::font();
     QList<QFont> fonts{desktopFont};
     for (double points : {9.0, 10.0, 11.0, 12.0}) {
@@ -154,7 +154,7 @@ TEST_F(AboutBox, EveryTextShowsWholeInTheDesktopsFont) {
     QApplication::setFont(desktopFont);
 }
 
-TEST_F(AboutBox, EscapeAndEnterBothPressOk) {
+TEST_F(AboutBoxTest, EscapeAndEnterBothPressOk) {
     for (const Qt::Key key : {Qt::Key_Escape, Qt::Key_Return}) {
         QPointer<frmAbout> about = frmAbout::mnuAbout_Click(&mainWindow);
         mainWindow.hide();
@@ -166,7 +166,7 @@ TEST_F(AboutBox, EscapeAndEnterBothPressOk) {
     }
 }
 
-TEST_F(AboutBox, CloseBoxShowsTheMainWindowButLeavesItMinimised) {
+TEST_F(AboutBoxTest, CloseBoxShowsTheMainWindowButLeavesItMinimised) {
     QPointer<frmAbout> about = frmAbout::mnuAbout_Click(&mainWindow);
     mainWindow.hide();
     about->close();
@@ -176,7 +176,7 @@ TEST_F(AboutBox, CloseBoxShowsTheMainWindowButLeavesItMinimised) {
     EXPECT_TRUE(mainWindow.isMinimized());
 }
 
-TEST_F(AboutBox, SystemInfoPathIsStartedAndTheSecondKeyIsNotConsulted) {
+TEST_F(AboutBoxTest, SystemInfoPathIsStartedAndTheSecondKeyIsNotConsulted) {
     setText(HKEY_LOCAL_MACHINE, kMsinfo, "PATH", "/usr/bin/hardinfo");
     setText(HKEY_LOCAL_MACHINE, kLocation, "MSINFO", tree.folder("msinfo"));
     tree.file("msinfo/MSINFO32.EXE");
@@ -186,7 +186,7 @@ TEST_F(AboutBox, SystemInfoPathIsStartedAndTheSecondKeyIsNotConsulted) {
     EXPECT_TRUE(boxes.isEmpty());
 }
 
-TEST_F(AboutBox, WithoutPathTheProgramInTheMsinfoFolderStarts) {
+TEST_F(AboutBoxTest, WithoutPathTheProgramInTheMsinfoFolderStarts) {
     setText(HKEY_LOCAL_MACHINE, kLocation, "MSINFO", tree.folder("msinfo"));
     const QString program = tree.file("msinfo/MSINFO32.EXE");
     frmAbout about(&mainWindow);
@@ -195,7 +195,7 @@ TEST_F(AboutBox, WithoutPathTheProgramInTheMsinfoFolderStarts) {
     EXPECT_TRUE(boxes.isEmpty());
 }
 
-TEST_F(AboutBox, FolderWithoutTheProgramOrNothingRegisteredGivesTheMessage) {
+TEST_F(AboutBoxTest, FolderWithoutTheProgramOrNothingRegisteredGivesTheMessage) {
     frmAbout about(&mainWindow);
     about.StartSysInfo();
     setText(HKEY_LOCAL_MACHINE, kLocation, "MSINFO", tree.folder("empty"));
@@ -204,7 +204,7 @@ TEST_F(AboutBox, FolderWithoutTheProgramOrNothingRegisteredGivesTheMessage) {
     EXPECT_EQ(boxes, QStringList({kUnavailable, kUnavailable}));
 }
 
-TEST_F(AboutBox, StoreThatRefusesWriteAccessHidesBothValues) {
+TEST_F(AboutBoxTest, StoreThatRefusesWriteAccessHidesBothValues) {
     setText(HKEY_LOCAL_MACHINE, kMsinfo, "PATH", "/usr/bin/hardinfo");
     setText(HKEY_LOCAL_MACHINE, kLocation, "MSINFO", tree.folder("msinfo"));
     tree.file("msinfo/MSINFO32.EXE");
@@ -215,7 +215,7 @@ TEST_F(AboutBox, StoreThatRefusesWriteAccessHidesBothValues) {
     EXPECT_EQ(boxes, QStringList{kUnavailable});
 }
 
-TEST_F(AboutBox, ProgramThatFailsToStartGivesTheMessage) {
+TEST_F(AboutBoxTest, ProgramThatFailsToStartGivesTheMessage) {
     setText(HKEY_LOCAL_MACHINE, kMsinfo, "PATH", "/gone/hardinfo");
     startWorks = false;
     frmAbout about(&mainWindow);
@@ -224,7 +224,7 @@ TEST_F(AboutBox, ProgramThatFailsToStartGivesTheMessage) {
     EXPECT_EQ(boxes, QStringList{kUnavailable});
 }
 
-TEST_F(AboutBox, KeyValuesByType) {
+TEST_F(AboutBoxTest, KeyValuesByType) {
     frmAbout about(&mainWindow);
     const quint32 number = 0x00ABCDEF;
     setValue(HKEY_LOCAL_MACHINE, "K", "dword", REG_DWORD,
@@ -256,7 +256,7 @@ TEST_F(AboutBox, KeyValuesByType) {
     EXPECT_EQ(value, "");
 }
 
-TEST_F(AboutBox, EmptyPathValueGivesTheMessageWithoutTryingTheSecondKey) {
+TEST_F(AboutBoxTest, EmptyPathValueGivesTheMessageWithoutTryingTheSecondKey) {
     setValue(HKEY_LOCAL_MACHINE, kMsinfo, "PATH", REG_SZ, QByteArray());
     setText(HKEY_LOCAL_MACHINE, kLocation, "MSINFO", tree.folder("msinfo"));
     tree.file("msinfo/MSINFO32.EXE");
@@ -266,7 +266,7 @@ TEST_F(AboutBox, EmptyPathValueGivesTheMessageWithoutTryingTheSecondKey) {
     EXPECT_EQ(boxes, QStringList{kUnavailable});
 }
 
-TEST_F(AboutBox, AddressLabelOpensTheInformationPage) {
+TEST_F(AboutBoxTest, AddressLabelOpensTheInformationPage) {
     setText(HKEY_CLASSES_ROOT, "http\\shell\\open\\command", "", "\"/opt/browser\" \"%1\"");
     QStringList arguments;
     process::setStarter([&](const QString& program, const QStringList& args) {

@@ -74,7 +74,7 @@ QImage drawnWithRoom(const Label& label) {
 
 } // namespace
 
-TEST(ScrollStep, TitleWrapsOnlyOnceItsRightEdgeHasPassed) {
+TEST(ScrollStepTest, TitleWrapsOnlyOnceItsRightEdgeHasPassed) {
     // The design caption is 885 twips wide in a 3255-twip frame, starting at 3120.
     double left = 3120;
     for (int tick = 1; tick <= 80; ++tick)
@@ -84,12 +84,12 @@ TEST(ScrollStep, TitleWrapsOnlyOnceItsRightEdgeHasPassed) {
     EXPECT_EQ(left, 3285); // -930 + 885 < 0: back in from the right within the same tick
 }
 
-TEST(ScrollStep, RightEdgeExactlyAtZeroDoesNotWrapYet) {
+TEST(ScrollStepTest, RightEdgeExactlyAtZeroDoesNotWrapYet) {
     EXPECT_EQ(nextScrollLeft(-50, 100, 3255, 10), -100);
     EXPECT_EQ(nextScrollLeft(-55, 100, 3255, 10), 3285);
 }
 
-TEST(ScrollStep, SpeedFactorScalesTheStep) {
+TEST(ScrollStepTest, SpeedFactorScalesTheStep) {
     EXPECT_EQ(nextScrollLeft(1000, 10, 3255, 2), 990);
     EXPECT_EQ(nextScrollLeft(1000, 10, 3255, 0), 1000);
 }

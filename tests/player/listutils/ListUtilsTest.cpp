@@ -49,7 +49,7 @@ QStringList split(const char* letters) {
     return QString(letters).split(u',', Qt::SkipEmptyParts);
 }
 
-TEST(RemoveDuplicateEntries, KeepsTheCopiesThatTheClassicSearchOrderLeaves) {
+TEST(RemoveDuplicateEntriesTest, KeepsTheCopiesThatTheClassicSearchOrderLeaves) {
     struct Case {
         const char* before;
         const char* after;
@@ -68,7 +68,7 @@ TEST(RemoveDuplicateEntries, KeepsTheCopiesThatTheClassicSearchOrderLeaves) {
     }
 }
 
-TEST(RemoveDuplicateEntries, MatchesTheClassicPassOnRandomLists) {
+TEST(RemoveDuplicateEntriesTest, MatchesTheClassicPassOnRandomLists) {
     const std::vector<QStringList> alphabets = {
         {"a", "A", "b", "B", "c"},
         {"a", "A", ""},
@@ -102,7 +102,7 @@ TEST(RemoveDuplicateEntries, MatchesTheClassicPassOnRandomLists) {
 
 // The selected entry stays selected where it moves to, as the classic removals one by one leave
 // it; when the pass removes the selected copy itself, nothing is selected.
-TEST(RemoveDuplicateEntries, LeavesTheSelectionWhereTheClassicPassLeavesIt) {
+TEST(RemoveDuplicateEntriesTest, LeavesTheSelectionWhereTheClassicPassLeavesIt) {
     struct Case {
         const char* before;
         int selectedBefore;
@@ -119,14 +119,14 @@ TEST(RemoveDuplicateEntries, LeavesTheSelectionWhereTheClassicPassLeavesIt) {
     }
 }
 
-TEST(RemoveDuplicateEntries, HoldsTheCountAt32767WhenMoreAreRemoved) {
+TEST(RemoveDuplicateEntriesTest, HoldsTheCountAt32767WhenMoreAreRemoved) {
     ListBox list;
     list.setItems(QStringList(40000, "same"));
     EXPECT_EQ(RemoveDuplicateEntries(list), 32767);
     EXPECT_EQ(list.items(), QStringList{"same"});
 }
 
-TEST(RemoveDuplicateEntries, WorksOnTheListAsAnEventHandlerLeftIt) {
+TEST(RemoveDuplicateEntriesTest, WorksOnTheListAsAnEventHandlerLeftIt) {
     ListBox list;
     list.setItems(split("A,B,A"));
     QTimer::singleShot(0, &list, [&list] { list.addItems(split("b,c,A")); });
@@ -135,21 +135,21 @@ TEST(RemoveDuplicateEntries, WorksOnTheListAsAnEventHandlerLeftIt) {
     EXPECT_EQ(list.items(), expected.items);
 }
 
-TEST(RemoveDuplicateEntries, ReturnsZeroWhenAnEventHandlerDestroysTheList) {
+TEST(RemoveDuplicateEntriesTest, ReturnsZeroWhenAnEventHandlerDestroysTheList) {
     auto* list = new ListBox;
     list->setItems(split("A,B,A"));
     QTimer::singleShot(0, [list] { delete list; });
     EXPECT_EQ(RemoveDuplicateEntries(*list), 0);
 }
 
-TEST(StripListExtension, CutsTheExtensionWhateverItsCase) {
+TEST(StripListExtensionTest, CutsTheExtensionWhateverItsCase) {
     ListBox list;
     list.setItems({"Song.mp3", "LOUD.MP3", "[x.mp3]", "a.mp3x", "mp3", "Mixed.Mp3"});
     StripListExtension(list, ".mp3");
     EXPECT_EQ(list.items(), QStringList({"Song", "LOUD", "[x.mp3]", "a.mp3x", "mp3", "Mixed"}));
 }
 
-TEST(StripListExtension, AnEmptyExtensionChangesNothing) {
+TEST(StripListExtensionTest, AnEmptyExtensionChangesNothing) {
     ListBox list;
     list.setItems({"a.mp3", "b"});
     StripListExtension(list, "");

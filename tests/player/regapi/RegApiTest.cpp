@@ -18,7 +18,7 @@ struct Started {
 };
 
 // An empty registry, a recorder in place of program start and of the message boxes.
-class Launcher : public ::testing::Test {
+class LauncherTest : public ::testing::Test {
 protected:
     registry::ScopedInMemoryStore store;
     QList<Started> started;
@@ -62,7 +62,7 @@ protected:
 
 } // namespace
 
-TEST_F(Launcher, QuotedProgramPathWithOptionStartsThePathWithTheAddressOnly) {
+TEST_F(LauncherTest, QuotedProgramPathWithOptionStartsThePathWithTheAddressOnly) {
     registerBrowser("\"/opt/web browser/browser\" -osint -url \"%1\"");
     EXPECT_EQ(GetBrowserPath(), "\"/opt/web browser/browser\"");
     OpenURL(kAddress);
@@ -72,7 +72,7 @@ TEST_F(Launcher, QuotedProgramPathWithOptionStartsThePathWithTheAddressOnly) {
     EXPECT_TRUE(boxes.isEmpty());
 }
 
-TEST_F(Launcher, CommandWithoutAnyQuoteMeansNoBrowser) {
+TEST_F(LauncherTest, CommandWithoutAnyQuoteMeansNoBrowser) {
     registerBrowser("/usr/bin/browser %1");
     EXPECT_EQ(GetBrowserPath(), "Invalid");
     OpenURL(kAddress);
@@ -80,7 +80,7 @@ TEST_F(Launcher, CommandWithoutAnyQuoteMeansNoBrowser) {
     EXPECT_EQ(boxes, QStringList{kNoBrowser});
 }
 
-TEST_F(Launcher, QuoteOnlyLaterKeepsEverythingUpToIt) {
+TEST_F(LauncherTest, QuoteOnlyLaterKeepsEverythingUpToIt) {
     registerBrowser("/usr/bin/browser --url \"%1\"");
     EXPECT_EQ(GetBrowserPath(), "/usr/bin/browser --url \"");
     OpenURL(kAddress);
@@ -93,7 +93,7 @@ TEST_F(Launcher, QuoteOnlyLaterKeepsEverythingUpToIt) {
     EXPECT_EQ(GetBrowserPath(), "Invalid");
 }
 
-TEST_F(Launcher, OnlyTheFirstValueEnumeratedIsUsed) {
+TEST_F(LauncherTest, OnlyTheFirstValueEnumeratedIsUsed) {
     setText(HKEY_CLASSES_ROOT, kBrowserKey, "Backup", "\"/first/browser\"");
     registerBrowser("\"/default/browser\"");
     const QList<RegValueEntry> values = EnumRegValues(HKEY_CLASSES_ROOT, kBrowserKey);
@@ -103,7 +103,7 @@ TEST_F(Launcher, OnlyTheFirstValueEnumeratedIsUsed) {
     EXPECT_EQ(GetBrowserPath(), "\"/first/browser\"");
 }
 
-TEST_F(Launcher, MissingKeyOrEmptyCommandShowsTheMessageAndStartsNothing) {
+TEST_F(LauncherTest, MissingKeyOrEmptyCommandShowsTheMessageAndStartsNothing) {
     OpenURL(kAddress);
     registerBrowser("");
     OpenURL(kAddress);
@@ -111,7 +111,7 @@ TEST_F(Launcher, MissingKeyOrEmptyCommandShowsTheMessageAndStartsNothing) {
     EXPECT_EQ(boxes, QStringList({kNoBrowser, kNoBrowser}));
 }
 
-TEST_F(Launcher, AddressIsOneArgumentAndAFailedStartIsReported) {
+TEST_F(LauncherTest, AddressIsOneArgumentAndAFailedStartIsReported) {
     registerBrowser("\"/gone/browser\" \"%1\"");
     startWorks = false;
     const QString hostile = QStringLiteral("https://x.example/\"; rm -rf ~; echo \"$(id)`id`");
@@ -124,7 +124,7 @@ TEST_F(Launcher, AddressIsOneArgumentAndAFailedStartIsReported) {
     EXPECT_NE(boxes[0], kNoBrowser);
 }
 
-TEST_F(Launcher, RealStartOfAMissingProgramFailsWithoutEndingTheProgram) {
+TEST_F(LauncherTest, RealStartOfAMissingProgramFailsWithoutEndingTheProgram) {
     process::setStarter({});
     registerBrowser("\"/nonexistent/quiva-test-browser\" \"%1\"");
     OpenURL(kAddress);
@@ -132,7 +132,7 @@ TEST_F(Launcher, RealStartOfAMissingProgramFailsWithoutEndingTheProgram) {
     EXPECT_TRUE(boxes[0].contains("/nonexistent/quiva-test-browser"));
 }
 
-TEST_F(Launcher, EnumerationGrowsPastItsFirstRoomAndKeepsTheOrder) {
+TEST_F(LauncherTest, EnumerationGrowsPastItsFirstRoomAndKeepsTheOrder) {
     for (int i = 0; i < 250; ++i)
         setValue(HKEY_CLASSES_ROOT, "Many", QByteArray::number(i).constData(), REG_DWORD,
                  QByteArray::fromRawData(reinterpret_cast<const char*>(&i), 4));
@@ -151,7 +151,7 @@ TEST_F(Launcher, EnumerationGrowsPastItsFirstRoomAndKeepsTheOrder) {
     EXPECT_TRUE(EnumRegValues(HKEY_CLASSES_ROOT, "Missing").isEmpty());
 }
 
-TEST_F(Launcher, DataByTypeAndTheListEndsAtAValueTooLargeForTheBuffers) {
+TEST_F(LauncherTest, DataByTypeAndTheListEndsAtAValueTooLargeForTheBuffers) {
     setValue(HKEY_CLASSES_ROOT, "Types", "text", REG_SZ, QByteArray("abc", 4));
     setValue(HKEY_CLASSES_ROOT, "Types", "empty", REG_SZ, QByteArray());
     const qint32 minusTwo = -2;

@@ -32,20 +32,20 @@ void paint(QWidget* widget, const QColor& colour) {
 
 // A host window like the main window: orange background, a white picture, and one control
 // hosted below the visible area, created from a bag with the given saved values.
-class Hosted : public ::testing::Test {
+class HostedTest : public ::testing::Test {
 protected:
     QWidget host;
     QWidget* picture = new QWidget(&host);
     TransparentColor* control = nullptr;
     com::ComPtr<com::PropertyBag> bag = com::makePropertyBag();
 
-    Hosted() {
+    HostedTest() {
         paint(&host, kOrangeColour);
         paint(picture, Qt::white);
         host.resize(293, 66);
         picture->setGeometry(20, 10, 100, 40);
     }
-    ~Hosted() override {
+    ~HostedTest() override {
         if (control) {
             control->Close();
             control->Release();
@@ -68,7 +68,7 @@ protected:
 
 } // namespace
 
-TEST_F(Hosted, MainWindowValuesMakeTheOrangeSeeThroughAndGiveTheControlTheHostColour) {
+TEST_F(HostedTest, MainWindowValuesMakeTheOrangeSeeThroughAndGiveTheControlTheHostColour) {
     save("maskcolor", com::makeI4(kOrange));
     save("backcolor", com::makeI4(kOrange));
     save("enable", com::makeBool(false));
@@ -84,7 +84,7 @@ TEST_F(Hosted, MainWindowValuesMakeTheOrangeSeeThroughAndGiveTheControlTheHostCo
     EXPECT_EQ(control->BackColor(), kOrange);
 }
 
-TEST_F(Hosted, NoSavedKeysGiveDefaultsAndBlackBecomesTheKey) {
+TEST_F(HostedTest, NoSavedKeysGiveDefaultsAndBlackBecomesTheKey) {
     auto* black = new QWidget(&host);
     paint(black, Qt::black);
     black->setGeometry(150, 10, 30, 30);
@@ -100,7 +100,7 @@ TEST_F(Hosted, NoSavedKeysGiveDefaultsAndBlackBecomesTheKey) {
     EXPECT_EQ(control->BackColor(), kOrange);            // the host's colour, taken directly
 }
 
-TEST_F(Hosted, RunsOnceAndALaterMaskColourDoesNotReapply) {
+TEST_F(HostedTest, RunsOnceAndALaterMaskColourDoesNotReapply) {
     save("MASKCOLOR", com::makeI4(kOrange));
     host.show();
     create(&host);
@@ -134,7 +134,7 @@ TEST_F(Hosted, RunsOnceAndALaterMaskColourDoesNotReapply) {
     point->Unadvise(cookie);
 }
 
-TEST_F(Hosted, WithoutAHostTheStepIsSkippedAndStillRunsOnce) {
+TEST_F(HostedTest, WithoutAHostTheStepIsSkippedAndStillRunsOnce) {
     create(nullptr);
     waitForFirstTick();
     EXPECT_EQ(control->BackColor(), 0x00FFFFFFu);
@@ -143,7 +143,7 @@ TEST_F(Hosted, WithoutAHostTheStepIsSkippedAndStillRunsOnce) {
     EXPECT_TRUE(control->Enable());
 }
 
-TEST_F(Hosted, WritesOmitDefaultsAndReadBack) {
+TEST_F(HostedTest, WritesOmitDefaultsAndReadBack) {
     create(&host);
     auto empty = com::makePropertyBag();
     control->Save(empty.get());
@@ -158,7 +158,7 @@ TEST_F(Hosted, WritesOmitDefaultsAndReadBack) {
     EXPECT_EQ(com::toBool(*written->value("Enable")), false);
 }
 
-TEST_F(Hosted, PropertiesAreLateBound) {
+TEST_F(HostedTest, PropertiesAreLateBound) {
     create(&host);
     DISPID ids[3] = {};
     const char* names[] = {"maskcolor", "BackColor", "ENABLE"};
@@ -179,7 +179,7 @@ TEST_F(Hosted, PropertiesAreLateBound) {
     EXPECT_EQ((*result).boolVal, VARIANT_TRUE);
 }
 
-TEST(StoredTransparentColor, MainWindowLayoutCreatesTheControlThatKeysTheOrange) {
+TEST(StoredTransparentColorTest, MainWindowLayoutCreatesTheControlThatKeysTheOrange) {
     TransparentColor::registerBuiltIn();
     QWidget host;
     paint(&host, kOrangeColour);

@@ -116,7 +116,7 @@ const Area kFields[] = {
 
 } // namespace
 
-TEST(SkinPictures, CheckedInFilesAreWhatTheGeneratorDraws) {
+TEST(SkinPicturesTest, CheckedInFilesAreWhatTheGeneratorDraws) {
     TempTree out;
     QProcess generator;
     generator.start(QStringLiteral(QUIVA_SKIN_GEN), {out.root()});
@@ -132,7 +132,7 @@ TEST(SkinPictures, CheckedInFilesAreWhatTheGeneratorDraws) {
     }
 }
 
-TEST(SkinPictures, GeneratorRefusesAnUnwritableTarget) {
+TEST(SkinPicturesTest, GeneratorRefusesAnUnwritableTarget) {
     TempTree out;
     // A file where a folder must go: nothing can be written below it.
     out.file(QStringLiteral("player"), "not a folder");
@@ -143,7 +143,7 @@ TEST(SkinPictures, GeneratorRefusesAnUnwritableTarget) {
     EXPECT_TRUE(generator.readAllStandardError().contains("cannot write"));
 }
 
-TEST(SkinPictures, HaveTheirFixedSizes) {
+TEST(SkinPicturesTest, HaveTheirFixedSizes) {
     const struct {
         const char* file;
         QSize size;
@@ -175,7 +175,7 @@ TEST(SkinPictures, HaveTheirFixedSizes) {
     }
 }
 
-TEST(SkinPictures, NoClickAreaShowsTheSeeThroughColourAtEitherScale) {
+TEST(SkinPicturesTest, NoClickAreaShowsTheSeeThroughColourAtEitherScale) {
     for (const int scale : {1, 2}) {
         for (const Area& area : kClickAreas) {
             const QImage image = checkedIn(area.picture->file, scale);
@@ -186,7 +186,7 @@ TEST(SkinPictures, NoClickAreaShowsTheSeeThroughColourAtEitherScale) {
     }
 }
 
-TEST(SkinPictures, ButtonsArePaintedUnderTheirClickAreasAtEitherScale) {
+TEST(SkinPicturesTest, ButtonsArePaintedUnderTheirClickAreasAtEitherScale) {
     // A button shows a dark edge and a light face: many more colours than flat panel grey.
     for (const int scale : {1, 2}) {
         for (const Area& area : kClickAreas) {
@@ -201,7 +201,7 @@ TEST(SkinPictures, ButtonsArePaintedUnderTheirClickAreasAtEitherScale) {
 
 // The window's shape is computed in window pixels, so the double-sized pictures must key out
 // exactly the window pixels that the pictures of scale 1 key out, each as a whole 2 x 2 block.
-TEST(SkinPictures, DoubleSizedPicturesAreSeeThroughInTheSameWindowPixels) {
+TEST(SkinPicturesTest, DoubleSizedPicturesAreSeeThroughInTheSameWindowPixels) {
     for (const Picture* picture : {&kBar, &kPlaylist, &kCreator}) {
         const QImage single = checkedIn(picture->file, 1);
         const QImage doubled = checkedIn(picture->file, 2);
@@ -215,7 +215,7 @@ TEST(SkinPictures, DoubleSizedPicturesAreSeeThroughInTheSameWindowPixels) {
     }
 }
 
-TEST(SkinPictures, FieldsLieUnderTheControlsThatShowThem) {
+TEST(SkinPicturesTest, FieldsLieUnderTheControlsThatShowThem) {
     for (const Area& field : kFields) {
         const QImage image = checkedIn(field.picture->file);
         // The control's own pixels, rounded inwards.
@@ -225,7 +225,7 @@ TEST(SkinPictures, FieldsLieUnderTheControlsThatShowThem) {
     }
 }
 
-TEST(SkinPictures, CornersOutsideTheRoundedShapeAreSeeThrough) {
+TEST(SkinPicturesTest, CornersOutsideTheRoundedShapeAreSeeThrough) {
     const struct {
         const Picture* picture;
         std::vector<QPoint> corners;
@@ -245,7 +245,7 @@ TEST(SkinPictures, CornersOutsideTheRoundedShapeAreSeeThrough) {
     }
 }
 
-TEST(SkinPictures, IconsKeepTheirColourDepths) {
+TEST(SkinPicturesTest, IconsKeepTheirColourDepths) {
     EXPECT_LE(coloursOf(checkedIn("player/resources/quiva-16.png")).size(), 256u);
     EXPECT_LE(coloursOf(checkedIn("player/resources/about-icon.png")).size(), 17u);
     // Scale2x only repeats colours, so the larger folders keep the classic sixteen.
@@ -265,7 +265,7 @@ TEST(SkinPictures, IconsKeepTheirColourDepths) {
     EXPECT_EQ(toolbox.at(25), 2);
 }
 
-TEST(SkinPictures, VolumeFaceShowsAYellowSpeakerAtTheLowerLeft) {
+TEST(SkinPicturesTest, VolumeFaceShowsAYellowSpeakerAtTheLowerLeft) {
     const QImage face = checkedIn("volume/resources/dalvex-face.png");
     const QRgb yellow = qRgb(255, 255, 0);
     const int lowerLeft = countPixels(face, QRect(0, 16, 16, 16), yellow);
