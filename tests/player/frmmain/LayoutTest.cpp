@@ -1,3 +1,4 @@
+#include "player/Settings.h"
 #include "tests/player/frmmain/MainWindowFixture.h"
 
 #include "player/Layout.h"
@@ -27,7 +28,7 @@ bool showsIn(const QWidget& window, const QWidget* child) {
 
 TEST_F(LayoutTest, NarrowWidthHidesTheCreatorPanel) {
     frmMain& w = load();
-    for (int height : {990, 5580}) {
+    for (int height : {layout::Image1.height, settings::kPlaylistHeight}) {
         w.setHeight(height);
         for (const QWidget* c : std::initializer_list<const QWidget*>{
                  w.Drive1, w.Dir1, w.Image10, w.Image11, w.Image12, w.Label1})
@@ -68,10 +69,10 @@ TEST_F(LayoutTest, TabVisitsTheShownControlsInOrder) {
         int width, height;
         std::vector<QWidget*> panels; // before the bar
     } cases[] = {
-        {4395, 990, {}},
-        {8910, 990, {w.Drive1, w.Dir1}},
+        {4395, layout::Image1.height, {}},
+        {8910, layout::Image1.height, {w.Drive1, w.Dir1}},
         {8910,
-         5580,
+         settings::kPlaylistHeight,
          {w.lstPls, w.Image7, w.Image8, w.Image9, w.Drive1, w.Dir1, w.Image12, w.Image11}}};
     for (const auto& c : cases) {
         w.setWidth(c.width);

@@ -1,3 +1,5 @@
+#include "player/Layout.h"
+#include "player/Settings.h"
 #include "tests/player/frmmain/MainWindowFixture.h"
 
 #include "platform/registry/Stores.h"
@@ -36,13 +38,13 @@ TEST_F(MenuTest, PlaylistEntryTwiceShowsThenHidesAndRemembersEachHeight) {
     frmMenu& m = w.menu();
 
     m.mnuPls_Click();
-    EXPECT_EQ(w.Height(), 5580);
+    EXPECT_EQ(w.Height(), settings::kPlaylistHeight);
     EXPECT_EQ(w.lblheight, "5580");
     EXPECT_EQ(m.mnuPls->text(), "Hide Playlist");
     EXPECT_EQ(settings(), "[quiva]\nHEIGHT=5580\n");
 
     m.mnuPls_Click();
-    EXPECT_EQ(w.Height(), 990);
+    EXPECT_EQ(w.Height(), layout::Image1.height);
     EXPECT_EQ(w.lblheight, "990");
     EXPECT_EQ(m.mnuPls->text(), "Show Playlist");
     EXPECT_EQ(settings(), "[quiva]\nHEIGHT=990\n");
@@ -55,12 +57,12 @@ TEST_F(MenuTest, HandEditedHeightFirstReturnsToTheBar) {
     EXPECT_EQ(m.mnuPls->text(), "Show Playlist");
 
     m.mnuPls_Click();
-    EXPECT_EQ(w.Height(), 990);
+    EXPECT_EQ(w.Height(), layout::Image1.height);
     EXPECT_EQ(m.mnuPls->text(), "Show Playlist");
     EXPECT_EQ(settings(), "; edited by hand\n[quiva]\nheight=990\n"); // the line's own spelling
 
     m.mnuPls_Click();
-    EXPECT_EQ(w.Height(), 5580);
+    EXPECT_EQ(w.Height(), settings::kPlaylistHeight);
 }
 
 TEST_F(MenuTest, PlaylistEntryKeepsWidthAndCutsTheOpenCreator) {

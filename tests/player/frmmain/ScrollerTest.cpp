@@ -1,3 +1,4 @@
+#include "player/Settings.h"
 #include "tests/player/frmmain/MainWindowFixture.h"
 
 #include "platform/ui/Label.h"
@@ -230,7 +231,7 @@ TEST_F(ScrollerTest, AMinimisedWindowMovesTheStripsWithoutPlacingThem) {
 // other control, whether or not the playlist is shown.
 TEST_F(ScrollerTest, ATickRepaintsOnlyTheStrips) {
     frmMain& w = load();
-    w.setHeight(5580);
+    w.setHeight(settings::kPlaylistHeight);
     w.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
     QTest::qWait(0);

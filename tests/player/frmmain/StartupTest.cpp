@@ -1,3 +1,5 @@
+#include "player/Layout.h"
+#include "player/Settings.h"
 #include "tests/player/frmmain/MainWindowFixture.h"
 
 #include "platform/ui/DirList.h"
@@ -23,7 +25,7 @@ TEST_F(StartupTest, WithoutSettingsFileListsCurrentDirectoryAtBarHeight) {
     frmMain& w = load();
 
     EXPECT_EQ(w.Width(), 4395);
-    EXPECT_EQ(w.Height(), 990);
+    EXPECT_EQ(w.Height(), layout::Image1.height);
     EXPECT_EQ(w.size(), QSize(293, 66));
     EXPECT_EQ(playlist(), QStringList{"one"});
     EXPECT_EQ(w.menu().mnuPls->text(), "Show Playlist");
@@ -44,30 +46,30 @@ TEST_F(StartupTest, StoredHeightDecidesHeightAndMenuCaption) {
         const char* caption;
     };
     const Case cases[] = {
-        {"5580", 5580, "Hide Playlist"},
-        {"990", 990, "Show Playlist"},
+        {"5580", settings::kPlaylistHeight, "Hide Playlist"},
+        {"990", layout::Image1.height, "Show Playlist"},
         {"3000", 3000, "Show Playlist"}, // edited by hand: applied unchanged
         {"9000", 9000, "Show Playlist"}, // taller than the window was drawn
-        {"5580.0", 5580, "Hide Playlist"},
-        {"491505", 491505, "Show Playlist"}, // the tallest window X11 can carry
-        {"abc", 990, "Show Playlist"},       // not a number: the bar's height stays
-        {"", 990, "Show Playlist"},
+        {"5580.0", settings::kPlaylistHeight, "Hide Playlist"},
+        {"491505", 491505, "Show Playlist"},             // the tallest window X11 can carry
+        {"abc", layout::Image1.height, "Show Playlist"}, // not a number: the bar's height stays
+        {"", layout::Image1.height, "Show Playlist"},
         // Below the bar (no menu button, or no window to see), and what is no plain number.
-        {"989", 990, "Show Playlist"},
-        {"500", 990, "Show Playlist"},
-        {"0", 990, "Show Playlist"},
-        {"-5580", 990, "Show Playlist"},
-        {"+5580", 990, "Show Playlist"},
-        {"nan", 990, "Show Playlist"},
-        {"inf", 990, "Show Playlist"},
-        {"1e-300", 990, "Show Playlist"},
-        {"1e4", 990, "Show Playlist"},
-        {"0x1000", 990, "Show Playlist"},
-        {"5580.", 990, "Show Playlist"},
-        {".5", 990, "Show Playlist"},
-        {"5580.0.0", 990, "Show Playlist"},
-        {"491520", 990, "Show Playlist"},
-        {"99999999999999999999999", 990, "Show Playlist"},
+        {"989", layout::Image1.height, "Show Playlist"},
+        {"500", layout::Image1.height, "Show Playlist"},
+        {"0", layout::Image1.height, "Show Playlist"},
+        {"-5580", layout::Image1.height, "Show Playlist"},
+        {"+5580", layout::Image1.height, "Show Playlist"},
+        {"nan", layout::Image1.height, "Show Playlist"},
+        {"inf", layout::Image1.height, "Show Playlist"},
+        {"1e-300", layout::Image1.height, "Show Playlist"},
+        {"1e4", layout::Image1.height, "Show Playlist"},
+        {"0x1000", layout::Image1.height, "Show Playlist"},
+        {"5580.", layout::Image1.height, "Show Playlist"},
+        {".5", layout::Image1.height, "Show Playlist"},
+        {"5580.0.0", layout::Image1.height, "Show Playlist"},
+        {"491520", layout::Image1.height, "Show Playlist"},
+        {"99999999999999999999999", layout::Image1.height, "Show Playlist"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.stored.toStdString());

@@ -1,3 +1,5 @@
+#include "player/Layout.h"
+#include "player/Settings.h"
 #include "tests/player/frmmain/MainWindowFixture.h"
 
 #include "platform/com/Runtime.h"
@@ -107,7 +109,7 @@ TEST_F(VolumeSliderTest, HostedControlsLieBelowEveryHeightTheWindowTakes) {
     for (QWidget* child : w.findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
         if (child->y() == twips::toPixels(6360)) {
             ++placedBelow;
-            for (int height : {990, 5580}) {
+            for (int height : {layout::Image1.height, settings::kPlaylistHeight}) {
                 w.setHeight(height);
                 EXPECT_FALSE(child->geometry().intersects(w.rect()));
             }

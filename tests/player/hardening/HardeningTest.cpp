@@ -1,5 +1,6 @@
 #include "platform/mci/Mci.h"
 #include "platform/ui/DirList.h"
+#include "player/Layout.h"
 #include "tests/player/frmmain/MainWindowFixture.h"
 
 #include <QFileInfo>
@@ -21,7 +22,7 @@ void createRaw(const QByteArray& path) {
 }
 
 // The bar height of the window, in twips: the skin's 66 pixels.
-constexpr int kBarHeight = 990;
+constexpr int kBarHeight = layout::Image1.height;
 
 class HardeningTest : public MainWindowTest {
 protected:
