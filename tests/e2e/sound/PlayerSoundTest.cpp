@@ -6,7 +6,6 @@
 #include <QFileInfo>
 #include <QImage>
 #include <QProcess>
-#include <QThread>
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -123,6 +122,13 @@ protected:
         return std::nullopt;
     }
 
+    // Returns once the monitor has recorded `ms` more: a check that something is not heard waits
+    // for that much sound on the server's own clock, which a loaded machine cannot outrun.
+    void listenFor(int ms) {
+        ASSERT_TRUE(recorder.waitForFrames(recorder.frames(), PulseServer::kRateHz * ms / 1000,
+                                           ms + kPatienceMs));
+    }
+
     // The level over the next half second, once the monitor has recorded it.
     double levelOverHalfASecond() {
         const long long from = recorder.frames();
@@ -155,7 +161,7 @@ TEST_F(PlayerSoundTest, DoubleClickPlaysPauseResumesAndStopSilences) {
 
     player.clickAt(layout::Image15); // pause
     EXPECT_TRUE(waitFor(silent, 1000)) << "pause does not silence the song";
-    QThread::msleep(300);
+    listenFor(300);
     EXPECT_TRUE(silent(latest())) << "the paused song is heard again";
 
     player.clickAt(layout::Image15); // resume
@@ -163,7 +169,7 @@ TEST_F(PlayerSoundTest, DoubleClickPlaysPauseResumesAndStopSilences) {
 
     player.clickAt(layout::Image16); // stop
     EXPECT_TRUE(waitFor(silent, 1000)) << "stop does not silence the song";
-    QThread::msleep(300);
+    listenFor(300);
     EXPECT_TRUE(silent(latest())) << "the stopped song is heard again";
 }
 
@@ -211,7 +217,7 @@ TEST_F(PlayerSoundTest, PauseWordAndPreviousNextFollowTheList) {
     player.doubleClickEntry(0);
     ASSERT_TRUE(waitFor(toneOf(1000), 5000)) << "a song started while paused is not heard";
     player.clickAt(layout::Image15); // resume: the song already plays
-    QThread::msleep(400);
+    listenFor(400);
     EXPECT_TRUE(isTone(latest(), 1000)) << "the press after a paused switch pauses";
     player.clickAt(layout::Image15); // pause
     EXPECT_TRUE(waitFor(silent, 1000)) << "the second press does not pause";
@@ -222,7 +228,7 @@ TEST_F(PlayerSoundTest, PauseWordAndPreviousNextFollowTheList) {
     EXPECT_TRUE(waitFor(toneOf(1000), 3000)) << "previous does not play the first entry";
     player.clickAt(layout::Image13); // previous on the first entry: no entry, no song
     EXPECT_TRUE(waitFor(silent, 1000)) << "previous on the first entry keeps playing";
-    QThread::msleep(300);
+    listenFor(300);
     EXPECT_TRUE(silent(latest())) << "previous on the first entry plays something";
 }
 
@@ -292,7 +298,7 @@ TEST_F(PlayerSoundTest, VolumeSliderSetsTheLevelOfThePlayingSong) {
                     "Next", "Next", "Next"}); // ten pages of 5: 50
     const auto half = waitFor([&](const Sound& s) { return s.level < full * 0.8; }, 3000);
     ASSERT_TRUE(half) << "the level does not fall at volume 50";
-    QThread::msleep(300); // let the level settle
+    listenFor(300); // let the level settle
     // The slider's 0..100 is linear in amplitude: 50 is half the signal.
     EXPECT_NEAR(levelOverHalfASecond() / full, 0.5, 0.05);
     EXPECT_NEAR(latest().frequencyHz, 1000, 30) << "the tone is distorted at volume 50";
@@ -302,14 +308,14 @@ TEST_F(PlayerSoundTest, VolumeSliderSetsTheLevelOfThePlayingSong) {
 
     player.xdotool({"key", "End"});
     ASSERT_TRUE(waitFor(toneOf(1000), 2000)) << "volume 100 does not bring the song back";
-    QThread::msleep(300);
+    listenFor(300);
     EXPECT_NEAR(levelOverHalfASecond(), full, full * 0.1) << "volume 100 is not the full level";
 
     // The volume belongs to the player, not to one song: 0 still holds for the next one.
     player.xdotool({"key", "Home"});
     ASSERT_TRUE(waitFor(silent, 2000)) << "volume 0 is not silent";
     player.doubleClickEntry(1);
-    QThread::msleep(500);
+    listenFor(500);
     EXPECT_TRUE(silent(latest())) << "the next song ignores volume 0";
     // The slider again (the list took the focus): pages up from 0.
     player.clickAt(PlayerProcess::volumeThumbAtFull());
