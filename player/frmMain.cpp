@@ -10,6 +10,7 @@
 #include "platform/ui/Png.h"
 #include "platform/ui/Twips.h"
 #include "platform/ui/WindowMove.h"
+#include "player/Fonts.h"
 #include "player/IniFile.h"
 #include "player/Layout.h"
 #include "player/ListUtils.h"
@@ -40,7 +41,6 @@ const QColor kOrange(255, 128, 0);
 const QColor kPanelGrey(206, 206, 206);
 const QColor kFieldBlue(126, 152, 161);
 const QString kTitle = QStringLiteral("Quiva Media Player");
-const QString kFontFace = QStringLiteral("Verdana");
 
 // The hint strip's texts over the playlist panel and its buttons.
 constexpr QLatin1String kPanelHint("You can add music to the playlist by selecting 'Add' and "
@@ -110,15 +110,6 @@ void paintBackground(QWidget* widget, const QColor& colour) {
     widget->setAutoFillBackground(true);
 }
 
-QFont verdana(double points, bool bold = false) {
-    QFont font(kFontFace);
-    font.setPointSizeF(points);
-    font.setBold(bold);
-    // Where Verdana is not installed, fontconfig picks the closest sans face.
-    font.setStyleHint(QFont::SansSerif);
-    return font;
-}
-
 template <typename Control> Control* place(Control* control, const layout::Area& area) {
     control->setGeometry(layout::pixels(area));
     return control;
@@ -186,7 +177,7 @@ void frmMain::buildSkin() {
 void frmMain::buildControls() {
     lstPls = new ListBox(this);
     lstPls->setGeometry(layout::pixels(layout::lstPls));
-    lstPls->setFont(verdana(6.75));
+    lstPls->setFont(fonts::playlist());
     lstPls->setFrameShape(QFrame::NoFrame);
     paintBackground(lstPls, kFieldBlue);
 
@@ -196,7 +187,7 @@ void frmMain::buildControls() {
 
     Dir1 = new DirList(this);
     Dir1->setGeometry(layout::pixels(layout::Dir1));
-    Dir1->setFont(verdana(8.25));
+    Dir1->setFont(fonts::skin(8.25));
     Dir1->setFrameShape(QFrame::NoFrame);
     paintBackground(Dir1, kFieldBlue);
 
@@ -219,7 +210,7 @@ void frmMain::buildStrips() {
     pic->setGeometry(layout::pixels(layout::pic));
     paintBackground(pic, kFieldBlue);
     lbl = new Label(QString::fromUtf8("Quiva \u00B9\u00B7\u00B9"), pic);
-    lbl->setFont(verdana(8.25, true));
+    lbl->setFont(fonts::skin(8.25, true));
     lbl->setLeftTwips(layout::lbl.left);
 
     pic2 = new QWidget(this);
@@ -228,7 +219,7 @@ void frmMain::buildStrips() {
     lbl2 = new Label(QStringLiteral("You can add music to the playlist by selecting 'Add' and "
                                     "select a directory."),
                      pic2);
-    lbl2->setFont(verdana(8.25, true));
+    lbl2->setFont(fonts::skin(8.25, true));
     lbl2->setLeftTwips(layout::lbl2.left);
     lbl2->setTopTwips(layout::lbl2.top);
 

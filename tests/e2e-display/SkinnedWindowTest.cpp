@@ -26,6 +26,8 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <map>
 #include <memory>
 #include <optional>
 
@@ -82,6 +84,18 @@ int countColour(const QImage& image, QRgb colour) {
             count += (row[x] | 0xff000000) == colour ? 1 : 0;
     }
     return count;
+}
+
+// The colour most of the image's pixels have.
+QRgb commonestColour(const QImage& image) {
+    std::map<QRgb, int> counts;
+    const QImage rgb = image.convertToFormat(QImage::Format_RGB32);
+    for (int y = 0; y < rgb.height(); ++y)
+        for (int x = 0; x < rgb.width(); ++x)
+            ++counts[rgb.pixel(x, y)];
+    return std::max_element(counts.begin(), counts.end(),
+                            [](auto a, auto b) { return a.second < b.second; })
+        ->first;
 }
 
 // A checked-in skin picture at the run's scale, as the generator drew it.
@@ -245,12 +259,27 @@ TEST_F(SkinnedWindow, MenuDialogsAndChromeShowOnThisServer) {
     ASSERT_TRUE(back) << "the window did not come back after the clear question";
     EXPECT_EQ(countColour(back->first, kOrange), 0);
 
-    // The popup menu shows beside the window, not instead of it.
-    window->menu().mnuMenu->popup(window->mapToGlobal(layout::centre(layout::Image5)));
+    // The popup menu shows beside the window, not instead of it. Its size depends on the font
+    // and, on Wayland, its place on the compositor: the screen gains at least half of the
+    // menu's area in the colour Qt fills it with, and something of the window's size still shows.
+    QMenu* menu = window->menu().mnuMenu;
+    menu->popup(window->mapToGlobal(layout::centre(layout::Image5)));
+    const QRgb fill = commonestColour(menu->grab().toImage());
+    const int area = menu->width() * menu->height() * scale() * scale();
+    QRect shown;
+    int gained = 0;
     EXPECT_TRUE(QTest::qWaitFor(
-        [&] { return changedArea(screenshot(), s_empty).width() > back->second.width(); }, 10000))
-        << "no menu appeared";
-    window->menu().mnuMenu->hide();
+        [&] {
+            const QImage shot = screenshot();
+            shown = changedArea(shot, s_empty);
+            gained = countColour(shot, fill) - countColour(back->first, fill);
+            return gained > area / 2 && shown.width() >= back->second.width() &&
+                   shown.height() >= back->second.height();
+        },
+        10000))
+        << "no menu appeared: " << gained << " of its " << area << " pixels show, the screen "
+        << "changed at " << shown.width() << "x" << shown.height();
+    menu->hide();
 
     // About minimises the main window and shows the About box in its stead: all that shows is
     // the box.
