@@ -86,13 +86,12 @@ int countColour(const QImage& image, QRgb colour) {
     return count;
 }
 
-// The colour most of the image's pixels have.
+// The colour of most of the image's pixels, opaque (as countColour compares).
 QRgb commonestColour(const QImage& image) {
     std::map<QRgb, int> counts;
-    const QImage rgb = image.convertToFormat(QImage::Format_RGB32);
-    for (int y = 0; y < rgb.height(); ++y)
-        for (int x = 0; x < rgb.width(); ++x)
-            ++counts[rgb.pixel(x, y)];
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            ++counts[image.pixel(x, y) | 0xff000000];
     return std::max_element(counts.begin(), counts.end(),
                             [](auto a, auto b) { return a.second < b.second; })
         ->first;
@@ -259,26 +258,24 @@ TEST_F(SkinnedWindow, MenuDialogsAndChromeShowOnThisServer) {
     ASSERT_TRUE(back) << "the window did not come back after the clear question";
     EXPECT_EQ(countColour(back->first, kOrange), 0);
 
-    // The popup menu shows beside the window, not instead of it. Its size depends on the font
-    // and, on Wayland, its place on the compositor: the screen gains at least half of the
-    // menu's area in the colour Qt fills it with, and something of the window's size still shows.
+    // The popup menu shows beside the window, not instead of it. Its size (from its font) and,
+    // on Wayland, its place (the compositor's) vary: most of its area shows in the colour it is
+    // filled with, and the window still shows whole.
     QMenu* menu = window->menu().mnuMenu;
     menu->popup(window->mapToGlobal(layout::centre(layout::Image5)));
     const QRgb fill = commonestColour(menu->grab().toImage());
     const int area = menu->width() * menu->height() * scale() * scale();
-    QRect shown;
-    int gained = 0;
+    int shown = 0;
     EXPECT_TRUE(QTest::qWaitFor(
         [&] {
             const QImage shot = screenshot();
-            shown = changedArea(shot, s_empty);
-            gained = countColour(shot, fill) - countColour(back->first, fill);
-            return gained > area / 2 && shown.width() >= back->second.width() &&
-                   shown.height() >= back->second.height();
+            const QRect changed = changedArea(shot, s_empty);
+            shown = countColour(shot, fill) - countColour(back->first, fill);
+            return shown > area / 2 && changed.width() >= back->second.width() &&
+                   changed.height() >= back->second.height();
         },
         10000))
-        << "no menu appeared: " << gained << " of its " << area << " pixels show, the screen "
-        << "changed at " << shown.width() << "x" << shown.height();
+        << "no menu appeared: " << shown << " of its " << area << " pixels show";
     menu->hide();
 
     // About minimises the main window and shows the About box in its stead: all that shows is
