@@ -15,7 +15,7 @@ SERVER_LABELS = ^(x11|wayland|pulse|dbus|e2e|package|soak)$$
 # WERROR=ON makes every compiler warning of the player and test build an error (CI sets it).
 WERROR ?= OFF
 
-.PHONY: player build run check test soak test-asan test-tsan bench deb fuzz format format-check \
+.PHONY: player build run check test test-fonts soak test-asan test-tsan bench deb fuzz format format-check \
 	build-clang clean
 
 player:
@@ -44,6 +44,13 @@ check: build
 # Every test, the soak test among them (label "soak": minutes of random clicks on the real binary).
 test: build
 	tools/run-tests.sh $(BUILD) --output-on-failure -j $(JOBS)
+
+# The end-to-end tests but the soak test once more, on the fonts of a machine that has DejaVu
+# alone (see tests/fonts-dejavu.conf.in): `make test` runs them on this machine's own fonts, and
+# the skin's typeface falls to faces of other metrics on the two.
+test-fonts: build
+	FONTCONFIG_FILE=$(abspath $(BUILD))/fonts-dejavu.conf \
+		tools/run-tests.sh $(BUILD) --output-on-failure -j $(JOBS) -L e2e -LE soak
 
 # The soak test alone, for SOAK_SECONDS (default 180, at most 780 within its 15-minute limit) in
 # the order of SOAK_SEED (default random; a failed run shows its seed).

@@ -10,6 +10,7 @@
 #include "platform/ui/Png.h"
 #include "platform/ui/Twips.h"
 #include "platform/ui/WindowMove.h"
+#include "player/Fonts.h"
 #include "player/IniFile.h"
 #include "player/Layout.h"
 #include "player/ListUtils.h"
@@ -42,7 +43,6 @@ const QColor kPanelGrey(206, 206, 206);
 const QColor kFieldBlue(126, 152, 161);
 const QColor kFieldText(0, 0, 0);
 const QString kTitle = QStringLiteral("Quiva Media Player");
-const QString kFontFace = QStringLiteral("Verdana");
 
 // The hint strip's texts over the playlist panel and its buttons.
 constexpr QLatin1String kPanelHint("You can add music to the playlist by selecting 'Add' and "
@@ -122,15 +122,6 @@ void paintField(QWidget* widget) {
     widget->setPalette(palette);
 }
 
-QFont verdana(double points, bool bold = false) {
-    QFont font(kFontFace);
-    font.setPointSizeF(points);
-    font.setBold(bold);
-    // Where Verdana is not installed, fontconfig picks the closest sans face.
-    font.setStyleHint(QFont::SansSerif);
-    return font;
-}
-
 template <typename Control> Control* place(Control* control, const layout::Area& area) {
     control->setGeometry(layout::pixels(area));
     return control;
@@ -198,7 +189,7 @@ void frmMain::buildSkin() {
 void frmMain::buildControls() {
     lstPls = new ListBox(this);
     lstPls->setGeometry(layout::pixels(layout::lstPls));
-    lstPls->setFont(verdana(6.75));
+    lstPls->setFont(fonts::playlist());
     lstPls->setFrameShape(QFrame::NoFrame);
     paintField(lstPls);
 
@@ -208,7 +199,7 @@ void frmMain::buildControls() {
 
     Dir1 = new DirList(this);
     Dir1->setGeometry(layout::pixels(layout::Dir1));
-    Dir1->setFont(verdana(8.25));
+    Dir1->setFont(fonts::skin(8.25));
     Dir1->setFrameShape(QFrame::NoFrame);
     paintField(Dir1);
 
@@ -231,7 +222,7 @@ void frmMain::buildStrips() {
     pic->setGeometry(layout::pixels(layout::pic));
     paintField(pic);
     lbl = new Label(QString::fromUtf8("Quiva \u00B9\u00B7\u00B9"), pic);
-    lbl->setFont(verdana(8.25, true));
+    lbl->setFont(fonts::skin(8.25, true));
     lbl->setLeftTwips(layout::lbl.left);
 
     pic2 = new QWidget(this);
@@ -240,7 +231,7 @@ void frmMain::buildStrips() {
     lbl2 = new Label(QStringLiteral("You can add music to the playlist by selecting 'Add' and "
                                     "select a directory."),
                      pic2);
-    lbl2->setFont(verdana(8.25, true));
+    lbl2->setFont(fonts::skin(8.25, true));
     lbl2->setLeftTwips(layout::lbl2.left);
     lbl2->setTopTwips(layout::lbl2.top);
 

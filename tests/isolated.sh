@@ -59,6 +59,7 @@ unset XDG_CURRENT_DESKTOP XDG_SESSION_DESKTOP XDG_DATA_DIRS XDG_CONFIG_DIRS
 for variable in "${!QT_@}"; do
     [ "$variable" = QT_QPA_PLATFORM ] || unset "$variable"
 done
+# FONTCONFIG_FILE passes through: `make test-fonts` chooses the fonts with it.
 # libpulse reads no other client configuration: it looks for a server only in the private runtime
 # folder (not in a system-wide one) and never starts one on its own.
 export PULSE_CLIENTCONFIG="$root/pulse-client.conf"

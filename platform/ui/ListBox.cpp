@@ -221,9 +221,12 @@ void ListBox::mouseDoubleClickEvent(QMouseEvent* event) {
         mousePressEvent(event);
 }
 
+int ListBox::rowHeight() const {
+    return std::max(sizeHintForRow(0), 1);
+}
+
 int ListBox::pageRows() const {
-    const int rowHeight = std::max(sizeHintForRow(0), 1);
-    return std::max(viewport()->height() / rowHeight, 1);
+    return std::max(viewport()->height() / rowHeight(), 1);
 }
 
 std::optional<int> ListBox::rowForKey(int key) const {

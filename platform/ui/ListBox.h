@@ -41,6 +41,8 @@ public:
     void clear();
     // Every entry, in order.
     QStringList items() const;
+    // The height of an entry in pixels (every entry has it; 1 while the list is empty).
+    int rowHeight() const;
     // Replaces every entry at once and selects entry `selected` (-1 or out of range: none).
     void setItems(const QStringList& texts, int selected = -1);
 

@@ -1,5 +1,8 @@
 #include "tests/support/PlayerProcess.h"
 
+#include "platform/ui/ListBox.h"
+#include "player/Fonts.h"
+
 #include <QFile>
 #include <QProcessEnvironment>
 #include <QRegularExpression>
@@ -83,6 +86,13 @@ void PlayerProcess::clickAt(int x, int y, int repeat, int button) const {
     const QRect g = geometry(m_windowId);
     xdotool({"mousemove", QString::number(g.x() + x), QString::number(g.y() + y), "click",
              "--repeat", QString::number(repeat), "--delay", "80", QString::number(button)});
+}
+
+int PlayerProcess::entryHeight() {
+    ListBox list;
+    list.setFont(fonts::playlist());
+    list.addItem(QStringLiteral("entry"));
+    return list.rowHeight();
 }
 
 void PlayerProcess::doubleClickEntry(int row) const {

@@ -46,12 +46,13 @@ public:
     void clickAt(const layout::Area& area, int repeat = 1, int button = 1) const {
         clickAt(layout::centre(area), repeat, button);
     }
-    // The middle of the playlist's entry in `row` (0 the first), in window pixels: one entry is
-    // a line of the list's font.
-    static constexpr int kEntryHeight = 11;
+    // The height of a playlist entry in pixels, as the player's list box lays it out in the
+    // playlist's font on this machine (needs a QApplication).
+    static int entryHeight();
+    // The middle of the playlist's entry in `row` (0 the first), in window pixels.
     static QPoint entryPoint(int row) {
         const QRect list = layout::pixels(layout::lstPls);
-        return {list.center().x(), list.top() + kEntryHeight * row + kEntryHeight / 2};
+        return {list.center().x(), list.top() + entryHeight() * row + entryHeight() / 2};
     }
     static int entryY(int row) { return entryPoint(row).y(); }
     // A point on the volume slider's thumb while the volume is 100: at the slider's right end,

@@ -26,7 +26,6 @@ constexpr int kWindowFrames = PulseServer::kRateHz / 10; // 100 ms
 // records exact zeros, so anything under this is silence.
 constexpr double kSilence = 100;
 constexpr double kTone = 2000;
-constexpr int kListRows = 18;     // rows the playlist shows
 constexpr int kRightOfText = 250; // a column of the playlist that no short title reaches
 
 std::string songFile(const char* name) {
@@ -81,6 +80,10 @@ protected:
     }
 
     static int rowY(int row) { return PlayerProcess::entryY(row); }
+    // The rows the playlist shows.
+    static int listRows() {
+        return layout::pixels(layout::lstPls).height() / PlayerProcess::entryHeight();
+    }
     void clickRemove() { player.clickAt(layout::Image8); }
     void clickNext() { player.clickAt(layout::Image17); }
 
@@ -99,7 +102,7 @@ protected:
     std::vector<int> rowsIn(const QColor& highlight) {
         const QImage shot = screenshot();
         std::vector<int> rows;
-        for (int row = 0; row < kListRows; ++row)
+        for (int row = 0; row < listRows(); ++row)
             if (shot.pixelColor(kRightOfText, rowY(row)) == highlight)
                 rows.push_back(row);
         return rows;
@@ -269,10 +272,10 @@ TEST_F(PlayerSoundTest, OneRemoveTakesExactlyTheSelectedEntryAndHighlightsNothin
     player.clickAt(PlayerProcess::entryPoint(1)); // "low"
     const QImage chosen = screenshot();
     const QColor highlight = chosen.pixelColor(kRightOfText, rowY(1));
-    ASSERT_NE(highlight, chosen.pixelColor(kRightOfText, rowY(kListRows - 1)))
+    ASSERT_NE(highlight, chosen.pixelColor(kRightOfText, rowY(listRows() - 1)))
         << "the chosen entry is not highlighted";
-    player.clickAt(PlayerProcess::entryPoint(kListRows - 2)); // the empty area below the entries
-    player.clickAt(PlayerProcess::entryPoint(0), 1, 3);       // a right click on "high"
+    player.clickAt(PlayerProcess::entryPoint(listRows() - 2)); // the empty area below the entries
+    player.clickAt(PlayerProcess::entryPoint(0), 1, 3);        // a right click on "high"
     EXPECT_EQ(rowsIn(highlight), std::vector<int>{1}) << "the highlight moved";
 
     clickRemove();
