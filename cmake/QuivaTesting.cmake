@@ -8,7 +8,8 @@
 # Every test runs through tests/isolated.sh: its own temporary HOME, XDG directories, runtime
 # dir and TMPDIR, and the offscreen Qt platform. QT_MAIN links a main() that creates a
 # QApplication first. LABELS name what else the test starts for itself (x11, wayland, pulse,
-# dbus) and what it is (e2e, soak, threads...); `make check` runs the tests that start nothing.
+# dbus) and what it is (e2e, soak, threads..., and slow for one that runs over ten seconds);
+# `make check` runs the tests that start nothing.
 # SERIAL runs the test alone: it judges timing (sound heard within a window) that a loaded
 # machine would upset. UNPRIVILEGED runs it as the user nobody when the suite runs as root: its
 # cases are about permissions that root would override. TIMEOUT (default 600 s) is multiplied

@@ -135,7 +135,7 @@ const Size kSizes[] = {
     {"creator without playlist", false, true, {594, 66}, {{293, 0, 1, 66}, {1, 65, 2, 1}}},
 };
 
-class SkinnedWindow : public ::testing::Test {
+class SkinnedWindowTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() { s_empty = screenshot(); }
 
@@ -193,9 +193,9 @@ protected:
     std::unique_ptr<frmMain> window;
 };
 
-QImage SkinnedWindow::s_empty;
+QImage SkinnedWindowTest::s_empty;
 
-TEST_F(SkinnedWindow, IsSeeThroughWhereverItIsOrangeAtEverySize) {
+TEST_F(SkinnedWindowTest, IsSeeThroughWhereverItIsOrangeAtEverySize) {
     for (const Size& size : kSizes) {
         SCOPED_TRACE(size.name);
         resizeTo(size);
@@ -213,7 +213,7 @@ TEST_F(SkinnedWindow, IsSeeThroughWhereverItIsOrangeAtEverySize) {
     }
 }
 
-TEST_F(SkinnedWindow, ShowsTheSkinDrawnForItsScale) {
+TEST_F(SkinnedWindowTest, ShowsTheSkinDrawnForItsScale) {
     resizeTo(kSizes[2]);
     const auto seen = waitForWindow(kSizes[2].visible);
     ASSERT_TRUE(seen);
@@ -248,7 +248,7 @@ TEST_F(SkinnedWindow, ShowsTheSkinDrawnForItsScale) {
 // What the chrome, the menu and the dialogs put on the screen. No pointer is needed: the
 // handlers are called as the click areas would call them (a headless weston has no input
 // devices at all).
-TEST_F(SkinnedWindow, MenuDialogsAndChromeShowOnThisServer) {
+TEST_F(SkinnedWindowTest, MenuDialogsAndChromeShowOnThisServer) {
     resizeTo(kSizes[1]);
     ASSERT_TRUE(waitForWindow(kSizes[1].visible));
 
@@ -333,7 +333,7 @@ TEST_F(SkinnedWindow, MenuDialogsAndChromeShowOnThisServer) {
 // Real clicks through the server land on the click areas over the painted buttons: ADD opens
 // the creator panel, DONE closes it. Clicks go to the middle of each button as the picture of
 // this scale paints it.
-TEST_F(SkinnedWindow, ClicksOnThePaintedButtonsReachTheirClickAreas) {
+TEST_F(SkinnedWindowTest, ClicksOnThePaintedButtonsReachTheirClickAreas) {
     if (weston)
         GTEST_SKIP() << "a headless weston has no pointer to click with";
     resizeTo(kSizes[1]);
@@ -357,7 +357,7 @@ TEST_F(SkinnedWindow, ClicksOnThePaintedButtonsReachTheirClickAreas) {
 
 // The real program as a new user starts it in a Wayland session: Qt's own choice of platform,
 // no X server at all, and the stored height.
-TEST_F(SkinnedWindow, RealPlayerStartsNativelyOnWaylandAndIsSeeThrough) {
+TEST_F(SkinnedWindowTest, RealPlayerStartsNativelyOnWaylandAndIsSeeThrough) {
     if (!weston)
         GTEST_SKIP() << "the X11 runs start the real player in tests/e2e/player";
     window.reset();
