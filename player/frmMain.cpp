@@ -575,12 +575,16 @@ void frmMain::Image9_MouseMove() {
     setHint(kClearHint);
 }
 
-// Before the message loop runs, the control still holds its saved volume, not the mixer's.
-void frmMain::takeVolumeFromControl() {
+std::optional<std::int32_t> frmMain::Dalvex1Volume() const {
     com::Variant volume;
     if (!Dalvex1() || FAILED(com::getProperty(Dalvex1(), pemrik::kDispidVolume, &volume)))
-        return;
-    if (const std::optional<std::int32_t> value = com::toLong(*volume)) {
+        return std::nullopt;
+    return com::toLong(*volume);
+}
+
+// Before the message loop runs, the control still holds its saved volume, not the mixer's.
+void frmMain::takeVolumeFromControl() {
+    if (const std::optional<std::int32_t> value = Dalvex1Volume()) {
         const QSignalBlocker notAScroll(SliderVol);
         SliderVol->setValue(*value);
     }

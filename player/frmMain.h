@@ -4,6 +4,8 @@
 
 #include <QString>
 #include <QWidget>
+#include <cstdint>
+#include <optional>
 
 class DirList;
 class DriveList;
@@ -127,6 +129,8 @@ public:
 
     // The hosted volume control, bound late; null when it could not be created.
     IDispatch* Dalvex1() const { return m_hosted.dispatch(QStringLiteral("Dalvex1")); }
+    // `Volume` of `Dalvex1` (0..100); empty without the control or when it cannot be read.
+    std::optional<std::int32_t> Dalvex1Volume() const;
     const layout::HostedControls& hostedControls() const { return m_hosted; }
 
 protected:

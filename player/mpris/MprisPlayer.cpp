@@ -1,11 +1,13 @@
 #include "player/mpris/MprisPlayer.h"
 
+#include "platform/com/Sinks.h"
 #include "platform/ui/ListBox.h"
 #include "platform/ui/WindowRestore.h"
 #include "player/SongPath.h"
 #include "player/frmMain.h"
 #include "player/frmMenu.h"
 #include "player/mpris/CoverArt.h"
+#include "volume/PemrikGuids.h"
 
 #include <QFileInfo>
 #include <QFuture>
@@ -61,10 +63,27 @@ Player::Player(frmMain& window) : QObject(&window), m_window(window) {
     connect(entries, &QAbstractItemModel::dataChanged, this, later);
     connect(window.lstPls, &ListBox::click, this, later);
     audio::Engine::instance().setChangeListener([this] { noteEngineChange(); });
+    listenToVolumeControl();
 }
 
 Player::~Player() {
     audio::Engine::instance().setChangeListener({});
+    if (m_volumeControl)
+        com::disconnectSink(m_volumeControl.get(), pemrik::kIidDalvexEvents, m_volumeEvents);
+}
+
+// The control polls the mixer: a change made there (the desktop's mixer on our stream) comes
+// as its VolumeChanged, raised before the control takes the new value, hence the later look.
+void Player::listenToVolumeControl() {
+    m_volumeControl = com::ComPtr<IDispatch>(m_window.Dalvex1());
+    const auto sink = com::ComPtr<com::EventSink>::adopt(
+        new com::EventSink(pemrik::kIidDalvexEvents, [this](DISPID id, std::span<VARIANT>) {
+            if (id == pemrik::kDispidVolumeChanged)
+                scheduleRefresh();
+        }));
+    if (m_volumeControl && FAILED(com::connectSink(m_volumeControl.get(), pemrik::kIidDalvexEvents,
+                                                   sink->identity(), &m_volumeEvents)))
+        m_volumeControl.reset();
 }
 
 QString Player::identity() const {
@@ -167,9 +186,15 @@ QString Player::artUrlOf(const std::optional<audio::StreamInfo>& stream) const {
     return stream && pathOf(stream) == m_artSongPath ? m_artUrl : QString();
 }
 
+// The volume in force is the control's, which follows the mixer; without a control, the
+// slider's is all there is.
+int Player::volume() const {
+    return m_window.Dalvex1Volume().value_or(m_window.SliderVol->value());
+}
+
 Snapshot Player::snapshot() const {
     const auto stream = currentStream();
-    return Snapshot::of(stream, m_window.SliderVol->value(), playlist(), artUrlOf(stream));
+    return Snapshot::of(stream, volume(), playlist(), artUrlOf(stream));
 }
 
 qlonglong Player::positionUs() const {
@@ -179,7 +204,14 @@ qlonglong Player::positionUs() const {
 void Player::setVolume(double volume) {
     if (std::isnan(volume))
         return;
-    m_window.SliderVol->setValue(static_cast<int>(std::lround(std::clamp(volume, 0.0, 1.0) * 100)));
+    const int value = static_cast<int>(std::lround(std::clamp(volume, 0.0, 1.0) * 100));
+    if (m_window.SliderVol->value() != value) {
+        m_window.SliderVol->setValue(value); // its scroll handler and the refresh follow
+        return;
+    }
+    // The slider emits nothing for its own value, yet the mixer may have moved since.
+    m_window.SliderVol_Scroll();
+    refresh();
 }
 
 // A picture tag may take long to read (a large one, a slow share): a thread of its own reads it,

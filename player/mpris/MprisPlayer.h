@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/com/Interfaces.h"
 #include "player/mpris/MprisState.h"
 
 #include <QDBusError>
@@ -45,8 +46,8 @@ public:
 
     Snapshot snapshot() const;
     qlonglong positionUs() const;
-    // Moves the slider to volume * 100 (clamped to 0..100), which sets the volume control as
-    // a user's scroll does.
+    // Moves the slider to volume * 100 (clamped to 0..100) and sets the volume control as a
+    // user's scroll does, even when the slider shows that value already.
     void setVolume(double volume);
 
 signals:
@@ -60,6 +61,8 @@ private:
     void clickUntil(void (frmMain::*handler)(), audio::StreamMode wanted);
     int listedRow(const QString& file) const;
     Playlist playlist() const;
+    int volume() const;
+    void listenToVolumeControl();
     QString artUrlOf(const std::optional<audio::StreamInfo>& stream) const;
     void findArt(const QString& songPath);
     void noteEngineChange();
@@ -75,6 +78,10 @@ private:
     std::atomic<bool> m_wentBack{false};
     QString m_artSongPath; // the song whose cover is sought or found
     QString m_artUrl;
+    // The window's volume control, whose changes from the mixer are heard here, never by the
+    // window. Held, so that the connection can be undone whichever of the two goes first.
+    com::ComPtr<IDispatch> m_volumeControl;
+    DWORD m_volumeEvents = 0; // the connection's cookie
 };
 
 } // namespace mpris

@@ -85,9 +85,9 @@ Capabilities Capabilities::of(const std::optional<audio::StreamInfo>& stream,
             stepPlays(playlist, -1)};
 }
 
-Snapshot Snapshot::of(const std::optional<audio::StreamInfo>& stream, int sliderValue,
+Snapshot Snapshot::of(const std::optional<audio::StreamInfo>& stream, int volume,
                       const Playlist& playlist, const QString& artUrl) {
-    return {mpris::playbackStatus(stream), mpris::metadata(stream, artUrl), sliderValue / 100.0,
+    return {mpris::playbackStatus(stream), mpris::metadata(stream, artUrl), volume / 100.0,
             Capabilities::of(stream, playlist)};
 }
 

@@ -50,10 +50,10 @@ struct Capabilities {
 struct Snapshot {
     QString playbackStatus;
     QVariantMap metadata;
-    double volume = 0; // 0..1, the slider's value / 100
+    double volume = 0; // 0..1, the volume control's Volume / 100
     Capabilities can;
 
-    static Snapshot of(const std::optional<audio::StreamInfo>& stream, int sliderValue,
+    static Snapshot of(const std::optional<audio::StreamInfo>& stream, int volume,
                        const Playlist& playlist = {}, const QString& artUrl = {});
 };
 

@@ -173,6 +173,27 @@ TEST_F(MprisEndToEndTest, PlayerctlDrivesThePlayerAndReadsItBack) {
              fullLevel = recorder.levelOfNext(kSecondFrames / 2, 3000);
              return heard ? reads({"status"}, "Playing") : heard;
          }},
+        {"the desktop's mixer sets the stream to 30 %: 0.027 linear, 3 of 100",
+         {},
+         {},
+         [&] {
+             QProcess follow; // prints the volume at start and at each PropertiesChanged of it
+             follow.start("playerctl", {"--player=quiva", "--follow", "volume"});
+             follow.waitForReadyRead(5000); // the value now: it listens from here on
+             pulse.pactl(
+                 {"set-sink-input-volume", QString::number(pulse.sinkInputs()[0].index), "30%"});
+             return ::testing::AssertionResult(eventually([&] {
+                 follow.waitForReadyRead(100);
+                 return follow.readAll().contains("0.030000");
+             }));
+         }},
+        {"volume 1.0, which the slider shows already: pactl's 100 %",
+         {},
+         {"volume", "1.0"},
+         [&] {
+             return ::testing::AssertionResult(eventually(
+                 [&] { return std::lround(pulse.sinkInputs()[0].volume / 655.36) == 100; }));
+         }},
         {"volume 0.3",
          {},
          {"volume", "0.3"},
