@@ -1,4 +1,3 @@
-#include "player/Settings.h"
 #include "tests/support/PlayerProcess.h"
 #include "tests/support/Poll.h"
 #include "tests/support/PulseServer.h"
@@ -31,9 +30,6 @@ constexpr int kTenthFrames = PulseServer::kRateHz / 10;
 // The test songs are sines at half scale.
 constexpr double kFullLevel = 11585; // their RMS at full volume
 constexpr double kTone = 2000;
-// Window heights in pixels: the bar alone, and with the playlist panel.
-const int kBarHeightPx = layout::pixels(layout::Image1).height();
-const int kPanelHeightPx = twips::toPixels(settings::kPlaylistHeight);
 // How long an action may take while the sound server hangs: a moment, not the half minute that
 // a library waiting for the server on its own terms would take.
 constexpr int kHungServerPatienceMs = 8000;
@@ -86,7 +82,7 @@ protected:
         qputenv("ALSA_CONFIG_PATH", tree.path("alsa.conf").toUtf8());
         copySong("tone1000-stereo-192k", "high");
         copySong("tone440-stereo-44k", "low");
-        settings = "[quiva]\nDIR=" + tree.path("music").toUtf8() + "/\nHEIGHT=5580\n";
+        settings = settingsText(tree.path("music"));
     }
 
     void copySong(const char* made, const QString& as) {
@@ -106,11 +102,9 @@ protected:
     // Starts the player with `settings`, its standard error kept for reports().
     void startPlayer() {
         player = std::make_unique<PlayerProcess>(tree);
-        tree.file("program/quiva.ini", settings);
         player->setErrorFile(tree.path("player-errors.txt"));
-        ASSERT_TRUE(player->start()) << "cannot start the player on a private X server";
-        windowId = player->waitForWindow();
-        ASSERT_FALSE(windowId.isEmpty()) << "the main window never showed";
+        windowId = player->start(settings);
+        ASSERT_FALSE(windowId.isEmpty()) << "the player never showed";
     }
 
     // A private server the player plays to, with a recorder of its monitor.
@@ -197,10 +191,10 @@ protected:
     }
 
     // Starts the player at the bar's height, lets `spoil` spoil the settings file's folder or the
-    // file, shows the playlist from the menu (which writes HEIGHT=5580) and exits.
+    // file, shows the playlist from the menu (which writes the playlist's height) and exits.
     template <typename Spoil> void showThePlaylistAfter(Spoil spoil) {
-        settings = "[quiva]\r\n; written by hand\r\nDIR=" + tree.path("music").toUtf8() +
-                   "/\r\nHEIGHT=990\r\n";
+        settings = "; written by hand\r\n" +
+                   settingsText(tree.path("music"), layout::Image1.height).replace("\n", "\r\n");
         ASSERT_NO_FATAL_FAILURE(registerVolumeControl(builtLibrary()));
         ASSERT_NO_FATAL_FAILURE(startPlayer());
         ASSERT_EQ(player->geometry(windowId).height(), kBarHeightPx);
@@ -561,7 +555,7 @@ protected:
             ASSERT_TRUE(QFile::copy(buildDir() + "/test-mp3s/tone1000-stereo-192k.mp3",
                                     tree.path(QString("share/%1.mp3").arg(name))));
         share.emplace(tree.path("share"), tree.folder("mounted"));
-        settings = "[quiva]\nDIR=" + tree.path("mounted").toUtf8() + "/\nHEIGHT=5580\n";
+        settings = settingsText(tree.path("mounted"));
         if (!share->failure().isEmpty())
             GTEST_SKIP() << qPrintable(share->failure());
     }

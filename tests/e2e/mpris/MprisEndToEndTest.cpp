@@ -64,12 +64,9 @@ protected:
         copySong("tone440-stereo-44k", "a");
         copySong("tone1000-stereo-192k", "b");
         copySong("tone880-stereo-44k", "c", ".MP3");
-        tree.file("program/quiva.ini",
-                  "[quiva]\nDIR=" + tree.path("music").toUtf8() + "/\nHEIGHT=5580\n");
         ASSERT_TRUE(recorder.running()) << "cannot record the sink's monitor";
-        ASSERT_TRUE(player.start()) << "cannot start the player on a private X server";
-        windowId = player.waitForWindow();
-        ASSERT_FALSE(windowId.isEmpty()) << "the main window never showed";
+        windowId = player.start(settingsText(tree.path("music")));
+        ASSERT_FALSE(windowId.isEmpty()) << "the player never showed";
         window = player.geometry(windowId);
         ASSERT_TRUE(recorder.waitForFrames(0, kSecondFrames / 10, 10000))
             << "the monitor records nothing";

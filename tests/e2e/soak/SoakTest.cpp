@@ -1,4 +1,3 @@
-#include "player/Settings.h"
 #include "tests/support/PlayerProcess.h"
 #include "tests/support/Poll.h"
 #include "tests/support/Progress.h"
@@ -29,7 +28,6 @@
 namespace {
 
 const int kBarWidth = layout::pixels(layout::Image1).width();
-const int kPanelHeight = twips::toPixels(settings::kPlaylistHeight);
 constexpr int kWaitMs = 10000;
 const QString kMainTitle = QStringLiteral("^Quiva Media Player$");
 const QString kClearTitle = QStringLiteral("^Quiva - Clear Playlist\\?$");
@@ -110,13 +108,11 @@ protected:
         for (const QString& name : tones.entryList({"*.mp3"}, QDir::Files))
             QFile::copy(tones.filePath(name), music + "/" + name);
         ASSERT_FALSE(QDir(music).isEmpty()) << "no tones: build the target quiva-test-mp3s";
-        tree.file("program/quiva.ini", "[quiva]\nDIR=" + music.toUtf8() + "/\nHEIGHT=5580\n");
         installBrowser();
         if (HasFatalFailure())
             return;
-        ASSERT_TRUE(player.start()) << "cannot start the player on a private X server";
-        windowId = player.waitForWindow();
-        ASSERT_FALSE(windowId.isEmpty()) << "the main window never showed";
+        windowId = player.start(settingsText(music));
+        ASSERT_FALSE(windowId.isEmpty()) << "the player never showed";
         pid = player.xdotool({"getwindowpid", windowId});
         ASSERT_FALSE(pid.isEmpty());
         refreshGeometry();
@@ -176,11 +172,11 @@ protected:
                                 Action::Transport, Action::Transport, Action::Transport,
                                 Action::Transport, Action::Slider,    Action::Slider,
                                 Action::Menu};
-        if (window.height() >= kPanelHeight)
+        if (window.height() >= kPanelHeightPx)
             all.insert(all.end(), {Action::Add, Action::Remove, Action::Clear, Action::ListClick,
                                    Action::ListClick, Action::ListClick, Action::ListDouble,
                                    Action::ListDouble, Action::ListDouble});
-        if (window.width() > kBarWidth && window.height() >= kPanelHeight)
+        if (window.width() > kBarWidth && window.height() >= kPanelHeightPx)
             all.insert(all.end(), {Action::AddDir, Action::AddDir, Action::Done});
         return all;
     }

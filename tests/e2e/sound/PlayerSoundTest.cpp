@@ -45,12 +45,10 @@ protected:
         const QString music = fillMusicFolder();
         if (HasFatalFailure())
             return;
-        tree.file("program/quiva.ini", "[quiva]\nDIR=" + music.toUtf8() + "/\nHEIGHT=5580\n");
         ASSERT_TRUE(recorder.running()) << "cannot record the sink's monitor";
-        ASSERT_TRUE(player.start()) << "cannot start the player on a private X server";
-        windowId = player.waitForWindow();
-        ASSERT_FALSE(windowId.isEmpty()) << "the main window never showed";
-        ASSERT_EQ(player.geometry(windowId).height(), 372);
+        windowId = player.start(settingsText(music));
+        ASSERT_FALSE(windowId.isEmpty()) << "the player never showed";
+        ASSERT_EQ(player.geometry(windowId).height(), kPanelHeightPx);
         // parecord may take a while to deliver its first frames on a busy machine.
         ASSERT_TRUE(recorder.waitForFrames(0, kWindowFrames, 10000))
             << "the monitor records nothing";
