@@ -366,7 +366,7 @@ TEST_F(SkinnedWindowTest, RealPlayerStartsNativelyOnWaylandAndIsSeeThrough) {
         SCOPED_TRACE(size.name);
         TempTree program;
         const QString binary = program.path("quiva");
-        ASSERT_TRUE(QFile::copy(qEnvironmentVariable("QUIVA_BUILD_DIR") + "/bin/quiva", binary));
+        ASSERT_TRUE(QFile::copy(buildDir() + "/bin/quiva", binary));
         program.file("quiva.ini", size.playlist ? settingsText() : QByteArray());
         QProcess player;
         auto env = QProcessEnvironment::systemEnvironment();

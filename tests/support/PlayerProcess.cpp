@@ -7,6 +7,10 @@
 #include <QProcessEnvironment>
 #include <QRegularExpression>
 
+bool registerVolumeControl(const QString& library) {
+    return QProcess::execute(buildDir() + "/bin/quiva-regsvr", {library}) == 0;
+}
+
 QByteArray settingsText(const QString& dir, int height) {
     const QString dirLine = dir.isEmpty() ? QString() : settings::kDirKey + '=' + dir + "/\n";
     return QStringLiteral("[%1]\n%2%3=%4\n")
@@ -15,8 +19,7 @@ QByteArray settingsText(const QString& dir, int height) {
 }
 
 PlayerProcess::PlayerProcess(TempTree& tree) : m_programDir(tree.folder("program")) {
-    const QString built = qEnvironmentVariable("QUIVA_BUILD_DIR") + "/bin/quiva";
-    QFile::copy(built, m_programDir + "/quiva");
+    QFile::copy(buildDir() + "/bin/quiva", m_programDir + "/quiva");
 }
 
 PlayerProcess::~PlayerProcess() {

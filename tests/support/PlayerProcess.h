@@ -10,6 +10,18 @@
 #include <QRect>
 #include <QString>
 
+// Where the build under test put its programs, libraries and test songs.
+inline QString buildDir() {
+    return qEnvironmentVariable("QUIVA_BUILD_DIR");
+}
+// The volume control library built there.
+inline QString builtVolumeControl() {
+    return buildDir() + "/lib/libDalvex.so";
+}
+// Registers the volume control library `library` for the player, as the package's installer
+// does; whether that succeeded.
+bool registerVolumeControl(const QString& library = builtVolumeControl());
+
 // The main window's heights in pixels: the bar alone, and with the playlist panel.
 inline const int kBarHeightPx = layout::pixels(layout::Image1).height();
 inline const int kPanelHeightPx = twips::toPixels(settings::kPlaylistHeight);

@@ -13,10 +13,6 @@
 
 namespace {
 
-QString buildDir() {
-    return qEnvironmentVariable("QUIVA_BUILD_DIR");
-}
-
 // The program's standard output once it ended with 0; nothing when it failed.
 std::optional<QString> run(const QString& program, const QStringList& args) {
     QProcess process;

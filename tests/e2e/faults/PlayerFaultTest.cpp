@@ -36,10 +36,6 @@ constexpr int kHungServerPatienceMs = 8000;
 // How long a double click on a song whose file hangs may hold the window: the open's own bound.
 constexpr int kHungFilePatienceMs = 5000;
 
-QString buildDir() {
-    return qEnvironmentVariable("QUIVA_BUILD_DIR");
-}
-
 // Whether `done` holds at every poll for the whole of periodMs.
 template <typename Condition> bool throughout(Condition done, int periodMs) {
     return !eventually([&] { return !done(); }, periodMs);
@@ -91,11 +87,10 @@ protected:
         ASSERT_TRUE(QFile::copy(song, tree.path("music/" + as + ".mp3"))) << qPrintable(song);
     }
 
-    static QString builtLibrary() { return buildDir() + "/lib/libDalvex.so"; }
     QString registryFile() const { return tree.path("data/quiva/registry.reg"); }
 
-    void registerVolumeControl(const QString& library) {
-        ASSERT_EQ(QProcess::execute(buildDir() + "/bin/quiva-regsvr", {library}), 0);
+    void registerVolumeControl(const QString& library = builtVolumeControl()) {
+        ASSERT_TRUE(::registerVolumeControl(library)) << qPrintable(library);
         ASSERT_TRUE(QFileInfo::exists(registryFile()));
     }
 
@@ -195,7 +190,7 @@ protected:
     template <typename Spoil> void showThePlaylistAfter(Spoil spoil) {
         settings = "; written by hand\r\n" +
                    settingsText(tree.path("music"), layout::Image1.height).replace("\n", "\r\n");
-        ASSERT_NO_FATAL_FAILURE(registerVolumeControl(builtLibrary()));
+        ASSERT_NO_FATAL_FAILURE(registerVolumeControl());
         ASSERT_NO_FATAL_FAILURE(startPlayer());
         ASSERT_EQ(player->geometry(windowId).height(), kBarHeightPx);
         ASSERT_NO_FATAL_FAILURE(spoil());
@@ -226,7 +221,7 @@ protected:
 };
 
 TEST_F(PlayerFaultTest, SoundServerKilledMidSongAndRestartedIsPlayedToAgain) {
-    ASSERT_NO_FATAL_FAILURE(registerVolumeControl(builtLibrary()));
+    ASSERT_NO_FATAL_FAILURE(registerVolumeControl());
     ASSERT_NO_FATAL_FAILURE(startSoundServer());
     ASSERT_NO_FATAL_FAILURE(startPlayer());
     ASSERT_TRUE(play(0, 1000)) << "the 1000 Hz song is not heard";
@@ -251,7 +246,7 @@ TEST_F(PlayerFaultTest, SoundServerKilledMidSongAndRestartedIsPlayedToAgain) {
 // open plays nothing: no message, no hang. A server that appears later is played to at once, at
 // the level the slider was set to before, and the slider goes on driving it.
 TEST_F(PlayerFaultTest, WithNoSoundServerASongPlaysSilentlyUntilAServerAnswers) {
-    ASSERT_NO_FATAL_FAILURE(registerVolumeControl(builtLibrary()));
+    ASSERT_NO_FATAL_FAILURE(registerVolumeControl());
     pulse.kill(); // nothing answers at its address from now on
     pulse.exportAddress();
     ASSERT_NO_FATAL_FAILURE(startPlayer());
@@ -280,7 +275,7 @@ TEST_F(PlayerFaultTest, WithNoSoundServerASongPlaysSilentlyUntilAServerAnswers) 
 // A server that hangs (stopped, not gone) costs each action a moment at most, never the
 // window for long; once it goes on, the song is heard again.
 TEST_F(PlayerFaultTest, SoundServerHungMidSongLeavesTheWindowAnswering) {
-    ASSERT_NO_FATAL_FAILURE(registerVolumeControl(builtLibrary()));
+    ASSERT_NO_FATAL_FAILURE(registerVolumeControl());
     ASSERT_NO_FATAL_FAILURE(startSoundServer());
     ASSERT_NO_FATAL_FAILURE(startPlayer());
     ASSERT_TRUE(play(0, 1000)) << "the 1000 Hz song is not heard";
@@ -317,7 +312,7 @@ protected:
     // Registers a copy of the library, then does the damage to the copy.
     void registerDamagedLibrary() {
         const QString library = tree.folder("lib") + "/libDalvex.so";
-        ASSERT_TRUE(QFile::copy(builtLibrary(), library));
+        ASSERT_TRUE(QFile::copy(builtVolumeControl(), library));
         ASSERT_NO_FATAL_FAILURE(registerVolumeControl(library));
         const QByteArray whole = readAll(library);
         ASSERT_TRUE(QFile::remove(library));
@@ -356,7 +351,7 @@ INSTANTIATE_TEST_SUITE_P(, VolumeControlLibraryFaultTest,
 // Binary garbage where the registry file's header belongs: nothing in it can be trusted, so the
 // control is not found; the file is only read, never replaced by what little was understood.
 TEST_F(PlayerFaultTest, RegistryFileDamagedFromItsFirstLineLeavesTheControlOutAndTheFileAlone) {
-    ASSERT_NO_FATAL_FAILURE(registerVolumeControl(builtLibrary()));
+    ASSERT_NO_FATAL_FAILURE(registerVolumeControl());
     QByteArray damaged = readAll(registryFile());
     damaged.replace(0, damaged.indexOf('\n'), QByteArray("\x00\xff\x13garbage\xfe", 11));
     tree.file("data/quiva/registry.reg", damaged);
@@ -378,7 +373,7 @@ TEST_F(PlayerFaultTest, RegistryFileDamagedFromItsFirstLineLeavesTheControlOutAn
 // Garbage after the registration: what comes before it is read, the control loads and its
 // slider drives the volume as ever.
 TEST_F(PlayerFaultTest, RegistryFileDamagedAfterTheRegistrationStillLoadsTheControl) {
-    ASSERT_NO_FATAL_FAILURE(registerVolumeControl(builtLibrary()));
+    ASSERT_NO_FATAL_FAILURE(registerVolumeControl());
     const QByteArray damaged = readAll(registryFile()) + "[HKEY_CLASSES_ROOT\\half\n\x01\x02\xff\n";
     tree.file("data/quiva/registry.reg", damaged);
     ASSERT_NO_FATAL_FAILURE(startSoundServer());
@@ -570,7 +565,7 @@ protected:
 // A song whose file hangs costs its double click a moment at most: the window answers, and
 // the other songs of the share play while that file still hangs.
 TEST_F(HungShareTest, SongWhoseReadsBlockLeavesTheWindowAnswering) {
-    ASSERT_NO_FATAL_FAILURE(registerVolumeControl(builtLibrary()));
+    ASSERT_NO_FATAL_FAILURE(registerVolumeControl());
     ASSERT_NO_FATAL_FAILURE(startSoundServer());
     ASSERT_NO_FATAL_FAILURE(startPlayer());
     for (int attempt = 0; attempt < 2 && !share->readStarted(); ++attempt) {

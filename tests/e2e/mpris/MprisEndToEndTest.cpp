@@ -18,10 +18,6 @@ namespace {
 
 constexpr int kSecondFrames = PulseServer::kRateHz;
 
-QString buildDir() {
-    return qEnvironmentVariable("QUIVA_BUILD_DIR");
-}
-
 struct Answer {
     int exitCode = -1;
     QString output; // standard output, trimmed
@@ -58,9 +54,7 @@ protected:
         ASSERT_TRUE(pulse.running()) << "cannot start a private PulseAudio server";
         bus.exportAddress(); // the player and playerctl inherit both addresses
         pulse.exportAddress();
-        ASSERT_EQ(
-            QProcess::execute(buildDir() + "/bin/quiva-regsvr", {buildDir() + "/lib/libDalvex.so"}),
-            0);
+        ASSERT_TRUE(registerVolumeControl()) << "cannot register the volume control";
         copySong("tone440-stereo-44k", "a");
         copySong("tone1000-stereo-192k", "b");
         copySong("tone880-stereo-44k", "c", ".MP3");

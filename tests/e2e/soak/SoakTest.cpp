@@ -102,9 +102,9 @@ protected:
         qputenv("ASAN_OPTIONS", asan + (asan.isEmpty() ? "" : ":") + "quarantine_size_mb=4");
         ASSERT_TRUE(pulse.running()) << "cannot start a private PulseAudio server";
         pulse.exportAddress(); // the player, the volume control and pactl all use it
-        registerVolumeControl();
+        ASSERT_TRUE(registerVolumeControl()) << "cannot register the volume control";
         const QString music = tree.folder("music");
-        const QDir tones(qEnvironmentVariable("QUIVA_BUILD_DIR") + "/test-mp3s");
+        const QDir tones(buildDir() + "/test-mp3s");
         for (const QString& name : tones.entryList({"*.mp3"}, QDir::Files))
             QFile::copy(tones.filePath(name), music + "/" + name);
         ASSERT_FALSE(QDir(music).isEmpty()) << "no tones: build the target quiva-test-mp3s";
@@ -116,11 +116,6 @@ protected:
         pid = player.xdotool({"getwindowpid", windowId});
         ASSERT_FALSE(pid.isEmpty());
         refreshGeometry();
-    }
-
-    void registerVolumeControl() {
-        const QString build = qEnvironmentVariable("QUIVA_BUILD_DIR");
-        ASSERT_EQ(QProcess::execute(build + "/bin/quiva-regsvr", {build + "/lib/libDalvex.so"}), 0);
     }
 
     // The menu's Information opens the desktop's web browser: here a script that notes the
