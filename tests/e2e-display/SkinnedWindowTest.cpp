@@ -15,6 +15,7 @@
 #include "player/frmAbout.h"
 #include "player/frmMain.h"
 #include "player/frmMenu.h"
+#include "tests/support/PlayerProcess.h"
 #include "tests/support/TempTree.h"
 #include "tests/support/Weston.h"
 #include "tests/support/Xvfb.h"
@@ -142,7 +143,7 @@ protected:
     void SetUp() override {
         ASSERT_FALSE(s_empty.isNull()) << "no screenshot of the empty screen";
         setSettingsDirForTests(tree.folder("program"));
-        tree.file("program/quiva.ini", "[quiva]\nHEIGHT=5580\n");
+        tree.file("program/quiva.ini", settingsText());
         window = std::make_unique<frmMain>();
         window->Form_Load();
         // Shown first at its largest: a compositor places a new window where it fits, and the
@@ -157,7 +158,7 @@ protected:
 
     // Brings the window to `size` through the handlers that do it in the program.
     void resizeTo(const Size& size) {
-        if ((window->Height() == 5580) != size.playlist)
+        if ((window->Height() == settings::kPlaylistHeight) != size.playlist)
             window->menu().mnuPls->trigger();
         if (size.creator)
             window->Image7_Click();
@@ -365,8 +366,8 @@ TEST_F(SkinnedWindowTest, RealPlayerStartsNativelyOnWaylandAndIsSeeThrough) {
         SCOPED_TRACE(size.name);
         TempTree program;
         const QString binary = program.path("quiva");
-        ASSERT_TRUE(QFile::copy(qEnvironmentVariable("QUIVA_BUILD_DIR") + "/bin/quiva", binary));
-        program.file("quiva.ini", size.playlist ? "[quiva]\nHEIGHT=5580\n" : "[quiva]\n");
+        ASSERT_TRUE(QFile::copy(buildDir() + "/bin/quiva", binary));
+        program.file("quiva.ini", size.playlist ? settingsText() : QByteArray());
         QProcess player;
         auto env = QProcessEnvironment::systemEnvironment();
         for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "QT_SCALE_FACTOR"})

@@ -7,9 +7,19 @@
 #include <QProcessEnvironment>
 #include <QRegularExpression>
 
+bool registerVolumeControl(const QString& library) {
+    return QProcess::execute(buildDir() + "/bin/quiva-regsvr", {library}) == 0;
+}
+
+QByteArray settingsText(const QString& dir, int height) {
+    const QString dirLine = dir.isEmpty() ? QString() : settings::kDirKey + '=' + dir + "/\n";
+    return QStringLiteral("[%1]\n%2%3=%4\n")
+        .arg(settings::kSection, dirLine, settings::kHeightKey, QString::number(height))
+        .toUtf8();
+}
+
 PlayerProcess::PlayerProcess(TempTree& tree) : m_programDir(tree.folder("program")) {
-    const QString built = qEnvironmentVariable("QUIVA_BUILD_DIR") + "/bin/quiva";
-    QFile::copy(built, m_programDir + "/quiva");
+    QFile::copy(buildDir() + "/bin/quiva", m_programDir + "/quiva");
 }
 
 PlayerProcess::~PlayerProcess() {
@@ -22,9 +32,11 @@ PlayerProcess::~PlayerProcess() {
     }
 }
 
-bool PlayerProcess::start() {
-    if (!m_x.running() || !m_windowManager.running())
-        return false;
+QString PlayerProcess::start(const QByteArray& settings) {
+    QFile file(settingsFile());
+    if (!m_x.running() || !m_windowManager.running() || !file.open(QIODevice::WriteOnly) ||
+        file.write(settings) != settings.size() || !file.flush())
+        return {};
     auto env = QProcessEnvironment::systemEnvironment();
     env.insert("DISPLAY", m_x.display());
     env.insert("QT_QPA_PLATFORM", "xcb");
@@ -36,7 +48,7 @@ bool PlayerProcess::start() {
         m_process.setStandardErrorFile(m_errorFile);
     }
     m_process.start(m_programDir + "/quiva", {});
-    return m_process.waitForStarted(5000);
+    return m_process.waitForStarted(5000) ? waitForWindow() : QString();
 }
 
 QString PlayerProcess::waitForWindow() {

@@ -1,12 +1,34 @@
 #pragma once
 
 #include "player/Layout.h"
+#include "player/Settings.h"
 #include "tests/support/TempTree.h"
 #include "tests/support/Xvfb.h"
 
+#include <QByteArray>
 #include <QProcess>
 #include <QRect>
 #include <QString>
+
+// Where the build under test put its programs, libraries and test songs.
+inline QString buildDir() {
+    return qEnvironmentVariable("QUIVA_BUILD_DIR");
+}
+// The volume control library built there.
+inline QString builtVolumeControl() {
+    return buildDir() + "/lib/libDalvex.so";
+}
+// Registers the volume control library `library` for the player, as the package's installer
+// does; whether that succeeded.
+bool registerVolumeControl(const QString& library = builtVolumeControl());
+
+// The main window's heights in pixels: the bar alone, and with the playlist panel.
+inline const int kBarHeightPx = layout::pixels(layout::Image1).height();
+inline const int kPanelHeightPx = twips::toPixels(settings::kPlaylistHeight);
+
+// A settings file as the player writes it: the playlist's folder `dir` (none when empty) and the
+// window's height in twips, by default the playlist's.
+QByteArray settingsText(const QString& dir = {}, int height = settings::kPlaylistHeight);
 
 // The real quiva binary, copied into a temporary program directory (so that its settings file
 // lands there) and run on a private X server under a window manager, as on a desktop. Stopped by
@@ -17,15 +39,14 @@ public:
     ~PlayerProcess();
 
     QString programDir() const { return m_programDir; }
-    QString settingsFile() const { return m_programDir + "/quiva.ini"; }
+    QString settingsFile() const { return m_programDir + "/" + settings::kFileName; }
     // Sends the player's standard error to `path` instead of the test's own (call before start).
     void setErrorFile(const QString& path) { m_errorFile = path; }
-    bool start();
+    // Writes `settings` as the player's settings file, starts the player and waits for its main
+    // window: its X id once mapped, empty if it never showed. The clicks below go to this window.
+    QString start(const QByteArray& settings);
     // Whether the player still runs: a crash or an early exit shows here at once.
     bool alive();
-    // The X window id of the main window, once it is mapped; empty after a time-out. The
-    // clicks below go to this window.
-    QString waitForWindow();
     // The top-level window that holds the given one: the window manager's frame around it, the
     // window itself when unmanaged. In xdotool's decimal form, as the pointer location gives it.
     QString topLevel(const QString& windowId) const;
@@ -67,6 +88,7 @@ public:
     Xvfb& x() { return m_x; }
 
 private:
+    QString waitForWindow();
     Xvfb m_x;
     WindowManager m_windowManager{m_x.display()};
     QString m_programDir;

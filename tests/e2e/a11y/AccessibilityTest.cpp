@@ -13,10 +13,6 @@
 
 namespace {
 
-QString buildDir() {
-    return qEnvironmentVariable("QUIVA_BUILD_DIR");
-}
-
 // The program's standard output once it ended with 0; nothing when it failed.
 std::optional<QString> run(const QString& program, const QStringList& args) {
     QProcess process;
@@ -53,12 +49,11 @@ TEST(AccessibilityTest, EveryButtonIsNamedAndPressable) {
     TempTree tree;
     ASSERT_TRUE(QFile::copy(buildDir() + "/test-mp3s/tone1000-stereo-192k.mp3",
                             tree.folder("music") + "/b.mp3"));
-    tree.file("program/quiva.ini",
-              "[quiva]\nDIR=" + tree.path("music").toUtf8() + "/\nHEIGHT=5580\n");
     MonitorRecorder recorder{pulse};
     PlayerProcess player{tree};
     qputenv("QT_LINUX_ACCESSIBILITY_ALWAYS_ON", "1"); // as with a screen reader running
-    ASSERT_TRUE(player.start() && !player.waitForWindow().isEmpty()) << "the player never showed";
+    ASSERT_FALSE(player.start(settingsText(tree.path("music"))).isEmpty())
+        << "the player never showed";
 
     QStringList expected = {
         "push button|Add|Add directory to playlist|Press,SetFocus|showing",

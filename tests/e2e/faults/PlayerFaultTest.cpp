@@ -1,4 +1,3 @@
-#include "player/Settings.h"
 #include "tests/support/PlayerProcess.h"
 #include "tests/support/Poll.h"
 #include "tests/support/PulseServer.h"
@@ -31,18 +30,11 @@ constexpr int kTenthFrames = PulseServer::kRateHz / 10;
 // The test songs are sines at half scale.
 constexpr double kFullLevel = 11585; // their RMS at full volume
 constexpr double kTone = 2000;
-// Window heights in pixels: the bar alone, and with the playlist panel.
-const int kBarHeightPx = layout::pixels(layout::Image1).height();
-const int kPanelHeightPx = twips::toPixels(settings::kPlaylistHeight);
 // How long an action may take while the sound server hangs: a moment, not the half minute that
 // a library waiting for the server on its own terms would take.
 constexpr int kHungServerPatienceMs = 8000;
 // How long a double click on a song whose file hangs may hold the window: the open's own bound.
 constexpr int kHungFilePatienceMs = 5000;
-
-QString buildDir() {
-    return qEnvironmentVariable("QUIVA_BUILD_DIR");
-}
 
 // Whether `done` holds at every poll for the whole of periodMs.
 template <typename Condition> bool throughout(Condition done, int periodMs) {
@@ -86,7 +78,7 @@ protected:
         qputenv("ALSA_CONFIG_PATH", tree.path("alsa.conf").toUtf8());
         copySong("tone1000-stereo-192k", "high");
         copySong("tone440-stereo-44k", "low");
-        settings = "[quiva]\nDIR=" + tree.path("music").toUtf8() + "/\nHEIGHT=5580\n";
+        settings = settingsText(tree.path("music"));
     }
 
     void copySong(const char* made, const QString& as) {
@@ -95,22 +87,19 @@ protected:
         ASSERT_TRUE(QFile::copy(song, tree.path("music/" + as + ".mp3"))) << qPrintable(song);
     }
 
-    static QString builtLibrary() { return buildDir() + "/lib/libDalvex.so"; }
     QString registryFile() const { return tree.path("data/quiva/registry.reg"); }
 
-    void registerVolumeControl(const QString& library) {
-        ASSERT_EQ(QProcess::execute(buildDir() + "/bin/quiva-regsvr", {library}), 0);
+    void registerVolumeControl(const QString& library = builtVolumeControl()) {
+        ASSERT_TRUE(::registerVolumeControl(library)) << qPrintable(library);
         ASSERT_TRUE(QFileInfo::exists(registryFile()));
     }
 
     // Starts the player with `settings`, its standard error kept for reports().
     void startPlayer() {
         player = std::make_unique<PlayerProcess>(tree);
-        tree.file("program/quiva.ini", settings);
         player->setErrorFile(tree.path("player-errors.txt"));
-        ASSERT_TRUE(player->start()) << "cannot start the player on a private X server";
-        windowId = player->waitForWindow();
-        ASSERT_FALSE(windowId.isEmpty()) << "the main window never showed";
+        windowId = player->start(settings);
+        ASSERT_FALSE(windowId.isEmpty()) << "the player never showed";
     }
 
     // A private server the player plays to, with a recorder of its monitor.
@@ -197,11 +186,11 @@ protected:
     }
 
     // Starts the player at the bar's height, lets `spoil` spoil the settings file's folder or the
-    // file, shows the playlist from the menu (which writes HEIGHT=5580) and exits.
+    // file, shows the playlist from the menu (which writes the playlist's height) and exits.
     template <typename Spoil> void showThePlaylistAfter(Spoil spoil) {
-        settings = "[quiva]\r\n; written by hand\r\nDIR=" + tree.path("music").toUtf8() +
-                   "/\r\nHEIGHT=990\r\n";
-        ASSERT_NO_FATAL_FAILURE(registerVolumeControl(builtLibrary()));
+        settings = "; written by hand\r\n" +
+                   settingsText(tree.path("music"), layout::Image1.height).replace("\n", "\r\n");
+        ASSERT_NO_FATAL_FAILURE(registerVolumeControl());
         ASSERT_NO_FATAL_FAILURE(startPlayer());
         ASSERT_EQ(player->geometry(windowId).height(), kBarHeightPx);
         ASSERT_NO_FATAL_FAILURE(spoil());
@@ -232,7 +221,7 @@ protected:
 };
 
 TEST_F(PlayerFaultTest, SoundServerKilledMidSongAndRestartedIsPlayedToAgain) {
-    ASSERT_NO_FATAL_FAILURE(registerVolumeControl(builtLibrary()));
+    ASSERT_NO_FATAL_FAILURE(registerVolumeControl());
     ASSERT_NO_FATAL_FAILURE(startSoundServer());
     ASSERT_NO_FATAL_FAILURE(startPlayer());
     ASSERT_TRUE(play(0, 1000)) << "the 1000 Hz song is not heard";
@@ -257,7 +246,7 @@ TEST_F(PlayerFaultTest, SoundServerKilledMidSongAndRestartedIsPlayedToAgain) {
 // open plays nothing: no message, no hang. A server that appears later is played to at once, at
 // the level the slider was set to before, and the slider goes on driving it.
 TEST_F(PlayerFaultTest, WithNoSoundServerASongPlaysSilentlyUntilAServerAnswers) {
-    ASSERT_NO_FATAL_FAILURE(registerVolumeControl(builtLibrary()));
+    ASSERT_NO_FATAL_FAILURE(registerVolumeControl());
     pulse.kill(); // nothing answers at its address from now on
     pulse.exportAddress();
     ASSERT_NO_FATAL_FAILURE(startPlayer());
@@ -286,7 +275,7 @@ TEST_F(PlayerFaultTest, WithNoSoundServerASongPlaysSilentlyUntilAServerAnswers) 
 // A server that hangs (stopped, not gone) costs each action a moment at most, never the
 // window for long; once it goes on, the song is heard again.
 TEST_F(PlayerFaultTest, SoundServerHungMidSongLeavesTheWindowAnswering) {
-    ASSERT_NO_FATAL_FAILURE(registerVolumeControl(builtLibrary()));
+    ASSERT_NO_FATAL_FAILURE(registerVolumeControl());
     ASSERT_NO_FATAL_FAILURE(startSoundServer());
     ASSERT_NO_FATAL_FAILURE(startPlayer());
     ASSERT_TRUE(play(0, 1000)) << "the 1000 Hz song is not heard";
@@ -323,7 +312,7 @@ protected:
     // Registers a copy of the library, then does the damage to the copy.
     void registerDamagedLibrary() {
         const QString library = tree.folder("lib") + "/libDalvex.so";
-        ASSERT_TRUE(QFile::copy(builtLibrary(), library));
+        ASSERT_TRUE(QFile::copy(builtVolumeControl(), library));
         ASSERT_NO_FATAL_FAILURE(registerVolumeControl(library));
         const QByteArray whole = readAll(library);
         ASSERT_TRUE(QFile::remove(library));
@@ -362,7 +351,7 @@ INSTANTIATE_TEST_SUITE_P(, VolumeControlLibraryFaultTest,
 // Binary garbage where the registry file's header belongs: nothing in it can be trusted, so the
 // control is not found; the file is only read, never replaced by what little was understood.
 TEST_F(PlayerFaultTest, RegistryFileDamagedFromItsFirstLineLeavesTheControlOutAndTheFileAlone) {
-    ASSERT_NO_FATAL_FAILURE(registerVolumeControl(builtLibrary()));
+    ASSERT_NO_FATAL_FAILURE(registerVolumeControl());
     QByteArray damaged = readAll(registryFile());
     damaged.replace(0, damaged.indexOf('\n'), QByteArray("\x00\xff\x13garbage\xfe", 11));
     tree.file("data/quiva/registry.reg", damaged);
@@ -384,7 +373,7 @@ TEST_F(PlayerFaultTest, RegistryFileDamagedFromItsFirstLineLeavesTheControlOutAn
 // Garbage after the registration: what comes before it is read, the control loads and its
 // slider drives the volume as ever.
 TEST_F(PlayerFaultTest, RegistryFileDamagedAfterTheRegistrationStillLoadsTheControl) {
-    ASSERT_NO_FATAL_FAILURE(registerVolumeControl(builtLibrary()));
+    ASSERT_NO_FATAL_FAILURE(registerVolumeControl());
     const QByteArray damaged = readAll(registryFile()) + "[HKEY_CLASSES_ROOT\\half\n\x01\x02\xff\n";
     tree.file("data/quiva/registry.reg", damaged);
     ASSERT_NO_FATAL_FAILURE(startSoundServer());
@@ -561,7 +550,7 @@ protected:
             ASSERT_TRUE(QFile::copy(buildDir() + "/test-mp3s/tone1000-stereo-192k.mp3",
                                     tree.path(QString("share/%1.mp3").arg(name))));
         share.emplace(tree.path("share"), tree.folder("mounted"));
-        settings = "[quiva]\nDIR=" + tree.path("mounted").toUtf8() + "/\nHEIGHT=5580\n";
+        settings = settingsText(tree.path("mounted"));
         if (!share->failure().isEmpty())
             GTEST_SKIP() << qPrintable(share->failure());
     }
@@ -576,7 +565,7 @@ protected:
 // A song whose file hangs costs its double click a moment at most: the window answers, and
 // the other songs of the share play while that file still hangs.
 TEST_F(HungShareTest, SongWhoseReadsBlockLeavesTheWindowAnswering) {
-    ASSERT_NO_FATAL_FAILURE(registerVolumeControl(builtLibrary()));
+    ASSERT_NO_FATAL_FAILURE(registerVolumeControl());
     ASSERT_NO_FATAL_FAILURE(startSoundServer());
     ASSERT_NO_FATAL_FAILURE(startPlayer());
     for (int attempt = 0; attempt < 2 && !share->readStarted(); ++attempt) {

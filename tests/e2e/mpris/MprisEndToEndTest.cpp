@@ -18,10 +18,6 @@ namespace {
 
 constexpr int kSecondFrames = PulseServer::kRateHz;
 
-QString buildDir() {
-    return qEnvironmentVariable("QUIVA_BUILD_DIR");
-}
-
 struct Answer {
     int exitCode = -1;
     QString output; // standard output, trimmed
@@ -58,18 +54,13 @@ protected:
         ASSERT_TRUE(pulse.running()) << "cannot start a private PulseAudio server";
         bus.exportAddress(); // the player and playerctl inherit both addresses
         pulse.exportAddress();
-        ASSERT_EQ(
-            QProcess::execute(buildDir() + "/bin/quiva-regsvr", {buildDir() + "/lib/libDalvex.so"}),
-            0);
+        ASSERT_TRUE(registerVolumeControl()) << "cannot register the volume control";
         copySong("tone440-stereo-44k", "a");
         copySong("tone1000-stereo-192k", "b");
         copySong("tone880-stereo-44k", "c", ".MP3");
-        tree.file("program/quiva.ini",
-                  "[quiva]\nDIR=" + tree.path("music").toUtf8() + "/\nHEIGHT=5580\n");
         ASSERT_TRUE(recorder.running()) << "cannot record the sink's monitor";
-        ASSERT_TRUE(player.start()) << "cannot start the player on a private X server";
-        windowId = player.waitForWindow();
-        ASSERT_FALSE(windowId.isEmpty()) << "the main window never showed";
+        windowId = player.start(settingsText(tree.path("music")));
+        ASSERT_FALSE(windowId.isEmpty()) << "the player never showed";
         window = player.geometry(windowId);
         ASSERT_TRUE(recorder.waitForFrames(0, kSecondFrames / 10, 10000))
             << "the monitor records nothing";

@@ -8,10 +8,8 @@ namespace {
 class PlayerWindowTest : public ::testing::Test {
 protected:
     void startWith(const QByteArray& settings) {
-        tree.file("program/quiva.ini", settings);
-        ASSERT_TRUE(player.start()) << "cannot start the player on a private X server";
-        windowId = player.waitForWindow();
-        ASSERT_FALSE(windowId.isEmpty()) << "the main window never showed";
+        windowId = player.start(settings);
+        ASSERT_FALSE(windowId.isEmpty()) << "the player never showed";
     }
 
     TempTree tree;
@@ -21,30 +19,30 @@ protected:
 
 TEST_F(PlayerWindowTest, StartsBorderlessAtTheRememberedHeight) {
     tree.file("music/a.mp3");
-    startWith("[quiva]\nDIR=" + tree.path("music").toUtf8() + "/\nHEIGHT=5580\n");
+    startWith(settingsText(tree.path("music")));
     const QRect g = player.geometry(windowId);
     EXPECT_EQ(g.width(), 293);
-    EXPECT_EQ(g.height(), 372);
+    EXPECT_EQ(g.height(), kPanelHeightPx);
 }
 
 // Our pictures are all PNG, read by the built-in decoder: an image plug-in in the started player
 // means something detects formats again, and every plug-in's libraries stay in its memory.
 TEST_F(PlayerWindowTest, StartsWithoutLoadingImagePlugins) {
-    startWith("[quiva]\nHEIGHT=5580\n");
+    startWith(settingsText());
     const QByteArray maps = readAll(QStringLiteral("/proc/%1/maps").arg(player.processId()));
     ASSERT_TRUE(maps.contains("libQt6Gui")) << "the player's memory map could not be read";
     EXPECT_FALSE(maps.contains("/imageformats/")) << maps.toStdString();
 }
 
 TEST_F(PlayerWindowTest, MenuShowsThePlaylistAndExitEndsTheProgram) {
-    startWith("[quiva]\nHEIGHT=990\n");
-    ASSERT_EQ(player.geometry(windowId).height(), 66);
+    startWith(settingsText({}, layout::Image1.height));
+    ASSERT_EQ(player.geometry(windowId).height(), kBarHeightPx);
 
     player.clickAt(layout::Image5); // the round button
     player.xdotool({"sleep", "0.3", "key", "Down", "Return"});
-    EXPECT_TRUE(eventually([&] { return player.geometry(windowId).height() == 372; }));
+    EXPECT_TRUE(eventually([&] { return player.geometry(windowId).height() == kPanelHeightPx; }));
     // The window takes its new height before the handler writes it down.
-    EXPECT_TRUE(eventually([&] { return readAll(player.settingsFile()).contains("HEIGHT=5580"); }));
+    EXPECT_TRUE(eventually([&] { return readAll(player.settingsFile()) == settingsText(); }));
 
     player.clickAt(layout::Image5);
     player.xdotool({"sleep", "0.3", "key", "Up", "Return"}); // the last entry: Exit

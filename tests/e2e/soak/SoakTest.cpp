@@ -1,4 +1,3 @@
-#include "player/Settings.h"
 #include "tests/support/PlayerProcess.h"
 #include "tests/support/Poll.h"
 #include "tests/support/Progress.h"
@@ -29,7 +28,6 @@
 namespace {
 
 const int kBarWidth = layout::pixels(layout::Image1).width();
-const int kPanelHeight = twips::toPixels(settings::kPlaylistHeight);
 constexpr int kWaitMs = 10000;
 const QString kMainTitle = QStringLiteral("^Quiva Media Player$");
 const QString kClearTitle = QStringLiteral("^Quiva - Clear Playlist\\?$");
@@ -104,27 +102,20 @@ protected:
         qputenv("ASAN_OPTIONS", asan + (asan.isEmpty() ? "" : ":") + "quarantine_size_mb=4");
         ASSERT_TRUE(pulse.running()) << "cannot start a private PulseAudio server";
         pulse.exportAddress(); // the player, the volume control and pactl all use it
-        registerVolumeControl();
+        ASSERT_TRUE(registerVolumeControl()) << "cannot register the volume control";
         const QString music = tree.folder("music");
-        const QDir tones(qEnvironmentVariable("QUIVA_BUILD_DIR") + "/test-mp3s");
+        const QDir tones(buildDir() + "/test-mp3s");
         for (const QString& name : tones.entryList({"*.mp3"}, QDir::Files))
             QFile::copy(tones.filePath(name), music + "/" + name);
         ASSERT_FALSE(QDir(music).isEmpty()) << "no tones: build the target quiva-test-mp3s";
-        tree.file("program/quiva.ini", "[quiva]\nDIR=" + music.toUtf8() + "/\nHEIGHT=5580\n");
         installBrowser();
         if (HasFatalFailure())
             return;
-        ASSERT_TRUE(player.start()) << "cannot start the player on a private X server";
-        windowId = player.waitForWindow();
-        ASSERT_FALSE(windowId.isEmpty()) << "the main window never showed";
+        windowId = player.start(settingsText(music));
+        ASSERT_FALSE(windowId.isEmpty()) << "the player never showed";
         pid = player.xdotool({"getwindowpid", windowId});
         ASSERT_FALSE(pid.isEmpty());
         refreshGeometry();
-    }
-
-    void registerVolumeControl() {
-        const QString build = qEnvironmentVariable("QUIVA_BUILD_DIR");
-        ASSERT_EQ(QProcess::execute(build + "/bin/quiva-regsvr", {build + "/lib/libDalvex.so"}), 0);
     }
 
     // The menu's Information opens the desktop's web browser: here a script that notes the
@@ -176,11 +167,11 @@ protected:
                                 Action::Transport, Action::Transport, Action::Transport,
                                 Action::Transport, Action::Slider,    Action::Slider,
                                 Action::Menu};
-        if (window.height() >= kPanelHeight)
+        if (window.height() >= kPanelHeightPx)
             all.insert(all.end(), {Action::Add, Action::Remove, Action::Clear, Action::ListClick,
                                    Action::ListClick, Action::ListClick, Action::ListDouble,
                                    Action::ListDouble, Action::ListDouble});
-        if (window.width() > kBarWidth && window.height() >= kPanelHeight)
+        if (window.width() > kBarWidth && window.height() >= kPanelHeightPx)
             all.insert(all.end(), {Action::AddDir, Action::AddDir, Action::Done});
         return all;
     }

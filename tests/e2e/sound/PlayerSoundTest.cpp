@@ -5,7 +5,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QImage>
-#include <QProcess>
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -29,7 +28,7 @@ constexpr double kTone = 2000;
 constexpr int kRightOfText = 250; // a column of the playlist that no short title reaches
 
 std::string songFile(const char* name) {
-    return qEnvironmentVariable("QUIVA_BUILD_DIR").toStdString() + "/test-mp3s/" + name + ".mp3";
+    return buildDir().toStdString() + "/test-mp3s/" + name + ".mp3";
 }
 
 bool isTone(const Sound& s, double hz) {
@@ -41,24 +40,17 @@ protected:
     void SetUp() override {
         ASSERT_TRUE(pulse.running()) << "cannot start a private PulseAudio server";
         pulse.exportAddress(); // the player inherits PULSE_SERVER
-        registerVolumeControl();
+        ASSERT_TRUE(registerVolumeControl()) << "cannot register the volume control";
         const QString music = fillMusicFolder();
         if (HasFatalFailure())
             return;
-        tree.file("program/quiva.ini", "[quiva]\nDIR=" + music.toUtf8() + "/\nHEIGHT=5580\n");
         ASSERT_TRUE(recorder.running()) << "cannot record the sink's monitor";
-        ASSERT_TRUE(player.start()) << "cannot start the player on a private X server";
-        windowId = player.waitForWindow();
-        ASSERT_FALSE(windowId.isEmpty()) << "the main window never showed";
-        ASSERT_EQ(player.geometry(windowId).height(), 372);
+        windowId = player.start(settingsText(music));
+        ASSERT_FALSE(windowId.isEmpty()) << "the player never showed";
+        ASSERT_EQ(player.geometry(windowId).height(), kPanelHeightPx);
         // parecord may take a while to deliver its first frames on a busy machine.
         ASSERT_TRUE(recorder.waitForFrames(0, kWindowFrames, 10000))
             << "the monitor records nothing";
-    }
-
-    void registerVolumeControl() {
-        const QString build = qEnvironmentVariable("QUIVA_BUILD_DIR");
-        ASSERT_EQ(QProcess::execute(build + "/bin/quiva-regsvr", {build + "/lib/libDalvex.so"}), 0);
     }
 
     // The folder the player lists, with its songs in it.
