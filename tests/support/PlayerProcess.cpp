@@ -2,6 +2,7 @@
 
 #include "platform/ui/ListBox.h"
 #include "player/Fonts.h"
+#include "tests/support/Poll.h"
 
 #include <QFile>
 #include <QProcessEnvironment>
@@ -92,6 +93,16 @@ bool PlayerProcess::waitForExit(int milliseconds) {
 
 QString PlayerProcess::xdotool(const QStringList& args) const {
     return runOnDisplay(m_x.display(), "xdotool", args);
+}
+
+bool PlayerProcess::openMenu() const {
+    const auto shownWindows = [this] {
+        return xdotool({"search", "--onlyvisible", "--pid", QString::number(processId())})
+            .count('\n');
+    };
+    const auto before = shownWindows();
+    clickAt(layout::Image5);
+    return eventually([&] { return shownWindows() > before; });
 }
 
 void PlayerProcess::clickAt(int x, int y, int repeat, int button) const {

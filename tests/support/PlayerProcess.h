@@ -84,6 +84,9 @@ public:
     }
     // Double-clicks the playlist's entry in `row` (0 the first) while the playlist shows.
     void doubleClickEntry(int row) const;
+    // Clicks the round button and waits until its popup menu shows, so that the keys typed
+    // next reach the menu and not the bar; whether it showed.
+    bool openMenu() const;
 
     Xvfb& x() { return m_x; }
 

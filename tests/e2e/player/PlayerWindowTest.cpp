@@ -38,14 +38,14 @@ TEST_F(PlayerWindowTest, MenuShowsThePlaylistAndExitEndsTheProgram) {
     startWith(settingsText({}, layout::Image1.height));
     ASSERT_EQ(player.geometry(windowId).height(), kBarHeightPx);
 
-    player.clickAt(layout::Image5); // the round button
-    player.xdotool({"sleep", "0.3", "key", "Down", "Return"});
+    ASSERT_TRUE(player.openMenu());
+    player.xdotool({"key", "Down", "Return"});
     EXPECT_TRUE(eventually([&] { return player.geometry(windowId).height() == kPanelHeightPx; }));
     // The window takes its new height before the handler writes it down.
     EXPECT_TRUE(eventually([&] { return readAll(player.settingsFile()) == settingsText(); }));
 
-    player.clickAt(layout::Image5);
-    player.xdotool({"sleep", "0.3", "key", "Up", "Return"}); // the last entry: Exit
+    ASSERT_TRUE(player.openMenu());
+    player.xdotool({"key", "Up", "Return"}); // the last entry: Exit
     ASSERT_TRUE(player.waitForExit(5000));
     EXPECT_EQ(player.exitCode(), 0);
 }

@@ -342,8 +342,8 @@ TEST_F(PlayerSoundTest, ExitFromTheMenuWhilePlayingEndsCleanlyAndSilently) {
     player.doubleClickEntry(0);
     ASSERT_TRUE(waitFor(toneOf(1000), 5000)) << "the 1000 Hz song is not heard";
 
-    player.clickAt(layout::Image5);                          // the round button
-    player.xdotool({"sleep", "0.3", "key", "Up", "Return"}); // the last entry: Exit
+    ASSERT_TRUE(player.openMenu());
+    player.xdotool({"key", "Up", "Return"}); // the last entry: Exit
     ASSERT_TRUE(player.waitForExit(5000)) << "the player does not end";
     EXPECT_EQ(player.exitCode(), 0);
     EXPECT_TRUE(waitFor(silent, 1000)) << "the song is still heard after the exit";
