@@ -123,6 +123,7 @@ public:
         if (m_inner)
             m_inner->close();
     }
+    long long delayFrames() override { return m_inner ? m_inner->delayFrames() : 0; }
     bool setVolume(std::uint16_t volume, bool muted) override {
         return m_inner && m_inner->setVolume(volume, muted);
     }

@@ -85,7 +85,9 @@ bool PulseOutput::connectStream(int bufferMs) {
     attr.fragsize = static_cast<std::uint32_t>(-1);
     // A short buffer is asked for when someone listens closely (tests): let the server follow
     // it with small blocks. A long one leaves the server's own timing alone.
-    int flags = PA_STREAM_NOFLAGS | (m_muted ? PA_STREAM_START_MUTED : PA_STREAM_START_UNMUTED);
+    // The server's timing, kept fresh and interpolated between its reports, tells what is heard.
+    int flags = PA_STREAM_INTERPOLATE_TIMING | PA_STREAM_AUTO_TIMING_UPDATE |
+                (m_muted ? PA_STREAM_START_MUTED : PA_STREAM_START_UNMUTED);
     if (bufferMs < 200)
         flags |= PA_STREAM_ADJUST_LATENCY;
     const pa_cvolume volume = toCvolume(m_volume, m_format.channels);
@@ -149,6 +151,23 @@ void PulseOutput::pause(bool paused) {
     std::lock_guard lock(m_server);
     if (streamGood())
         m_server.run(pa_stream_cork(m_stream, paused ? 1 : 0, nullptr, nullptr));
+}
+
+long long PulseOutput::delayFrames() {
+    std::lock_guard lock(m_server);
+    if (!streamGood())
+        return 0;
+    pa_usec_t latencyUs = 0;
+    int negative = 0;
+    // A flush leaves the stream's timing unknown until the server's next report: ask for it.
+    if (pa_stream_get_latency(m_stream, &latencyUs, &negative) < 0 &&
+        (!m_server.run(pa_stream_update_timing_info(m_stream, nullptr, nullptr)) ||
+         pa_stream_get_latency(m_stream, &latencyUs, &negative) < 0))
+        return 0;
+    if (negative)
+        return 0;
+    return static_cast<long long>(latencyUs * static_cast<pa_usec_t>(m_format.rateHz) /
+                                  PA_USEC_PER_SEC);
 }
 
 void PulseOutput::close() {

@@ -36,6 +36,7 @@ public:
     DrainResult drain() override;
     void pause(bool paused) override;
     void close() override;
+    long long delayFrames() override;
     bool setVolume(std::uint16_t volume, bool muted) override;
     void interrupt() override;
     const char* name() const override { return "pulse"; }

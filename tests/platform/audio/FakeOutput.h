@@ -13,10 +13,10 @@
 //
 // Like a sound server, it holds back what is written until it has its start threshold (three
 // quarters of the buffer, as PulseAudio's default) or until drain() asks it to start; drop()
-// loses what was held back. Heard samples (frames times channels, so that songs that change
-// format add up) are those that started. interrupt() is kept until a
-// write() that waits or a drain() takes it, as the Output contract allows, so that the engine
-// has to cope with an interrupt meant for a command it has carried out already.
+// loses what was held back; it is the delay it reports. Heard samples (frames times channels, so
+// that songs that change format add up) are those that started. interrupt() is kept until a write()
+// that waits or a drain() takes it, as the Output contract allows, so that the engine has to cope
+// with an interrupt meant for a command it has carried out already.
 //
 // Scripting: failOpens() makes opens fail; failWriteAt(n) makes the n-th write from now
 // return -1 (broken), and with `thenGone` every open after it fail, as a server that went away; a
@@ -89,6 +89,11 @@ public:
     }
 
     void pause(bool) override {}
+
+    long long delayFrames() override {
+        std::lock_guard lock(m_mutex);
+        return m_heldBack;
+    }
 
     void close() override {
         std::lock_guard lock(m_mutex);
