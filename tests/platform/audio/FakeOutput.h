@@ -92,7 +92,7 @@ public:
 
     long long delayFrames() override {
         std::lock_guard lock(m_mutex);
-        return m_heldBack;
+        return m_heldBack + m_latency;
     }
 
     void close() override {
@@ -120,6 +120,11 @@ public:
         std::lock_guard lock(m_mutex);
         m_writesUntilFailure = nth;
         m_goneAfterFailure = thenGone;
+    }
+    // Frames it reports as still on their way to the speaker, beyond what it holds back.
+    void setLatency(long long frames) {
+        std::lock_guard lock(m_mutex);
+        m_latency = frames;
     }
     // write() takes frames only while the total taken stays within `frames` (nullopt: no limit).
     void setFrameBudget(std::optional<long long> frames) {
@@ -189,6 +194,7 @@ private:
     audio::PcmFormat m_format;
     long long m_thresholdFrames = 0;
     long long m_heldBack = 0;
+    long long m_latency = 0;
     bool m_started = false;
     long long m_written = 0;
     long long m_heardSamples = 0;
