@@ -125,6 +125,7 @@ protected:
 
 TEST_F(MprisEndToEndTest, PlayerctlDrivesThePlayerAndReadsItBack) {
     double fullLevel = 0;
+    std::chrono::steady_clock::time_point playedAt;
     const struct {
         const char* step;
         std::function<void()> action; // besides the command
@@ -142,9 +143,26 @@ TEST_F(MprisEndToEndTest, PlayerctlDrivesThePlayerAndReadsItBack) {
                               << "listed: " << listed.output.toStdString();
          }},
         {"play with the first entry selected",
-         [&] { clickAt(PlayerProcess::entryPoint(0)); },
+         [&] {
+             clickAt(PlayerProcess::entryPoint(0));
+             playedAt = std::chrono::steady_clock::now();
+         },
          {"play"},
          [&] { return hears(440); }},
+        {"a second after play, the position is what was heard, not what was buffered",
+         {},
+         {},
+         [&] {
+             double position = -1;
+             eventually([&] {
+                 const auto asked = std::chrono::steady_clock::now();
+                 position = playerctl({"position"}).output.toDouble();
+                 return asked - playedAt >= std::chrono::seconds(1);
+             });
+             if (position >= 0.7 && position <= 1.3)
+                 return ::testing::AssertionSuccess();
+             return ::testing::AssertionFailure() << "the position reads " << position << " s";
+         }},
         {"its title",
          {},
          {},
