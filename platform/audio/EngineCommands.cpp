@@ -237,8 +237,8 @@ void Engine::Impl::setChangeListener(std::function<void()> listener) {
     call([&] { m_changeListener = std::move(listener); });
 }
 
-// Engine thread, after each command and decoding step: a cheap look at what readers see, and
-// when it changed, a copy for them and a word to the listener.
+// Engine thread, after each command and decoding step: the position measured again, a cheap
+// look at what readers see, and when it changed, a copy for them and a word to the listener.
 void Engine::Impl::reportChange() {
     Stream* current = find(m_current);
     publishPosition(current);
