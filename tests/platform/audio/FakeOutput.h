@@ -13,10 +13,10 @@
 //
 // Like a sound server, it holds back what is written until it has its start threshold (three
 // quarters of the buffer, as PulseAudio's default) or until drain() asks it to start; drop()
-// loses what was held back; it is the delay it reports. Heard samples (frames times channels, so
-// that songs that change format add up) are those that started. interrupt() is kept until a write()
-// that waits or a drain() takes it, as the Output contract allows, so that the engine has to cope
-// with an interrupt meant for a command it has carried out already.
+// loses what was held back. Heard samples (frames times channels, so that songs that change
+// format add up) are those that started. interrupt() is kept until a
+// write() that waits or a drain() takes it, as the Output contract allows, so that the engine
+// has to cope with an interrupt meant for a command it has carried out already.
 //
 // Scripting: failOpens() makes opens fail; failWriteAt(n) makes the n-th write from now
 // return -1 (broken), and with `thenGone` every open after it fail, as a server that went away; a
@@ -121,7 +121,7 @@ public:
         m_writesUntilFailure = nth;
         m_goneAfterFailure = thenGone;
     }
-    // Frames it reports as still on their way to the speaker, beyond what it holds back.
+    // Its delay is what it holds back and `frames` more, as if on their way to a speaker.
     void setLatency(long long frames) {
         std::lock_guard lock(m_mutex);
         m_latency = frames;
