@@ -3,7 +3,9 @@
 //    `mpg123 -o pulse` playing the same file to the same server;
 //  - decoding speed through the engine (decoder, engine thread, an output that takes all) next
 //    to bare libmpg123;
-//  - PlaySong until the first sample reaches the output, and PauseSong until the sink is silent.
+//  - PlaySong until the first sample reaches the output, and PauseSong until the sink is silent;
+//  - the position the engine tells against what the sink plays, and the end of a song against
+//    the moment it turns Stopped.
 #include "platform/audio/Engine.h"
 #include "platform/audio/PulseOutput.h"
 #include "player/MP3Play.h"
@@ -20,6 +22,7 @@
 #include <fcntl.h>
 #include <fstream>
 #include <mpg123.h>
+#include <optional>
 #include <spawn.h>
 #include <string>
 #include <sys/wait.h>
@@ -30,6 +33,7 @@ extern char** environ;
 namespace {
 
 using Clock = std::chrono::steady_clock;
+using namespace std::chrono_literals;
 constexpr int kPlaySeconds = 20;
 constexpr int kSongSeconds = kPlaySeconds + 5; // some left to play after the measured stretch
 
@@ -123,6 +127,7 @@ public:
         if (m_inner)
             m_inner->close();
     }
+    long long delayFrames() override { return m_inner ? m_inner->delayFrames() : 0; }
     bool setVolume(std::uint16_t volume, bool muted) override {
         return m_inner && m_inner->setVolume(volume, muted);
     }
@@ -303,6 +308,114 @@ void benchPauseLatency(const PulseServer& server, const QString& song) {
         "< 50 ms");
 }
 
+// One play of a song that is silent for kLeadSeconds and then a tone to its end. Each time a
+// block of the sink's recording lands (20 ms blocks), the engine's position is noted beside the
+// frames recorded; the tone's onset in the recording ties the two together, and its last loud
+// sample the song's end. Errors are position minus what the recording shows, and the time from
+// the block holding the last sample until the song turned Stopped.
+constexpr int kLeadSeconds = 1;
+
+struct Sample {
+    Clock::time_point at;
+    long long recorded;
+    long long heard;
+};
+
+struct PlayErrors {
+    double positionMs; // the median of this play's samples
+    double lowestMs;   // and its extremes
+    double highestMs;
+    double stopMs;
+};
+
+std::vector<Sample> samplePlay(const MonitorRecorder& recorder, const QString& song,
+                               Clock::time_point* stoppedAt) {
+    std::vector<Sample> samples;
+    MP3Play::PlaySong(song);
+    const auto deadline = Clock::now() + std::chrono::seconds(15);
+    std::optional<Clock::time_point> stopped;
+    while (Clock::now() < deadline && (!stopped || Clock::now() < *stopped + 500ms)) {
+        const long long recorded = recorder.frames();
+        const auto stream = audio::Engine::instance().currentStream();
+        const auto now = Clock::now();
+        if (!stopped && stream && stream->mode == audio::StreamMode::Stopped)
+            stopped = now;
+        if (samples.empty() || recorded != samples.back().recorded)
+            samples.push_back({now, recorded, stream ? stream->heardFrames : 0});
+        QThread::usleep(200);
+    }
+    *stoppedAt = stopped.value_or(deadline);
+    return samples;
+}
+
+std::optional<PlayErrors> positionPlay(const MonitorRecorder& recorder, const QString& song) {
+    constexpr int kRate = PulseServer::kRateHz;
+    const long long from = recorder.frames();
+    Clock::time_point stoppedAt;
+    const std::vector<Sample> samples = samplePlay(recorder, song, &stoppedAt);
+    const auto sound = recorder.left(from, recorder.frames() - from);
+    const auto isLoud = [](std::int16_t s) { return std::abs(s) > 3000; };
+    const auto onset = std::find_if(sound.begin(), sound.end(), isLoud);
+    const auto last = std::find_if(sound.rbegin(), sound.rend(), isLoud);
+    if (onset == sound.end())
+        return std::nullopt;
+    const long long onsetAt = from + (onset - sound.begin());
+    const long long endAt = from + (sound.rend() - last);
+    std::vector<double> errors;
+    std::optional<double> stopMs;
+    for (const Sample& s : samples) {
+        const long long truth = kLeadSeconds * kRate + (s.recorded - onsetAt);
+        if (s.recorded > onsetAt && s.recorded <= endAt)
+            errors.push_back(1000.0 * static_cast<double>(s.heard - truth) / kRate);
+        if (!stopMs && s.recorded >= endAt)
+            stopMs = msSince(s.at, stoppedAt);
+    }
+    if (errors.empty() || !stopMs)
+        return std::nullopt;
+    std::sort(errors.begin(), errors.end());
+    return PlayErrors{errors[errors.size() / 2], errors.front(), errors.back(), *stopMs};
+}
+
+std::string medianAndWorst(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    const auto worst = std::max_element(
+        values.begin(), values.end(), [](double a, double b) { return std::abs(a) < std::abs(b); });
+    return format("%+.1f ms median", values[values.size() / 2]) +
+           format(", worst %+.1f ms", *worst);
+}
+
+void benchPosition(const PulseServer& server, const QString& song) {
+    audio::Engine::instance().setOutput(nullptr);
+    audio::Engine::instance().setBufferMs(audio::Engine::kDefaultBufferMs);
+    // Once the recorder is connected the sink keeps its latency low: no play starts on a sink
+    // that renders seconds ahead and then changes its mind.
+    MonitorRecorder recorder(server);
+    if (!recorder.waitForFrames(0, PulseServer::kRateHz / 10, 5000))
+        return row("position told vs the tone's onset", "not run: the sink records nothing", "-");
+    std::vector<double> positions;
+    std::vector<double> stops;
+    double lowest = 1e9;
+    double highest = -1e9;
+    for (int i = 0; i < 10; ++i) {
+        if (const auto play = positionPlay(recorder, song)) {
+            positions.push_back(play->positionMs);
+            stops.push_back(play->stopMs);
+            lowest = std::min(lowest, play->lowestMs);
+            highest = std::max(highest, play->highestMs);
+        }
+        MP3Play::StopAll();
+    }
+    const std::string plays = " over " + std::to_string(positions.size()) + " of 10 plays";
+    row("position told vs the tone's onset in a 20 ms recording of the sink, 2 s buffer",
+        positions.empty()
+            ? "failed"
+            : medianAndWorst(positions) + plays + format("; every reading from %+.1f", lowest) +
+                  format(" to %+.1f ms", highest),
+        "within 50 ms");
+    row("last sample in the recording of the sink to Stopped, 2 s buffer",
+        stops.empty() ? "failed" : medianAndWorst(stops) + plays, "within 200 ms");
+}
+
 } // namespace
 
 int main() {
@@ -327,5 +440,12 @@ int main() {
     benchDecodeSpeed(song);
     benchStartLatency(song);
     benchPauseLatency(server, song);
+    const QString late = work.filePath("late tone.mp3");
+    const std::string makeLate = "sox -n -r 44100 -c 2 -b 16 '" + wav.toStdString() +
+                                 "' synth 3 sine 1000 vol 0.5 pad " + std::to_string(kLeadSeconds) +
+                                 " 0 && lame --quiet -b 192 '" + wav.toStdString() + "' '" +
+                                 late.toStdString() + "'";
+    if (std::system(makeLate.c_str()) == 0)
+        benchPosition(server, late);
     return 0;
 }

@@ -124,6 +124,13 @@ void AlsaOutput::pause(bool paused) {
         drop();
 }
 
+long long AlsaOutput::delayFrames() {
+    snd_pcm_sframes_t delay = 0;
+    if (snd_pcm_delay(m_pcm, &delay) < 0)
+        return 0;
+    return std::max<long long>(delay, 0);
+}
+
 void AlsaOutput::close() {
     if (!m_pcm)
         return;

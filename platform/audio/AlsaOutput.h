@@ -24,6 +24,7 @@ public:
     DrainResult drain() override;
     void pause(bool paused) override;
     void close() override;
+    long long delayFrames() override;
     bool setVolume(std::uint16_t, bool) override { return false; }
     void interrupt() override;
     const char* name() const override { return "alsa"; }

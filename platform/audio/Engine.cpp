@@ -107,6 +107,7 @@ void Engine::Impl::finishStream(Stream& stream) {
     if (m_outputOpen && m_output->drain() == Output::DrainResult::Interrupted)
         return;
     stream.atEnd = true;
+    stream.heardFrames = stream.handedFrames;
     stream.mode = StreamMode::Stopped;
 }
 
@@ -135,8 +136,7 @@ void Engine::Impl::playStep(Stream& stream) {
         return;
     }
     stream.offset += static_cast<std::size_t>(taken);
-    stream.playedFrames += taken / stream.decoder->format().bytesPerFrame();
-    m_playedFrames.store(stream.playedFrames, std::memory_order_relaxed);
+    stream.handedFrames += taken / stream.decoder->format().bytesPerFrame();
 }
 
 // No output takes part of a frame: rather than offer it for ever, the song ends there, as one
@@ -248,8 +248,10 @@ Engine::Clock::time_point Engine::Impl::now() const {
 
 // Silences the stream the output holds, so that another can take the output.
 void Engine::Impl::silenceCurrent() {
-    if (Stream* current = find(m_current); current && current->mode != StreamMode::Stopped)
+    if (Stream* current = find(m_current); current && current->mode != StreamMode::Stopped) {
+        measureHeard(*current); // what the drop throws away was never heard
         current->mode = StreamMode::Stopped;
+    }
     if (m_outputOpen) {
         m_output->drop();
         if (std::exchange(m_outputPaused, false))

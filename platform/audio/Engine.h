@@ -52,7 +52,10 @@ struct StreamInfo {
     std::string path;
     SongInfo song;
     int rateHz = 0;
-    long long playedFrames = 0; // handed to the output so far (its buffer is still ahead)
+    // The position: frames of the song heard so far, as of the call. It moves on with the clock
+    // while the song plays, holds while it is paused or stopped, never passes what the output
+    // was given and never goes back while the same song is held.
+    long long heardFrames = 0;
 };
 
 class Engine {
@@ -93,7 +96,8 @@ public:
     bool playing();
     // The stream the output holds; nullopt when none is open (nothing played, or it was closed).
     // Answered at once from what the engine last published, which a command's change is by the
-    // time the command returns: it neither waits for the engine nor interrupts its output.
+    // time the command returns: it neither waits for the engine nor interrupts its output. The
+    // position is the engine's last measure of what was heard, carried on at the song's rate.
     std::optional<StreamInfo> currentStream();
     // `listener` is called on the engine thread whenever the stream the output holds, or its
     // mode, changed (by a command, before it returns, or by a song that played to its end),

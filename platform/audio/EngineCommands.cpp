@@ -2,6 +2,8 @@
 
 #include "platform/audio/EngineImpl.h"
 
+#include <algorithm>
+#include <chrono>
 #include <utility>
 
 namespace audio {
@@ -216,32 +218,69 @@ std::optional<StreamInfo> Engine::Impl::currentStream() {
     std::lock_guard lock(m_publishedMutex);
     std::optional<StreamInfo> info = m_published;
     if (info)
-        info->playedFrames = m_playedFrames.load(std::memory_order_relaxed);
+        info->heardFrames = m_answeredFrames = std::max(m_answeredFrames, heardNow());
     return info;
+}
+
+// Between the engine's measures, which come as often as it writes (a few times a second with a
+// long buffer), the song plays on at its rate. Lock held.
+long long Engine::Impl::heardNow() const {
+    if (!m_mark.moving || !m_published)
+        return m_mark.heard;
+    const auto elapsedUs =
+        std::chrono::duration_cast<std::chrono::microseconds>(m_clock->now() - m_mark.at).count();
+    const long long since = std::max<long long>(0, elapsedUs) * m_published->rateHz / 1000000;
+    return std::min(m_mark.heard + since, m_mark.handed);
 }
 
 void Engine::Impl::setChangeListener(std::function<void()> listener) {
     call([&] { m_changeListener = std::move(listener); });
 }
 
-// Engine thread, after each command and decoding step: a cheap look at what readers see, and
-// when it changed, a copy for them and a word to the listener.
+// Engine thread, after each command and decoding step: the position measured again, a cheap
+// look at what readers see, and when it changed, a copy for them and a word to the listener.
 void Engine::Impl::reportChange() {
-    const Stream* current = find(m_current);
+    Stream* current = find(m_current);
+    publishPosition(current);
     const std::pair seen{current ? m_current : 0, current ? current->mode : StreamMode::Stopped};
     if (seen == m_reported)
         return;
+    const bool sameStream = seen.first == m_reported.first;
     m_reported = seen;
     {
         std::lock_guard lock(m_publishedMutex);
         m_published.reset();
         if (current)
             m_published = StreamInfo{current->mode, current->path, current->decoder->info(),
-                                     current->decoder->format().rateHz, current->playedFrames};
-        m_playedFrames.store(current ? current->playedFrames : 0, std::memory_order_relaxed);
+                                     current->decoder->format().rateHz, current->heardFrames};
+        if (!sameStream)
+            m_answeredFrames = 0;
     }
     if (m_changeListener)
         m_changeListener();
+}
+
+// Engine thread, after each command and step: what has been heard of the song the output
+// holds, for readers to carry on from.
+void Engine::Impl::publishPosition(Stream* current) {
+    PositionMark mark;
+    if (current) {
+        if (current->mode != StreamMode::Stopped)
+            measureHeard(*current);
+        const bool sounding =
+            current->mode == StreamMode::Playing && m_outputOpen && !m_outputPaused;
+        mark = {current->heardFrames, current->handedFrames, now(), sounding};
+    }
+    std::lock_guard lock(m_publishedMutex);
+    m_mark = mark;
+}
+
+// The output's delay is read right after the engine's own step, so that both counts agree.
+void Engine::Impl::measureHeard(Stream& stream) {
+    if (stream.atEnd || !m_outputOpen)
+        return;
+    const long long heard = stream.handedFrames - m_output->delayFrames();
+    stream.heardFrames = std::max(stream.heardFrames, heard);
 }
 
 void Engine::setOutput(std::unique_ptr<Output> output) {
@@ -266,7 +305,10 @@ void Engine::Impl::setClock(std::shared_ptr<const WaitClock> clock) {
         clock = WaitClock::steady();
     m_commands.setClock(clock);
     m_opener.setClock(clock);
-    call([this, clock] { m_clock = clock; });
+    call([this, clock] {
+        std::lock_guard lock(m_publishedMutex);
+        m_clock = clock;
+    });
 }
 
 void Engine::setDecoderFactory(DecoderFactory factory) {

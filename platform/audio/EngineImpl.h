@@ -20,7 +20,8 @@ struct Engine::Impl {
     struct Stream {
         std::unique_ptr<Decoder> decoder;
         std::string path;
-        long long playedFrames = 0;
+        long long handedFrames = 0;    // to the output
+        long long heardFrames = 0;     // as last measured: handed minus what the output holds
         std::vector<std::uint8_t> pcm; // decoded, not yet taken by the output from `offset` on
         std::size_t offset = 0;
         StreamMode mode = StreamMode::Stopped;
@@ -59,6 +60,9 @@ struct Engine::Impl {
     void setClock(std::shared_ptr<const WaitClock> clock);
     void resumeStream(StreamId id, Stream& stream);
     void reportChange();
+    void publishPosition(Stream* current);
+    void measureHeard(Stream& stream);
+    long long heardNow() const;
 
     // The engine thread's loop (Engine.cpp).
     void run();
@@ -105,9 +109,16 @@ struct Engine::Impl {
     std::atomic<bool> m_gainChanged{false}; // and the engine has not applied it yet
 
     // What currentStream() answers: written by the engine thread, read by any.
-    std::mutex m_publishedMutex;
+    struct PositionMark {
+        long long heard = 0;  // frames, measured at `at`
+        long long handed = 0; // what the output was given then: heard never passes it
+        Clock::time_point at;
+        bool moving = false; // sounding: heard moves on at the song's rate from `at`
+    };
+    std::mutex m_publishedMutex; // also over m_clock's changes, as readers interpolate on it
     std::optional<StreamInfo> m_published;
-    std::atomic<long long> m_playedFrames{0}; // of the published stream, kept current
+    PositionMark m_mark;
+    long long m_answeredFrames = 0; // the furthest position told of the published stream
 
     std::thread m_thread;
 };

@@ -66,6 +66,10 @@ void NullOutput::pause(bool paused) {
     m_paused = paused;
 }
 
+long long NullOutput::delayFrames() {
+    return queuedFrames(Clock::now());
+}
+
 void NullOutput::close() {
     m_queued = 0;
 }

@@ -56,6 +56,10 @@ public:
     // Releases the device or stream. Safe to call when already closed.
     virtual void close() = 0;
 
+    // Frames written but not yet heard: what the output, the server or the device still holds
+    // ahead of the speaker, as of now. Open only; 0 when it holds nothing or cannot tell.
+    virtual long long delayFrames() = 0;
+
     // Applies the wave-line volume (0..65535, linear) and mute to what plays, including what is
     // already queued, and returns true; or returns false to have the engine scale the samples
     // it writes from now on. May be called when closed; an output that returns true then

@@ -85,7 +85,9 @@ bool PulseOutput::connectStream(int bufferMs) {
     attr.fragsize = static_cast<std::uint32_t>(-1);
     // A short buffer is asked for when someone listens closely (tests): let the server follow
     // it with small blocks. A long one leaves the server's own timing alone.
-    int flags = PA_STREAM_NOFLAGS | (m_muted ? PA_STREAM_START_MUTED : PA_STREAM_START_UNMUTED);
+    // The server's timing, interpolated between its reports, tells what is heard.
+    int flags =
+        PA_STREAM_INTERPOLATE_TIMING | (m_muted ? PA_STREAM_START_MUTED : PA_STREAM_START_UNMUTED);
     if (bufferMs < 200)
         flags |= PA_STREAM_ADJUST_LATENCY;
     const pa_cvolume volume = toCvolume(m_volume, m_format.channels);
@@ -149,6 +151,33 @@ void PulseOutput::pause(bool paused) {
     std::lock_guard lock(m_server);
     if (streamGood())
         m_server.run(pa_stream_cork(m_stream, paused ? 1 : 0, nullptr, nullptr));
+}
+
+long long PulseOutput::delayFrames() {
+    std::lock_guard lock(m_server);
+    if (!streamGood())
+        return 0;
+    pa_usec_t latencyUs = 0;
+    int negative = 0;
+    // A new stream or a flush leaves the timing unknown until the server reports it: wait for
+    // that. Else a fresh report now and then keeps the interpolation true, far fewer than
+    // libpulse's automatic ones, which would wake the server and this process many times a
+    // second.
+    const auto now = std::chrono::steady_clock::now();
+    if (pa_stream_get_latency(m_stream, &latencyUs, &negative) < 0) {
+        m_timingAsked = now;
+        if (!m_server.run(pa_stream_update_timing_info(m_stream, nullptr, nullptr)) ||
+            pa_stream_get_latency(m_stream, &latencyUs, &negative) < 0)
+            return 0;
+    } else if (now - m_timingAsked >= kTimingInterval) {
+        m_timingAsked = now;
+        if (auto* asking = pa_stream_update_timing_info(m_stream, nullptr, nullptr))
+            pa_operation_unref(asking);
+    }
+    if (negative)
+        return 0;
+    return static_cast<long long>(latencyUs * static_cast<pa_usec_t>(m_format.rateHz) /
+                                  PA_USEC_PER_SEC);
 }
 
 void PulseOutput::close() {

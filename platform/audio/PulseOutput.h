@@ -4,6 +4,7 @@
 #include "platform/audio/PulseConnection.h"
 
 #include <algorithm>
+#include <chrono>
 
 struct pa_stream;
 
@@ -27,6 +28,9 @@ public:
     static constexpr int kOperationTimeoutMs = 2000;
     static constexpr int kLongestWaitMs = std::max(2 * kConnectTimeoutMs, kOperationTimeoutMs);
 
+    // How often the stream's timing is asked for while the engine writes or reads the delay.
+    static constexpr auto kTimingInterval = std::chrono::seconds(1);
+
     PulseOutput();
     ~PulseOutput() override;
 
@@ -36,6 +40,7 @@ public:
     DrainResult drain() override;
     void pause(bool paused) override;
     void close() override;
+    long long delayFrames() override;
     bool setVolume(std::uint16_t volume, bool muted) override;
     void interrupt() override;
     const char* name() const override { return "pulse"; }
@@ -54,6 +59,7 @@ private:
     PcmFormat m_format;
     std::uint16_t m_volume = 65535; // as the stream holds it, or will at the next open
     bool m_muted = false;
+    std::chrono::steady_clock::time_point m_timingAsked;
     bool m_applying = false; // a read answered meanwhile may predate the change: it is ignored
 };
 

@@ -28,6 +28,7 @@ public:
     DrainResult drain() override { return DrainResult::Drained; }
     void pause(bool) override {}
     void close() override;
+    long long delayFrames() override { return 0; }
     bool setVolume(std::uint16_t, bool) override { return false; }
     void interrupt() override;
     const char* name() const override { return "wav"; }

@@ -240,7 +240,7 @@ void Player::findArt(const QString& songPath) {
 // it is closed to be opened anew), which the refresh, coming after all the changes, cannot see.
 void Player::noteEngineChange() {
     const auto stream = currentStream();
-    if (const long long frames = stream ? stream->playedFrames : -1;
+    if (const long long frames = stream ? stream->heardFrames : -1;
         frames < m_framesAtChange.exchange(frames))
         m_wentBack = true;
     scheduleRefresh();

@@ -75,7 +75,7 @@ QVariantMap metadata(const std::optional<audio::StreamInfo>& stream, const QStri
 }
 
 qlonglong positionUs(const std::optional<audio::StreamInfo>& stream) {
-    return stream ? framesToUs(stream->playedFrames, stream->rateHz) : 0;
+    return stream ? framesToUs(stream->heardFrames, stream->rateHz) : 0;
 }
 
 Capabilities Capabilities::of(const std::optional<audio::StreamInfo>& stream,

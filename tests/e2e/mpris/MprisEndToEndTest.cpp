@@ -116,6 +116,7 @@ protected:
 
 TEST_F(MprisEndToEndTest, PlayerctlDrivesThePlayerAndReadsItBack) {
     double fullLevel = 0;
+    std::chrono::steady_clock::time_point playedAt;
     const struct {
         const char* step;
         std::function<void()> action; // besides the command
@@ -133,9 +134,28 @@ TEST_F(MprisEndToEndTest, PlayerctlDrivesThePlayerAndReadsItBack) {
                               << "listed: " << listed.output.toStdString();
          }},
         {"play with the first entry selected",
-         [&] { clickAt(PlayerProcess::entryPoint(0)); },
+         [&] {
+             clickAt(PlayerProcess::entryPoint(0));
+             playedAt = std::chrono::steady_clock::now();
+         },
          {"play"},
          [&] { return hears(440); }},
+        {"a second after play, the position is what was heard, not what was buffered",
+         {},
+         {},
+         [&] {
+             // Within 0.3 s of the time since play (a slow machine may ask after more than 1 s).
+             using Seconds = std::chrono::duration<double>;
+             double at = -1, askedAt = 0, answeredAt = 0;
+             eventually([&] {
+                 askedAt = Seconds(std::chrono::steady_clock::now() - playedAt).count();
+                 at = playerctl({"position"}).output.toDouble();
+                 answeredAt = Seconds(std::chrono::steady_clock::now() - playedAt).count();
+                 return askedAt >= 1;
+             });
+             return ::testing::AssertionResult(at >= askedAt - 0.3 && at <= answeredAt + 0.3)
+                    << "it reads " << at << " s, " << askedAt << " s after play";
+         }},
         {"its title",
          {},
          {},

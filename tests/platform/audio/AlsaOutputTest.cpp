@@ -9,7 +9,8 @@
 // "null" one keeps every byte the output hands to ALSA, in a file named after the format. The
 // null device neither keeps time nor pauses, so what these tests reach is the output's side:
 // writes taken in order, pause falling back to drop, drop leaving the device ready, drains
-// that end, formats that change. The configuration is this program's own (ALSA_CONFIG_PATH).
+// that end, formats that change, no delay told. The configuration is this program's own
+// (ALSA_CONFIG_PATH).
 
 namespace {
 
@@ -103,6 +104,7 @@ TEST_F(AlsaOutputTest, everyByteWrittenIsHandedToTheDeviceInOrderWhateverHappens
         ASSERT_TRUE(output.open(kStereo44, 100));
         writeAll(output, first);
         c.between(output);
+        EXPECT_EQ(output.delayFrames(), 0) << "the null device holds nothing back";
         writeAll(output, second);
         EXPECT_EQ(output.drain(), Output::DrainResult::Drained);
         output.close();

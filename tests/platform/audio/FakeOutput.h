@@ -90,6 +90,11 @@ public:
 
     void pause(bool) override {}
 
+    long long delayFrames() override {
+        std::lock_guard lock(m_mutex);
+        return m_heldBack + m_latency;
+    }
+
     void close() override {
         std::lock_guard lock(m_mutex);
         m_heldBack = 0;
@@ -115,6 +120,11 @@ public:
         std::lock_guard lock(m_mutex);
         m_writesUntilFailure = nth;
         m_goneAfterFailure = thenGone;
+    }
+    // Its delay is what it holds back and `frames` more, as if on their way to a speaker.
+    void setLatency(long long frames) {
+        std::lock_guard lock(m_mutex);
+        m_latency = frames;
     }
     // write() takes frames only while the total taken stays within `frames` (nullopt: no limit).
     void setFrameBudget(std::optional<long long> frames) {
@@ -184,6 +194,7 @@ private:
     audio::PcmFormat m_format;
     long long m_thresholdFrames = 0;
     long long m_heldBack = 0;
+    long long m_latency = 0;
     bool m_started = false;
     long long m_written = 0;
     long long m_heardSamples = 0;

@@ -9,6 +9,7 @@
 #include <future>
 #include <gtest/gtest.h>
 
+using audio::CommandResult;
 using audio::Engine;
 
 namespace {
@@ -190,6 +191,33 @@ TEST_F(OutputRulesTest, AnOutputThatBreaksInAWriteIsReopenedFromTheTopOfTheList)
             EXPECT_GT(null().framesWritten(), 0);
         // The block the broken write failed to take goes to the output opened after it.
         EXPECT_EQ(pulse().framesWritten() + null().framesWritten(), kSongFrames);
+    }
+}
+
+TEST_F(OutputRulesTest, ThePositionIsWhatWasHeardCarriedOnAtTheSongsRateWhileItSounds) {
+    // 2 s given, 0.5 s of it still on its way: 1.5 s heard. The clock carries it on, a pause
+    // holds it, a resume never takes it back, and it never passes what was given.
+    useFakes();
+    pulse().setFrameBudget(88200);
+    pulse().setLatency(22050);
+    const auto id = play("tone440-stereo-44k");
+    const auto heard = [] { return Engine::instance().currentStream()->heardFrames; };
+    ASSERT_TRUE(eventually([&] { return heard() == 66150; })) << heard();
+    struct Step {
+        int atMs;
+        CommandResult (Engine::*command)(audio::StreamId);
+        long long heard;
+    };
+    for (const Step& step :
+         {Step{250, nullptr, 77175}, Step{250, &Engine::pause, 77175}, Step{2000, nullptr, 77175},
+          Step{2000, &Engine::resume, 77175}, Step{2100, nullptr, 77175},
+          Step{2400, nullptr, 83790}, Step{5000, nullptr, 88200}}) {
+        SCOPED_TRACE(step.atMs);
+        advanceClockTo(std::chrono::milliseconds(step.atMs));
+        if (step.command) {
+            ASSERT_EQ((Engine::instance().*step.command)(id), CommandResult::Done);
+        }
+        EXPECT_EQ(heard(), step.heard);
     }
 }
 

@@ -1,4 +1,5 @@
 #include "platform/audio/Engine.h"
+#include "platform/audio/PulseOutput.h"
 #include "platform/audio/WaveLine.h"
 #include "platform/mci/Mci.h"
 #include "platform/mixer/Backends.h"
@@ -67,6 +68,24 @@ TEST(PulseEndToEndTest, ToneIsHeardAtTheSinkAndSilenceFollowsStop) {
 
     EXPECT_EQ(send("close all"), 0u);
     recorder.stop();
+}
+
+// What the server holds unheard: a second written into a two-second buffer waits for the start
+// threshold, all of it; a drop leaves none; after a drain at most the sink's own latency.
+TEST(PulseEndToEndTest, OutputDelayIsWhatTheServerHoldsUnheard) {
+    PulseServer server;
+    ASSERT_TRUE(server.running());
+    server.exportAddress();
+    audio::PulseOutput output;
+    ASSERT_TRUE(output.open({kRate, 2}, 2000));
+    const std::vector<std::uint8_t> second(kRate * 4);
+    ASSERT_EQ(output.write(second.data(), second.size()), long(second.size()));
+    EXPECT_NEAR(output.delayFrames(), kRate, kRate / 10);
+    output.drop();
+    EXPECT_LT(output.delayFrames(), kRate / 10);
+    output.write(second.data(), second.size() / 4);
+    EXPECT_EQ(output.drain(), audio::Output::DrainResult::Drained);
+    EXPECT_LT(output.delayFrames(), kRate / 10);
 }
 
 // Plays a song with the player's commands and waits until the engine is done with it.
