@@ -35,4 +35,43 @@ void apply(std::uint8_t* data, std::size_t bytes, const PcmFormat& format, long 
     }
 }
 
+void Recent::restart(const PcmFormat& format, std::size_t limitBytes) {
+    m_format = format;
+    m_limit = limitBytes;
+    emptied();
+}
+
+void Recent::emptied() {
+    m_kept.clear();
+    m_risen = 0;
+}
+
+std::vector<std::uint8_t> Recent::rise(const std::uint8_t* data, std::size_t bytes) {
+    const auto frameBytes = static_cast<std::size_t>(m_format.bytesPerFrame());
+    const long long length = fadeFrames(m_format);
+    const std::size_t riseBytes =
+        std::min(bytes, static_cast<std::size_t>(std::max(length - m_risen, 0LL)) * frameBytes);
+    std::vector<std::uint8_t> risen(data, data + riseBytes);
+    apply(risen.data(), risen.size(), m_format, m_risen, length, Direction::Rise);
+    m_risen += static_cast<long long>(riseBytes / frameBytes);
+    return risen;
+}
+
+void Recent::keep(const std::uint8_t* data, std::size_t bytes) {
+    m_kept.insert(m_kept.end(), data, data + bytes);
+    if (m_kept.size() > 2 * m_limit)
+        m_kept.erase(m_kept.begin(), m_kept.end() - static_cast<std::ptrdiff_t>(m_limit));
+}
+
+std::vector<std::uint8_t> Recent::fall(std::size_t bytes, std::vector<std::uint8_t>* rest) {
+    const std::size_t from = m_kept.size() - std::min(bytes, m_kept.size());
+    const auto fallBytes =
+        static_cast<std::size_t>(fadeFrames(m_format) * m_format.bytesPerFrame());
+    const std::size_t fallEnd = std::min(m_kept.size(), from + fallBytes);
+    rest->assign(m_kept.begin() + static_cast<std::ptrdiff_t>(fallEnd), m_kept.end());
+    apply(m_kept.data() + from, m_kept.size() - from, m_format, 0, fadeFrames(m_format),
+          Direction::Fall);
+    return {m_kept.begin() + static_cast<std::ptrdiff_t>(from), m_kept.end()};
+}
+
 } // namespace audio::fade

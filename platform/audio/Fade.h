@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 // The short fades with which an output starts and ends a run of sound instead of cutting the
 // waveform (a cut is heard as a click). Pure functions on 16-bit interleaved samples.
@@ -24,5 +25,31 @@ enum class Direction { Rise, Fall };
 // the first of `data`: a rise leaves what follows it alone, a fall silences what follows it.
 void apply(std::uint8_t* data, std::size_t bytes, const PcmFormat& format, long long at,
            long long length, Direction direction);
+
+// What an output handed its server or device lately, newest last, and where its rise stands:
+// what it needs to rewrite the part not heard yet as a fall, and to fade in after a cut.
+class Recent {
+public:
+    // A new stream of `format`, keeping at least `limitBytes`; it starts with a rise.
+    void restart(const PcmFormat& format, std::size_t limitBytes);
+    // Forgets what was kept (the output's queue was emptied); a rise is due.
+    void emptied();
+    bool riseDue() const { return m_risen == 0; }
+    // Of `bytes` about to be handed over, the frames a rise in progress covers, faded, which
+    // counts them as risen.
+    std::vector<std::uint8_t> rise(const std::uint8_t* data, std::size_t bytes);
+    // Notes bytes handed over.
+    void keep(const std::uint8_t* data, std::size_t bytes);
+    std::size_t size() const { return m_kept.size(); }
+    // The last `bytes` kept (at most size()) as a fall to silence, and in `rest` what followed
+    // the fall. What is kept is then the faded version.
+    std::vector<std::uint8_t> fall(std::size_t bytes, std::vector<std::uint8_t>* rest);
+
+private:
+    PcmFormat m_format;
+    std::size_t m_limit = 0;
+    std::vector<std::uint8_t> m_kept; // trimmed to the limit once twice as long: rare copies
+    long long m_risen = 0;            // frames of the rise handed over
+};
 
 } // namespace audio::fade

@@ -74,9 +74,7 @@ bool PulseOutput::open(const PcmFormat& format, int bufferMs) {
     close();
     std::lock_guard lock(m_server);
     m_format = format;
-    m_fadeIn = 0;
     m_held.clear();
-    m_sent.clear();
     m_sentSinceFlush = 0;
     m_padBytes = 0;
     m_corked = false;
@@ -99,7 +97,7 @@ bool PulseOutput::connectStream(int bufferMs) {
         &m_server);
     const auto bufferBytes = static_cast<std::uint32_t>(
         pa_usec_to_bytes(static_cast<pa_usec_t>(bufferMs) * PA_USEC_PER_MSEC, &sampleFormat));
-    m_sentLimit = bufferBytes + pa_usec_to_bytes(kSinkAheadUs, &sampleFormat);
+    m_recent.restart(m_format, bufferBytes + pa_usec_to_bytes(kSinkAheadUs, &sampleFormat));
     pa_buffer_attr attr{};
     attr.maxlength = static_cast<std::uint32_t>(-1);
     attr.tlength = bufferBytes;
@@ -161,35 +159,22 @@ long PulseOutput::write(const std::uint8_t* data, std::size_t bytes) {
 // mixed ahead (by up to what it said last, and it may mix further ahead by then), and the
 // silence, not the rise, is what that skips.
 bool PulseOutput::send(const std::uint8_t* data, std::size_t bytes) {
-    const auto frameBytes = static_cast<std::size_t>(m_format.bytesPerFrame());
-    const long long riseFrames = fade::fadeFrames(m_format);
-    const std::size_t riseBytes = std::min(
-        bytes, static_cast<std::size_t>(std::max(riseFrames - m_fadeIn, 0LL)) * frameBytes);
     const pa_sample_spec spec = sampleSpec(m_format);
     const std::size_t padBytes =
-        m_fadeIn == 0 && bytes > 0
+        m_recent.riseDue() && bytes > 0
             ? pa_usec_to_bytes(std::min(2 * m_mixedAheadUs + kFallLeadUs, kMaxRisePadUs), &spec)
             : 0;
     std::vector<std::uint8_t> head(padBytes);
-    head.insert(head.end(), data, data + riseBytes);
-    fade::apply(head.data() + padBytes, riseBytes, m_format, m_fadeIn, riseFrames,
-                fade::Direction::Rise);
-    m_fadeIn += static_cast<long long>(riseBytes / frameBytes);
+    const std::vector<std::uint8_t> risen = m_recent.rise(data, bytes);
+    head.insert(head.end(), risen.begin(), risen.end());
     m_padBytes += padBytes;
-    keepSent(head.data(), head.size());
-    keepSent(data + riseBytes, bytes - riseBytes);
+    m_sentSinceFlush += head.size() + bytes - risen.size();
+    m_recent.keep(head.data(), head.size());
+    m_recent.keep(data + risen.size(), bytes - risen.size());
     return (head.empty() || pa_stream_write(m_stream, head.data(), head.size(), nullptr, 0,
                                             PA_SEEK_RELATIVE) >= 0) &&
-           pa_stream_write(m_stream, data + riseBytes, bytes - riseBytes, nullptr, 0,
+           pa_stream_write(m_stream, data + risen.size(), bytes - risen.size(), nullptr, 0,
                            PA_SEEK_RELATIVE) >= 0;
-}
-
-// Trimmed only once it has grown to twice its limit, so that the copying stays rare.
-void PulseOutput::keepSent(const std::uint8_t* data, std::size_t bytes) {
-    m_sentSinceFlush += bytes;
-    m_sent.insert(m_sent.end(), data, data + bytes);
-    if (m_sent.size() > 2 * m_sentLimit)
-        m_sent.erase(m_sent.begin(), m_sent.end() - static_cast<std::ptrdiff_t>(m_sentLimit));
 }
 
 void PulseOutput::drop() {
@@ -205,10 +190,9 @@ void PulseOutput::drop() {
 // Empties the server's queue; what comes next sets off with a rise.
 void PulseOutput::flush() {
     m_server.run(pa_stream_flush(m_stream, nullptr, nullptr));
-    m_sent.clear();
+    m_recent.emptied();
     m_sentSinceFlush = 0;
     m_padBytes = 0;
-    m_fadeIn = 0;
 }
 
 // Rewrites what the server holds from just ahead of the sample heard now: a fall to silence,
@@ -226,18 +210,11 @@ bool PulseOutput::fadeOut() {
     const pa_usec_t queuedUs = *latency > timing->sink_usec ? *latency - timing->sink_usec : 0;
     const std::size_t lead = pa_usec_to_bytes(kFallLeadUs, &spec);
     const std::size_t unheard = pa_usec_to_bytes(queuedUs, &spec);
-    if (unheard <= lead || unheard > m_sent.size())
+    if (unheard <= lead || unheard > m_recent.size())
         return false;
-    std::vector<std::uint8_t> rest(m_sent.end() - static_cast<std::ptrdiff_t>(unheard - lead),
-                                   m_sent.end());
-    const std::size_t fallBytes =
-        std::min(rest.size(),
-                 static_cast<std::size_t>(fade::fadeFrames(m_format) * m_format.bytesPerFrame()));
-    m_held.assign(rest.begin() + static_cast<std::ptrdiff_t>(fallBytes), rest.end());
-    fade::apply(rest.data(), rest.size(), m_format, 0, fade::fadeFrames(m_format),
-                fade::Direction::Fall);
-    if (pa_stream_write(m_stream, rest.data(), rest.size(), nullptr,
-                        -static_cast<std::int64_t>(rest.size()), PA_SEEK_RELATIVE) < 0) {
+    const std::vector<std::uint8_t> fall = m_recent.fall(unheard - lead, &m_held);
+    if (pa_stream_write(m_stream, fall.data(), fall.size(), nullptr,
+                        -static_cast<std::int64_t>(fall.size()), PA_SEEK_RELATIVE) < 0) {
         m_held.clear();
         return false;
     }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/audio/Fade.h"
 #include "platform/audio/Output.h"
 #include "platform/audio/PulseConnection.h"
 
@@ -50,7 +51,6 @@ public:
 private:
     bool streamGood() const;
     bool send(const std::uint8_t* data, std::size_t bytes);
-    void keepSent(const std::uint8_t* data, std::size_t bytes);
     void flush();
     void cork(bool corked);
     bool fadeOut();
@@ -66,12 +66,10 @@ private:
     PulseConnection m_server;
     pa_stream* m_stream = nullptr;
     PcmFormat m_format;
-    std::vector<std::uint8_t> m_sent; // the latest handed to the server, up to twice the limit
-    std::size_t m_sentLimit = 0;      // at least what the server may hold unheard
+    fade::Recent m_recent;            // at least what the server may hold unheard
     std::vector<std::uint8_t> m_held; // unheard at a pause, given again at the resume
     std::size_t m_sentSinceFlush = 0; // bytes, with the silence before rises
     std::size_t m_padBytes = 0;       // of that silence
-    long long m_fadeIn = 0;           // frames of the running rise sent; done at its length
     std::uint64_t m_mixedAheadUs = 0; // how far the server mixed ahead, when it last said
     bool m_corked = false;
     std::uint16_t m_volume = 65535; // as the stream holds it, or will at the next open
