@@ -35,10 +35,11 @@ void apply(std::uint8_t* data, std::size_t bytes, const PcmFormat& format, long 
     }
 }
 
-void Recent::restart(const PcmFormat& format, std::size_t limitBytes) {
+void Recent::restart(const PcmFormat& format, std::size_t limitBytes, bool rise) {
     m_format = format;
     m_limit = limitBytes;
-    emptied();
+    m_kept.clear();
+    m_risen = rise ? 0 : fadeFrames(format);
 }
 
 void Recent::emptied() {
@@ -69,9 +70,11 @@ std::vector<std::uint8_t> Recent::fall(std::size_t bytes, std::vector<std::uint8
         static_cast<std::size_t>(fadeFrames(m_format) * m_format.bytesPerFrame());
     const std::size_t fallEnd = std::min(m_kept.size(), from + fallBytes);
     rest->assign(m_kept.begin() + static_cast<std::ptrdiff_t>(fallEnd), m_kept.end());
-    apply(m_kept.data() + from, m_kept.size() - from, m_format, 0, fadeFrames(m_format),
-          Direction::Fall);
-    return {m_kept.begin() + static_cast<std::ptrdiff_t>(from), m_kept.end()};
+    std::vector<std::uint8_t> fall(m_kept.begin() + static_cast<std::ptrdiff_t>(from),
+                                   m_kept.end());
+    m_kept.resize(from);
+    apply(fall.data(), fall.size(), m_format, 0, fadeFrames(m_format), Direction::Fall);
+    return fall;
 }
 
 } // namespace audio::fade

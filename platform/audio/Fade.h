@@ -13,6 +13,8 @@ namespace audio::fade {
 // Long enough that no step between two samples is heard, short enough to add little to the
 // time a pause takes to be heard.
 constexpr int kFadeMs = 4;
+// How far ahead of the sample heard a fall begins: the time for the rewrite to arrive.
+constexpr int kFallLeadMs = 3;
 
 long long fadeFrames(const PcmFormat& format);
 
@@ -30,8 +32,8 @@ void apply(std::uint8_t* data, std::size_t bytes, const PcmFormat& format, long 
 // what it needs to rewrite the part not heard yet as a fall, and to fade in after a cut.
 class Recent {
 public:
-    // A new stream of `format`, keeping at least `limitBytes`; it starts with a rise.
-    void restart(const PcmFormat& format, std::size_t limitBytes);
+    // A new stream of `format`, keeping at least `limitBytes`; `rise`: it starts with a rise.
+    void restart(const PcmFormat& format, std::size_t limitBytes, bool rise);
     // Forgets what was kept (the output's queue was emptied); a rise is due.
     void emptied();
     bool riseDue() const { return m_risen == 0; }
@@ -41,8 +43,8 @@ public:
     // Notes bytes handed over.
     void keep(const std::uint8_t* data, std::size_t bytes);
     std::size_t size() const { return m_kept.size(); }
-    // The last `bytes` kept (at most size()) as a fall to silence, and in `rest` what followed
-    // the fall. What is kept is then the faded version.
+    // Takes the last `bytes` kept (at most size()) off, to be handed over again as the fall to
+    // silence returned; `rest` receives what followed the fall.
     std::vector<std::uint8_t> fall(std::size_t bytes, std::vector<std::uint8_t>* rest);
 
 private:

@@ -35,12 +35,13 @@ pa_cvolume toCvolume(std::uint16_t volume, int channels) {
     return cv;
 }
 
-// How far ahead of the sample heard a fall begins: the time for the rewrite to reach the server.
-constexpr pa_usec_t kFallLeadUs = 3 * PA_USEC_PER_MSEC;
+constexpr pa_usec_t kFallLeadUs = fade::kFallLeadMs * PA_USEC_PER_MSEC;
 // Beyond the stream's own buffer, what the server may have mixed ahead of the sound card.
 constexpr pa_usec_t kSinkAheadUs = 2 * PA_USEC_PER_SEC;
 // The looks at the server's timing while waiting for a fall to be heard.
 constexpr int kHeardLooks = 5;
+// Mixing further ahead than this, a server is expected to mix a rewrite in again (see fadeOut()).
+constexpr pa_usec_t kFarAheadUs = 50 * PA_USEC_PER_MSEC;
 // The most silence put before a rise (see send()).
 constexpr pa_usec_t kMaxRisePadUs = 50 * PA_USEC_PER_MSEC;
 
@@ -97,7 +98,8 @@ bool PulseOutput::connectStream(int bufferMs) {
         &m_server);
     const auto bufferBytes = static_cast<std::uint32_t>(
         pa_usec_to_bytes(static_cast<pa_usec_t>(bufferMs) * PA_USEC_PER_MSEC, &sampleFormat));
-    m_recent.restart(m_format, bufferBytes + pa_usec_to_bytes(kSinkAheadUs, &sampleFormat));
+    // A new stream is started where the server had mixed ahead, too: it rises (see send()).
+    m_recent.restart(m_format, bufferBytes + pa_usec_to_bytes(kSinkAheadUs, &sampleFormat), true);
     pa_buffer_attr attr{};
     attr.maxlength = static_cast<std::uint32_t>(-1);
     attr.tlength = bufferBytes;
@@ -205,11 +207,14 @@ bool PulseOutput::fadeOut() {
     const pa_timing_info* timing = pa_stream_get_timing_info(m_stream);
     if (!latency || !timing)
         return false;
-    // What the server has mixed may have been recorded at its monitor already: left as it is.
+    // A server that mixes far ahead (a sound card's long buffer) mixes the rewrite in again, and
+    // so does its monitor: the fall starts just ahead of the sample heard. One that mixes little
+    // ahead may have recorded what it mixed at its monitor already: the fall comes after that.
     m_mixedAheadUs = timing->sink_usec;
     const pa_usec_t queuedUs = *latency > timing->sink_usec ? *latency - timing->sink_usec : 0;
     const std::size_t lead = pa_usec_to_bytes(kFallLeadUs, &spec);
-    const std::size_t unheard = pa_usec_to_bytes(queuedUs, &spec);
+    const std::size_t unheard =
+        pa_usec_to_bytes(m_mixedAheadUs > kFarAheadUs ? *latency : queuedUs, &spec);
     if (unheard <= lead || unheard > m_recent.size())
         return false;
     const std::vector<std::uint8_t> fall = m_recent.fall(unheard - lead, &m_held);
