@@ -153,7 +153,7 @@ void AlsaOutput::writeWhole(const std::vector<std::uint8_t>& bytes) {
 // Waits until no more than `leftFrames` are unheard, looking again after the time that should
 // take; a device that does not run is not waited for.
 void AlsaOutput::awaitHeard(long long leftFrames) {
-    for (int look = 0; look < 5; ++look) {
+    for (int look = 0; look < fade::kHeardLooks; ++look) {
         snd_pcm_sframes_t delay = 0;
         if (snd_pcm_state(m_pcm) != SND_PCM_STATE_RUNNING || snd_pcm_delay(m_pcm, &delay) < 0 ||
             delay <= leftFrames)

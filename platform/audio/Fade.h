@@ -7,7 +7,8 @@
 #include <vector>
 
 // The short fades with which an output starts and ends a run of sound instead of cutting the
-// waveform (a cut is heard as a click). Pure functions on 16-bit interleaved samples.
+// waveform (a cut is heard as a click): pure functions on 16-bit interleaved samples, and what
+// an output keeps to apply them to what it handed over.
 namespace audio::fade {
 
 // Long enough that no step between two samples is heard, short enough to add little to the
@@ -15,6 +16,8 @@ namespace audio::fade {
 constexpr int kFadeMs = 4;
 // How far ahead of the sample heard a fall begins: the time for the rewrite to arrive.
 constexpr int kFallLeadMs = 3;
+// How often an output looks again whether a fall has been heard before it cuts anyway.
+constexpr int kHeardLooks = 5;
 
 long long fadeFrames(const PcmFormat& format);
 

@@ -38,8 +38,6 @@ pa_cvolume toCvolume(std::uint16_t volume, int channels) {
 constexpr pa_usec_t kFallLeadUs = fade::kFallLeadMs * PA_USEC_PER_MSEC;
 // Beyond the stream's own buffer, what the server may have mixed ahead of the sound card.
 constexpr pa_usec_t kSinkAheadUs = 2 * PA_USEC_PER_SEC;
-// The looks at the server's timing while waiting for a fall to be heard.
-constexpr int kHeardLooks = 5;
 // Mixing further ahead than this, a server is expected to mix a rewrite in again (see fadeOut()).
 constexpr pa_usec_t kFarAheadUs = 50 * PA_USEC_PER_MSEC;
 // The most silence put before a rise (see send()).
@@ -197,10 +195,10 @@ void PulseOutput::flush() {
     m_padBytes = 0;
 }
 
-// Rewrites what the server holds from just ahead of the sample heard now: a fall to silence,
-// and silence for the rest, which is kept for a resume (the server mixes the rewrite in again
-// where it had mixed ahead). False, with nothing changed, when the server cannot tell what is
-// heard, holds less than the lead, or more than was kept.
+// Rewrites what the server holds from just ahead of what it can still change: a fall to
+// silence, and silence for the rest, which is kept for a resume. Waits until the fall has been
+// heard. False when the server cannot tell what is heard, holds less than the lead or more than
+// was kept, or refuses the rewrite.
 bool PulseOutput::fadeOut() {
     const pa_sample_spec spec = sampleSpec(m_format);
     const std::optional<pa_usec_t> latency = unheardUs(true);
@@ -231,7 +229,7 @@ bool PulseOutput::fadeOut() {
 // the time that should take; a stream that does not play (yet) is not waited for.
 void PulseOutput::awaitHeard(std::size_t leftBytes) {
     const pa_sample_spec spec = sampleSpec(m_format);
-    for (int look = 0; look < kHeardLooks; ++look) {
+    for (int look = 0; look < fade::kHeardLooks; ++look) {
         const std::optional<pa_usec_t> latency = unheardUs(look > 0);
         const pa_timing_info* timing = pa_stream_get_timing_info(m_stream);
         if (!latency || !timing || !timing->playing)
