@@ -40,6 +40,8 @@ constexpr pa_usec_t kFallLeadUs = fade::kFallLeadMs * PA_USEC_PER_MSEC;
 constexpr pa_usec_t kSinkAheadUs = 2 * PA_USEC_PER_SEC;
 // Mixing further ahead than this, a server is expected to mix a rewrite in again (see fadeOut()).
 constexpr pa_usec_t kFarAheadUs = 50 * PA_USEC_PER_MSEC;
+// A fall is heard after at most this (see fadeOut()): the longest wait before looking again.
+constexpr pa_usec_t kLongestLookUs = kFarAheadUs + kFallLeadUs + fade::kFadeMs * PA_USEC_PER_MSEC;
 // The most silence put before a rise (see send()).
 constexpr pa_usec_t kMaxRisePadUs = 50 * PA_USEC_PER_MSEC;
 
@@ -237,7 +239,7 @@ void PulseOutput::awaitHeard(std::size_t leftBytes) {
         const pa_usec_t leftUs = pa_bytes_to_usec(leftBytes, &spec);
         if (*latency <= leftUs)
             return;
-        m_server.sleepFor(std::chrono::microseconds(*latency - leftUs));
+        m_server.sleepFor(std::chrono::microseconds(std::min(*latency - leftUs, kLongestLookUs)));
     }
 }
 
