@@ -3,7 +3,8 @@
 //    `mpg123 -o pulse` playing the same file to the same server;
 //  - decoding speed through the engine (decoder, engine thread, an output that takes all) next
 //    to bare libmpg123;
-//  - PlaySong until the first sample reaches the output, and PauseSong until the sink is silent;
+//  - PlaySong until the first sample reaches the output, and PauseSong or a stop until the sink
+//    is silent (the output fades out first);
 //  - the position the engine tells against what the sink plays, and the end of a song against
 //    the moment it turns Stopped.
 #include "platform/audio/Engine.h"
@@ -262,9 +263,16 @@ void benchStartLatency(const QString& song) {
         "< 20 ms");
 }
 
-// Time from PauseSong until the recording of the sink shows 10 ms of silence after the tone:
-// an upper bound, as it includes the recorder's own latency (20 ms blocks).
-double pauseToSilenceMs(const MonitorRecorder& recorder, const QString& song) {
+// A pause or a stop timed two ways: how much sound the recording of the sink holds after the
+// point it had reached at the click (where the sound ends, fade included), and the wall time
+// until the call has returned and the recording shows 10 ms of silence after the tone (an
+// upper bound, as it includes the recorder's own latency of 20 ms blocks).
+struct ToSilence {
+    double soundMs = -1;
+    double waitMs = -1;
+};
+
+ToSilence toSilence(const MonitorRecorder& recorder, const QString& song, void (*silence)()) {
     constexpr long long kSilentFrames = PulseServer::kRateHz / 100;
     MP3Play::PlaySong(song);
     const bool sounding = waitUntil(
@@ -273,39 +281,58 @@ double pauseToSilenceMs(const MonitorRecorder& recorder, const QString& song) {
             return end > 2205 && rms(recorder.left(end - 2205, 2205)) > 5000;
         },
         5000);
-    double delayMs = -1;
+    ToSilence timed;
     if (sounding) {
         QThread::msleep(500);
         const long long fromFrame = recorder.frames();
         const auto pausedAt = Clock::now();
-        MP3Play::PauseSong();
+        silence();
+        long long soundFrames = 0;
         waitUntil(
             [&] {
                 const auto samples = recorder.left(fromFrame, recorder.frames() - fromFrame);
                 const auto loud = std::find_if(samples.rbegin(), samples.rend(),
                                                [](std::int16_t s) { return std::abs(s) > 300; });
+                soundFrames = samples.rend() - loud;
                 return loud - samples.rbegin() >= kSilentFrames;
             },
             2000);
-        delayMs = msSince(pausedAt, Clock::now());
+        timed = {soundFrames * 1000.0 / PulseServer::kRateHz, msSince(pausedAt, Clock::now())};
     }
     MP3Play::StopAll();
-    return delayMs;
+    return timed;
 }
 
-void benchPauseLatency(const PulseServer& server, const QString& song) {
+std::string medianAndMax(std::vector<double> values) {
+    if (values.empty())
+        return "failed";
+    std::sort(values.begin(), values.end());
+    return format("%.1f ms", values[values.size() / 2]) + format(" (max %.1f ms)", values.back());
+}
+
+void benchSilenceLatency(const PulseServer& server, const QString& song) {
     audio::Engine::instance().setOutput(nullptr);
     MonitorRecorder recorder(server);
-    std::vector<double> delays;
-    for (int i = 0; i < 5; ++i)
-        if (const double ms = pauseToSilenceMs(recorder, song); ms >= 0)
-            delays.push_back(ms);
-    std::sort(delays.begin(), delays.end());
-    row("PauseSong to silence in a 20 ms recording of the sink, 2 s buffer (median of 5)",
-        delays.empty() ? "failed"
-                       : format("%.1f ms", delays[delays.size() / 2]) +
-                             format(" (max %.1f ms)", delays.back()),
-        "< 50 ms");
+    const struct {
+        const char* what;
+        void (*silence)();
+    } cases[] = {{"PauseSong", MP3Play::PauseSong}, {"stop (StopAll)", MP3Play::StopAll}};
+    for (const auto& c : cases) {
+        std::vector<double> sound;
+        std::vector<double> waits;
+        for (int i = 0; i < 9; ++i) {
+            const ToSilence timed = toSilence(recorder, song, c.silence);
+            if (timed.waitMs >= 0) {
+                sound.push_back(timed.soundMs);
+                waits.push_back(timed.waitMs);
+            }
+        }
+        const std::string what = std::string(c.what) + ", 2 s buffer, median of 9: ";
+        row(what + "sound recorded at the sink after the click, fade included", medianAndMax(sound),
+            "≤ the cut's + 10 ms");
+        row(what + "until the call returned and 10 ms of silence were recorded",
+            medianAndMax(waits), "< 50 ms");
+    }
 }
 
 // One play of a song that is silent for kLeadSeconds and then a tone to its end. Each time a
@@ -439,7 +466,7 @@ int main() {
     benchCost(song);
     benchDecodeSpeed(song);
     benchStartLatency(song);
-    benchPauseLatency(server, song);
+    benchSilenceLatency(server, song);
     const QString late = work.filePath("late tone.mp3");
     const std::string makeLate = "sox -n -r 44100 -c 2 -b 16 '" + wav.toStdString() +
                                  "' synth 3 sine 1000 vol 0.5 pad " + std::to_string(kLeadSeconds) +

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 #include <vector>
 
 namespace audio {
@@ -62,10 +63,27 @@ bool AlsaOutput::open(const PcmFormat& format, int bufferMs) {
         return false;
     }
     m_format = format;
+    snd_pcm_uframes_t bufferFrames = 0;
+    snd_pcm_uframes_t periodFrames = 0;
+    snd_pcm_get_params(m_pcm, &bufferFrames, &periodFrames);
+    m_recent.restart(format, bufferFrames * static_cast<unsigned>(format.bytesPerFrame()), false);
+    m_held.clear();
+    m_fellSilent = false;
     return true;
 }
 
+// After a fall the device was emptied: what follows sets off with a rise, which is short
+// enough to be taken whole.
 long AlsaOutput::write(const std::uint8_t* data, std::size_t bytes) {
+    const std::vector<std::uint8_t> risen = m_recent.rise(data, bytes);
+    const long taken =
+        risen.empty() ? writeFrames(data, bytes) : writeFrames(risen.data(), risen.size());
+    if (taken > 0)
+        m_recent.keep(risen.empty() ? data : risen.data(), static_cast<std::size_t>(taken));
+    return taken;
+}
+
+long AlsaOutput::writeFrames(const std::uint8_t* data, std::size_t bytes) {
     const snd_pcm_uframes_t frames = bytes / static_cast<std::size_t>(m_format.bytesPerFrame());
     for (;;) {
         const snd_pcm_sframes_t written = snd_pcm_writei(m_pcm, data, frames);
@@ -94,8 +112,56 @@ bool AlsaOutput::waitForDevice(int timeoutMs, bool watchDevice) {
 }
 
 void AlsaOutput::drop() {
+    if (snd_pcm_state(m_pcm) == SND_PCM_STATE_RUNNING && fadeOut())
+        m_recent.emptied();
+    m_held.clear();
+    cut();
+}
+
+void AlsaOutput::cut() {
     snd_pcm_drop(m_pcm);
     snd_pcm_prepare(m_pcm);
+}
+
+// Rewinds what the device holds to just ahead of the sample heard and writes it again as a fall
+// to silence, keeping what followed the fall for a resume. False, with nothing changed, when
+// the device cannot rewind that far.
+bool AlsaOutput::fadeOut() {
+    const auto frameBytes = static_cast<std::size_t>(m_format.bytesPerFrame());
+    const snd_pcm_sframes_t lead = m_format.rateHz * fade::kFallLeadMs / 1000;
+    const snd_pcm_sframes_t rewindable = snd_pcm_rewindable(m_pcm);
+    if (rewindable <= lead || static_cast<std::size_t>(rewindable) * frameBytes > m_recent.size())
+        return false;
+    const snd_pcm_sframes_t back =
+        snd_pcm_rewind(m_pcm, static_cast<snd_pcm_uframes_t>(rewindable - lead));
+    if (back <= 0)
+        return false;
+    writeWhole(m_recent.fall(static_cast<std::size_t>(back) * frameBytes, &m_held));
+    awaitHeard(static_cast<long long>(m_held.size() / frameBytes));
+    return true;
+}
+
+void AlsaOutput::writeWhole(const std::vector<std::uint8_t>& bytes) {
+    for (std::size_t done = 0; done < bytes.size();) {
+        const long taken = write(bytes.data() + done, bytes.size() - done);
+        if (taken <= 0)
+            return;
+        done += static_cast<std::size_t>(taken);
+    }
+}
+
+// Waits until no more than `leftFrames` are unheard, looking again after the time that should
+// take; a device that does not run is not waited for.
+void AlsaOutput::awaitHeard(long long leftFrames) {
+    for (int look = 0; look < fade::kHeardLooks; ++look) {
+        snd_pcm_sframes_t delay = 0;
+        if (snd_pcm_state(m_pcm) != SND_PCM_STATE_RUNNING || snd_pcm_delay(m_pcm, &delay) < 0 ||
+            delay <= leftFrames)
+            return;
+        const auto leftMs = static_cast<int>((delay - leftFrames) * 1000 / m_format.rateHz) + 1;
+        if (!waitForDevice(leftMs, false))
+            return;
+    }
 }
 
 Output::DrainResult AlsaOutput::drain() {
@@ -120,15 +186,26 @@ Output::DrainResult AlsaOutput::drain() {
 }
 
 void AlsaOutput::pause(bool paused) {
+    if (paused && snd_pcm_state(m_pcm) == SND_PCM_STATE_RUNNING && fadeOut()) {
+        m_fellSilent = true;
+        cut();
+        return;
+    }
+    if (!paused && std::exchange(m_fellSilent, false)) {
+        m_recent.emptied();
+        writeWhole(std::exchange(m_held, {}));
+        return;
+    }
     if (snd_pcm_pause(m_pcm, paused ? 1 : 0) < 0 && paused)
-        drop();
+        cut();
 }
 
 long long AlsaOutput::delayFrames() {
     snd_pcm_sframes_t delay = 0;
     if (snd_pcm_delay(m_pcm, &delay) < 0)
-        return 0;
-    return std::max<long long>(delay, 0);
+        delay = 0;
+    return std::max<long long>(delay, 0) +
+           static_cast<long long>(m_held.size()) / m_format.bytesPerFrame();
 }
 
 void AlsaOutput::close() {

@@ -1,6 +1,10 @@
 #pragma once
 
+#include "platform/audio/Fade.h"
 #include "platform/audio/Output.h"
+
+#include <cstdint>
+#include <vector>
 
 struct _snd_pcm;
 
@@ -8,9 +12,11 @@ namespace audio {
 
 // Plays through an ALSA device ("default" unless told otherwise) when no sound server answers.
 // A device that ALSA routes to PulseAudio is refused: that server is the Pulse output's.
-// Pause uses the device's own pause; a device that cannot pause drops what it holds instead,
-// so up to one buffer (at most kMaxBufferMs) of the song is skipped there. Volume is left to
-// the engine.
+// Where the device can rewind, a pause or a drop rewrites what it holds with a fade to silence
+// first; the pause takes back what follows the fall and gives it again at the resume, fading
+// in. Elsewhere pause uses the device's own pause, and a device that cannot pause drops what it
+// holds instead, so up to one buffer (at most kMaxBufferMs) of the song is skipped there.
+// Volume is left to the engine.
 class AlsaOutput final : public Output {
 public:
     static constexpr int kMaxBufferMs = 250;
@@ -33,11 +39,19 @@ private:
     // Waits until the time is up, interrupt() is called or (when watched) the device wants
     // data; false when interrupted.
     bool waitForDevice(int timeoutMs, bool watchDevice);
+    long writeFrames(const std::uint8_t* data, std::size_t bytes);
+    void writeWhole(const std::vector<std::uint8_t>& bytes);
+    bool fadeOut();
+    void awaitHeard(long long leftFrames);
+    void cut();
 
     const char* m_device;
     _snd_pcm* m_pcm = nullptr;
     PcmFormat m_format;
-    int m_wakeFd; // eventfd that interrupt() signals
+    fade::Recent m_recent;
+    std::vector<std::uint8_t> m_held; // unheard at a pause, given again at the resume
+    bool m_fellSilent = false;        // paused by a fall: the device was emptied
+    int m_wakeFd;                     // eventfd that interrupt() signals
 };
 
 } // namespace audio

@@ -50,6 +50,7 @@ public:
     virtual DrainResult drain() = 0;
 
     // Holds playback at the current sample, keeping what is queued (true), or goes on (false).
+    // Here and in drop() an output may fade out over a few milliseconds first, and in again.
     // Open only; never fails (an output that cannot hold drops instead, and says so above it).
     virtual void pause(bool paused) = 0;
 

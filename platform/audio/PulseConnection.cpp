@@ -111,6 +111,24 @@ bool PulseConnection::run(pa_operation* operation, Wait wait) {
     return state == PA_OPERATION_DONE;
 }
 
+void PulseConnection::sleepFor(std::chrono::microseconds duration) {
+    pa_mainloop_api* api = pa_threaded_mainloop_get_api(m_loop);
+    timeval at;
+    pa_timeval_add(pa_gettimeofday(&at), static_cast<pa_usec_t>(duration.count()));
+    struct Alarm {
+        PulseConnection* self;
+        bool rung = false;
+    } alarm{this};
+    auto onTime = [](pa_mainloop_api*, pa_time_event*, const timeval*, void* data) {
+        auto* alarm = static_cast<Alarm*>(data);
+        alarm->rung = true;
+        alarm->self->signal();
+    };
+    pa_time_event* timer = api->time_new(api, &at, onTime, &alarm);
+    waitUntil([&] { return alarm.rung; }, Wait::Request);
+    api->time_free(timer);
+}
+
 void PulseConnection::signal() {
     pa_threaded_mainloop_signal(m_loop, 0);
 }

@@ -49,6 +49,9 @@ public:
     // Waits for `operation` to finish and releases it; true when it did. One that is cut short
     // is cancelled.
     bool run(pa_operation* operation, Wait wait = Wait::Request);
+    // Lets the loop run for `duration` (the server's answers come meanwhile), or less when the
+    // connection breaks.
+    void sleepFor(std::chrono::microseconds duration);
     // Wakes the waiter, so that it looks at its condition again.
     void signal();
 

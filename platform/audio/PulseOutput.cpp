@@ -1,4 +1,5 @@
 #include "platform/audio/PulseOutput.h"
+#include "platform/audio/Fade.h"
 #include "platform/audio/WaveLineHook.h"
 
 #include <pulse/pulseaudio.h>
@@ -6,6 +7,7 @@
 #include <algorithm>
 #include <cmath>
 #include <mutex>
+#include <vector>
 
 namespace audio {
 namespace {
@@ -33,6 +35,21 @@ pa_cvolume toCvolume(std::uint16_t volume, int channels) {
     return cv;
 }
 
+constexpr pa_usec_t kFallLeadUs = fade::kFallLeadMs * PA_USEC_PER_MSEC;
+// Beyond the stream's own buffer, what the server may have mixed ahead of the sound card.
+constexpr pa_usec_t kSinkAheadUs = 2 * PA_USEC_PER_SEC;
+// Mixing further ahead than this, a server is expected to mix a rewrite in again (see fadeOut()).
+constexpr pa_usec_t kFarAheadUs = 50 * PA_USEC_PER_MSEC;
+// A fall is heard after at most this (see fadeOut()): the longest wait before looking again.
+constexpr pa_usec_t kLongestLookUs = kFarAheadUs + kFallLeadUs + fade::kFadeMs * PA_USEC_PER_MSEC;
+// The most silence put before a rise (see send()).
+constexpr pa_usec_t kMaxRisePadUs = 50 * PA_USEC_PER_MSEC;
+
+pa_sample_spec sampleSpec(const PcmFormat& format) {
+    return {PA_SAMPLE_S16NE, static_cast<std::uint32_t>(format.rateHz),
+            static_cast<std::uint8_t>(format.channels)};
+}
+
 void signalConnection(pa_stream*, void* connection) {
     static_cast<PulseConnection*>(connection)->signal();
 }
@@ -58,15 +75,20 @@ bool PulseOutput::open(const PcmFormat& format, int bufferMs) {
     close();
     std::lock_guard lock(m_server);
     m_format = format;
-    if (m_server.connect() && connectStream(bufferMs))
+    m_held.clear();
+    m_sentSinceFlush = 0;
+    m_padBytes = 0;
+    m_corked = false;
+    if (m_server.connect() && connectStream(bufferMs)) {
+        learnMixedAhead();
         return true;
+    }
     closeStream(false);
     return false;
 }
 
 bool PulseOutput::connectStream(int bufferMs) {
-    const pa_sample_spec sampleFormat{PA_SAMPLE_S16NE, static_cast<std::uint32_t>(m_format.rateHz),
-                                      static_cast<std::uint8_t>(m_format.channels)};
+    const pa_sample_spec sampleFormat = sampleSpec(m_format);
     m_stream = pa_stream_new(m_server.context(), "Quiva", &sampleFormat, nullptr);
     if (!m_stream)
         return false;
@@ -76,6 +98,8 @@ bool PulseOutput::connectStream(int bufferMs) {
         &m_server);
     const auto bufferBytes = static_cast<std::uint32_t>(
         pa_usec_to_bytes(static_cast<pa_usec_t>(bufferMs) * PA_USEC_PER_MSEC, &sampleFormat));
+    // A new stream is started where the server had mixed ahead, too: it rises (see send()).
+    m_recent.restart(m_format, bufferBytes + pa_usec_to_bytes(kSinkAheadUs, &sampleFormat), true);
     pa_buffer_attr attr{};
     attr.maxlength = static_cast<std::uint32_t>(-1);
     attr.tlength = bufferBytes;
@@ -126,15 +150,117 @@ long PulseOutput::write(const std::uint8_t* data, std::size_t bytes) {
     if (room < frameBytes)
         return 0;
     const std::size_t taken = std::min(room, bytes) / frameBytes * frameBytes;
-    if (pa_stream_write(m_stream, data, taken, nullptr, 0, PA_SEEK_RELATIVE) < 0)
+    if (!send(data, taken))
         return -1;
     return static_cast<long>(taken);
 }
 
+// Queues `bytes` after what the server holds, the first frames faded in when a rise is due,
+// and keeps a copy of the latest for a fall. A rise that starts the stream again after a pause
+// or a flush comes after a little silence: the server starts such a stream where it had already
+// mixed ahead (by up to what it said last, and it may mix further ahead by then), and the
+// silence, not the rise, is what that skips.
+bool PulseOutput::send(const std::uint8_t* data, std::size_t bytes) {
+    const pa_sample_spec spec = sampleSpec(m_format);
+    const std::size_t padBytes =
+        m_recent.riseDue() && bytes > 0
+            ? pa_usec_to_bytes(std::min(2 * m_mixedAheadUs + kFallLeadUs, kMaxRisePadUs), &spec)
+            : 0;
+    std::vector<std::uint8_t> head(padBytes);
+    const std::vector<std::uint8_t> risen = m_recent.rise(data, bytes);
+    head.insert(head.end(), risen.begin(), risen.end());
+    m_padBytes += padBytes;
+    m_sentSinceFlush += head.size() + bytes - risen.size();
+    m_recent.keep(head.data(), head.size());
+    m_recent.keep(data + risen.size(), bytes - risen.size());
+    return (head.empty() || pa_stream_write(m_stream, head.data(), head.size(), nullptr, 0,
+                                            PA_SEEK_RELATIVE) >= 0) &&
+           pa_stream_write(m_stream, data + risen.size(), bytes - risen.size(), nullptr, 0,
+                           PA_SEEK_RELATIVE) >= 0;
+}
+
 void PulseOutput::drop() {
     std::lock_guard lock(m_server);
-    if (streamGood())
-        m_server.run(pa_stream_flush(m_stream, nullptr, nullptr));
+    if (streamGood()) {
+        if (!m_corked)
+            fadeOut();
+        flush();
+    }
+    m_held.clear();
+}
+
+// Empties the server's queue; what comes next sets off with a rise.
+void PulseOutput::flush() {
+    m_server.run(pa_stream_flush(m_stream, nullptr, nullptr));
+    m_recent.emptied();
+    m_sentSinceFlush = 0;
+    m_padBytes = 0;
+}
+
+// Rewrites what the server holds from just ahead of what it can still change: a fall to
+// silence, and silence for the rest, which is kept for a resume. Waits until the fall has been
+// heard. False when the server cannot tell what is heard, holds less than the lead or more than
+// was kept, or refuses the rewrite.
+bool PulseOutput::fadeOut() {
+    const pa_sample_spec spec = sampleSpec(m_format);
+    const std::optional<pa_usec_t> latency = unheardUs(true);
+    const pa_timing_info* timing = pa_stream_get_timing_info(m_stream);
+    if (!latency || !timing)
+        return false;
+    // A server that mixes far ahead (a sound card's long buffer) mixes the rewrite in again, and
+    // so does its monitor: the fall starts just ahead of the sample heard. One that mixes little
+    // ahead may have recorded what it mixed at its monitor already: the fall comes after that.
+    m_mixedAheadUs = timing->sink_usec;
+    const pa_usec_t queuedUs = *latency > timing->sink_usec ? *latency - timing->sink_usec : 0;
+    const std::size_t lead = pa_usec_to_bytes(kFallLeadUs, &spec);
+    const std::size_t unheard =
+        pa_usec_to_bytes(m_mixedAheadUs > kFarAheadUs ? *latency : queuedUs, &spec);
+    if (unheard <= lead || unheard > m_recent.size())
+        return false;
+    const std::vector<std::uint8_t> fall = m_recent.fall(unheard - lead, &m_held);
+    if (pa_stream_write(m_stream, fall.data(), fall.size(), nullptr,
+                        -static_cast<std::int64_t>(fall.size()), PA_SEEK_RELATIVE) < 0) {
+        m_held.clear();
+        return false;
+    }
+    awaitHeard(m_held.size());
+    return true;
+}
+
+// Waits until no more than `leftBytes` are unheard, looking again at the server's timing after
+// the time that should take; a stream that does not play (yet) is not waited for.
+void PulseOutput::awaitHeard(std::size_t leftBytes) {
+    const pa_sample_spec spec = sampleSpec(m_format);
+    for (int look = 0; look < fade::kHeardLooks; ++look) {
+        const std::optional<pa_usec_t> latency = unheardUs(look > 0);
+        const pa_timing_info* timing = pa_stream_get_timing_info(m_stream);
+        if (!latency || !timing || !timing->playing)
+            return;
+        const pa_usec_t leftUs = pa_bytes_to_usec(leftBytes, &spec);
+        if (*latency <= leftUs)
+            return;
+        m_server.sleepFor(std::chrono::microseconds(std::min(*latency - leftUs, kLongestLookUs)));
+    }
+}
+
+// Asks the server how far it mixes ahead of what is heard; kept as it was when it cannot tell.
+void PulseOutput::learnMixedAhead() {
+    const pa_timing_info* timing = nullptr;
+    if (m_server.run(pa_stream_update_timing_info(m_stream, nullptr, nullptr)) &&
+        (timing = pa_stream_get_timing_info(m_stream)))
+        m_mixedAheadUs = timing->sink_usec;
+}
+
+// What the server holds unheard; nullopt when it cannot tell. `fresh`: asks the server now
+// rather than going by its last report (a flush also leaves that unknown).
+std::optional<pa_usec_t> PulseOutput::unheardUs(bool fresh) {
+    pa_usec_t latencyUs = 0;
+    int negative = 0;
+    if ((fresh || pa_stream_get_latency(m_stream, &latencyUs, &negative) < 0) &&
+        (!m_server.run(pa_stream_update_timing_info(m_stream, nullptr, nullptr)) ||
+         pa_stream_get_latency(m_stream, &latencyUs, &negative) < 0))
+        return std::nullopt;
+    return negative ? 0 : latencyUs;
 }
 
 Output::DrainResult PulseOutput::drain() {
@@ -147,37 +273,52 @@ Output::DrainResult PulseOutput::drain() {
     return streamGood() ? DrainResult::Interrupted : DrainResult::Broken;
 }
 
+// A pause fades out and takes back what follows the fall, to give it again at the resume, which
+// fades in; where no fall can be placed, the cork cuts and the server keeps its queue.
 void PulseOutput::pause(bool paused) {
     std::lock_guard lock(m_server);
-    if (streamGood())
-        m_server.run(pa_stream_cork(m_stream, paused ? 1 : 0, nullptr, nullptr));
+    if (!streamGood() || paused == m_corked)
+        return;
+    if (paused) {
+        const bool faded = fadeOut();
+        cork(true);
+        if (faded)
+            flush();
+        return;
+    }
+    if (!m_held.empty()) {
+        send(m_held.data(), m_held.size());
+        m_held.clear();
+    }
+    cork(false);
+    // Less than the server's start threshold may be queued now.
+    m_server.run(pa_stream_trigger(m_stream, nullptr, nullptr));
+}
+
+void PulseOutput::cork(bool corked) {
+    m_server.run(pa_stream_cork(m_stream, corked ? 1 : 0, nullptr, nullptr));
+    m_corked = corked;
 }
 
 long long PulseOutput::delayFrames() {
     std::lock_guard lock(m_server);
     if (!streamGood())
         return 0;
-    pa_usec_t latencyUs = 0;
-    int negative = 0;
-    // A new stream or a flush leaves the timing unknown until the server reports it: wait for
-    // that. Else a fresh report now and then keeps the interpolation true, far fewer than
-    // libpulse's automatic ones, which would wake the server and this process many times a
-    // second.
+    // A fresh report now and then keeps the interpolation true, far fewer than libpulse's
+    // automatic ones, which would wake the server and this process many times a second.
     const auto now = std::chrono::steady_clock::now();
-    if (pa_stream_get_latency(m_stream, &latencyUs, &negative) < 0) {
-        m_timingAsked = now;
-        if (!m_server.run(pa_stream_update_timing_info(m_stream, nullptr, nullptr)) ||
-            pa_stream_get_latency(m_stream, &latencyUs, &negative) < 0)
-            return 0;
-    } else if (now - m_timingAsked >= kTimingInterval) {
+    if (now - m_timingAsked >= kTimingInterval) {
         m_timingAsked = now;
         if (auto* asking = pa_stream_update_timing_info(m_stream, nullptr, nullptr))
             pa_operation_unref(asking);
     }
-    if (negative)
-        return 0;
-    return static_cast<long long>(latencyUs * static_cast<pa_usec_t>(m_format.rateHz) /
-                                  PA_USEC_PER_SEC);
+    const pa_sample_spec spec = sampleSpec(m_format);
+    const std::size_t latency = pa_usec_to_bytes(unheardUs(false).value_or(0), &spec);
+    // The silence before a rise was never handed over: what is left of it is not counted.
+    const std::size_t songSent = m_sentSinceFlush - m_padBytes;
+    const std::size_t padLeft = std::min(latency - std::min(latency, songSent), m_padBytes);
+    return static_cast<long long>((latency - padLeft + m_held.size()) /
+                                  static_cast<std::size_t>(m_format.bytesPerFrame()));
 }
 
 void PulseOutput::close() {

@@ -1,10 +1,14 @@
 #pragma once
 
+#include "platform/audio/Fade.h"
 #include "platform/audio/Output.h"
 #include "platform/audio/PulseConnection.h"
 
 #include <algorithm>
 #include <chrono>
+#include <cstdint>
+#include <optional>
+#include <vector>
 
 struct pa_stream;
 
@@ -12,8 +16,10 @@ namespace audio {
 
 // Plays through a PulseAudio server (also PipeWire's). The server keeps a large buffer while
 // playing, so the engine wakes only a few times a second; pause corks the stream and drop
-// flushes it, both heard at once. The connection is made at the first open() and made again
-// after the server went away.
+// flushes it. Neither cuts the waveform: the output keeps a copy of what it handed the server
+// lately and rewrites what is not heard yet with a fade to silence first; what a pause took back
+// is given again at the resume, fading in. The connection is made at the first open() and made
+// again after the server went away.
 //
 // The wave line is the stream's own volume and mute on the server (its per-application volume),
 // so a change reaches even what is already queued. The desktop's mixer may change them too: the
@@ -48,6 +54,13 @@ public:
     // The calls below run with the connection's lock held.
 private:
     bool streamGood() const;
+    bool send(const std::uint8_t* data, std::size_t bytes);
+    void flush();
+    void cork(bool corked);
+    bool fadeOut();
+    void awaitHeard(std::size_t leftBytes);
+    void learnMixedAhead();
+    std::optional<std::uint64_t> unheardUs(bool fresh);
     bool connectStream(int bufferMs);
     void closeStream(bool readBack);
     void applyVolume();
@@ -57,6 +70,12 @@ private:
     PulseConnection m_server;
     pa_stream* m_stream = nullptr;
     PcmFormat m_format;
+    fade::Recent m_recent;            // at least what the server may hold unheard
+    std::vector<std::uint8_t> m_held; // unheard at a pause, given again at the resume
+    std::size_t m_sentSinceFlush = 0; // bytes, with the silence before rises
+    std::size_t m_padBytes = 0;       // of that silence
+    std::uint64_t m_mixedAheadUs = 0; // how far the server mixed ahead, when it last said
+    bool m_corked = false;
     std::uint16_t m_volume = 65535; // as the stream holds it, or will at the next open
     bool m_muted = false;
     std::chrono::steady_clock::time_point m_timingAsked;

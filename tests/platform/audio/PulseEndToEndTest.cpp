@@ -8,10 +8,13 @@
 #include "tests/support/Poll.h"
 #include "tests/support/PulseServer.h"
 
+#include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <gtest/gtest.h>
 #include <memory>
 #include <optional>
+#include <vector>
 
 namespace {
 
@@ -86,6 +89,50 @@ TEST(PulseEndToEndTest, OutputDelayIsWhatTheServerHoldsUnheard) {
     output.write(second.data(), second.size() / 4);
     EXPECT_EQ(output.drain(), audio::Output::DrainResult::Drained);
     EXPECT_LT(output.delayFrames(), kRate / 10);
+}
+
+// Every way a tone stops or starts again, with two seconds queued at the server: the song is
+// at -8 dB (the test songs' -6 dB and 2 dB less on the wave line), where a 1000 Hz tone's own
+// largest step between two samples is 0.057 of full scale. A cut would step up to 0.4.
+TEST(PulseEndToEndTest, PauseResumeStopAndSwitchFadeInsteadOfCutting) {
+    PulseServer server;
+    ASSERT_TRUE(server.running());
+    server.exportAddress();
+    audio::Engine::instance().setBufferMs(audio::Engine::kDefaultBufferMs);
+    waveline::setVolume(static_cast<std::uint16_t>(waveline::kMaxVolume * 0.794));
+    MonitorRecorder recorder(server);
+    ASSERT_TRUE(recorder.waitForFrames(0, kRate / 10, 5000));
+    char shortPaths[2][255] = {};
+    ASSERT_GT(GetShortPathNameA(testSong("tone1000-stereo-192k").c_str(), shortPaths[0], 255), 0u);
+    ASSERT_GT(GetShortPathNameA(testSong("tone440-stereo-44k").c_str(), shortPaths[1], 255), 0u);
+    ASSERT_EQ(send(std::string("open ") + shortPaths[0] + " type mpegvideo alias a"), 0u);
+    ASSERT_EQ(send(std::string("open ") + shortPaths[1] + " type mpegvideo alias b"), 0u);
+
+    const struct {
+        std::vector<const char*> commands;
+        bool heard;
+    } steps[] = {{{"play a"}, true},   {{"pause a"}, false},
+                 {{"resume a"}, true}, {{"stop a"}, false},
+                 {{"play a"}, true},   {{"pause a"}, false},
+                 {{"play b"}, true},   {{"stop b"}, false},
+                 {{"play b"}, true},   {{"stop b", "close b"}, false}};
+    for (const auto& step : steps) {
+        for (const char* command : step.commands)
+            ASSERT_EQ(send(command), 0u) << command;
+        const long long end = waitForWindow(recorder, recorder.frames(), [&](const auto& s) {
+            return step.heard ? rms(s) > 5000 : rms(s) < 30;
+        });
+        ASSERT_GE(end, 0) << step.commands.back();
+        ASSERT_TRUE(recorder.waitForFrames(end, kRate / 5, 5000));
+    }
+    const auto heard = recorder.left(0, recorder.frames());
+    int largestStep = 0;
+    for (std::size_t i = 1; i < heard.size(); ++i)
+        largestStep = std::max(largestStep, std::abs(heard[i] - heard[i - 1]));
+    EXPECT_LT(largestStep, 0.08 * 32768);
+    EXPECT_EQ(send("close all"), 0u);
+    waveline::setVolume(waveline::kMaxVolume);
+    recorder.stop();
 }
 
 // Plays a song with the player's commands and waits until the engine is done with it.
