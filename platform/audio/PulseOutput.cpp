@@ -40,6 +40,10 @@ constexpr pa_usec_t kFallLeadUs = fade::kFallLeadMs * PA_USEC_PER_MSEC;
 constexpr pa_usec_t kSinkAheadUs = 2 * PA_USEC_PER_SEC;
 // Mixing further ahead than this, a server is expected to mix a rewrite in again (see fadeOut()).
 constexpr pa_usec_t kFarAheadUs = 50 * PA_USEC_PER_MSEC;
+// A server that mixes little ahead may still take this much from the stream's queue at once
+// (PipeWire's pulse server takes a whole graph cycle, up to 2048 frames at 44.1 kHz, and reports
+// it neither as queued nor as mixed ahead): a rewrite nearer than that may come too late.
+constexpr pa_usec_t kTakenAtOnceUs = kFarAheadUs;
 // A fall is heard after at most this (see fadeOut()): the longest wait before looking again.
 constexpr pa_usec_t kLongestLookUs = kFarAheadUs + kFallLeadUs + fade::kFadeMs * PA_USEC_PER_MSEC;
 // The most silence put before a rise (see send()).
@@ -209,12 +213,14 @@ bool PulseOutput::fadeOut() {
         return false;
     // A server that mixes far ahead (a sound card's long buffer) mixes the rewrite in again, and
     // so does its monitor: the fall starts just ahead of the sample heard. One that mixes little
-    // ahead may have recorded what it mixed at its monitor already: the fall comes after that.
+    // ahead may have recorded what it mixed at its monitor already: the fall comes after that,
+    // and after what it may take meanwhile; the wait lasts until that has been heard too.
     m_mixedAheadUs = timing->sink_usec;
+    const bool farAhead = m_mixedAheadUs > kFarAheadUs;
     const pa_usec_t queuedUs = *latency > timing->sink_usec ? *latency - timing->sink_usec : 0;
-    const std::size_t lead = pa_usec_to_bytes(kFallLeadUs, &spec);
-    const std::size_t unheard =
-        pa_usec_to_bytes(m_mixedAheadUs > kFarAheadUs ? *latency : queuedUs, &spec);
+    const std::size_t taken = farAhead ? 0 : pa_usec_to_bytes(kTakenAtOnceUs, &spec);
+    const std::size_t lead = farAhead ? pa_usec_to_bytes(kFallLeadUs, &spec) : taken;
+    const std::size_t unheard = pa_usec_to_bytes(farAhead ? *latency : queuedUs, &spec);
     if (unheard <= lead || unheard > m_recent.size())
         return false;
     const std::vector<std::uint8_t> fall = m_recent.fall(unheard - lead, &m_held);
@@ -223,7 +229,7 @@ bool PulseOutput::fadeOut() {
         m_held.clear();
         return false;
     }
-    awaitHeard(m_held.size());
+    awaitHeard(m_held.size() - std::min(m_held.size(), taken));
     return true;
 }
 
