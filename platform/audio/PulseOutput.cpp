@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <mutex>
 #include <vector>
 
@@ -85,6 +86,7 @@ bool PulseOutput::open(const PcmFormat& format, int bufferMs) {
     m_corked = false;
     if (m_server.connect() && connectStream(bufferMs)) {
         learnMixedAhead();
+        learnRewinds();
         return true;
     }
     closeStream(false);
@@ -211,12 +213,13 @@ bool PulseOutput::fadeOut() {
     const pa_timing_info* timing = pa_stream_get_timing_info(m_stream);
     if (!latency || !timing)
         return false;
-    // A server that mixes far ahead (a sound card's long buffer) mixes the rewrite in again, and
-    // so does its monitor: the fall starts just ahead of the sample heard. One that mixes little
-    // ahead may have recorded what it mixed at its monitor already: the fall comes after that,
-    // and after what it may take meanwhile; the wait lasts until that has been heard too.
+    // A server that mixes far ahead (a sound card's long buffer) and rewinds (see learnRewinds())
+    // mixes the rewrite in again, and so does its monitor: the fall starts just ahead of the
+    // sample heard. Any other may have recorded what it mixed at its monitor already: the fall
+    // comes after that, and after what it may take meanwhile; the wait lasts until that has been
+    // heard too.
     m_mixedAheadUs = timing->sink_usec;
-    const bool farAhead = m_mixedAheadUs > kFarAheadUs;
+    const bool farAhead = m_serverRewinds && m_mixedAheadUs > kFarAheadUs;
     const pa_usec_t queuedUs = *latency > timing->sink_usec ? *latency - timing->sink_usec : 0;
     const std::size_t taken = farAhead ? 0 : pa_usec_to_bytes(kTakenAtOnceUs, &spec);
     const std::size_t lead = farAhead ? pa_usec_to_bytes(kFallLeadUs, &spec) : taken;
@@ -255,6 +258,16 @@ void PulseOutput::learnMixedAhead() {
     if (m_server.run(pa_stream_update_timing_info(m_stream, nullptr, nullptr)) &&
         (timing = pa_stream_get_timing_info(m_stream)))
         m_mixedAheadUs = timing->sink_usec;
+}
+
+// PipeWire's pulse server cannot take back what its graph took from the stream's queue: there
+// only what is still queued may be rewritten, however far ahead its sink mixes.
+void PulseOutput::learnRewinds() {
+    auto onInfo = [](pa_context*, const pa_server_info* info, void* rewinds) {
+        if (info && info->server_name)
+            *static_cast<bool*>(rewinds) = !std::strstr(info->server_name, "PipeWire");
+    };
+    m_server.run(pa_context_get_server_info(m_server.context(), onInfo, &m_serverRewinds));
 }
 
 // What the server holds unheard; nullopt when it cannot tell. `fresh`: asks the server now
