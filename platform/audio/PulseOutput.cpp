@@ -41,9 +41,9 @@ constexpr pa_usec_t kFallLeadUs = fade::kFallLeadMs * PA_USEC_PER_MSEC;
 constexpr pa_usec_t kSinkAheadUs = 2 * PA_USEC_PER_SEC;
 // Mixing further ahead than this, a server is expected to mix a rewrite in again (see fadeOut()).
 constexpr pa_usec_t kFarAheadUs = 50 * PA_USEC_PER_MSEC;
-// A server that mixes little ahead may still take this much from the stream's queue at once
-// (PipeWire's pulse server takes a whole graph cycle, up to 2048 frames at 44.1 kHz, and reports
-// it neither as queued nor as mixed ahead): a rewrite nearer than that may come too late.
+// A server that cannot rewind may take this much from the stream's queue at once (PipeWire's
+// pulse server takes a whole graph cycle, up to 2048 frames at 44.1 kHz, and reports it neither
+// as queued nor as mixed ahead): a rewrite nearer than that may come too late.
 constexpr pa_usec_t kTakenAtOnceUs = kFarAheadUs;
 // A fall is heard after at most this (see fadeOut()): the longest wait before looking again.
 constexpr pa_usec_t kLongestLookUs = kFarAheadUs + kFallLeadUs + fade::kFadeMs * PA_USEC_PER_MSEC;
@@ -216,13 +216,13 @@ bool PulseOutput::fadeOut() {
     // A server that mixes far ahead (a sound card's long buffer) and rewinds (see learnRewinds())
     // mixes the rewrite in again, and so does its monitor: the fall starts just ahead of the
     // sample heard. Any other may have recorded what it mixed at its monitor already: the fall
-    // comes after that, and after what it may take meanwhile; the wait lasts until that has been
-    // heard too.
+    // comes after that, and on a server that cannot rewind, after what it may take meanwhile;
+    // the wait lasts until that has been heard too.
     m_mixedAheadUs = timing->sink_usec;
     const bool farAhead = m_serverRewinds && m_mixedAheadUs > kFarAheadUs;
     const pa_usec_t queuedUs = *latency > timing->sink_usec ? *latency - timing->sink_usec : 0;
-    const std::size_t taken = farAhead ? 0 : pa_usec_to_bytes(kTakenAtOnceUs, &spec);
-    const std::size_t lead = farAhead ? pa_usec_to_bytes(kFallLeadUs, &spec) : taken;
+    const std::size_t taken = m_serverRewinds ? 0 : pa_usec_to_bytes(kTakenAtOnceUs, &spec);
+    const std::size_t lead = std::max(taken, pa_usec_to_bytes(kFallLeadUs, &spec));
     const std::size_t unheard = pa_usec_to_bytes(farAhead ? *latency : queuedUs, &spec);
     if (unheard <= lead || unheard > m_recent.size())
         return false;
