@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <mutex>
 #include <vector>
 
@@ -40,6 +41,10 @@ constexpr pa_usec_t kFallLeadUs = fade::kFallLeadMs * PA_USEC_PER_MSEC;
 constexpr pa_usec_t kSinkAheadUs = 2 * PA_USEC_PER_SEC;
 // Mixing further ahead than this, a server is expected to mix a rewrite in again (see fadeOut()).
 constexpr pa_usec_t kFarAheadUs = 50 * PA_USEC_PER_MSEC;
+// A server that cannot rewind may take this much from the stream's queue at once (PipeWire's
+// pulse server takes a whole graph cycle, up to 2048 frames at 44.1 kHz, and reports it neither
+// as queued nor as mixed ahead): a rewrite nearer than that may come too late.
+constexpr pa_usec_t kTakenAtOnceUs = kFarAheadUs;
 // A fall is heard after at most this (see fadeOut()): the longest wait before looking again.
 constexpr pa_usec_t kLongestLookUs = kFarAheadUs + kFallLeadUs + fade::kFadeMs * PA_USEC_PER_MSEC;
 // The most silence put before a rise (see send()).
@@ -81,6 +86,7 @@ bool PulseOutput::open(const PcmFormat& format, int bufferMs) {
     m_corked = false;
     if (m_server.connect() && connectStream(bufferMs)) {
         learnMixedAhead();
+        learnRewinds();
         return true;
     }
     closeStream(false);
@@ -207,14 +213,17 @@ bool PulseOutput::fadeOut() {
     const pa_timing_info* timing = pa_stream_get_timing_info(m_stream);
     if (!latency || !timing)
         return false;
-    // A server that mixes far ahead (a sound card's long buffer) mixes the rewrite in again, and
-    // so does its monitor: the fall starts just ahead of the sample heard. One that mixes little
-    // ahead may have recorded what it mixed at its monitor already: the fall comes after that.
+    // A server that mixes far ahead (a sound card's long buffer) and rewinds (see learnRewinds())
+    // mixes the rewrite in again, and so does its monitor: the fall starts just ahead of the
+    // sample heard. Any other may have recorded what it mixed at its monitor already: the fall
+    // comes after that, and on a server that cannot rewind, after what it may take meanwhile;
+    // the wait lasts until that has been heard too.
     m_mixedAheadUs = timing->sink_usec;
+    const bool farAhead = m_serverRewinds && m_mixedAheadUs > kFarAheadUs;
     const pa_usec_t queuedUs = *latency > timing->sink_usec ? *latency - timing->sink_usec : 0;
-    const std::size_t lead = pa_usec_to_bytes(kFallLeadUs, &spec);
-    const std::size_t unheard =
-        pa_usec_to_bytes(m_mixedAheadUs > kFarAheadUs ? *latency : queuedUs, &spec);
+    const std::size_t taken = m_serverRewinds ? 0 : pa_usec_to_bytes(kTakenAtOnceUs, &spec);
+    const std::size_t lead = std::max(taken, pa_usec_to_bytes(kFallLeadUs, &spec));
+    const std::size_t unheard = pa_usec_to_bytes(farAhead ? *latency : queuedUs, &spec);
     if (unheard <= lead || unheard > m_recent.size())
         return false;
     const std::vector<std::uint8_t> fall = m_recent.fall(unheard - lead, &m_held);
@@ -223,7 +232,7 @@ bool PulseOutput::fadeOut() {
         m_held.clear();
         return false;
     }
-    awaitHeard(m_held.size());
+    awaitHeard(m_held.size() - std::min(m_held.size(), taken));
     return true;
 }
 
@@ -249,6 +258,16 @@ void PulseOutput::learnMixedAhead() {
     if (m_server.run(pa_stream_update_timing_info(m_stream, nullptr, nullptr)) &&
         (timing = pa_stream_get_timing_info(m_stream)))
         m_mixedAheadUs = timing->sink_usec;
+}
+
+// PipeWire's pulse server cannot take back what its graph took from the stream's queue: there
+// only what is still queued may be rewritten, however far ahead its sink mixes.
+void PulseOutput::learnRewinds() {
+    auto onInfo = [](pa_context*, const pa_server_info* info, void* rewinds) {
+        if (info && info->server_name)
+            *static_cast<bool*>(rewinds) = !std::strstr(info->server_name, "PipeWire");
+    };
+    m_server.run(pa_context_get_server_info(m_server.context(), onInfo, &m_serverRewinds));
 }
 
 // What the server holds unheard; nullopt when it cannot tell. `fresh`: asks the server now

@@ -60,6 +60,7 @@ private:
     bool fadeOut();
     void awaitHeard(std::size_t leftBytes);
     void learnMixedAhead();
+    void learnRewinds();
     std::optional<std::uint64_t> unheardUs(bool fresh);
     bool connectStream(int bufferMs);
     void closeStream(bool readBack);
@@ -76,6 +77,7 @@ private:
     std::size_t m_padBytes = 0;       // of that silence
     std::uint64_t m_mixedAheadUs = 0; // how far the server mixed ahead, when it last said
     bool m_corked = false;
+    bool m_serverRewinds = true;    // takes back what its sink mixed ahead, to mix a rewrite in
     std::uint16_t m_volume = 65535; // as the stream holds it, or will at the next open
     bool m_muted = false;
     std::chrono::steady_clock::time_point m_timingAsked;
