@@ -1,5 +1,6 @@
 #include "platform/ui/DriveList.h"
 
+#include <QAccessibleWidget>
 #include <QDir>
 #include <QSignalBlocker>
 #include <QStorageInfo>
@@ -28,9 +29,50 @@ QList<Drive> listDrives() {
     return drives;
 }
 
+// Qt names a combo box on Linux by its current text and leaves its name to a label beside it;
+// the creator panel has none, so this interface names the box and keeps Qt's combo box ways:
+// the current drive as its value, its drop-down list as its child, the actions that open it.
+class AccessibleDriveList : public QAccessibleWidget {
+public:
+    explicit AccessibleDriveList(DriveList* list)
+        : QAccessibleWidget(list, QAccessible::ComboBox) {}
+
+    QString text(QAccessible::Text t) const override {
+        return t == QAccessible::Value ? list()->currentText() : QAccessibleWidget::text(t);
+    }
+    int childCount() const override { return 1; }
+    QAccessibleInterface* child(int index) const override {
+        return index == 0 ? QAccessible::queryAccessibleInterface(list()->view()) : nullptr;
+    }
+    int indexOfChild(const QAccessibleInterface* child) const override {
+        return child && child->object() == list()->view() ? 0 : -1;
+    }
+    QStringList actionNames() const override { return {showMenuAction(), pressAction()}; }
+    void doAction(const QString& action) override {
+        if (actionNames().contains(action))
+            list()->showPopup();
+    }
+
+private:
+    DriveList* list() const { return static_cast<DriveList*>(widget()); }
+};
+
+QAccessibleInterface* accessibleDriveList(const QString& className, QObject* object) {
+    auto* list = qobject_cast<DriveList*>(object);
+    return className == QLatin1String("DriveList") && list ? new AccessibleDriveList(list)
+                                                           : nullptr;
+}
+
 } // namespace
 
-DriveList::DriveList(QWidget* parent) : QComboBox(parent) {
+DriveList::DriveList(QWidget* parent)
+    : QComboBox(parent), m_popupList(new PlacedWhileShown<QListView>) {
+    static const bool factoryInstalled = [] {
+        QAccessible::installFactory(accessibleDriveList);
+        return true;
+    }();
+    Q_UNUSED(factoryInstalled);
+    setView(m_popupList);
     refresh();
     connect(this, &QComboBox::activated, this, &DriveList::change);
 }
@@ -67,7 +109,7 @@ void DriveList::showDriveOf(const QString& path) {
 
 void DriveList::showPopup() {
     refresh();
-    QComboBox::showPopup();
+    m_popupList->measured([this] { QComboBox::showPopup(); });
 }
 
 // Styles paint a closed combo box as a button, whatever its Base colour; the field is filled

@@ -1,6 +1,9 @@
 #pragma once
 
+#include "platform/ui/PlacedWhileShown.h"
+
 #include <QComboBox>
+#include <QListView>
 
 // The drive list of the playlist creator: the file systems a user cares about on Linux — the
 // root, the home folder and mounted removable or extra media — each by its root path. Its field
@@ -17,12 +20,16 @@ public:
     void showDriveOf(const QString& path);
     // Lists the drives again (media come and go); keeps the choice where it still exists.
     void refresh();
+    // Lists the drives again before the drop-down opens.
+    void showPopup() override;
 
 signals:
     // The user chose another drive.
     void change();
 
 protected:
-    void showPopup() override;
     void paintEvent(QPaintEvent* event) override;
+
+private:
+    PlacedWhileShown<QListView>* m_popupList;
 };
