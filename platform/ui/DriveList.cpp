@@ -1,5 +1,6 @@
 #include "platform/ui/DriveList.h"
 
+#include <QAbstractItemView>
 #include <QAccessibleWidget>
 #include <QDir>
 #include <QSignalBlocker>
@@ -31,7 +32,7 @@ QList<Drive> listDrives() {
 
 // Qt names a combo box on Linux by its current text and leaves its name to a label beside it;
 // the creator panel has none, so this interface names the box and keeps Qt's combo box ways:
-// the current drive as its value, its drop-down list as its child, the actions that open it.
+// the current drive as its value, its open drop-down list as its child, the actions that open it.
 class AccessibleDriveList : public QAccessibleWidget {
 public:
     explicit AccessibleDriveList(DriveList* list)
@@ -40,9 +41,11 @@ public:
     QString text(QAccessible::Text t) const override {
         return t == QAccessible::Value ? list()->currentText() : QAccessibleWidget::text(t);
     }
-    int childCount() const override { return 1; }
+    // The drop-down list while it is open: the entries of a closed one are nowhere on screen.
+    int childCount() const override { return list()->view()->isVisible() ? 1 : 0; }
     QAccessibleInterface* child(int index) const override {
-        return index == 0 ? QAccessible::queryAccessibleInterface(list()->view()) : nullptr;
+        return index < childCount() ? QAccessible::queryAccessibleInterface(list()->view())
+                                    : nullptr;
     }
     int indexOfChild(const QAccessibleInterface* child) const override {
         return child && child->object() == list()->view() ? 0 : -1;
@@ -65,14 +68,12 @@ QAccessibleInterface* accessibleDriveList(const QString& className, QObject* obj
 
 } // namespace
 
-DriveList::DriveList(QWidget* parent)
-    : QComboBox(parent), m_popupList(new PlacedWhileShown<QListView>) {
+DriveList::DriveList(QWidget* parent) : QComboBox(parent) {
     static const bool factoryInstalled = [] {
         QAccessible::installFactory(accessibleDriveList);
         return true;
     }();
     Q_UNUSED(factoryInstalled);
-    setView(m_popupList);
     refresh();
     connect(this, &QComboBox::activated, this, &DriveList::change);
 }
@@ -109,7 +110,7 @@ void DriveList::showDriveOf(const QString& path) {
 
 void DriveList::showPopup() {
     refresh();
-    m_popupList->measured([this] { QComboBox::showPopup(); });
+    QComboBox::showPopup();
 }
 
 // Styles paint a closed combo box as a button, whatever its Base colour; the field is filled

@@ -1,9 +1,6 @@
 #pragma once
 
-#include "platform/ui/PlacedWhileShown.h"
-
 #include <QComboBox>
-#include <QListView>
 
 // The drive list of the playlist creator: the file systems a user cares about on Linux — the
 // root, the home folder and mounted removable or extra media — each by its root path. Its field
@@ -29,7 +26,4 @@ signals:
 
 protected:
     void paintEvent(QPaintEvent* event) override;
-
-private:
-    PlacedWhileShown<QListView>* m_popupList;
 };
