@@ -100,17 +100,17 @@ TEST(AccessibilityTest, EveryButtonIsNamedAndPressable) {
          false},
         {"Done", {"combo box|Drive||ShowMenu,Press|hidden", "list|Folder|||hidden"}, true},
     };
-    for (const auto& [press, expected, songAloneShowing] : stages) {
-        SCOPED_TRACE(press ? press : "as started");
-        if (press) {
-            ASSERT_TRUE(probe({"press", press}));
+    for (const auto& stage : stages) {
+        SCOPED_TRACE(stage.press ? stage.press : "as started");
+        if (stage.press) {
+            ASSERT_TRUE(probe({"press", stage.press}));
         }
         QStringList seen, missing;
         eventually(
             [&] {
                 seen = probe({"table"}).value_or("").split('\n');
                 missing.clear();
-                for (const QString& row : expected)
+                for (const QString& row : stage.expected)
                     if (!seen.contains(row))
                         missing << row;
                 return missing.isEmpty();
@@ -120,7 +120,7 @@ TEST(AccessibilityTest, EveryButtonIsNamedAndPressable) {
                                        << missing.join('\n').toStdString() << "\namong:\n"
                                        << seen.join('\n').toStdString();
         EXPECT_EQ(seen.filter(QRegularExpression("^push button\\|")).size(), 13);
-        if (songAloneShowing) {
+        if (stage.songAloneShowing) {
             EXPECT_EQ(seen.filter(QRegularExpression("^list item\\|.*\\|showing$"))
                           .join('\n')
                           .toStdString(),
