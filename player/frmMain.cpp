@@ -269,6 +269,7 @@ void frmMain::serveKeyboardAndAssistiveTools() {
         (this->*button.control)->makeButton(QString::fromLatin1(button.name), button.description);
     SliderVol->setAccessibleName(QStringLiteral("Volume"));
     lstPls->setAccessibleName(QStringLiteral("Playlist"));
+    Drive1->setAccessibleName(QStringLiteral("Drive"));
     Dir1->setAccessibleName(QStringLiteral("Folder"));
     QWidget* const order[] = {lstPls,  Image7,    Image8,  Image9,  Drive1,  Dir1,
                               Image12, Image11,   Image13, Image14, Image15, Image16,

@@ -42,7 +42,7 @@ QString joined(const QString& parent, const QString& name) {
 } // namespace
 
 DirList::DirList(QWidget* parent)
-    : QListWidget(parent), m_openFolder(folderIcon("folder-open")),
+    : PlacedWhileShown<QListWidget>(parent), m_openFolder(folderIcon("folder-open")),
       m_closedFolder(folderIcon("folder-closed")) {
     setSelectionMode(QAbstractItemView::SingleSelection);
     setUniformItemSizes(true);

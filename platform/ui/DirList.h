@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/ui/PlacedWhileShown.h"
+
 #include <QListWidget>
 
 // The directory list of the playlist creator, as the classic control shows it: the current
@@ -7,7 +9,7 @@
 // subdirectories. Opening an entry (double click, Enter) makes it the current directory.
 // Hidden dot-directories are not offered, but one the user went into shows among the
 // ancestors. A directory that cannot be read shows without children. UI thread only.
-class DirList : public QListWidget {
+class DirList : public PlacedWhileShown<QListWidget> {
     Q_OBJECT
 public:
     explicit DirList(QWidget* parent = nullptr);

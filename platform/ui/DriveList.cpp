@@ -1,5 +1,7 @@
 #include "platform/ui/DriveList.h"
 
+#include <QAbstractItemView>
+#include <QAccessibleWidget>
 #include <QDir>
 #include <QSignalBlocker>
 #include <QStorageInfo>
@@ -28,9 +30,50 @@ QList<Drive> listDrives() {
     return drives;
 }
 
+// Qt names a combo box on Linux by its current text and leaves its name to a label beside it;
+// the creator panel has none, so this interface names the box and keeps Qt's combo box ways:
+// the current drive as its value, its open drop-down list as its child, the actions that open it.
+class AccessibleDriveList : public QAccessibleWidget {
+public:
+    explicit AccessibleDriveList(DriveList* list)
+        : QAccessibleWidget(list, QAccessible::ComboBox) {}
+
+    QString text(QAccessible::Text t) const override {
+        return t == QAccessible::Value ? list()->currentText() : QAccessibleWidget::text(t);
+    }
+    // The drop-down list while it is open: the entries of a closed one are nowhere on screen.
+    int childCount() const override { return list()->view()->isVisible() ? 1 : 0; }
+    QAccessibleInterface* child(int index) const override {
+        return index < childCount() ? QAccessible::queryAccessibleInterface(list()->view())
+                                    : nullptr;
+    }
+    int indexOfChild(const QAccessibleInterface* child) const override {
+        return child && child->object() == list()->view() ? 0 : -1;
+    }
+    QStringList actionNames() const override { return {showMenuAction(), pressAction()}; }
+    void doAction(const QString& action) override {
+        if (actionNames().contains(action))
+            list()->showPopup();
+    }
+
+private:
+    DriveList* list() const { return static_cast<DriveList*>(widget()); }
+};
+
+QAccessibleInterface* accessibleDriveList(const QString& className, QObject* object) {
+    auto* list = qobject_cast<DriveList*>(object);
+    return className == QLatin1String("DriveList") && list ? new AccessibleDriveList(list)
+                                                           : nullptr;
+}
+
 } // namespace
 
 DriveList::DriveList(QWidget* parent) : QComboBox(parent) {
+    static const bool factoryInstalled = [] {
+        QAccessible::installFactory(accessibleDriveList);
+        return true;
+    }();
+    Q_UNUSED(factoryInstalled);
     refresh();
     connect(this, &QComboBox::activated, this, &DriveList::change);
 }

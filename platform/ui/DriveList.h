@@ -17,12 +17,13 @@ public:
     void showDriveOf(const QString& path);
     // Lists the drives again (media come and go); keeps the choice where it still exists.
     void refresh();
+    // Lists the drives again before the drop-down opens.
+    void showPopup() override;
 
 signals:
     // The user chose another drive.
     void change();
 
 protected:
-    void showPopup() override;
     void paintEvent(QPaintEvent* event) override;
 };

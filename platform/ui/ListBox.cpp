@@ -36,7 +36,7 @@ public:
 
 } // namespace
 
-ListBox::ListBox(QWidget* parent) : QListWidget(parent) {
+ListBox::ListBox(QWidget* parent) : PlacedWhileShown<QListWidget>(parent) {
     setSelectionMode(QAbstractItemView::SingleSelection);
     setUniformItemSizes(true); // keeps tens of thousands of entries cheap to lay out
     setEditTriggers(QAbstractItemView::NoEditTriggers);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/ui/PlacedWhileShown.h"
+
 #include <QListWidget>
 #include <QStringList>
 
@@ -23,7 +25,7 @@
 // assistive technology selecting an entry) is the user's too: it selects that entry and emits
 // click() once. Return (or Enter) emits dblClick() for the caret's entry, selecting it first,
 // as a double click on it does. UI thread only.
-class ListBox : public QListWidget {
+class ListBox : public PlacedWhileShown<QListWidget> {
     Q_OBJECT
 public:
     explicit ListBox(QWidget* parent = nullptr);
