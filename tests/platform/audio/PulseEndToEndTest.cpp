@@ -229,7 +229,7 @@ private:
     mixer::ControlInfo m_mute;
 };
 
-// Plays the long test song as `alias` and waits for its stream to show on the server, one
+// Plays the long test song as `alias` and waits for its stream to play on the server, one
 // that is not `previous`.
 std::optional<PulseServer::SinkInput> playLongSong(const PulseServer& server, const char* alias,
                                                    int previous = -1) {
@@ -241,7 +241,7 @@ std::optional<PulseServer::SinkInput> playLongSong(const PulseServer& server, co
     std::optional<PulseServer::SinkInput> found;
     eventually([&] {
         for (const auto& input : server.sinkInputs())
-            if (input.index != previous)
+            if (input.index != previous && !input.corked)
                 found = input;
         return found.has_value();
     });
