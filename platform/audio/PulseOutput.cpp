@@ -128,6 +128,9 @@ bool PulseOutput::connectStream(int bufferMs) {
                        PulseConnection::Wait::Connect);
     if (!streamGood())
         return false;
+    // PipeWire's pulse server starts every stream at its norm whatever volume came with it: the
+    // stream is set once more before any sound reaches it.
+    applyVolume();
     // Told of every change of a stream, the output reads its own when the desktop's mixer moved it.
     pa_context_set_subscribe_callback(
         m_server.context(),

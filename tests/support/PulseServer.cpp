@@ -1,5 +1,6 @@
 #include "tests/support/PulseServer.h"
 
+#include "tests/support/Poll.h"
 #include "tests/support/ServerProcess.h"
 
 #include <QDir>
@@ -28,6 +29,51 @@ QString socketPath(const QTemporaryDir& root) {
     return root.filePath("runtime/pulse/native");
 }
 
+bool onPipeWire() {
+    const char* server = std::getenv("QUIVA_TEST_SOUND_SERVER");
+    return server && std::string(server) == "pipewire";
+}
+
+// The graph at the test sink's rate, so that nothing between a stream and the monitor
+// resamples; the access module grants each client its permissions (without it none sees a
+// thing).
+constexpr const char* kGraphConfig = R"(
+context.properties = { core.daemon = true  core.name = pipewire-0
+    default.clock.rate = %2  default.clock.allowed-rates = [ %2 ] }
+context.spa-libs = { audio.convert.* = audioconvert/libspa-audioconvert
+    support.* = support/libspa-support }
+context.modules = [
+    { name = libpipewire-module-protocol-native }  { name = libpipewire-module-metadata }
+    { name = libpipewire-module-spa-node-factory }  { name = libpipewire-module-client-node }
+    { name = libpipewire-module-client-device }  { name = libpipewire-module-adapter }
+    { name = libpipewire-module-access }  { name = libpipewire-module-link-factory }
+    { name = libpipewire-module-session-manager } ]
+context.objects = [ { factory = adapter args = { factory.name = support.null-audio-sink
+    node.name = "%1"  media.class = "Audio/Sink"  audio.rate = %2  audio.channels = %3
+    audio.position = [ FL FR ]  monitor.channel-volumes = true } } ]
+)";
+constexpr const char* kPulseConfig = R"(
+context.spa-libs = { audio.convert.* = audioconvert/libspa-audioconvert
+    support.* = support/libspa-support }
+context.modules = [
+    { name = libpipewire-module-protocol-native }  { name = libpipewire-module-client-node }
+    { name = libpipewire-module-adapter }  { name = libpipewire-module-metadata }
+    { name = libpipewire-module-protocol-pulse args = { server.address = [ "unix:%1" ] } } ]
+)";
+// WirePlumber's own configuration with the host's devices left alone and no stream given the
+// volume a former one had: a bare PulseAudio server remembers nothing either.
+constexpr const char* kSessionConfig = "alsa_monitor.enabled = false\n"
+                                       "v4l2_monitor.enabled = false\n"
+                                       "libcamera_monitor.enabled = false\n"
+                                       "stream_defaults.enabled = false\n";
+constexpr const char* kBluetoothConfig = "bluez_monitor.enabled = false\n";
+
+bool writeFile(const QString& path, const QString& text) {
+    QDir().mkpath(QFileInfo(path).path());
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(text.toUtf8()) == text.toUtf8().size();
+}
+
 } // namespace
 
 PulseServer::PulseServer() {
@@ -37,33 +83,89 @@ PulseServer::PulseServer() {
         QDir().mkpath(m_root.filePath(dir));
     QFile::setPermissions(m_root.filePath("runtime"),
                           QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    if (onPipeWire() &&
+        !(writeFile(m_root.filePath("config/pipewire/pipewire.conf"),
+                    QString(kGraphConfig).arg(kSinkName).arg(kRateHz).arg(kChannels)) &&
+          writeFile(m_root.filePath("config/pipewire/pipewire-pulse.conf"),
+                    QString(kPulseConfig).arg(socketPath(m_root))) &&
+          writeFile(m_root.filePath("config/wireplumber/main.lua.d/51-test.lua"), kSessionConfig) &&
+          writeFile(m_root.filePath("config/wireplumber/bluetooth.lua.d/51-test.lua"),
+                    kBluetoothConfig)))
+        return;
     start();
+}
+
+std::vector<std::string> PulseServer::environment() const {
+    std::vector<std::string> env = {
+        "XDG_RUNTIME_DIR=" + m_root.filePath("runtime").toStdString(),
+        "XDG_CONFIG_HOME=" + m_root.filePath("config").toStdString(),
+        "XDG_STATE_HOME=" + m_root.filePath("state").toStdString(),
+        "PULSE_STATE_PATH=" + m_root.filePath("state").toStdString(),
+        "HOME=" + m_root.filePath("home").toStdString(),
+        "PULSE_SERVER=" + address().toStdString(),
+    };
+    if (m_bus)
+        env.push_back("DBUS_SESSION_BUS_ADDRESS=" + m_bus->address().toStdString());
+    return env;
 }
 
 bool PulseServer::start() {
     if (!m_root.isValid() || running())
         return false;
     const std::string socket = socketPath(m_root).toStdString();
-    const std::vector<std::string> env = {
-        "XDG_RUNTIME_DIR=" + m_root.filePath("runtime").toStdString(),
-        "XDG_CONFIG_HOME=" + m_root.filePath("config").toStdString(),
-        "PULSE_STATE_PATH=" + m_root.filePath("state").toStdString(),
-        "HOME=" + m_root.filePath("home").toStdString(),
-        "PULSE_SERVER=unix:" + socket,
-    };
-    const pid_t pid = serverprocess::spawn(
-        {"pulseaudio", "-n", "--daemonize=no", "--exit-idle-time=-1", "--realtime=no",
-         "--high-priority=no",
-         "--load=module-native-protocol-unix auth-anonymous=1 socket=" + socket,
-         std::string("--load=module-null-sink sink_name=") + kSinkName + " rate=44100 channels=2",
-         "--load=module-always-sink"},
-        env);
+    const pid_t pid =
+        onPipeWire()
+            ? spawnPipeWirePulse()
+            : serverprocess::spawn(
+                  {"pulseaudio", "-n", "--daemonize=no", "--exit-idle-time=-1", "--realtime=no",
+                   "--high-priority=no",
+                   "--load=module-native-protocol-unix auth-anonymous=1 socket=" + socket,
+                   std::string("--load=module-null-sink sink_name=") + kSinkName + " rate=" +
+                       std::to_string(kRateHz) + " channels=" + std::to_string(kChannels),
+                   "--load=module-always-sink"},
+                  environment());
     if (pid < 0)
         return false;
     if (!serverprocess::waitForSocket(pid, socket, 5000))
         return false;
     m_pid = pid;
     return true;
+}
+
+pid_t PulseServer::spawnPipeWirePulse() {
+    if (m_graph.empty() && !startGraph())
+        return -1;
+    return serverprocess::spawn({"pipewire-pulse"}, environment());
+}
+
+// The pulse server comes up only once WirePlumber has made the test sink the default, or its
+// first clients' streams would have nowhere to go.
+bool PulseServer::startGraph() {
+    m_bus.emplace();
+    if (!m_bus->running())
+        return false;
+    const pid_t graph = serverprocess::spawn({"pipewire"}, environment());
+    if (graph < 0 || !serverprocess::waitForSocket(
+                         graph, m_root.filePath("runtime/pipewire-0").toStdString(), 5000))
+        return false;
+    m_graph.push_back(graph);
+    const pid_t session = serverprocess::spawn({"wireplumber"}, environment());
+    if (session < 0)
+        return false;
+    m_graph.push_back(session);
+    return eventually([this] { return graphChoseTheSink(); }, 10000, 50);
+}
+
+bool PulseServer::graphChoseTheSink() const {
+    QProcess process;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), m_root.filePath("runtime"));
+    process.setProcessEnvironment(environment);
+    process.start(QStringLiteral("pw-metadata"), {"-n", "default", "0", "default.audio.sink"});
+    if (!process.waitForFinished(2000))
+        process.kill();
+    process.waitForFinished();
+    return process.readAllStandardOutput().contains(kSinkName);
 }
 
 void PulseServer::kill() {
@@ -82,6 +184,8 @@ void PulseServer::freeze(bool frozen) {
 PulseServer::~PulseServer() {
     freeze(false); // a stopped server would not see the request to end
     serverprocess::stop(m_pid);
+    for (auto it = m_graph.rbegin(); it != m_graph.rend(); ++it)
+        serverprocess::stop(*it);
 }
 
 QString PulseServer::address() const {
@@ -117,6 +221,8 @@ std::vector<PulseServer::SinkInput> PulseServer::sinkInputs() const {
             inputs.push_back({match.captured(1).toInt()});
         else if (inputs.empty())
             continue;
+        else if (text.startsWith(QLatin1String("Corked:")))
+            inputs.back().corked = text.endsWith(QLatin1String("yes"));
         else if (text.startsWith(QLatin1String("Mute:")))
             inputs.back().muted = text.endsWith(QLatin1String("yes"));
         else if (text.startsWith(QLatin1String("Volume:")))

@@ -1,8 +1,12 @@
 #pragma once
 
+#include "tests/support/SessionBus.h"
+
 #include <QString>
 #include <QTemporaryDir>
 #include <cstdint>
+#include <optional>
+#include <string>
 #include <sys/types.h>
 #include <vector>
 
@@ -11,6 +15,10 @@
 // socket in its own runtime folder, no state shared with any other server. Started in the
 // constructor (ready, or running() false), stopped by its PID in the destructor. kill() and
 // start() let a test crash it and bring up a fresh one at the same address.
+// With QUIVA_TEST_SOUND_SERVER=pipewire in the environment the server is PipeWire's pulse
+// server instead, as most desktops run it: on a private PipeWire graph holding the same sink,
+// with WirePlumber (no devices, no stored stream volumes) on a private session bus. kill(),
+// start() and freeze() then act on the pulse server alone; the graph lives on beneath it.
 class PulseServer {
 public:
     static constexpr const char* kSinkName = "quiva_test";
@@ -45,13 +53,24 @@ public:
         int index = -1;
         std::uint32_t volume = 0; // the loudest channel's, in the server's units (norm 65536)
         bool muted = false;
+        // PipeWire's pulse server lists a stream it is still making, corked and at volume 0.
+        bool corked = false;
     };
     // The server's playback streams now.
     std::vector<SinkInput> sinkInputs() const;
 
 private:
+    std::vector<std::string> environment() const;
+    pid_t spawnPipeWirePulse();
+    bool startGraph();
+    bool graphChoseTheSink() const;
+
     QTemporaryDir m_root;
-    pid_t m_pid = -1;
+    pid_t m_pid = -1; // the process that answers at address()
+    // On PipeWire, what the pulse server stands on: its bus, then the graph and its session
+    // manager in start order.
+    std::optional<SessionBus> m_bus;
+    std::vector<pid_t> m_graph;
 };
 
 // Records the test sink's monitor with parecord (20 ms latency) into a raw file of 16-bit

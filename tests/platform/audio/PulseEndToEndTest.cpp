@@ -229,10 +229,12 @@ private:
     mixer::ControlInfo m_mute;
 };
 
-// Plays the long test song as `alias` and waits for its stream to show on the server, one
-// that is not `previous`.
+// Plays the long test song as `alias` and waits for its stream to play on the server, one
+// that is not `previous`, and to hold `settled` (PipeWire's pulse server shows a new stream at
+// its norm until the player has set it), or the wait to run out.
+template <typename Settled>
 std::optional<PulseServer::SinkInput> playLongSong(const PulseServer& server, const char* alias,
-                                                   int previous = -1) {
+                                                   int previous, Settled settled) {
     char shortPath[255] = {};
     if (GetShortPathNameA(testSong("tone1000-stereo-192k").c_str(), shortPath, 255) == 0 ||
         send(std::string("open ") + shortPath + " type mpegvideo alias " + alias) != 0 ||
@@ -241,9 +243,9 @@ std::optional<PulseServer::SinkInput> playLongSong(const PulseServer& server, co
     std::optional<PulseServer::SinkInput> found;
     eventually([&] {
         for (const auto& input : server.sinkInputs())
-            if (input.index != previous)
+            if (input.index != previous && !input.corked)
                 found = input;
-        return found.has_value();
+        return found && settled(*found);
     });
     return found;
 }
@@ -263,7 +265,7 @@ TEST(PulseEndToEndTest, WaveLineIsThePlayingStreamAsTheServerHoldsIt) {
     WaveLineOnTheServer line(server);
     ASSERT_TRUE(line.ready());
 
-    const auto first = playLongSong(server, "first");
+    const auto first = playLongSong(server, "first", -1, [](auto& s) { return s.volume > 0; });
     ASSERT_TRUE(first);
     EXPECT_EQ(first->volume, 65536u);
     const QString index = QString::number(first->index);
@@ -275,7 +277,8 @@ TEST(PulseEndToEndTest, WaveLineIsThePlayingStreamAsTheServerHoldsIt) {
     EXPECT_EQ(line.mute(), 1);
 
     ASSERT_EQ(send("close first"), 0u);
-    const auto second = playLongSong(server, "second", first->index);
+    const auto second = playLongSong(server, "second", first->index,
+                                     [](auto& s) { return s.volume == 32768u && s.muted; });
     ASSERT_TRUE(second);
     EXPECT_EQ(second->volume, 32768u);
     EXPECT_TRUE(second->muted);
@@ -283,7 +286,8 @@ TEST(PulseEndToEndTest, WaveLineIsThePlayingStreamAsTheServerHoldsIt) {
     // Changed again while no one reads the line: the stream is read back as it closes.
     ASSERT_TRUE(server.pactl({"set-sink-input-volume", QString::number(second->index), "16384"}));
     ASSERT_EQ(send("close second"), 0u);
-    const auto third = playLongSong(server, "third", second->index);
+    const auto third =
+        playLongSong(server, "third", second->index, [](auto& s) { return s.volume == 16384u; });
     ASSERT_TRUE(third);
     EXPECT_EQ(third->volume, 16384u);
 
