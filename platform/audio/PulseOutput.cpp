@@ -170,10 +170,10 @@ long PulseOutput::write(const std::uint8_t* data, std::size_t bytes) {
 // mixed ahead (by up to what it said last, and it may mix further ahead by then), and the
 // silence, not the rise, is what that skips.
 bool PulseOutput::send(const std::uint8_t* data, std::size_t bytes) {
-    const pa_sample_spec spec = sampleSpec(m_format);
+    const pa_sample_spec samples = sampleSpec(m_format);
     const std::size_t padBytes =
         m_recent.riseDue() && bytes > 0
-            ? pa_usec_to_bytes(std::min(2 * m_mixedAheadUs + kFallLeadUs, kMaxRisePadUs), &spec)
+            ? pa_usec_to_bytes(std::min(2 * m_mixedAheadUs + kFallLeadUs, kMaxRisePadUs), &samples)
             : 0;
     std::vector<std::uint8_t> head(padBytes);
     const std::vector<std::uint8_t> risen = m_recent.rise(data, bytes);
@@ -211,7 +211,7 @@ void PulseOutput::flush() {
 // heard. False when the server cannot tell what is heard, holds less than the lead or more than
 // was kept, or refuses the rewrite.
 bool PulseOutput::fadeOut() {
-    const pa_sample_spec spec = sampleSpec(m_format);
+    const pa_sample_spec samples = sampleSpec(m_format);
     const std::optional<pa_usec_t> latency = unheardUs(true);
     const pa_timing_info* timing = pa_stream_get_timing_info(m_stream);
     if (!latency || !timing)
@@ -224,9 +224,9 @@ bool PulseOutput::fadeOut() {
     m_mixedAheadUs = timing->sink_usec;
     const bool farAhead = m_serverRewinds && m_mixedAheadUs > kFarAheadUs;
     const pa_usec_t queuedUs = *latency > timing->sink_usec ? *latency - timing->sink_usec : 0;
-    const std::size_t taken = m_serverRewinds ? 0 : pa_usec_to_bytes(kTakenAtOnceUs, &spec);
-    const std::size_t lead = std::max(taken, pa_usec_to_bytes(kFallLeadUs, &spec));
-    const std::size_t unheard = pa_usec_to_bytes(farAhead ? *latency : queuedUs, &spec);
+    const std::size_t taken = m_serverRewinds ? 0 : pa_usec_to_bytes(kTakenAtOnceUs, &samples);
+    const std::size_t lead = std::max(taken, pa_usec_to_bytes(kFallLeadUs, &samples));
+    const std::size_t unheard = pa_usec_to_bytes(farAhead ? *latency : queuedUs, &samples);
     if (unheard <= lead || unheard > m_recent.size())
         return false;
     const std::vector<std::uint8_t> fall = m_recent.fall(unheard - lead, &m_held);
@@ -242,13 +242,13 @@ bool PulseOutput::fadeOut() {
 // Waits until no more than `leftBytes` are unheard, looking again at the server's timing after
 // the time that should take; a stream that does not play (yet) is not waited for.
 void PulseOutput::awaitHeard(std::size_t leftBytes) {
-    const pa_sample_spec spec = sampleSpec(m_format);
+    const pa_sample_spec samples = sampleSpec(m_format);
     for (int look = 0; look < fade::kHeardLooks; ++look) {
         const std::optional<pa_usec_t> latency = unheardUs(look > 0);
         const pa_timing_info* timing = pa_stream_get_timing_info(m_stream);
         if (!latency || !timing || !timing->playing)
             return;
-        const pa_usec_t leftUs = pa_bytes_to_usec(leftBytes, &spec);
+        const pa_usec_t leftUs = pa_bytes_to_usec(leftBytes, &samples);
         if (*latency <= leftUs)
             return;
         m_server.sleepFor(std::chrono::microseconds(std::min(*latency - leftUs, kLongestLookUs)));
@@ -334,8 +334,8 @@ long long PulseOutput::delayFrames() {
         if (auto* asking = pa_stream_update_timing_info(m_stream, nullptr, nullptr))
             pa_operation_unref(asking);
     }
-    const pa_sample_spec spec = sampleSpec(m_format);
-    const std::size_t latency = pa_usec_to_bytes(unheardUs(false).value_or(0), &spec);
+    const pa_sample_spec samples = sampleSpec(m_format);
+    const std::size_t latency = pa_usec_to_bytes(unheardUs(false).value_or(0), &samples);
     // The silence before a rise was never handed over: what is left of it is not counted.
     const std::size_t songSent = m_sentSinceFlush - m_padBytes;
     const std::size_t padLeft = std::min(latency - std::min(latency, songSent), m_padBytes);
