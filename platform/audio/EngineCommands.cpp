@@ -8,66 +8,6 @@
 
 namespace audio {
 
-StreamId Engine::open(const std::string& path, OpenStatus* status) {
-    return m_impl->open(path, status);
-}
-
-CommandResult Engine::play(StreamId id) {
-    return m_impl->play(id);
-}
-
-CommandResult Engine::pause(StreamId id) {
-    return m_impl->pause(id);
-}
-
-CommandResult Engine::resume(StreamId id) {
-    return m_impl->resume(id);
-}
-
-CommandResult Engine::stop(StreamId id) {
-    return m_impl->stop(id);
-}
-
-CommandResult Engine::close(StreamId id) {
-    return m_impl->close(id);
-}
-
-void Engine::closeAll() {
-    m_impl->closeAll();
-}
-
-StreamMode Engine::mode(StreamId id) {
-    return m_impl->mode(id);
-}
-
-int Engine::streamCount() {
-    return m_impl->streamCount();
-}
-
-bool Engine::playing() {
-    return m_impl->playing();
-}
-
-std::optional<StreamInfo> Engine::currentStream() {
-    return m_impl->currentStream();
-}
-
-void Engine::setChangeListener(std::function<void()> listener) {
-    m_impl->setChangeListener(std::move(listener));
-}
-
-void Engine::setOutputs(Outputs outputs) {
-    m_impl->setOutputs(std::move(outputs));
-}
-
-std::string Engine::outputName() {
-    return m_impl->outputName();
-}
-
-void Engine::setClock(std::shared_ptr<const WaitClock> clock) {
-    m_impl->setClock(std::move(clock));
-}
-
 template <typename T> std::optional<T> Engine::Impl::ask(std::function<T()> question) {
     // The command holds its answer and question itself, off the caller's stack: a withdrawn one
     // stays queued after its caller has gone, and a decoder in it goes on the engine thread.
@@ -90,19 +30,19 @@ void Engine::Impl::call(std::function<void()> command) {
         std::nullopt);
 }
 
-StreamId Engine::Impl::open(const std::string& path, OpenStatus* status) {
-    if (m_commands.stalled()) {
+StreamId Engine::open(const std::string& path, OpenStatus* status) {
+    if (m_impl->m_commands.stalled()) {
         *status = OpenStatus::TimedOut;
         return 0;
     }
     auto decoder =
-        std::make_shared<std::unique_ptr<Decoder>>(m_opener.open(path, kOpenWait, status));
+        std::make_shared<std::unique_ptr<Decoder>>(m_impl->m_opener.open(path, kOpenWait, status));
     if (!*decoder)
         return 0;
-    const auto id = ask<StreamId>([this, decoder, path] {
-        const StreamId id = m_nextId++;
-        m_streams[id].decoder = std::move(*decoder);
-        m_streams[id].path = path;
+    const auto id = m_impl->ask<StreamId>([impl = m_impl.get(), decoder, path] {
+        const StreamId id = impl->m_nextId++;
+        impl->m_streams[id].decoder = std::move(*decoder);
+        impl->m_streams[id].path = path;
         return id;
     });
     if (!id)
@@ -122,36 +62,36 @@ CommandResult Engine::Impl::onStream(StreamId id, std::function<void(Stream&)> a
     return *found ? CommandResult::Done : CommandResult::UnknownStream;
 }
 
-CommandResult Engine::Impl::play(StreamId id) {
-    return onStream(id, [this, id](Stream& stream) {
+CommandResult Engine::play(StreamId id) {
+    return m_impl->onStream(id, [impl = m_impl.get(), id](Impl::Stream& stream) {
         if (stream.mode == StreamMode::Paused) {
-            resumeStream(id, stream);
+            impl->resumeStream(id, stream);
         } else if (stream.mode == StreamMode::Stopped && !stream.atEnd) {
-            if (id != m_current) {
-                silenceCurrent();
-                m_current = id;
+            if (id != impl->m_current) {
+                impl->silenceCurrent();
+                impl->m_current = id;
             }
             stream.mode = StreamMode::Playing;
         }
     });
 }
 
-CommandResult Engine::Impl::pause(StreamId id) {
-    return onStream(id, [this, id](Stream& stream) {
+CommandResult Engine::pause(StreamId id) {
+    return m_impl->onStream(id, [impl = m_impl.get(), id](Impl::Stream& stream) {
         if (stream.mode != StreamMode::Playing)
             return;
-        if (id == m_current && m_outputOpen) {
-            m_output->pause(true);
-            m_outputPaused = true;
+        if (id == impl->m_current && impl->m_outputOpen) {
+            impl->m_output->pause(true);
+            impl->m_outputPaused = true;
         }
         stream.mode = StreamMode::Paused;
     });
 }
 
-CommandResult Engine::Impl::resume(StreamId id) {
-    return onStream(id, [this, id](Stream& stream) {
+CommandResult Engine::resume(StreamId id) {
+    return m_impl->onStream(id, [impl = m_impl.get(), id](Impl::Stream& stream) {
         if (stream.mode == StreamMode::Paused)
-            resumeStream(id, stream);
+            impl->resumeStream(id, stream);
     });
 }
 
@@ -161,64 +101,68 @@ void Engine::Impl::resumeStream(StreamId id, Stream& stream) {
     stream.mode = StreamMode::Playing;
 }
 
-CommandResult Engine::Impl::stop(StreamId id) {
-    return onStream(id, [this, id](Stream& stream) {
-        if (id == m_current)
-            silenceCurrent();
+CommandResult Engine::stop(StreamId id) {
+    return m_impl->onStream(id, [impl = m_impl.get(), id](Impl::Stream& stream) {
+        if (id == impl->m_current)
+            impl->silenceCurrent();
         stream.mode = StreamMode::Stopped;
     });
 }
 
-CommandResult Engine::Impl::close(StreamId id) {
-    return onStream(id, [this, id](Stream&) {
-        if (id == m_current) {
-            closeOutput();
-            m_current = 0;
+CommandResult Engine::close(StreamId id) {
+    return m_impl->onStream(id, [impl = m_impl.get(), id](Impl::Stream&) {
+        if (id == impl->m_current) {
+            impl->closeOutput();
+            impl->m_current = 0;
         }
-        m_streams.erase(id);
+        impl->m_streams.erase(id);
     });
 }
 
-void Engine::Impl::closeAll() {
-    call([this] {
-        closeOutput();
-        m_current = 0;
-        m_streams.clear();
+void Engine::closeAll() {
+    m_impl->call([impl = m_impl.get()] {
+        impl->closeOutput();
+        impl->m_current = 0;
+        impl->m_streams.clear();
     });
 }
 
-StreamMode Engine::Impl::mode(StreamId id) {
-    return ask<StreamMode>([this, id] {
-               const Stream* stream = find(id);
-               return stream ? stream->mode : StreamMode::Stopped;
-           })
+StreamMode Engine::mode(StreamId id) {
+    return m_impl
+        ->ask<StreamMode>([impl = m_impl.get(), id] {
+            const Impl::Stream* stream = impl->find(id);
+            return stream ? stream->mode : StreamMode::Stopped;
+        })
         .value_or(StreamMode::Stopped);
 }
 
-int Engine::Impl::streamCount() {
-    return ask<int>([this] { return static_cast<int>(m_streams.size()); }).value_or(0);
+int Engine::streamCount() {
+    return m_impl
+        ->ask<int>([impl = m_impl.get()] { return static_cast<int>(impl->m_streams.size()); })
+        .value_or(0);
 }
 
-bool Engine::Impl::playing() {
-    return ask<bool>([this] { return hasWork(); }).value_or(false);
+bool Engine::playing() {
+    return m_impl->ask<bool>([impl = m_impl.get()] { return impl->hasWork(); }).value_or(false);
 }
 
-void Engine::Impl::setOutputs(Outputs outputs) {
+void Engine::setOutputs(Outputs outputs) {
     auto given = std::make_shared<Outputs>(std::move(outputs));
-    call([this, given] {
-        closeOutput();
-        m_output = nullptr;
+    m_impl->call([impl = m_impl.get(), given] {
+        impl->closeOutput();
+        impl->m_output = nullptr;
         // No caller reaches the old outputs once they are not the interruptible one.
-        m_commands.setInterrupt(nullptr);
-        m_outputs = std::move(*given);
+        impl->m_commands.setInterrupt(nullptr);
+        impl->m_outputs = std::move(*given);
     });
 }
 
-std::optional<StreamInfo> Engine::Impl::currentStream() {
-    std::lock_guard lock(m_publishedMutex);
-    std::optional<StreamInfo> info = m_published;
+std::optional<StreamInfo> Engine::currentStream() {
+    std::lock_guard lock(m_impl->m_publishedMutex);
+    std::optional<StreamInfo> info = m_impl->m_published;
     if (info)
-        info->heardFrames = m_answeredFrames = std::max(m_answeredFrames, heardNow());
+        info->heardFrames = m_impl->m_answeredFrames =
+            std::max(m_impl->m_answeredFrames, m_impl->heardNow());
     return info;
 }
 
@@ -233,8 +177,8 @@ long long Engine::Impl::heardNow() const {
     return std::min(m_mark.heard + since, m_mark.handed);
 }
 
-void Engine::Impl::setChangeListener(std::function<void()> listener) {
-    call([&] { m_changeListener = std::move(listener); });
+void Engine::setChangeListener(std::function<void()> listener) {
+    m_impl->call([&] { m_impl->m_changeListener = std::move(listener); });
 }
 
 // Engine thread, after each command and decoding step: the position measured again, a cheap
@@ -294,20 +238,22 @@ void Engine::setBufferMs(int bufferMs) {
     m_impl->m_bufferMs = bufferMs;
 }
 
-std::string Engine::Impl::outputName() {
-    return ask<std::string>(
-               [this] { return m_outputOpen ? std::string(m_output->name()) : std::string(); })
+std::string Engine::outputName() {
+    return m_impl
+        ->ask<std::string>([impl = m_impl.get()] {
+            return impl->m_outputOpen ? std::string(impl->m_output->name()) : std::string();
+        })
         .value_or(std::string());
 }
 
-void Engine::Impl::setClock(std::shared_ptr<const WaitClock> clock) {
+void Engine::setClock(std::shared_ptr<const WaitClock> clock) {
     if (!clock)
         clock = WaitClock::steady();
-    m_commands.setClock(clock);
-    m_opener.setClock(clock);
-    call([this, clock] {
-        std::lock_guard lock(m_publishedMutex);
-        m_clock = clock;
+    m_impl->m_commands.setClock(clock);
+    m_impl->m_opener.setClock(clock);
+    m_impl->call([impl = m_impl.get(), clock] {
+        std::lock_guard lock(impl->m_publishedMutex);
+        impl->m_clock = clock;
     });
 }
 

@@ -34,7 +34,7 @@ struct Engine::Impl {
     Impl();
     ~Impl();
 
-    // What the public calls have the engine thread do (EngineCommands.cpp).
+    // How the public calls (EngineCommands.cpp) hand their work to the engine thread.
 
     // Runs `command` on the engine thread and waits for it; configuration only (no bound).
     void call(std::function<void()> command);
@@ -43,21 +43,6 @@ struct Engine::Impl {
     template <typename T> std::optional<T> ask(std::function<T()> question);
     CommandResult onStream(StreamId id, std::function<void(Stream&)> action);
 
-    StreamId open(const std::string& path, OpenStatus* status);
-    CommandResult play(StreamId id);
-    CommandResult pause(StreamId id);
-    CommandResult resume(StreamId id);
-    CommandResult stop(StreamId id);
-    CommandResult close(StreamId id);
-    void closeAll();
-    StreamMode mode(StreamId id);
-    int streamCount();
-    bool playing();
-    void setOutputs(Outputs outputs);
-    std::optional<StreamInfo> currentStream();
-    void setChangeListener(std::function<void()> listener);
-    std::string outputName();
-    void setClock(std::shared_ptr<const WaitClock> clock);
     void resumeStream(StreamId id, Stream& stream);
     void reportChange();
     void publishPosition(Stream* current);
