@@ -170,8 +170,10 @@ protected:
         window->Image7_Click();
         window->show();
         // On Wayland the window is mapped again once made translucent; it is placed when that
-        // surface is shown, which must be at its largest too.
-        if (weston) {
+        // surface is shown, which must be at its largest too for the clicks to land on the
+        // output. Only the weston with a pointer, which clicks, waits for it: with the wait, the
+        // headless one twice showed the window without its see-through parts in full CI runs.
+        if (weston && weston->hasPointer()) {
             ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
         }
     }
