@@ -95,6 +95,9 @@ TEST(PulseEndToEndTest, OutputDelayIsWhatTheServerHoldsUnheard) {
 // at -8 dB (the test songs' -6 dB and 2 dB less on the wave line), where a 1000 Hz tone's own
 // largest step between two samples is 0.057 of full scale. A cut would step up to 0.4.
 TEST(PulseEndToEndTest, PauseResumeStopAndSwitchFadeInsteadOfCutting) {
+#ifdef __SANITIZE_THREAD__ // several times slower: a fall cannot reach the server in time
+    GTEST_SKIP() << "a fall must reach the server within milliseconds";
+#endif
     PulseServer server;
     ASSERT_TRUE(server.running());
     server.exportAddress();
